@@ -1,0 +1,47 @@
+# Quillmoot: top-level entry points.  See README.md.
+BUILD   ?= build
+JOBS    ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build run test bench fuzz asan clean
+
+all: build
+
+deps:
+	@./tools/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Starts the server on the demo site in ./site, listening on localhost.
+run: build
+	@mkdir -p site
+	cd site && ../$(BUILD)/quil -server
+
+test: build
+	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure --timeout 600
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+
+# libFuzzer harnesses, built with clang in their own tree; FUZZ_TIME seconds each.
+FUZZ_TIME ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -G Ninja -DQUIL_FUZZ=ON \
+	  -DQUIL_TESTS=OFF -DQUIL_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD)-fuzz -j $(JOBS)
+	@for f in $(BUILD)-fuzz/tests/fuzz/fuzz_*; do \
+	  echo "== $$f"; mkdir -p $(BUILD)-fuzz/corpus/$$(basename $$f); \
+	  $$f -max_total_time=$(FUZZ_TIME) $(BUILD)-fuzz/corpus/$$(basename $$f) || exit 1; done
+
+# The whole test suite under AddressSanitizer and UBSan.
+asan: deps
+	cmake -S . -B $(BUILD)-asan -G Ninja -DQUIL_SANITIZE=ON -DQUIL_BENCH=OFF
+	cmake --build $(BUILD)-asan -j $(JOBS)
+	ctest --test-dir $(BUILD)-asan -j $(JOBS) --output-on-failure
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-fuzz $(BUILD)-asan
