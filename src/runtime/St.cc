@@ -2,8 +2,10 @@
 // comparison and hashing.
 #include "St.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -45,21 +47,12 @@ StRep* GrowRep(StRep* rep, int32_t need) {
   return grown;
 }
 
-inline bool ValidRep(const StRep* rep) {
-  return rep == nullptr || (rep->heapType == kStHeapType && rep->len >= 0 &&
-                            rep->len <= rep->cap && rep->refs > 0);
-}
-
 }  // namespace
 
 void StFreeRep(StRep* rep) noexcept {
   rep->heapType = 0;  // a stale pointer fails the debug check
   free(rep);
   --StrStats;
-}
-
-void StCheck(const St& str, const char* what) {
-  if (StDebugFlag && !ValidRep(str.Rep())) MaAssertFailure(what);
 }
 
 St StCreate() { return St::Adopt(NewRep(0, 0)); }
@@ -120,6 +113,7 @@ St StRAlloc(St str, int32_t length) {
 }
 
 St StReserve(St str, int32_t capacity) {
+  StCheck(str, "StReserve-- str");
   if (str.IsNil()) {
     St s = St::Adopt(NewRep(0, capacity));
     return s;
@@ -133,17 +127,13 @@ St StReserve(St str, int32_t capacity) {
   return St::Adopt(grown);
 }
 
-St StDup(const St& str) {
-  StCheck(str, "StDup-- str.");
-  return str;
-}
-
 void StDestroy(St& str) noexcept {
-  if (StDebugFlag && !ValidRep(str.Rep())) MaAssertFailure("StDestroy-- str");
+  StCheck(str, "StDestroy-- str");
   str = St();
 }
 
 void ExStDestroy(St& str) noexcept { str = St(); }
+void ExStStop(St& str) noexcept { str = St(); }
 
 int32_t StByteLength(const St& str) {
   return str.IsNil() ? 0 : str.Length() + 5;
@@ -174,6 +164,7 @@ int32_t StIndexLast(const St& str, int32_t start, uint8_t byte) {
 
 int32_t StMIndex(const St& str, int32_t start, const St& delims) {
   StCheck(str, "StMIndex-- str");
+  StCheck(delims, "StMIndex-- delims");
   bool member[256] = {};
   for (int32_t i = 0; i < delims.Length(); ++i) member[delims[i]] = true;
   const uint8_t* p = str.Bytes();
@@ -202,6 +193,7 @@ bool StIsPrefixCNoCaseLatin(const St& str, const char* prefix) {
 }
 
 bool StIntStXfm(const St& str, int32_t* out) {
+  StCheck(str, "StIntStXfm-- str");
   *out = 0;
   if (str.IsNil() || str.Empty()) return false;
   const uint8_t* p = str.Bytes();
@@ -235,14 +227,22 @@ St StCat(St a, St b) {
 }
 
 St StAppendData(St str, const void* bytes, int32_t length) {
+  StCheck(str, "StAppendData-- str");
   if (length <= 0) return str.IsNil() ? StCreate() : str;
   if (str.IsNil()) return StCreateLen(bytes, length);
   str = StSoleOwner(std::move(str));
   int32_t old = str.Length();
   if (int64_t(old) + length > std::numeric_limits<int32_t>::max() - 64)
     MaMemHalt();
+  // The bytes may lie inside str's own block, which growing can move.
+  const char* src = static_cast<const char*>(bytes);
+  const char* chars = str.CStr();
+  bool inside = std::less_equal<const char*>()(chars, src) &&
+                std::less<const char*>()(src, chars + old + 1);
+  ptrdiff_t offset = inside ? src - chars : 0;
   StRep* rep = GrowRep(str.ReleaseRep(), old + length);
-  memcpy(rep->Chars() + old, bytes, size_t(length));
+  if (inside) src = rep->Chars() + offset;
+  memmove(rep->Chars() + old, src, size_t(length));
   rep->len = old + length;
   rep->Chars()[rep->len] = 0;
   return St::Adopt(rep);
@@ -259,12 +259,9 @@ St StAppend(St str, uint8_t byte) {
 }
 
 St StAppendLength(St str, const St& src, int32_t length) {
+  StCheck(src, "StAppendLength-- src");
   if (length > src.Length()) length = src.Length();
   if (length <= 0) return str;
-  if (str.Rep() == src.Rep()) {
-    St copy = StCreateLen(src.CStr(), length);
-    return StAppendData(std::move(str), copy.CStr(), length);
-  }
   return StAppendData(std::move(str), src.CStr(), length);
 }
 
@@ -280,6 +277,7 @@ St StSubstr(const St& str, int32_t start, int32_t count) {
 }
 
 St StToDoubleQuote(St str) {
+  StCheck(str, "StToDoubleQuote-- str");
   int32_t len = str.Length();
   const char* p = str.CStr();
   int32_t quotes = 0;

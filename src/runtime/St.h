@@ -35,6 +35,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "Ma.h"
 
 namespace quil {
 
@@ -168,17 +171,33 @@ St StReserve(St str, int32_t capacity);
 // ---------------------------------------------------------------------------
 // Reference handling.
 
-St StDup(const St& str);          // debug check "StDup-- str."
+// True when rep looks like a live string block: heap type 5, 0 <= length <=
+// capacity, count above 0.
+inline bool StRepIsValid(const StRep& rep) noexcept {
+  return rep.heapType == kStHeapType && rep.len >= 0 && rep.len <= rep.cap &&
+         rep.refs > 0;
+}
+
+// Debug-mode argument check: while StDebugFlag is set, fails the assertion
+// `what` ("StXxx-- str") unless str is nil or a valid string block.
+inline void StCheck(const St& str, const char* what) {
+  if (StDebugFlag && str.Rep() && !StRepIsValid(*str.Rep()))
+    MaAssertFailure(what);
+}
+
+// Adds a reference and returns the same block (nil stays nil).
+inline St StDup(const St& str) {
+  StCheck(str, "StDup-- str.");
+  return str;
+}
 void StDestroy(St& str) noexcept; // releases and leaves str nil
 St StSoleOwner(St str);           // copy-on-write step
 
-// Exception clean-up forms: identical to StDestroy, kept for the clean-up
-// lists of long operations.
+// Exception clean-up forms: identical to StDestroy (and StLiDestroy for a
+// list), kept for the clean-up lists of long operations.  The Stop forms
+// release in the same way when a long operation is abandoned.
 void ExStDestroy(St& str) noexcept;
-
-// Debug-mode argument check: halts with `what` unless str is nil or a valid
-// string block.
-void StCheck(const St& str, const char* what);
+void ExStStop(St& str) noexcept;
 
 // ---------------------------------------------------------------------------
 // Reading.
@@ -265,5 +284,342 @@ uint32_t StBytesHash(const void* bytes, size_t length) noexcept;
 inline uint32_t StHash(const St& str) noexcept {
   return StBytesHash(str.CStr(), size_t(str.Length()));
 }
+
+// ---------------------------------------------------------------------------
+// Escaping conversions (StEscape.cc).  Each consumes its input; when nothing
+// needs changing the input block itself is returned.  Conversions that change
+// the length count the output first, allocate it once and fill it; a second
+// pass that disagrees with the count fails "<Function>--string length
+// mismatch".
+
+// Makes text safe inside HTML: "<" "&lt;", ">" "&gt;", "&" "&amp;", '"'
+// "&quot;", and every byte below 32 other than line feed and carriage return
+// "&#NN;" with two decimal digits (tab is "&#09;").  Other bytes are copied.
+St StToSgml(St str);
+// Export-file escaping: as StToSgml, but every byte below 32 (tab, carriage
+// return and line feed included) and every byte from 128 up becomes "&#N;"
+// with at least two digits ("&#09;", "&#233;").
+St StToSgmlData(St str);
+// Reverse of StToSgml, in the string's own block (taken private first when
+// shared): every byte below 32 other than tab, line feed, carriage return and
+// escape (27) becomes a space; then each "&name;" with a name of at most 4
+// characters found by StSgmlEntityByte is replaced by its byte.  Every other
+// ampersand is copied.  Names are case-sensitive.
+St StFromSgml(St str);
+// The byte an entity name stands for, or -1: "lt", "gt", "amp", "quot", the
+// numeric names "#00" to "#99" and "#100" to "#255" (no other zero-padded or
+// hexadecimal forms), and the 96 Latin-1 names of HTML 4 ("nbsp" 160 to
+// "yuml" 255) of any length.
+int StSgmlEntityByte(std::string_view name);
+// For a reader that receives text in pieces: when str ends in an unfinished
+// entity (an "&" followed only by up to 8 letters, digits or "#"), cuts that
+// tail off str and returns it; otherwise returns nil and leaves str alone.
+St StSplitSgmlTail(St& str);
+
+// Percent-encodes for a URL: bytes 0-31, "%" and each of " /?:=$,;#@+!*&"
+// become "%" and two upper-case hexadecimal digits; all other bytes,
+// including those from 128 up, are copied.
+St StToUrlQuote(St str);
+// As StToUrlQuote with `chars` in place of the fixed list (bytes 0-31 and "%"
+// are always encoded; a null chars encodes only those).
+St StToUrlQuoteC(St str, const char* chars);
+// Decodes "%" followed by two hexadecimal digits (either case), in the
+// string's own block; any other "%" is copied.  "+" stays "+".
+St StFromUrlQuote(St str);
+
+// ---------------------------------------------------------------------------
+// MIME transfer encodings and encoded words (StMime.cc).  Each Count function
+// returns the exact output size for its input; the matching Data function
+// writes that many bytes to out and returns the number written.
+
+// Base64 with the standard alphabet and "=" padding.  lineLength 0 writes one
+// line; otherwise CR LF is written between lines of lineLength characters
+// (MIME bodies use 76).  REQUIRES: lineLength is 0 or a positive multiple of 4.
+int32_t StBytesToBase64Count(const void* bytes, int32_t length,
+                             int32_t lineLength = 0);
+int32_t StBytesToBase64Data(const void* bytes, int32_t length, char* out,
+                            int32_t lineLength = 0);
+// Decoding skips every byte outside the alphabet (line breaks, blanks) and
+// stops at the first "="; a final group of one character is dropped.
+int32_t StBytesFromBase64Count(const void* bytes, int32_t length);
+int32_t StBytesFromBase64Data(const void* bytes, int32_t length, char* out);
+St StToBase64(St str, int32_t lineLength = 0);
+St StFromBase64(St str);
+
+// Quoted-printable for text.  A line feed, with or without a carriage return
+// before it, is a line break and is written as CR LF; bytes 33-126 other than
+// "=" are written as themselves, and so are blanks and tabs that do not end a
+// line; everything else is "=" and two upper-case hexadecimal digits.  Lines
+// are kept to 76 characters with soft breaks ("=" CR LF), never inside an
+// "=XX".
+int32_t StBytesToQuotedPrintableCount(const void* bytes, int32_t length);
+int32_t StBytesToQuotedPrintableData(const void* bytes, int32_t length,
+                                     char* out);
+// Decoding: "=XX" (either case) gives the byte, "=" followed by optional
+// blanks and a line break (or the end) is a soft break and vanishes, blanks at
+// the end of a line are dropped, anything else is copied (a stray "=" too).
+int32_t StBytesFromQuotedPrintableCount(const void* bytes, int32_t length);
+int32_t StBytesFromQuotedPrintableData(const void* bytes, int32_t length,
+                                       char* out);
+// True when the bytes are already their own quoted-printable form, so that
+// they can be sent as they are: only bytes 33-126 other than "=", blanks and
+// tabs that do not end a line, CR LF line breaks, and lines of at most 76
+// characters.
+bool StBytesAreQuotedPrintable(const void* bytes, int32_t length);
+St StToQuotedPrintable(St str);
+St StFromQuotedPrintable(St str);
+// True when every byte is printable ASCII (32-126), tab, carriage return or
+// line feed, so that the text needs no MIME encoding.
+bool StIsStandardText(const St& str);
+
+// A header value as RFC 2047 encoded words: "=?", charset, "?Q?" (or "?B?"
+// when base64 is set), the encoded text and "?=".  Q keeps letters, digits and
+// "!*+-/", writes a blank as "_" and everything else as "=XX".  Text that does
+// not fit in one word of 75 characters is cut into several words separated by
+// CR LF and a blank.  Nil and empty input are returned unchanged.
+St StToIsoQuoted(St str, std::string_view charset = "ISO-8859-1",
+                 bool base64 = false);
+// Decodes the RFC 2047 encoded words in a header value (Q or B, either case;
+// the charset is not converted) and drops the white space between two
+// adjacent encoded words.  Malformed words are copied as they are.
+St StStripEncodedWords(St str);
+
+// ---------------------------------------------------------------------------
+// MD5 message digest of RFC 1321 (Md5.cc).
+
+struct MD5Context {
+  uint32_t state[4];
+  uint64_t count;  // bytes hashed so far
+  uint8_t buffer[64];
+};
+constexpr int kMd5DigestSize = 16;
+
+void MD5Init(MD5Context* context);
+void MD5Update(MD5Context* context, const void* input, size_t length);
+// Writes the 16-byte digest and clears the context.
+void MD5Final(uint8_t digest[kMd5DigestSize], MD5Context* context);
+void HashMd5(const void* bytes, size_t length, uint8_t digest[kMd5DigestSize]);
+// Reads only: the 16 digest bytes as a string (stored password digests).
+St StHashMd5(const St& str);
+
+// ---------------------------------------------------------------------------
+// Names of people (StName.cc).  A name is written either "First Last" or
+// "Last, First"; suffixes ("Jr.", "PhD") follow the last name after a comma,
+// particles ("von", "van") belong to the last name.
+
+inline constexpr std::array<std::string_view, 26> LastNameSuffix = {
+    "II",  "III", "IV",   "V",     "VI", "VII",  "VIII", "VIIII", "X",
+    "2nd", "3rd", "4th",  "5th",   "6th", "MD",  "M.D.", "JD",    "J.D.",
+    "PhD", "Ph.D.", "MA", "M.A.",  "Jr", "Jr.",  "Sr",   "Sr."};
+inline constexpr std::array<std::string_view, 4> LastNamePrefix = {
+    "von", "Von", "van", "Van"};
+
+// Canonical form: white space runs become one blank, leading and trailing
+// white space and blanks before a comma are removed, and every comma that is
+// not last is followed by exactly one blank.  Returned unchanged when already
+// canonical.
+St StNameCanonical(St name);
+// "Last, First" to "First Last": the canonical name; at the first comma whose
+// following field (up to the next comma or the end) is not a suffix, the text
+// after that comma and its blank, a blank, and the text before the comma
+// ("Smith, Jr., John" gives "John Smith, Jr.").  Without such a comma the
+// canonical name is returned.  familyFirst (sites whose names are written
+// family name first) gives the text before the comma, a blank and the text
+// after it.
+St StNameToFirstLast(St name, bool familyFirst = false);
+// "First Last" to "Last, First".  A name that already has a comma followed by
+// a non-suffix field, and a one-word name, come back canonical.  Otherwise the
+// suffix part (from the first comma, or trailing suffix words) stays with the
+// last name, which is the last word together with the particles before it
+// ("Ludwig van Beethoven" gives "van Beethoven, Ludwig", "John Smith, Jr."
+// gives "Smith, Jr., John").  familyFirst takes the first word as the last
+// name.
+St StNameToLastCommaFirst(St name, bool familyFirst = false);
+// The given names and the last name (without its suffixes) of a name in
+// either form; a one-word name is a last name with an empty first name.
+St StFirstName(St name, bool familyFirst = false);
+St StLastName(St name, bool familyFirst = false);
+// True when the word at ix (up to the next blank) is a particle and another
+// word follows it.
+bool StNameIxIsPrefix(const St& name, int32_t ix);
+// True when the field at ix (up to the next comma or the end) is a suffix,
+// compared exactly.
+bool StNameIxIsSuffix(const St& name, int32_t ix);
+
+// ---------------------------------------------------------------------------
+// Lists of strings.  A list owns its strings.
+
+using StList = std::vector<St>;
+
+// Three-way comparison, element by element with StCompare; a list that is a
+// prefix of the other comes first.
+int StLiCompare(const StList& a, const StList& b, StTable table);
+void StLiDestroy(StList& list) noexcept;
+void ExStLiDestroy(StList& list) noexcept;
+void ExStLiStop(StList& list) noexcept;
+// A new list holding a reference to every string of list.
+StList StListDup(const StList& list);
+bool StLiIsMember(const StList& list, const St& str, StTable table);
+// Total number of bytes of the strings of list.
+int64_t StLiLength(const StList& list);
+
+// ---------------------------------------------------------------------------
+// Trimming and editing (StMisc.cc).  Functions taking St by value consume it
+// and return the input block itself when nothing changes.
+
+// Space, tab, line feed or carriage return.
+constexpr bool StCharIsWhiteSpace(uint8_t c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+// True when str holds only white space (nil and empty included).
+bool StIsWhitespace(const St& str);
+// Removes leading and trailing white space.
+St StStripBlanks(St str);
+// Removes leading and trailing bytes that occur in chars.
+St StStripEdges(St str, const char* chars);
+// Removes every occurrence of byte.
+St StStripChar(St str, uint8_t byte);
+
+// Replaces the byte at ix; an ix outside the string changes nothing.
+St StSet(St str, int32_t ix, uint8_t byte);
+// Stores value in *var when *var is nil and returns true; otherwise releases
+// value and returns false.
+bool StSetOnce(St* var, St value);
+// Inserts byte before position ix (clipped to 0..length).
+St StAddByte(St str, int32_t ix, uint8_t byte);
+// Deletes the byte at ix; an ix outside the string changes nothing.
+St StSubtractByte(St str, int32_t ix);
+// Deletes count bytes from start (clipped to the string).
+St StRemove(St str, int32_t start, int32_t count);
+// Replaces every occurrence of from (not overlapping, left to right) by to.
+// An empty from changes nothing.
+St StReplace(St str, const St& from, const St& to);
+// str repeated count times; count <= 0 gives the empty string.
+St StRepeat(St str, int32_t count);
+
+// ---------------------------------------------------------------------------
+// Splitting and joining.
+
+// The fields between delimiters: "a,,b" gives "a", "", "b"; nil or empty
+// gives an empty list.
+StList StSplit(const St& str, uint8_t delim);
+// Takes the first field off *rest: returns the text before the first delim
+// and leaves the text after it in *rest; with no delim the whole text is
+// returned and *rest becomes nil.  A nil *rest gives nil.
+St StSplitField(St* rest, uint8_t delim);
+// As StSplitField for lines: the text before the first line feed (a carriage
+// return before it is dropped).
+St StSplitLine(St* rest);
+// Packs a list into one string that StUnpack reverses for any bytes: each
+// string as its length in decimal, ":" and its bytes.
+St StPack(const StList& list);
+// Returns false (and an empty list) when packed is not a StPack result.
+bool StUnpack(const St& packed, StList* list);
+// The strings of list joined with separator between them.
+St StLiPack(const StList& list, std::string_view separator);
+// Parses form data "name=value&name=value" (application/x-www-form-
+// urlencoded: "+" is a blank, "%XX" a byte) into names and values; a part
+// without "=" has an empty value, empty parts are skipped.
+void StParseDataString(const St& data, StList* names, StList* values);
+// Builds form data from names and values, URL-quoting both (a blank becomes
+// "+").  REQUIRES: names and values have the same length.
+St StParseDataStringReverse(const StList& names, const StList& values);
+
+// ---------------------------------------------------------------------------
+// Look-up and translation.
+
+// Walks the tokens of a string: runs of delimiter bytes separate tokens.
+struct StScan {
+  St str;
+  int32_t pos = 0;
+  bool member[256] = {};
+};
+StScan StStart(const St& str, const char* delims);
+// The next token, or nil when there is none left.
+St StNext(StScan* scan);
+void StStop(StScan* scan) noexcept;
+
+// Position of the first occurrence of pattern in str with bytes mapped
+// through table; -1 when none.  An empty pattern is found at 0.
+int32_t StLookup(const St& str, const St& pattern, StTable table);
+// As StLookup, searching only matches that lie inside [start, limit).
+int32_t StLookupLimit(const St& str, int32_t start, int32_t limit,
+                      const St& pattern, StTable table);
+int32_t StLookupLimitC(const St& str, int32_t start, int32_t limit,
+                       const char* pattern, StTable table);
+// The last match that lies inside [start, limit).
+int32_t StLookupLimitRevC(const St& str, int32_t start, int32_t limit,
+                          const char* pattern, StTable table);
+// StLookup ignoring Latin-1 case.
+int32_t StLookupEquiv(const St& str, const St& pattern);
+// Maps every byte through table.
+St StTranslate(St str, StTable table);
+// Replaces each byte that occurs in from by the byte at the same position in
+// to.  REQUIRES: to is at least as long as from.
+St StTranslateC(St str, const char* from, const char* to);
+// Number of leading bytes on which a and b agree under table.
+int32_t StAgree(const St& a, const St& b, StTable table);
+
+// ---------------------------------------------------------------------------
+// Number forms.
+
+// Decimal text with thousands separated by commas: "-1,234,567".
+St StStIntCommaXfm(int64_t value);
+// printf into a new string.
+St StPrintCvt(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Parses a decimal real number (the whole text); out is 0 on failure.
+bool StRealStXfm(const St& str, double* out);
+// The shortest decimal text that reads back as value.
+St StStRealXfm(double value);
+// Lower-case hexadecimal: 8 digits; without leading zeros ("0" for zero);
+// signed (a "-" before the digits of the magnitude); two digits of a byte.
+St StHexIntXfm(uint32_t value);
+St StHexNoZerosIntXfm(uint32_t value);
+St StHexSIntXfm(int32_t value);
+St StHexByteXfm(uint8_t value);
+// Parses hexadecimal text (either case, at most 8 significant digits); out is
+// 0 on failure.
+bool StHexStXfm(const St& str, uint32_t* out);
+// Each byte as two lower-case hexadecimal digits.
+St StToHex(St str);
+// The reverse; nil for an odd length or a byte that is not a hexadecimal
+// digit.
+St StFromHex(St hex);
+// Decodes hexadecimal text into out; the number of bytes written, or -1 for
+// an odd length, a bad digit or more than max bytes.
+int32_t StHexToArray(const St& hex, uint8_t* out, int32_t max);
+// The four bytes of value, most significant first.
+St StCharsIntXfm(uint32_t value);
+// Roman numerals for 1-3999 (upper or lower case); other values decimal.
+St StRomanIntXfm(int32_t value, bool upper = true);
+// Letters for list numbering: 1 "a" ... 26 "z", 27 "aa", 28 "ab"; values
+// below 1 decimal.
+St StLetterIntXfm(int32_t value, bool upper = false);
+// A string of "*" as long as str (a password shown in a form).
+St StBlotsStXfm(St str);
+// Dotted-quad text of an IPv4 address given in host byte order.
+St StNetworkXfm(uint32_t address);
+// Author line of a mail header: "name <address>", or whichever of the two is
+// not empty.
+St StAuthorXfm(St name, St address);
+
+// ---------------------------------------------------------------------------
+// Keyword search.  A query is cut into keywords at white space; a phrase in
+// double quotes is one keyword.  Keywords are kept in Latin-1 lower case and
+// matched as substrings ignoring Latin-1 case.
+
+StList StKeywordsCreate(const St& query);
+// Takes the next keyword off *rest (nil when none is left).
+St StPopKeyword(St* rest);
+// True when at least one keyword occurs in text (false for no keywords).
+bool StKeywordsAny(const StList& keywords, const St& text);
+// True when every keyword occurs in text (true for no keywords).
+bool StKeywordsAll(const StList& keywords, const St& text);
+void StKeywordsDestroy(StList& keywords) noexcept;
+
+// A field of a comma-separated export line: text holding a comma, a double
+// quote, a line break or leading or trailing blanks is enclosed in double
+// quotes with its double quotes doubled; other text is returned unchanged.
+St StToDbFieldQuote(St str);
 
 }  // namespace quil
