@@ -1,0 +1,566 @@
+// The evaluator: value stack, operators, statements and the piece walk.
+#include "Eval.h"
+
+#include <array>
+#include <charconv>
+#include <cstring>
+
+#include "Ma.h"
+#include "TemplateInt.h"
+
+namespace quil {
+
+namespace {
+
+std::array<ExprKeywordFn, kExprKeywordCodes> handlers{};
+
+constexpr std::string_view kWhileLimitMessage =
+    "<b>While loop limit reached</b><br>";
+constexpr std::string_view kMacroDepthMessage =
+    "<b>%% Macro calls nested too deep %%</b>";
+constexpr std::string_view kSizeLimitMessage =
+    "<b>%% Output limit reached %%</b>";
+
+// Text of a value for appending: a view into its string, or its decimal
+// digits in buf.
+std::string_view ValueView(const ExprValue& v, char (&buf)[16]) {
+  if (v.type == kValueInt) {
+    auto r = std::to_chars(buf, buf + sizeof buf, v.i);
+    return std::string_view(buf, size_t(r.ptr - buf));
+  }
+  return v.s.View();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Context.
+
+ExprContext::ExprContext(int32_t whileLimit)
+    : stack_(32), whileBudget_(whileLimit), whileReset_(whileLimit) {}
+
+ExprContext::~ExprContext() = default;
+
+void ExprContext::Write(std::string_view text) {
+  if (text.empty() || stopped_) return;
+  St& out = Output();
+  if (sizeLimit_ > 0 && int64_t(out.Length()) + int64_t(text.size()) > sizeLimit_)
+    return Stop(true);
+  out = StAppendData(std::move(out), text.data(), int32_t(text.size()));
+}
+
+void ExprContext::WriteInt(int64_t value) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  Write(std::string_view(buf, size_t(r.ptr - buf)));
+}
+
+St ExprContext::TakeOutput() {
+  St out = std::move(own_);
+  own_ = St();
+  lastYield_ = 0;
+  return out;
+}
+
+void ExprContext::ClearOutput() {
+  St& out = Output();
+  if (!out.IsNil() && out.RefCount() == 1) out.SetLength(0);
+  else out = StCreate();
+  lastYield_ = 0;
+}
+
+void ExprContext::Stop(bool sizeLimit) {
+  if (stopped_) return;
+  stopped_ = true;
+  if (sizeLimit) {
+    St& out = Output();
+    out = StAppendData(std::move(out), kSizeLimitMessage.data(),
+                       int32_t(kSizeLimitMessage.size()));
+  }
+}
+
+void ExprContext::NoteUnavailable(int code) {
+  for (int16_t c : unavailable_)
+    if (c == code) return;
+  if (unavailable_.size() < 1024) unavailable_.push_back(int16_t(code));
+}
+
+ExprValue& ExprContext::Slot(int32_t slot) {
+  if (size_t(slot) >= locals_.size()) {
+    size_t n = size_t(TemplateLocalCount()) + 50;
+    if (n <= size_t(slot)) n = size_t(slot) + 50;
+    locals_.resize(n);
+  }
+  return locals_[size_t(slot)];
+}
+
+const ExprValue& ExprContext::Local(int32_t slot) { return Slot(slot); }
+
+void ExprContext::SetLocal(int32_t slot, ExprValue value) {
+  Slot(slot) = std::move(value);
+}
+
+void ExprContextSetErrTitle(ExprContext& ctx, St title) {
+  ctx.errTitle = std::move(title);
+}
+void ExprContextSetErrMsg(ExprContext& ctx, St message) {
+  ctx.errMsg = std::move(message);
+}
+void ExprContextSetActionPath(ExprContext& ctx, St path) {
+  ctx.actionPath = std::move(path);
+}
+void ExprContextSetLoginType(ExprContext& ctx, int type) {
+  ctx.loginType = type;
+}
+void ExprContextSetRegisterType(ExprContext& ctx, int type) {
+  ctx.registerType = type;
+}
+void ExprContextSetPageType(ExprContext& ctx, int pageType) {
+  ctx.pageType = pageType;
+}
+void ExprContextAddFormValue(ExprContext& ctx, St name, St value) {
+  ctx.formValues.emplace_back(std::move(name), std::move(value));
+}
+
+// ---------------------------------------------------------------------------
+// Handlers.
+
+bool ExprKeywordRegister(std::string_view name, ExprKeywordFn fn) {
+  const ExprKeyword* kw = ExprKeywordLookup(name);
+  if (!kw) return false;
+  handlers[size_t(kw->code)] = fn;
+  return true;
+}
+
+ExprKeywordFn ExprKeywordHandler(int code) {
+  if (code < 0 || code >= kExprKeywordCodes) return nullptr;
+  return handlers[size_t(code)];
+}
+
+// ---------------------------------------------------------------------------
+// The value stack and the items.
+
+class ExprRunner {
+ public:
+  explicit ExprRunner(ExprContext& ctx) : c_(ctx) {}
+
+  void Run(const ExprItem* items, int32_t count);
+  static St EvalParsed(ExprContext& ctx, const TemplateRef& t);
+
+  void Push(ExprValue&& v) {
+    if (c_.sp_ == c_.stack_.size()) c_.stack_.resize(c_.stack_.size() * 2);
+    c_.stack_[c_.sp_++] = std::move(v);
+  }
+  void PushInt(int32_t i) {
+    if (c_.sp_ == c_.stack_.size()) c_.stack_.resize(c_.stack_.size() * 2);
+    ExprValue& v = c_.stack_[c_.sp_++];
+    v.type = kValueInt;
+    v.i = i;
+    v.s = St();
+  }
+  ExprValue Pop() { return std::move(c_.stack_[--c_.sp_]); }
+
+  // The value itself (a reference resolved to its slot).
+  const ExprValue& Deref(const ExprValue& v) {
+    return v.type == kValueRef ? c_.Slot(v.i) : v;
+  }
+  int32_t ToInt(const ExprValue& raw) {
+    const ExprValue& v = Deref(raw);
+    if (v.type == kValueInt) return v.i;
+    int32_t out;
+    StIntStXfm(v.s, &out);
+    return out;
+  }
+  St ToSt(const ExprValue& raw) {
+    const ExprValue& v = Deref(raw);
+    return v.type == kValueInt ? StStIntXfm(v.i) : v.s;
+  }
+  bool Truth(const ExprValue& raw) {
+    const ExprValue& v = Deref(raw);
+    return v.type == kValueInt ? v.i != 0 : !v.s.Empty();
+  }
+  void WriteValue(const ExprValue& raw) {
+    const ExprValue& v = Deref(raw);
+    if (v.type == kValueInt) c_.WriteInt(v.i);
+    else c_.Write(v.s.View());
+  }
+
+ private:
+  void Operator(uint8_t op);
+  void Concat();
+  int Compare(const ExprValue& a, const ExprValue& b);
+  void Call(const ExprItem& it);
+
+  ExprContext& c_;
+};
+
+int ExprRunner::Compare(const ExprValue& ra, const ExprValue& rb) {
+  const ExprValue& a = Deref(ra);
+  const ExprValue& b = Deref(rb);
+  auto num = [](int64_t x, int64_t y) { return x < y ? -1 : x > y ? 1 : 0; };
+  if (a.type == kValueInt && b.type == kValueInt) return num(a.i, b.i);
+  int32_t v;
+  if (a.type == kValueInt && StIntStXfm(b.s, &v)) return num(a.i, v);
+  if (b.type == kValueInt && StIntStXfm(a.s, &v)) return num(v, b.i);
+  char ba[16], bb[16];
+  std::string_view x = ValueView(a, ba), y = ValueView(b, bb);
+  int r = StArrayCompare(x.data(), int32_t(x.size()), y.data(),
+                         int32_t(y.size()), StLiteral);
+  return r == kStBefore ? -1 : r == kStAfter ? 1 : 0;
+}
+
+void ExprRunner::Concat() {
+  ExprValue& l = c_.stack_[c_.sp_ - 2];
+  ExprValue& r = c_.stack_[c_.sp_ - 1];
+  St s;
+  if (l.type == kValueString) s = std::move(l.s);
+  else s = ToSt(l);
+  char buf[16];
+  std::string_view tail = ValueView(Deref(r), buf);
+  if (c_.sizeLimit_ > 0 &&
+      int64_t(s.Length()) + int64_t(tail.size()) > c_.sizeLimit_) {
+    c_.Stop(true);
+    s = St();
+  } else if (!tail.empty()) {
+    s = StAppendData(std::move(s), tail.data(), int32_t(tail.size()));
+  } else if (s.IsNil()) {
+    s = StCreate();
+  }
+  l.type = kValueString;
+  l.s = std::move(s);
+  r.s = St();
+  --c_.sp_;
+}
+
+void ExprRunner::Operator(uint8_t op) {
+  if (op == kOpCat) return Concat();
+  if (op == kOpNeg || op == kOpPlus || op == kOpNot) {
+    ExprValue& v = c_.stack_[c_.sp_ - 1];
+    int32_t r = op == kOpNot ? !Truth(v)
+                : op == kOpNeg ? int32_t(0u - uint32_t(ToInt(v)))
+                               : ToInt(v);
+    v.type = kValueInt;
+    v.i = r;
+    v.s = St();
+    return;
+  }
+  ExprValue& a = c_.stack_[c_.sp_ - 2];
+  ExprValue& b = c_.stack_[c_.sp_ - 1];
+  int32_t r = 0;
+  switch (op) {
+    case kOpAdd:
+      r = int32_t(uint32_t(ToInt(a)) + uint32_t(ToInt(b)));
+      break;
+    case kOpSub:
+      r = int32_t(uint32_t(ToInt(a)) - uint32_t(ToInt(b)));
+      break;
+    case kOpMul:
+      r = int32_t(uint32_t(int64_t(ToInt(a)) * int64_t(ToInt(b))));
+      break;
+    case kOpDiv:
+    case kOpRem: {
+      int64_t x = ToInt(a), y = ToInt(b);
+      if (y != 0) r = int32_t(uint32_t(op == kOpDiv ? x / y : x % y));
+      break;
+    }
+    case kOpEq: r = Compare(a, b) == 0; break;
+    case kOpNe: r = Compare(a, b) != 0; break;
+    case kOpLt: r = Compare(a, b) < 0; break;
+    case kOpGt: r = Compare(a, b) > 0; break;
+    case kOpLe: r = Compare(a, b) <= 0; break;
+    case kOpGe: r = Compare(a, b) >= 0; break;
+    case kOpAnd: r = Truth(a) && Truth(b); break;
+    case kOpOr: r = Truth(a) || Truth(b); break;
+    default:
+      MaHalt("Unknown operator type");
+  }
+  a.type = kValueInt;
+  a.i = r;
+  a.s = St();
+  b.s = St();
+  --c_.sp_;
+}
+
+void ExprRunner::Call(const ExprItem& it) {
+  const ExprKeyword& kw = ExprKeywordByCode(it.code);
+  int argc = it.argc;
+  if (kw.maxArgs >= 0 && argc > kw.maxArgs) {
+    for (; argc > kw.maxArgs; --argc) c_.stack_[--c_.sp_].s = St();
+  }
+  bool method = it.kind == kItemMethod;
+  size_t base = c_.sp_ - size_t(argc) - (method ? 1 : 0);
+  ExprCall call(c_, it, base + (method ? 1 : 0), argc, kw);
+  if (ExprKeywordFn fn = handlers[size_t(it.code)]) fn(call);
+  else c_.NoteUnavailable(it.code);
+  for (size_t i = base + 1; i < c_.sp_; ++i) c_.stack_[i].s = St();
+  c_.stack_[base] = std::move(call.Result());
+  c_.sp_ = base + 1;
+}
+
+void ExprRunner::Run(const ExprItem* items, int32_t count) {
+  const ExprHooks& hooks = ExprGetHooks();
+  for (int32_t k = 0; k < count; ++k) {
+    const ExprItem& it = items[k];
+    switch (it.kind) {
+      case kItemInt:
+        PushInt(it.value);
+        break;
+      case kItemString: {
+        ExprValue v;
+        v.s = it.text;
+        Push(std::move(v));
+        break;
+      }
+      case kItemLocal: {
+        c_.Slot(it.value);
+        ExprValue v;
+        v.type = kValueRef;
+        v.i = it.value;
+        Push(std::move(v));
+        break;
+      }
+      case kItemField: {
+        ExprValue v;
+        if (hooks.fieldGet) v.s = hooks.fieldGet(c_, ExprKwArg(it.sub), it.text);
+        else c_.NoteUnavailable(it.code);
+        Push(std::move(v));
+        break;
+      }
+      case kItemOperator:
+        Operator(it.sub);
+        break;
+      case kItemKeyword:
+      case kItemMethod:
+        Call(it);
+        break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Calls.
+
+St ExprCall::ArgSt(int i) const {
+  if (i < argc_) return ExprRunner(ctx_).ToSt(ctx_.stack_[first_ + size_t(i)]);
+  return DefaultArg(i);
+}
+
+int32_t ExprCall::ArgInt(int i) const {
+  if (i < argc_) return ExprRunner(ctx_).ToInt(ctx_.stack_[first_ + size_t(i)]);
+  int32_t v;
+  StIntStXfm(DefaultArg(i), &v);
+  return v;
+}
+
+bool ExprCall::ArgTruth(int i) const {
+  if (i < argc_) return ExprRunner(ctx_).Truth(ctx_.stack_[first_ + size_t(i)]);
+  return !DefaultArg(i).Empty();
+}
+
+St ExprCall::ReceiverSt() const {
+  return ExprRunner(ctx_).ToSt(ctx_.stack_[first_ - 1]);
+}
+
+int32_t ExprCall::ReceiverInt() const {
+  return ExprRunner(ctx_).ToInt(ctx_.stack_[first_ - 1]);
+}
+
+St ExprCall::DefaultArg(int i) const {
+  const char* d = kw_.defaults;
+  if (!d) return St();
+  for (int k = 0; k < i; ++k) {
+    d = strchr(d, '|');
+    if (!d) return St();
+    ++d;
+  }
+  const char* end = strchr(d, '|');
+  return StCreateLen(d, end ? int32_t(end - d) : int32_t(strlen(d)));
+}
+
+// ---------------------------------------------------------------------------
+// Statements.
+
+bool ExprEval(const Expr& e, const ExprItem* items, ExprContext& ctx) {
+  ExprRunner run(ctx);
+  const ExprItem* first = items + e.first;
+  switch (e.kind) {
+    case kExprNone:
+    case kExprElse:
+    case kExprEndIf:
+    case kExprEndWhile:
+    case kExprFunction:
+      return true;
+    case kExprEndChain:
+    case kExprLoopBack:
+    case kExprBreak:
+    case kExprContinue:
+    case kExprReturn:
+      return false;
+    case kExprError:
+      ctx.Write("<b>%% ");
+      ctx.Write(e.text.View());
+      ctx.Write(" %%</b>");
+      return true;
+    default:
+      break;
+  }
+  if (e.kind == kExprWhile) {
+    if (ctx.whileBudget_ > 0) --ctx.whileBudget_;
+    if (ctx.whileBudget_ <= 0) {
+      ctx.Write(kWhileLimitMessage);
+      return false;
+    }
+    if (e.count == 0) return false;
+  }
+  size_t base = ctx.sp_;
+  if (e.kind == kExprSetLocal && e.appendInPlace) {
+    run.Run(first + 1, e.count - 2);
+    MA_CHECK(ExprDebugFlag, ctx.sp_ == base + 1,
+             "ExprEval--result string from interior operand");
+    ExprValue rhs = run.Pop();
+    ExprValue& slot = ctx.Slot(e.target);
+    St tail = run.ToSt(rhs);  // a copy when rhs is this very slot
+    if (slot.type != kValueString) {
+      slot.s = StStIntXfm(slot.i);
+      slot.type = kValueString;
+    }
+    if (ctx.sizeLimit_ > 0 &&
+        int64_t(slot.s.Length()) + tail.Length() > ctx.sizeLimit_) {
+      ctx.Stop(true);
+    } else {
+      slot.s = StCat(std::move(slot.s), std::move(tail));
+      if (slot.s.IsNil()) slot.s = StCreate();
+    }
+    return true;
+  }
+  run.Run(first, e.count);
+  MA_CHECK(ExprDebugFlag, ctx.sp_ == base + (e.count > 0 ? 1 : 0),
+           "ExprEval--result string from interior operand");
+  if (e.count == 0) return true;
+  ExprValue v = run.Pop();
+  switch (e.kind) {
+    case kExprPlain:
+      run.WriteValue(v);
+      return true;
+    case kExprIf:
+    case kExprElseIf:
+    case kExprWhile:
+      return run.Truth(v);
+    case kExprSetLocal: {
+      if (v.type == kValueRef) {
+        if (v.i == e.target) return true;
+        v = ctx.Slot(v.i);
+      }
+      ctx.Slot(e.target) = std::move(v);
+      return true;
+    }
+    case kExprSetPath:
+    case kExprSetUser:
+    case kExprSetAuthor:
+    case kExprSetSite:
+    case kExprSetSession: {
+      const ExprHooks& hooks = ExprGetHooks();
+      ExprKwArg scope = e.kind == kExprSetPath     ? ExprKwArg::kPath
+                        : e.kind == kExprSetUser   ? ExprKwArg::kUser
+                        : e.kind == kExprSetAuthor ? ExprKwArg::kAuthor
+                        : e.kind == kExprSetSite   ? ExprKwArg::kSite
+                                                   : ExprKwArg::kSession;
+      if (hooks.fieldSet) {
+        hooks.fieldSet(ctx, scope, e.text, run.ToSt(v));
+      } else {
+        static const char* const kScopeNames[] = {"", "user", "author", "path",
+                                                  "site", "session"};
+        ctx.NoteUnavailable(ExprKeywordLookup(kScopeNames[int(scope)])->code);
+      }
+      return true;
+    }
+    case kExprBroadcast: {
+      const ExprHooks& hooks = ExprGetHooks();
+      if (hooks.broadcast) hooks.broadcast(ctx, run.ToSt(v));
+      return true;
+    }
+    default:
+      MaAssertFailure("ExprEval--unknown statement kind");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Templates.
+
+void BufEvalTemplate(St& buf, const TemplateRef& t, ExprContext& ctx) {
+  if (!t || ctx.stopped_) return;
+  TemplateRef hold = t;
+  bool adopted = ctx.out_ == nullptr;
+  if (adopted) ctx.out_ = &buf;
+  Template* saved = ctx.current_;
+  ctx.current_ = hold.get();
+  const std::vector<TemplatePiece>& pieces = hold->Pieces();
+  const ExprItem* items = hold->Items().data();
+  std::string_view text = hold->Text().View();
+  const ExprHooks& hooks = ExprGetHooks();
+  const int32_t n = int32_t(pieces.size());
+  int32_t i = 0;
+  while (i >= 0 && i < n && !ctx.stopped_) {
+    const TemplatePiece& p = pieces[size_t(i)];
+    if (p.expr.kind == kExprNone || ExprEval(p.expr, items, ctx)) {
+      if (p.litLen > 0)
+        ctx.Write(text.substr(size_t(p.litOff), size_t(p.litLen)));
+      ++i;
+    } else {
+      i = p.jump;
+    }
+    if (ctx.stepLimit_ > 0 && ++ctx.steps_ >= ctx.stepLimit_) ctx.Stop(false);
+    int64_t len = ctx.Output().Length();
+    if (len - ctx.lastYield_ > 100 || len < ctx.lastYield_) {
+      ctx.lastYield_ = len;
+      if (hooks.yield) hooks.yield();
+    }
+    if (hooks.quit && hooks.quit()) ctx.Stop(false);
+  }
+  ctx.current_ = saved;
+  if (adopted) ctx.out_ = nullptr;
+}
+
+St TemplateProcess(const TemplateRef& t, ExprContext& ctx) {
+  St buf = StCreate();
+  St* saved = ctx.out_;
+  int64_t savedYield = ctx.lastYield_;
+  ctx.out_ = &buf;
+  ctx.lastYield_ = 0;
+  BufEvalTemplate(buf, t, ctx);
+  ctx.out_ = saved;
+  ctx.lastYield_ = savedYield;
+  return buf;
+}
+
+void ExprCallMacro(ExprContext& ctx, const TemplateRef& m) {
+  if (!m) return;
+  if (ctx.macroDepth_ >= kExprMaxMacroDepth) {
+    ctx.Write(kMacroDepthMessage);
+    return;
+  }
+  ++ctx.macroDepth_;
+  BufEvalTemplate(ctx.Output(), m, ctx);
+  --ctx.macroDepth_;
+}
+
+St ExprRunner::EvalParsed(ExprContext& ctx, const TemplateRef& t) {
+  if (ctx.macroDepth_ >= kExprMaxMacroDepth) {
+    ctx.Write(kMacroDepthMessage);
+    return St();
+  }
+  ++ctx.macroDepth_;
+  St out = TemplateProcess(t, ctx);
+  --ctx.macroDepth_;
+  return out;
+}
+
+St ExprEvalSt(ExprContext& ctx, const St& text) {
+  return ExprRunner::EvalParsed(ctx, TemplateParseStatement(text));
+}
+
+St ExprEvalTemplateSt(ExprContext& ctx, const St& text) {
+  return ExprRunner::EvalParsed(ctx, TemplateParse(text));
+}
+
+}  // namespace quil
