@@ -1,0 +1,343 @@
+// Ch: the chunk store, the system's persistent heap.
+//
+// Every persistent object is a chunk: a typed block of 0 to 4,072 bytes
+// inside a 4,096-byte page of a database file, named by a 32-bit handle.
+// Pages live in a memory cache of a fixed number of pages (least recently
+// used first out); a changed page that must leave the cache goes to the
+// transient file, and changed pages reach the database file only when the
+// application saves the part (ChPartSave).
+//
+// Handles (memory form; the widths are fixed by ChInit from the number of
+// files requested, 14 for the server: 5 part bits, 19 page bits):
+//   bits 0-7            the chunk's block offset in its page / 16
+//   bits 8 ...          the part number (ChPartOf)
+//   the bits above      the page number within the part (ChPageOf)
+// kChNil (-3) is the nil handle; part number 1 is the transient part (chunks
+// that are never saved); the all-ones part number ChFiConstant marks
+// constants rather than chunks.  A handle with only the part field set names
+// the part itself and is accepted wherever a "near" handle is asked for.
+//
+// Files and parts: a database file (ChFi) holds one part, its master part.
+// A part is opened under a part number taken from the table of open parts;
+// handles of its chunks carry that number.  Page 0 of every part holds the
+// part information chunk (type 616) with the revision, the date of the last
+// save, the root handle and the page count.
+//
+// Pointers: ChLock returns a pointer that stays valid until the matching
+// unlock; ChDeref returns one that stays valid only until the next store
+// call that may load, evict or move pages.  A chunk holds at most 7 locks; a
+// locked chunk cannot be destroyed, resized or saved.
+//
+// Errors: misuse and broken invariants halt with the function's name and a
+// description ("ChLock-- Bad chunk, (possibly destroyed)?").  Ordinary
+// failures are returned as status codes (see Ec.h); failures inside calls
+// that return pointers or handles are raised with ExRaise: 8 (transient file
+// full), 9 (database file full), 17 (unreadable page while bad pages are
+// tolerated), 100 (no cache page), and file-layer statuses.
+//
+// Threads: every call runs on the thread that holds the run lock.  The
+// background save writer (a later addition) shares the state described in
+// ChInt.h under the save mutex ChBgSaveMutex.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Fi.h"
+
+namespace quil {
+
+using ChHandle = uint32_t;
+constexpr ChHandle kChNil = 0xFFFFFFFDu;  // -3
+
+// A part number (index in the table of open parts).
+using ChPart = int;
+constexpr ChPart kChTransientPart = 1;
+
+// An open database file.
+struct ChFiRec;
+using ChFi = ChFiRec*;
+
+constexpr uint32_t kChPageSize = 4096;
+constexpr uint32_t kChMaxChunk = 4072;  // ChMaxInPage
+constexpr uint32_t kChFilesForServer = 14;
+
+// Open modes of ChFiOpen.
+constexpr int kChFiReadOnly = 1;
+constexpr int kChFiReadWrite = 3;
+
+// Handle layout, fixed by ChInit.
+struct ChHandleLayout {
+  uint32_t partBits;
+  uint32_t partMask;   // also ChFiConstant
+  uint32_t pageShift;  // 8 + partBits
+  uint32_t pageMask;
+  uint32_t fileMaxPages;  // ChFileMaxPages
+};
+extern ChHandleLayout ChLayout;
+
+inline ChPart ChPartOf(ChHandle h) {
+  return ChPart((h >> 8) & ChLayout.partMask);
+}
+inline uint32_t ChPageOf(ChHandle h) { return h >> ChLayout.pageShift; }
+inline uint32_t ChOffsetOf(ChHandle h) { return (h & 0xFF) << 4; }
+inline ChHandle ChHandleMake(ChPart part, uint32_t page, uint32_t offset) {
+  return (page << ChLayout.pageShift) | (uint32_t(part) << 8) | (offset >> 4);
+}
+// The near handle that names a part.
+inline ChHandle ChPartNear(ChPart part) { return uint32_t(part) << 8; }
+inline uint32_t ChFiConstant() { return ChLayout.partMask; }
+// Largest page count of a part's file: (145 + page mask + 32) rounded down
+// to a multiple of 32.
+inline uint32_t ChFileMaxPages() { return ChLayout.fileMaxPages; }
+// Sets the widths for filesRequested (1-62); ChInit calls it.  Halts with
+// "ChInit-- too many files requested" above 62.
+void ChHandleLayoutSet(uint32_t filesRequested);
+
+// The file form of a handle: offset / 16 in bits 0-7, bit 8 set, bit 9
+// clear, page number in bits 10-31.  0 and values whose bits 8-15 are all 0
+// or all 1 (-1 and kChNil among them) are stored unchanged, as are constants.
+uint32_t ChHandleToFile(ChHandle h);
+// The memory form of a file handle read from a page of part.
+ChHandle ChHandleFromFile(uint32_t v, ChPart part);
+
+// ---------------------------------------------------------------------------
+// Package life.
+
+extern bool ChDebugFlag;
+// Page-table checking, turned on by a file "chcheck" in the working directory.
+extern bool ChCheckFlag;
+// Bad pages are tolerated (a read reports 17), turned on by a file
+// "fixallpages" in the working directory.
+extern bool ChFixAllPages;
+
+// Initialises the store: version must be 19; cachePages is the number of
+// cache pages (AppChPages); the handle layout is fixed from filesRequested.
+// Creates the transient file ("AU000000" prefix) in the working directory.
+// Returns 0, 102 when the cache cannot be allocated, or a file-layer status.
+[[nodiscard]] uint16_t ChInit(int32_t version, uint32_t cachePages,
+                              uint32_t filesRequested = kChFilesForServer);
+// Terminates: halts with "ChTerm-- Error- Open Chunk files" while database
+// files are open and "ChTerm-- Error- Locked chunks" while chunks are locked;
+// removes the transient file.
+void ChTerm();
+bool ChIsInitialised();
+
+// Inhibits chunk access (ChCreate, ChDeref, ChLock halt while set); returns
+// the previous setting.
+bool ChAllocsInhibit(bool inhibit);
+
+// ---------------------------------------------------------------------------
+// Chunks.
+
+// Creates a chunk of type and length in the part of near, on near's page
+// when it has room, and returns its data (zero-filled), locked once; the
+// handle is stored in *out.  Halts with "ChCreate-- Invalid chunk length
+// requested" above 4,072 bytes and "ChCreate-- Missing relocation template
+// ID = N" for a type without template.  A registered type is entered in the
+// file's type table.
+void* ChCreate(uint16_t type, uint32_t length, ChHandle near, ChHandle* out);
+// Frees a chunk.  REQUIRES: reference count 0 ("ChDestroy-- Reference count
+// not zero") and no lock ("ChDestroy-- Chunk is locked").  A page left empty
+// is returned to the part's free pages.
+void ChDestroy(ChHandle h);
+// The data of a chunk, not locked (see the pointer rules above).
+void* ChDeref(ChHandle h);
+// The data of a chunk, locked once.  The eighth lock halts ("ChLock-- Chunk
+// is already locked maximum times").
+void* ChLock(ChHandle h);
+// Unlock a pointer returned by ChLock or ChCreate, marking the page changed
+// or not.
+void ChUnlockMod(void* data);
+void ChUnlockNoMod(void* data);
+bool ChIsLocked(ChHandle h);
+// Marks the chunk's page changed without a lock.
+void ChMarkModified(ChHandle h);
+
+// Changes a chunk's length (new bytes are zero): in place when the block can
+// grow, otherwise by moving the chunk (type and reference count go with
+// it).  Returns the handle, which changes when the chunk moved.  REQUIRES:
+// not locked ("ChResize-- Chunk is locked").
+ChHandle ChResize(ChHandle h, uint32_t length);
+// Copies a chunk into the part of near; returns the new handle.
+ChHandle ChDup(ChHandle h, ChHandle near);
+
+uint32_t ChSize(ChHandle h);
+uint16_t ChType(ChHandle h);
+inline uint32_t ChMaxInPage() { return kChMaxChunk; }
+
+// Reference counts: bits 0-12 of the chunk's status word.  8,191 is
+// permanent.  Increment and decrement return the new value.
+constexpr uint32_t kChPermanentRefs = 8191;
+uint32_t ChGetRefCount(ChHandle h);
+void ChSetRefCount(ChHandle h, uint32_t count);
+uint32_t ChIncRefCount(ChHandle h);
+uint32_t ChDecRefCount(ChHandle h);
+
+// True for a non-zero handle with a non-zero offset field, in an open part
+// other than the constant part, below the part's page count, on an
+// allocated page.
+bool ChIsLegal(ChHandle h);
+bool ChIsInTemp(ChHandle h);
+bool ChIsInMaster(ChHandle h);
+// True when a and b are chunks of different files.
+bool ChIsCrossLink(ChHandle a, ChHandle b);
+
+// Iteration over every chunk of every open part (ChStartAll) or of one part
+// (ChStartFID).  ChNext returns kChNil at the end.  Pages may be loaded
+// (and others evicted) on the way.
+struct ChIter {
+  ChPart part = 0;       // current part
+  ChPart onlyPart = 0;   // 0: every part
+  uint32_t page = 0;
+  uint32_t offset = 0;   // offset of the next block to look at, 0 to start
+  bool done = true;
+};
+void ChStartAll(ChIter& it);
+void ChStartFID(ChIter& it, ChPart part);
+ChHandle ChNext(ChIter& it);
+void ChStop(ChIter& it);
+
+// RAII lock: unlocks with ChUnlockMod when MarkModified was called, with
+// ChUnlockNoMod otherwise.
+class ChLocked {
+ public:
+  explicit ChLocked(ChHandle h) : data_(static_cast<uint8_t*>(ChLock(h))) {}
+  ~ChLocked() {
+    if (data_) modified_ ? ChUnlockMod(data_) : ChUnlockNoMod(data_);
+  }
+  ChLocked(const ChLocked&) = delete;
+  ChLocked& operator=(const ChLocked&) = delete;
+  uint8_t* Data() const { return data_; }
+  template <class T>
+  T* As() const {
+    return reinterpret_cast<T*>(data_);
+  }
+  void MarkModified() { modified_ = true; }
+
+ private:
+  uint8_t* data_;
+  bool modified_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Files and parts.
+
+// Creates a database file (none may exist at path: 6), writes its header,
+// space map and zero fill to the first data page, and opens it read/write.
+// The file has no part yet (ChFiPartCreate).
+[[nodiscard]] uint16_t ChFiCreate(const std::string& path, ChFi* out);
+// Creates a database file under a unique temporary name ("AUXXXXXX") in dir.
+[[nodiscard]] uint16_t ChFiCreateTemp(const std::string& dir, ChFi* out);
+// Renames a temporary file to path (replacing what is there).
+[[nodiscard]] uint16_t ChFiMakePermanent(ChFi file, const std::string& path);
+// Opens a database file in mode (kChFiReadOnly or kChFiReadWrite).  A file
+// that is open already (same device and inode) is returned again with its
+// open count raised.  Statuses: 3 (not a database file), 4 (interrupted
+// save or torn header), 2200 (other format version), 18 (pages beyond this
+// program's limit), 14 (a type table entry conflicts with a registered
+// type), file-layer statuses.
+[[nodiscard]] uint16_t ChFiOpen(const std::string& path, int mode, ChFi* out);
+// Closes one open of a file; the last one closes its parts (discarding
+// unsaved changes) and the file.  Halts with "ChFiClose-- Chunk is locked"
+// when a chunk of the file is locked.
+uint16_t ChFiClose(ChFi file);
+// Closes and deletes the file.
+uint16_t ChFiDestroy(ChFi file);
+// Writes the header, type table and changed space-map pieces of a file.
+[[nodiscard]] uint16_t ChFiFlush(ChFi file);
+inline bool ChFiIsMultiUser(ChFi) { return false; }
+const std::string& ChFiPath(ChFi file);
+bool ChFiIsReadOnly(ChFi file);
+
+// Creates the master part of a file that has none: page 0 with the part
+// information chunk.  Returns 0, 1 (too many parts open) or 6 (the file has
+// a master part).
+[[nodiscard]] uint16_t ChFiPartCreate(ChFi file, ChPart* out);
+// Opens the master part.  Returns 0, 1 (too many parts), 15 (no master
+// part), or a read status.
+[[nodiscard]] uint16_t ChFiPartOpen(ChFi file, ChPart* out);
+// The master part if it is open, 0 otherwise.
+ChPart ChFiGetMaster(ChFi file);
+// True when the file holds a master part (open or not).
+bool ChFiHasMaster(ChFi file);
+void ChPartClose(ChPart part);
+ChFi ChGetChFi(ChPart part);
+ChFi ChGetFile(ChHandle h);
+
+// Saves the part's changes to its file with the save protocol and returns 0
+// or the first file-layer status; *revision receives the new revision.
+// After a failure the changes stay pending (and the file's save marker
+// stays set on disk).  Halts for the transient part ("ChPartSave-- attempt
+// to save transient file"), a read-only file ("ChPartSave-- file is R/O"),
+// and a part that had read errors ("ChPartSave-- partition has had prior
+// read errors and cannot be saved").
+[[nodiscard]] uint16_t ChPartSave(ChPart part, int mode, uint32_t* revision);
+// Moves the part into file dest (a new, empty file): every page of the part
+// is loaded and marked changed so that the next save writes all of it
+// there, and the part belongs to dest from now on.  The previous file is
+// left open for the caller to close.
+[[nodiscard]] uint16_t ChPartDup(ChPart part, ChFi dest);
+[[noreturn]] void ChPartRevert(ChPart part);
+
+bool ChPartIsModified(ChPart part);
+uint32_t ChPartChangedPages(ChPart part);
+// Page numbers in use: 0 .. count-1 may be allocated.
+uint32_t ChPartPageCount(ChPart part);
+// Allocated pages of the part.
+uint32_t ChPageCount(ChPart part);
+uint32_t ChPageLimit();
+uint32_t ChAvailablePages(ChPart part);
+bool ChPartIsCatast(ChPart part);
+void ChPartMarkCatast(ChPart part);
+
+uint32_t ChGetRev(ChPart part);
+ChHandle ChGetRoot(ChPart part);
+void ChSetRoot(ChPart part, ChHandle root);
+// The further word saved with the root (word 6 of the part information).
+uint32_t ChGetRootExtra(ChPart part);
+void ChSetRootExtra(ChPart part, uint32_t value);
+// The handle of the part information chunk.
+ChHandle ChPartInfoHandle(ChPart part);
+
+// The save mutex and the save lock (see ChInt.h).
+void ChBgSaveLock();
+void ChBgSaveUnlock();
+
+// ---------------------------------------------------------------------------
+// Checks.
+
+// Verifies every page of an open part (block chains, free-block trees,
+// templates) and its page table; returns true when sound, otherwise false
+// with a description in *report.
+bool ChCheck(ChPart part, std::string* report);
+// Verifies the page table of a part against the cache and the transient
+// file; halts on the first inconsistency (run by saves when ChCheckFlag).
+void ChCheckPageTable(ChPart part);
+
+// Offline check of a database file, opened read-only: header, space map,
+// type table, and every allocated page (page number, flags, owning part,
+// block chain, free-block tree, chunk types against their templates).
+// Appends one line per problem to *report; returns true when none.
+bool ChCheckFile(const std::string& path, std::string* report);
+
+// Summary of a database file for operators.
+struct ChFileInfo {
+  uint32_t magic = 0, revision = 0, revisionCopy = 0, version = 0;
+  uint32_t pageSize = 0, maxPages = 0, tornTolerance = 0;
+  uint32_t utOffset = 0, utPages = 0, utEntries = 0, utStamp = 0;
+  uint32_t flags = 0, saving = 0;
+  int64_t fileLength = 0;
+  uint32_t mapAllocated = 0;   // bits set in the space map
+  uint32_t dataAllocated = 0;  // of those, data pages
+  uint32_t filePages = 0;      // data pages the file's length holds
+  bool hasPartInfo = false;
+  uint32_t partRevision = 0, partDate = 0, partTime = 0;
+  uint32_t partRoot = 0, partPageCount = 0;
+  std::string typeTable;  // one line per entry
+};
+// Reads the header, the space map, the type table and the part information
+// of a file; returns 0 or the status that opening would give.
+[[nodiscard]] uint16_t ChFileInfoGet(const std::string& path, ChFileInfo* info);
+
+}  // namespace quil

@@ -1,0 +1,534 @@
+// The store's life, database files and parts: page tables, free pages,
+// the part information chunk, roots.
+#include <algorithm>
+
+#include "ChInt.h"
+#include "Ex.h"
+#include "Ma.h"
+
+namespace quil {
+
+bool ChDebugFlag = true;
+bool ChCheckFlag = false;
+bool ChFixAllPages = false;
+ChStore ChState;
+int ChBgSavesOut = 0;
+std::mutex ChBgSaveMutex;
+
+ChHandleLayout ChLayout = {5, 31, 13, 0x7FFFF, (145 + 0x7FFFF + 32) & ~31u};
+
+namespace {
+
+// Words of the part information chunk.
+enum PartInfoWord : int {
+  kPiRevision = 0,
+  kPiDate = 1,
+  kPiTime = 2,
+  kPiRoot = 5,
+  kPiRootExtra = 6,
+  kPiPageCount = 7,
+};
+constexpr uint32_t kPartInfoSize = 288;
+constexpr uint32_t kPartInfoOffset = 16;
+
+ChPartRec& PartOrHalt(ChPart part, const char* what) {
+  ChPartRec* p = ChPartGet(part);
+  if (!p) MaAssertFailure(what);
+  return *p;
+}
+
+// Links every unallocated page number below the page count into the free
+// list, lowest first.
+void PartBuildFreeList(ChPartRec& p) {
+  p.freeHead = kPteFreeEnd;
+  p.allocated = 0;
+  for (uint32_t page = p.pageCount; page-- > 0;) {
+    bool used = p.file && ChFiMapGet(*p.file, kChHeaderPages + page);
+    if (page == 0 || used) {
+      if (page != 0) ChPteSet(p, page, kPteFile);
+      ++p.allocated;
+    } else {
+      ChPteSet(p, page, kPteFree | p.freeHead);
+      p.freeHead = page;
+    }
+  }
+}
+
+ChPartRec& PartNew(ChPart number, ChFiRec* file) {
+  auto rec = std::make_unique<ChPartRec>();
+  rec->number = number;
+  rec->file = file;
+  ChState.parts[size_t(number)] = std::move(rec);
+  return *ChState.parts[size_t(number)];
+}
+
+void PartDrop(ChPartRec& p) {
+  for (const ChCachePage& cp : ChState.cache) {
+    if ((cp.flags & kCpAllocated) && cp.part == p.number && cp.locks != 0)
+      MaAssertFailure("ChPartClose-- Chunk is locked");
+  }
+  ChCacheDropPart(p);
+  if (p.file && p.file->master == p.number) p.file->master = 0;
+  ChState.parts[size_t(p.number)].reset();
+}
+
+uint16_t FileAdd(std::unique_ptr<ChFiRec> rec, ChFi* out) {
+  uint16_t status = FiIdentity(rec->file, rec->device, rec->inode);
+  if (status != 0) return status;
+  *out = rec.get();
+  ChState.files.push_back(std::move(rec));
+  return 0;
+}
+
+// Makes a new, empty file record on an open, empty file and writes the
+// first header.
+uint16_t FileStart(std::unique_ptr<ChFiRec> rec, ChFi* out) {
+  ChFiCreateHead(*rec);
+  uint16_t status = ChFiWriteHead(*rec);
+  if (status != 0) {
+    std::string path = rec->path;
+    rec.reset();
+    (void)FiDelete(path);
+    return status;
+  }
+  return FileAdd(std::move(rec), out);
+}
+
+void LocalDateTime(uint32_t* date, uint32_t* time) {
+  time_t now = ::time(nullptr);
+  struct tm t;
+  localtime_r(&now, &t);
+  *date = uint32_t((t.tm_year + 1900) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday);
+  *time = uint32_t(t.tm_hour * 10000 + t.tm_min * 100 + t.tm_sec);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Life.
+
+void ChHandleLayoutSet(uint32_t files) {
+  if (files > 62) MaAssertFailure("ChInit-- too many files requested");
+  uint32_t bits = files <= 6 ? 4 : files <= 14 ? 5 : files <= 30 ? 6 : 7;
+  ChLayout.partBits = bits;
+  ChLayout.partMask = (1u << bits) - 1;
+  ChLayout.pageShift = 8 + bits;
+  ChLayout.pageMask = (1u << (32 - ChLayout.pageShift)) - 1;
+  ChLayout.fileMaxPages = (kChHeaderPages + ChLayout.pageMask + 32) & ~31u;
+}
+
+uint16_t ChInit(int32_t version, uint32_t cachePages, uint32_t files) {
+  MA_CHECK(ChDebugFlag, !ChState.initialised, "ChInit-- Pkg already init");
+  MA_CHECK(ChDebugFlag, version == kPkgVersion, "ChInit-- Wrong version");
+  ChHandleLayoutSet(files);
+  ChCheckFlag = FiExists("chcheck");
+  ChFixAllPages = FiExists("fixallpages");
+  uint16_t status = ChCacheInit(cachePages);
+  if (status != 0) {
+    ChCacheTerm();
+    return status;
+  }
+  PartNew(kChTransientPart, nullptr);
+  ChState.inhibit = false;
+  ChState.initialised = true;
+  return 0;
+}
+
+void ChTerm() {
+  MA_CHECK(ChDebugFlag, ChState.initialised, "ChTerm-- Pkg not init");
+  if (!ChState.files.empty()) MaAssertFailure("ChTerm-- Error- Open Chunk files");
+  for (const ChCachePage& cp : ChState.cache)
+    if (cp.locks != 0) MaAssertFailure("ChTerm-- Error- Locked chunks");
+  for (auto& p : ChState.parts)
+    if (p) PartDrop(*p);
+  ChCacheTerm();
+  ChState.initialised = false;
+}
+
+bool ChIsInitialised() { return ChState.initialised; }
+
+bool ChAllocsInhibit(bool inhibit) {
+  bool was = ChState.inhibit;
+  ChState.inhibit = inhibit;
+  return was;
+}
+
+void ChBgSaveLock() { ChBgSaveMutex.lock(); }
+void ChBgSaveUnlock() { ChBgSaveMutex.unlock(); }
+
+// ---------------------------------------------------------------------------
+// Page tables.
+
+void ChPteSet(ChPartRec& p, uint32_t page, uint32_t entry) {
+  auto& slot = p.slots[page / kPteSlotSize];
+  if (!slot) {
+    auto fresh = std::make_unique<uint32_t[]>(kPteSlotSize);
+    std::fill_n(fresh.get(), kPteSlotSize, kPteFree | kPteFreeEnd);
+    ChSaveGuard guard;
+    slot = std::move(fresh);
+  }
+  ChSaveGuard guard;
+  slot[page % kPteSlotSize] = entry;
+}
+
+void ChPartMarkChanged(ChPartRec& p, uint32_t page) {
+  p.modified = true;
+  if (page >= p.changedBit.size())
+    p.changedBit.resize(std::max<size_t>(page + 1, p.pageCount), 0);
+  if (p.changedBit[page]) return;
+  p.changedBit[page] = 1;
+  p.changed.push_back(page);
+}
+
+int32_t ChCreateNewPage(ChPartRec& p, uint32_t* pageOut) {
+  int32_t idx = ChCacheTake();
+  uint32_t page;
+  if (p.freeHead != kPteFreeEnd) {
+    page = p.freeHead;
+    p.freeHead = ChPte(p, page) & kPteValue;
+  } else {
+    page = p.pageCount;
+    bool full = page > ChLayout.pageMask ||
+                (p.file && kChHeaderPages + page >= ChFileMaxPages());
+    if (full) {
+      ChCacheRelease(idx);
+      ExRaise(p.file ? 9 : 8);
+    }
+    p.pageCount = page + 1;
+  }
+  ChPgInitEmpty(ChCp(idx).data, p.fileId);
+  ChCacheInstall(idx, p, page, 0);
+  if (p.file) ChFiMapSet(*p.file, kChHeaderPages + page, true);
+  ++p.allocated;
+  ChCacheMarkModified(idx);
+  *pageOut = page;
+  return idx;
+}
+
+void ChPageFree(ChPartRec& p, uint32_t page, int32_t idx) {
+  MA_CHECK(ChDebugFlag, page != 0 || !p.file, "ChPageFree-- part information page");
+  ChCachePage& cp = ChCp(idx);
+  MA_CHECK(ChDebugFlag, cp.locks == 0, "ChPageFree-- page is locked");
+  uint32_t old = ChPte(p, page);
+  // A transient copy that a save in progress reads is freed by the save.
+  if (cp.transSlot >= 0 && !(old & kPteSaveBit)) ChTransFree(uint32_t(cp.transSlot));
+  ChCacheRelease(idx);
+  ChPteSet(p, page, kPteFree | p.freeHead);
+  p.freeHead = page;
+  if (page < p.changedBit.size()) p.changedBit[page] = 0;
+  if (p.file) ChFiMapSet(*p.file, kChHeaderPages + page, false);
+  --p.allocated;
+  p.modified = true;
+  if (p.roomHint == page) p.roomHint = kPteFreeEnd;
+}
+
+ChPart ChPartAllocNumber() {
+  for (uint32_t n = 2; n < ChLayout.partMask && n < ChState.parts.size(); ++n)
+    if (!ChState.parts[n]) return ChPart(n);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Files.
+
+uint16_t ChFiCreate(const std::string& path, ChFi* out) {
+  if (FiExists(path)) return 6;
+  auto rec = std::make_unique<ChFiRec>();
+  uint16_t status = FiCreate(path, rec->file);
+  if (status == kFiStatusExists) return 6;
+  if (status != 0) return status;
+  rec->path = path;
+  return FileStart(std::move(rec), out);
+}
+
+uint16_t ChFiCreateTemp(const std::string& dir, ChFi* out) {
+  auto rec = std::make_unique<ChFiRec>();
+  uint16_t status = FiCreateUnique(dir, rec->file);
+  if (status != 0) return status;
+  rec->path = rec->file.Path();
+  rec->temporary = true;
+  return FileStart(std::move(rec), out);
+}
+
+uint16_t ChFiMakePermanent(ChFi f, const std::string& path) {
+  uint16_t status = FiRename(f->file, path);
+  if (status != 0) return status;
+  f->path = path;
+  f->temporary = false;
+  return 0;
+}
+
+uint16_t ChFiOpen(const std::string& path, int mode, ChFi* out) {
+  auto rec = std::make_unique<ChFiRec>();
+  uint16_t status =
+      FiOpen(path, mode == kChFiReadOnly ? kFiReadOnly : kFiReadWrite, rec->file);
+  if (status != 0) return status;
+  status = FiIdentity(rec->file, rec->device, rec->inode);
+  if (status != 0) return status;
+  for (auto& f : ChState.files) {
+    if (f->device == rec->device && f->inode == rec->inode) {
+      if (f->readOnly && mode != kChFiReadOnly) return 11;
+      ++f->opens;
+      *out = f.get();
+      return 0;
+    }
+  }
+  rec->path = path;
+  rec->readOnly = mode == kChFiReadOnly;
+  status = ChFiReadHead(*rec);
+  if (status != 0) return status;
+  rec->masterOnDisk = ChFiMapGet(*rec, kChHeaderPages);
+  return FileAdd(std::move(rec), out);
+}
+
+uint16_t ChFiClose(ChFi f) {
+  if (--f->opens > 0) return 0;
+  MA_CHECK(ChDebugFlag, f->save.state == ChSaveState::kIdle,
+           "ChFiClose-- save in progress");
+  if (ChPartRec* p = ChPartGet(f->master)) PartDrop(*p);
+  uint16_t status = FiClose(f->file);
+  auto& files = ChState.files;
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [f](const auto& r) { return r.get() == f; }),
+              files.end());
+  return status;
+}
+
+uint16_t ChFiDestroy(ChFi f) {
+  std::string path = f->path;
+  f->opens = 1;
+  uint16_t status = ChFiClose(f);
+  uint16_t del = FiDelete(path);
+  return status != 0 ? status : del;
+}
+
+uint16_t ChFiFlush(ChFi f) {
+  if (f->readOnly) return 10;
+  return ChFiWriteHead(*f);
+}
+
+const std::string& ChFiPath(ChFi f) { return f->path; }
+bool ChFiIsReadOnly(ChFi f) { return f->readOnly; }
+ChPart ChFiGetMaster(ChFi f) { return f->master; }
+bool ChFiHasMaster(ChFi f) { return f->master != 0 || f->masterOnDisk; }
+
+// ---------------------------------------------------------------------------
+// Parts.
+
+ChHandle ChPartInfoHandle(ChPart part) {
+  return ChHandleMake(part, 0, kPartInfoOffset);
+}
+
+uint16_t ChFiPartCreate(ChFi f, ChPart* out) {
+  if (ChFiHasMaster(f)) return 6;
+  ChPart n = ChPartAllocNumber();
+  if (n == 0) return 1;
+  ChPartRec& p = PartNew(n, f);
+  p.revision = f->head[kHdRevision];
+  f->master = n;
+  uint32_t page;
+  ChCreateNewPage(p, &page);
+  ChHandle info;
+  auto* words = static_cast<uint32_t*>(
+      ChCreate(kUtTypePartInfo, kPartInfoSize, ChPartNear(n), &info));
+  MA_CHECK(ChDebugFlag, info == ChPartInfoHandle(n),
+           "ChFiPartCreate-- part information not at its place");
+  words[kPiRevision] = p.revision;
+  words[kPiDate] = p.saveDate;
+  words[kPiTime] = p.saveTime;
+  words[kPiPageCount] = p.pageCount;
+  ChUnlockMod(words);
+  *out = n;
+  return 0;
+}
+
+uint16_t ChFiPartOpen(ChFi f, ChPart* out) {
+  if (f->master != 0) {
+    *out = f->master;
+    return 0;
+  }
+  if (!f->masterOnDisk) return 15;
+  ChPart n = ChPartAllocNumber();
+  if (n == 0) return 1;
+  ChPartRec& p = PartNew(n, f);
+  p.pageCount = 1;
+  ChPteSet(p, 0, kPteFile);
+  f->master = n;
+  uint16_t status = 0;
+  uint32_t words[kPartInfoSize / 4];
+  bool loaded = ExTry([&] {
+    ChHandle info = ChPartInfoHandle(n);
+    const uint8_t* block = ChCp(ChPgAllocFill(p, 0)).data + kPartInfoOffset;
+    if (BlkGet(block, 0, kBlkType) != kUtTypePartInfo ||
+        BlkGet(block, 0, kBlkSize) != kPartInfoSize + 8) {
+      status = 4;
+      return;
+    }
+    memcpy(words, ChDeref(info), sizeof words);
+  });
+  if (!loaded) status = uint16_t(ExLastError);
+  if (status == 0 && (words[kPiPageCount] == 0 ||
+                      words[kPiPageCount] - 1 > ChLayout.pageMask))
+    status = 18;
+  if (status != 0) {
+    PartDrop(p);
+    return status;
+  }
+  p.revision = words[kPiRevision];
+  p.saveDate = words[kPiDate];
+  p.saveTime = words[kPiTime];
+  p.root = words[kPiRoot];
+  p.rootExtra = words[kPiRootExtra];
+  p.pageCount = words[kPiPageCount];
+  PartBuildFreeList(p);
+  if (ChCheckFlag) ChCheckPageTable(n);
+  *out = n;
+  return 0;
+}
+
+void ChPartClose(ChPart part) {
+  ChPartRec& p = PartOrHalt(part, "ChPartClose-- Illegal part");
+  MA_CHECK(ChDebugFlag, p.file != nullptr, "ChPartClose-- transient part");
+  PartDrop(p);
+}
+
+ChFi ChGetChFi(ChPart part) {
+  ChPartRec* p = ChPartGet(part);
+  return p ? p->file : nullptr;
+}
+
+ChFi ChGetFile(ChHandle h) { return ChGetChFi(ChPartOf(h)); }
+
+uint16_t ChPartDup(ChPart part, ChFi dest) {
+  ChPartRec& p = PartOrHalt(part, "ChPartDup-- Illegal part");
+  MA_CHECK(ChDebugFlag, p.file != nullptr && dest != p.file && !ChFiHasMaster(dest),
+           "ChPartDup-- bad destination");
+  // Every page must reach the new file: pages still only in the old file are
+  // loaded (and, when evicted, go to the transient file).
+  uint16_t status = 0;
+  bool ok = ExTry([&] {
+    for (uint32_t page = 0; page < p.pageCount; ++page) {
+      uint32_t where = ChPte(p, page) & kPteWhere;
+      if (where == kPteFree) continue;
+      if (where == kPteFile) {
+        ChCacheMarkModified(ChPgAllocFill(p, page));
+      } else {
+        ChPartMarkChanged(p, page);
+      }
+      ChFiMapSet(*dest, kChHeaderPages + page, true);
+    }
+  });
+  if (!ok) status = uint16_t(ExLastError);
+  if (status != 0) return status;
+  for (int i = 1; i <= p.file->types.Count(); ++i)
+    dest->types.Enter(p.file->types.localToGlobal[size_t(i)]);
+  dest->head[kHdRevision] = p.file->head[kHdRevision];
+  dest->revisionCopy = dest->head[kHdRevision];
+  p.file->master = 0;
+  p.file = dest;
+  dest->master = part;
+  return 0;
+}
+
+void ChPartRevert(ChPart) { MaAssertFailure("ChPartRevert--not implemented"); }
+
+bool ChPartIsModified(ChPart part) {
+  return PartOrHalt(part, "ChPartIsModified-- Illegal part").modified;
+}
+
+uint32_t ChPartChangedPages(ChPart part) {
+  const ChPartRec& p = PartOrHalt(part, "ChPartChangedPages-- Illegal part");
+  return uint32_t(std::count(p.changedBit.begin(), p.changedBit.end(), 1));
+}
+
+uint32_t ChPartPageCount(ChPart part) {
+  return PartOrHalt(part, "ChPartPageCount-- Illegal part").pageCount;
+}
+
+uint32_t ChPageCount(ChPart part) {
+  return PartOrHalt(part, "ChPageCount-- Illegal part").allocated;
+}
+
+uint32_t ChPageLimit() {
+  return std::min(ChLayout.pageMask + 1, ChFileMaxPages() - kChHeaderPages);
+}
+
+uint32_t ChAvailablePages(ChPart part) {
+  return ChPageLimit() - ChPageCount(part);
+}
+
+bool ChPartIsCatast(ChPart part) {
+  return PartOrHalt(part, "ChPartIsCatast-- Illegal part").catast;
+}
+
+void ChPartMarkCatast(ChPart part) {
+  PartOrHalt(part, "ChPartMarkCatast-- Illegal part").catast = true;
+}
+
+uint32_t ChGetRev(ChPart part) {
+  return PartOrHalt(part, "ChGetRev-- Illegal part").revision;
+}
+
+ChHandle ChGetRoot(ChPart part) {
+  return PartOrHalt(part, "ChGetRoot-- Illegal part").root;
+}
+
+void ChSetRoot(ChPart part, ChHandle root) {
+  ChPartRec& p = PartOrHalt(part, "ChSetRoot-- Illegal part");
+  p.root = root;
+  p.modified = true;
+}
+
+uint32_t ChGetRootExtra(ChPart part) {
+  return PartOrHalt(part, "ChGetRootExtra-- Illegal part").rootExtra;
+}
+
+void ChSetRootExtra(ChPart part, uint32_t value) {
+  ChPartRec& p = PartOrHalt(part, "ChSetRootExtra-- Illegal part");
+  p.rootExtra = value;
+  p.modified = true;
+}
+
+// ---------------------------------------------------------------------------
+// Saving (the steps are in ChSave.cc).
+
+uint16_t ChPartSave(ChPart part, int mode, uint32_t* revision) {
+  (void)mode;  // the replace-all save is the only mode
+  ChPartRec& p = PartOrHalt(part, "ChPartSave-- Illegal part");
+  if (!p.file) MaAssertFailure("ChPartSave-- attempt to save transient file");
+  ChFiRec& f = *p.file;
+  if (f.readOnly) MaAssertFailure("ChPartSave-- file is R/O");
+  if (p.catast)
+    MaAssertFailure(
+        "ChPartSave-- partition has had prior read errors and cannot be saved");
+  MA_CHECK(ChDebugFlag, f.save.state == ChSaveState::kIdle,
+           "ChPartSave-- save in progress");
+  if (ChCheckFlag) ChCheckPageTable(part);
+
+  ChFiAdvanceToNextRev(f);
+  uint32_t date, time;
+  LocalDateTime(&date, &time);
+  {
+    ChLocked info(ChPartInfoHandle(part));
+    auto* words = info.As<uint32_t>();
+    words[kPiRevision] = f.head[kHdRevision];
+    words[kPiDate] = date;
+    words[kPiTime] = time;
+    words[kPiRoot] = p.root;
+    words[kPiRootExtra] = p.rootExtra;
+    words[kPiPageCount] = p.pageCount;
+    info.MarkModified();
+  }
+  ChSaveFreeze(p);
+  ChSaveWrite(f);
+  uint16_t status = ChSaveFinish(f, p);
+  if (status == 0) {
+    p.revision = f.head[kHdRevision];
+    p.saveDate = date;
+    p.saveTime = time;
+  }
+  if (revision) *revision = f.head[kHdRevision];
+  return status;
+}
+
+}  // namespace quil

@@ -1,0 +1,106 @@
+// Test helpers of the store tests: a fresh working directory per test with
+// the store initialised in it, and raw file access.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "Ch.h"
+#include "ChInt.h"
+
+namespace storetest {
+
+inline std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+inline uint32_t Be32At(const std::string& bytes, size_t at) {
+  return quil::LdBe32(reinterpret_cast<const uint8_t*>(bytes.data()) + at);
+}
+
+inline void PutBe32At(std::string& bytes, size_t at, uint32_t v) {
+  quil::StBe32(reinterpret_cast<uint8_t*>(bytes.data()) + at, v);
+}
+
+inline uint32_t Le32At(const std::string& bytes, size_t at) {
+  return quil::Ld32(reinterpret_cast<const uint8_t*>(bytes.data()) + at);
+}
+
+inline void Touch(const std::string& path) { WriteFileBytes(path, ""); }
+
+// The operator tool built next to the tests.
+inline std::string DbToolPath() { return std::string(QUIL_BINARY_DIR) + "/quil-dbtool"; }
+
+// Each test runs in its own empty directory (the store puts its transient
+// file and looks for marker files there) with the store initialised.
+class StoreTest : public ::testing::Test {
+ protected:
+  virtual uint32_t CachePages() const { return 64; }
+
+  void SetUp() override {
+    char tmpl[] = "/tmp/quil-store-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    oldDir_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    quil::ChDebugFlag = true;
+    ASSERT_EQ(quil::ChInit(19, CachePages()), 0);
+  }
+
+  void TearDown() override {
+    // Close what a failed test left open so that ChTerm's checks pass.
+    while (!quil::ChState.files.empty()) {
+      quil::ChFi f = quil::ChState.files.back().get();
+      f->opens = 1;
+      f->save.state = quil::ChSaveState::kIdle;
+      for (auto& cp : quil::ChState.cache) cp.locks = 0;
+      (void)quil::ChFiClose(f);
+    }
+    for (auto& cp : quil::ChState.cache) cp.locks = 0;
+    quil::ChTerm();
+    std::filesystem::current_path(oldDir_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  // A new file with its master part.
+  quil::ChPart NewPart(const std::string& name = "quil.db") {
+    quil::ChFi f = nullptr;
+    EXPECT_EQ(quil::ChFiCreate(name, &f), 0);
+    quil::ChPart part = 0;
+    EXPECT_EQ(quil::ChFiPartCreate(f, &part), 0);
+    return part;
+  }
+
+  // Creates a raw chunk holding bytes.
+  static quil::ChHandle NewChunk(quil::ChHandle near, const std::string& bytes,
+                                 uint16_t type = quil::kUtTypeRaw) {
+    quil::ChHandle h;
+    void* data = quil::ChCreate(type, uint32_t(bytes.size()), near, &h);
+    memcpy(data, bytes.data(), bytes.size());
+    quil::ChUnlockMod(data);
+    return h;
+  }
+
+  static std::string ChunkBytes(quil::ChHandle h) {
+    return std::string(static_cast<const char*>(quil::ChDeref(h)), quil::ChSize(h));
+  }
+
+  std::string dir_;
+  std::filesystem::path oldDir_;
+};
+
+}  // namespace storetest

@@ -1,0 +1,84 @@
+// quil-dbtool: operator tool for database files.
+//
+//   quil-dbtool info FILE    header fields, type table and page counts
+//   quil-dbtool check FILE   verifies the whole file; prints each problem
+//
+// The file is opened read-only and never changed.  Exit status: 0 when the
+// file is sound (info: readable), 1 when it is damaged or cannot be read,
+// 2 for a usage error.
+#include <cstdio>
+#include <string>
+
+#include "Ch.h"
+#include "Ec.h"
+#include "Ma.h"
+#include "Ut.h"
+
+using namespace quil;
+
+namespace {
+
+int Usage() {
+  fprintf(stderr,
+          "usage: quil-dbtool info FILE\n"
+          "       quil-dbtool check FILE\n");
+  return 2;
+}
+
+int Info(const std::string& path) {
+  ChFileInfo info;
+  uint16_t status = ChFileInfoGet(path, &info);
+  if (status != 0) {
+    printf("%s: %s (status %u)\n", path.c_str(), EcToSt(status).CStr(), status);
+    return 1;
+  }
+  printf("file:                 %s\n", path.c_str());
+  printf("length:               %lld bytes\n", static_cast<long long>(info.fileLength));
+  printf("magic:                0x%08X\n", info.magic);
+  printf("revision:             %u (copy at 4092: %u)\n", info.revision,
+         info.revisionCopy);
+  printf("format version:       %u\n", info.version);
+  printf("page size:            %u\n", info.pageSize);
+  printf("maximum pages:        %u\n", info.maxPages);
+  printf("torn-header tolerance: %u\n", info.tornTolerance);
+  printf("flags:                %u\n", info.flags);
+  printf("save in progress:     %u\n", info.saving);
+  printf("type table:           offset %u, %u pages, %u entries, stamp %u\n",
+         info.utOffset, info.utPages, info.utEntries, info.utStamp);
+  printf("%s", info.typeTable.c_str());
+  printf("space map:            %u pages allocated, %u of them data pages\n",
+         info.mapAllocated, info.dataAllocated);
+  printf("data pages in file:   %u\n", info.filePages);
+  if (info.hasPartInfo) {
+    printf("master part:          revision %u, saved %u %06u, root 0x%08X, "
+           "page count %u\n",
+           info.partRevision, info.partDate, info.partTime, info.partRoot,
+           info.partPageCount);
+  } else {
+    printf("master part:          none\n");
+  }
+  return 0;
+}
+
+int Check(const std::string& path) {
+  std::string report;
+  bool ok = ChCheckFile(path, &report);
+  if (ok) {
+    printf("%s: ok\n", path.c_str());
+    return 0;
+  }
+  printf("%s: damaged\n%s", path.c_str(), report.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) return Usage();
+  std::string command = argv[1];
+  (void)UtInitRtns(1, kPkgVersion);
+  ChHandleLayoutSet(kChFilesForServer);
+  if (command == "info") return Info(argv[2]);
+  if (command == "check") return Check(argv[2]);
+  return Usage();
+}
