@@ -83,9 +83,11 @@ int TdWeekday(const Td& t) {
 }
 
 St TdToSt(const Td& t, std::string_view format) {
-  // The longest replacement ("Wednesday", a full year) stays within ten
-  // bytes per format character.
-  int32_t cap = int32_t(format.size()) * 10 + 16;
+  // No letter writes more than 11 bytes per format character (a day or
+  // hour out of range as a signed 32-bit number, "Wednesday" for one "W").
+  int64_t want = int64_t(format.size()) * 12 + 16;
+  if (want > INT32_MAX / 2) MaMemHalt();
+  int32_t cap = int32_t(want);
   St out = StAlloc(cap);
   char* const start = out.MutableChars();
   char* p = start;
@@ -189,7 +191,7 @@ St TdToSt(const Td& t, std::string_view format) {
         if (t.negative) *p++ = '-';
         break;
       case 't': {
-        int32_t off = t.gmtOffset;
+        int64_t off = t.gmtOffset;
         *p++ = off < 0 ? '-' : '+';
         if (off < 0) off = -off;
         PutNum(p, (off / 3600) % 100, 2, '0');

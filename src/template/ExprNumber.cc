@@ -195,6 +195,7 @@ bool ExprNumberFormat(std::string_view number, std::string_view format,
       }
     }
     while (int(mf.size()) > f.minFrac && mf.back() == '0') mf.pop_back();
+    if (int(mf.size()) < f.minFrac) mf.append(size_t(f.minFrac) - mf.size(), '0');
     if (AllZero(mi) && AllZero(mf)) negative = false;
     body = mi;
     if (!mf.empty() || (f.point && f.minFrac > 0)) body += '.' + mf;
@@ -209,6 +210,7 @@ bool ExprNumberFormat(std::string_view number, std::string_view format,
     size_t nz = ip.find_first_not_of('0');
     ip.erase(0, nz == std::string::npos ? ip.size() : nz);
     while (int(fp.size()) > f.minFrac && fp.back() == '0') fp.pop_back();
+    if (int(fp.size()) < f.minFrac) fp.append(size_t(f.minFrac) - fp.size(), '0');
     if (ip.empty() && AllZero(fp)) negative = false;
     if (int(ip.size()) < f.intZeros) ip.insert(0, size_t(f.intZeros) - ip.size(), '0');
     if (f.grouping && ip.size() > 3) {
