@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,6 +43,17 @@ inline uint32_t Le32At(const std::string& bytes, size_t at) {
 }
 
 inline void Touch(const std::string& path) { WriteFileBytes(path, ""); }
+
+// Runs a shell command; returns its exit status, its output in *out.
+inline int RunCommand(const std::string& command, std::string* out) {
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  char buf[4096];
+  size_t n;
+  out->clear();
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
+  int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 // The operator tool built next to the tests.
 inline std::string DbToolPath() { return std::string(QUIL_BINARY_DIR) + "/quil-dbtool"; }
