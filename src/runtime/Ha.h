@@ -197,46 +197,29 @@ class Ha {
   [[no_unique_address]] Traits traits_{};
 };
 
-// Walk over every entry: buckets in index order, each in insertion order.
-template <class Entry, class Traits>
-class HaIter {
+// One active iteration of a table, counted from construction until Stop or
+// destruction; moving it moves the count.
+template <class Table>
+class HaIteration {
  public:
-  using Table = Ha<Entry, Traits>;
-  using Node = LiNode<Entry>;
-  HaIter() noexcept = default;
-  explicit HaIter(Table& table) {
-    MA_CHECK(HaDebugFlag, table.IsLive(), "HaStart-- HaPtr.");
-    table_ = &table;
+  HaIteration() noexcept = default;
+  explicit HaIteration(Table& table) noexcept : table_(&table) {
     table.AddIteration();
   }
-  HaIter(HaIter&& o) noexcept
-      : table_(std::exchange(o.table_, nullptr)),
-        bucket_(o.bucket_),
-        next_(o.next_) {}
-  HaIter& operator=(HaIter&& o) noexcept {
+  HaIteration(HaIteration&& o) noexcept
+      : table_(std::exchange(o.table_, nullptr)) {}
+  HaIteration& operator=(HaIteration&& o) noexcept {
     if (this != &o) {
       Stop();
       table_ = std::exchange(o.table_, nullptr);
-      bucket_ = o.bucket_;
-      next_ = o.next_;
     }
     return *this;
   }
-  HaIter(const HaIter&) = delete;
-  HaIter& operator=(const HaIter&) = delete;
-  ~HaIter() { Stop(); }
+  HaIteration(const HaIteration&) = delete;
+  HaIteration& operator=(const HaIteration&) = delete;
+  ~HaIteration() { Stop(); }
 
-  // The next entry, or null after the last (and on a stopped iterator).
-  Entry* Next() noexcept {
-    if (!table_) return nullptr;
-    while (!next_) {
-      if (bucket_ + 1 >= table_->BucketCount()) return nullptr;
-      next_ = table_->Bucket(++bucket_).Head();
-    }
-    Node* n = next_;
-    next_ = n->next == table_->Bucket(bucket_).Head() ? nullptr : n->next;
-    return &n->data;
-  }
+  Table* Get() const noexcept { return table_; }
   void Stop() noexcept {
     if (table_) table_->DropIteration();
     table_ = nullptr;
@@ -244,6 +227,37 @@ class HaIter {
 
  private:
   Table* table_ = nullptr;
+};
+
+// Walk over every entry: buckets in index order, each in insertion order.
+template <class Entry, class Traits>
+class HaIter {
+ public:
+  using Table = Ha<Entry, Traits>;
+  using Node = LiNode<Entry>;
+  HaIter() noexcept = default;
+  explicit HaIter(Table& table) : iteration_(Checked(table)) {}
+
+  // The next entry, or null after the last (and on a stopped iterator).
+  Entry* Next() noexcept {
+    Table* table = iteration_.Get();
+    if (!table) return nullptr;
+    while (!next_) {
+      if (bucket_ + 1 >= table->BucketCount()) return nullptr;
+      next_ = table->Bucket(++bucket_).Head();
+    }
+    Node* n = next_;
+    next_ = n->next == table->Bucket(bucket_).Head() ? nullptr : n->next;
+    return &n->data;
+  }
+  void Stop() noexcept { iteration_.Stop(); }
+
+ private:
+  static Table& Checked(Table& table) {
+    MA_CHECK(HaDebugFlag, table.IsLive(), "HaStart-- HaPtr.");
+    return table;
+  }
+  HaIteration<Table> iteration_;
   int32_t bucket_ = -1;
   Node* next_ = nullptr;
 };
@@ -257,50 +271,31 @@ class HaLookupIter {
   using Key = typename Traits::Key;
   using Node = LiNode<Entry>;
   HaLookupIter() noexcept = default;
-  HaLookupIter(Table& table, Key key) : key_(std::move(key)) {
-    MA_CHECK(HaDebugFlag, table.IsLive(), "HaLookup-- HaPtr");
-    table_ = &table;
-    table.AddIteration();
+  HaLookupIter(Table& table, Key key)
+      : iteration_(Checked(table)), key_(std::move(key)) {
     bucket_ = table.BucketOf(table.GetTraits().Hash(key_));
     next_ = table.Bucket(bucket_).Head();
   }
-  HaLookupIter(HaLookupIter&& o) noexcept
-      : table_(std::exchange(o.table_, nullptr)),
-        key_(std::move(o.key_)),
-        bucket_(o.bucket_),
-        next_(o.next_) {}
-  HaLookupIter& operator=(HaLookupIter&& o) noexcept {
-    if (this != &o) {
-      Stop();
-      table_ = std::exchange(o.table_, nullptr);
-      key_ = std::move(o.key_);
-      bucket_ = o.bucket_;
-      next_ = o.next_;
-    }
-    return *this;
-  }
-  HaLookupIter(const HaLookupIter&) = delete;
-  HaLookupIter& operator=(const HaLookupIter&) = delete;
-  ~HaLookupIter() { Stop(); }
 
   Entry* Next() {
-    if (!table_) return nullptr;
-    const Traits& traits = table_->GetTraits();
+    Table* table = iteration_.Get();
+    if (!table) return nullptr;
+    const Traits& traits = table->GetTraits();
     while (next_) {
       Node* n = next_;
-      next_ = n->next == table_->Bucket(bucket_).Head() ? nullptr : n->next;
+      next_ = n->next == table->Bucket(bucket_).Head() ? nullptr : n->next;
       if (traits.Equal(key_, traits.GetKey(n->data))) return &n->data;
     }
     return nullptr;
   }
-  void Stop() noexcept {
-    if (table_) table_->DropIteration();
-    table_ = nullptr;
-    next_ = nullptr;
-  }
+  void Stop() noexcept { iteration_.Stop(); }
 
  private:
-  Table* table_ = nullptr;
+  static Table& Checked(Table& table) {
+    MA_CHECK(HaDebugFlag, table.IsLive(), "HaLookup-- HaPtr");
+    return table;
+  }
+  HaIteration<Table> iteration_;
   Key key_{};
   int32_t bucket_ = 0;
   Node* next_ = nullptr;

@@ -235,6 +235,13 @@ class Li {
     }
     n->next = n->prev = nullptr;
   }
+  // Takes n out of the ring, frees it and returns its datum.
+  T TakeNode(Node* n) noexcept {
+    Unlink(n);
+    T datum = std::move(n->data);
+    FreeNode(n);
+    return datum;
+  }
   // Makes n (a node of this ring, or null for the empty list) the first.
   void SetHead(Node* n) noexcept {
     if (!head_ && n) ListStats.lists.fetch_add(1, std::memory_order_relaxed);
@@ -457,23 +464,13 @@ Li<T> LiDup(const Li<T>& list) {
 // Removes the first node and returns its datum; T() on the empty list.
 template <class T>
 T LiPop(Li<T>& list) {
-  auto* n = list.Head();
-  if (!n) return T();
-  list.Unlink(n);
-  T datum = std::move(n->data);
-  Li<T>::FreeNode(n);
-  return datum;
+  return list.Empty() ? T() : list.TakeNode(list.Head());
 }
 
 // Removes the last node and returns its datum; T() on the empty list.
 template <class T>
 T LiPopLast(Li<T>& list) {
-  auto* n = list.Last();
-  if (!n) return T();
-  list.Unlink(n);
-  T datum = std::move(n->data);
-  Li<T>::FreeNode(n);
-  return datum;
+  return list.Empty() ? T() : list.TakeNode(list.Last());
 }
 
 // As LiPop, but false (and *datum = T()) on the empty list.
