@@ -293,6 +293,8 @@ void ExprRunner::Call(const ExprItem& it) {
   if (ExprKeywordFn fn = handlers[size_t(it.code)]) fn(call);
   else c_.NoteUnavailable(it.code);
   for (size_t i = base + 1; i < c_.sp_; ++i) c_.stack_[i].s = St();
+  // A keyword without arguments pushes onto a slot not yet in use.
+  if (base == c_.stack_.size()) c_.stack_.resize(c_.stack_.size() * 2);
   c_.stack_[base] = std::move(call.Result());
   c_.sp_ = base + 1;
 }

@@ -185,6 +185,15 @@ TEST(Methods, ChainsAndReceiversFromExpressions) {
   EXPECT_EQ(Value("\"abc\".substr( )"), "abc");
 }
 
+TEST(Methods, DeepExpressionsGrowTheStack) {
+  // Forty pending operands, then a keyword without arguments on top.
+  std::string expr, want;
+  for (int i = 0; i < 40; ++i) expr += "\"a\" & (", want += "a";
+  expr += "lf";
+  for (int i = 0; i < 40; ++i) expr += ")";
+  EXPECT_EQ(Value(expr), want + "\n");
+}
+
 TEST(Methods, ArgumentsSurviveNestedEvaluation) {
   // The argument is read after the receiver's own evaluation grew the stack.
   EXPECT_EQ(Render("%% set e \"1+2\" %%%% e.eval.substr(0, 1 + 0) %%"), "3");
