@@ -16,6 +16,14 @@ namespace quil {
 bool StDebugFlag = true;
 int64_t StrStats = 0;
 
+uint16_t StInitRtns(int selector, int32_t value) {
+  static PkgState state;
+  state.debug = StDebugFlag;
+  uint16_t result = PkgDispatch(state, "StInitRtns", selector, value, PkgSteps{});
+  StDebugFlag = state.debug;
+  return result;
+}
+
 namespace {
 
 StRep* NewRep(int32_t length, int32_t capacity) {

@@ -67,6 +67,10 @@ extern bool StDebugFlag;
 // Number of live string blocks (leak checks).
 extern int64_t StrStats;
 
+// Package entry: 1 initialises (value 19), 2 terminates, 3 sets StDebugFlag;
+// the rules and messages are those of PkgDispatch ("StInitRtns-- ...").
+uint16_t StInitRtns(int selector, int32_t value);
+
 void StFreeRep(StRep* rep) noexcept;
 
 class St {

@@ -235,6 +235,18 @@ TEST_F(StCoreTest, ByteHash) {
   EXPECT_EQ(StHash(S("ab")), 179u);
 }
 
+TEST_F(StCoreTest, PackageEntry) {
+  EXPECT_EQ(StInitRtns(kPkgInit, kPkgVersion), 0);
+  EXPECT_EQ(StInitRtns(kPkgDebug, 0), 0);
+  EXPECT_FALSE(StDebugFlag);
+  EXPECT_EQ(StInitRtns(kPkgDebug, 1), 0);
+  EXPECT_TRUE(StDebugFlag);
+  EXPECT_DEATH(StInitRtns(kPkgInit, kPkgVersion), "StInitRtns-- Pkg already init");
+  EXPECT_EQ(StInitRtns(kPkgTerm, 0), 0);
+  EXPECT_DEATH(StInitRtns(kPkgInit, 18), "StInitRtns-- Wrong version");
+  EXPECT_DEATH(StInitRtns(42, 0), "StInitRtns-- Selector");
+}
+
 using StCoreDeathTest = StCoreTest;
 
 TEST_F(StCoreDeathTest, ArgumentChecksNameTheOperation) {

@@ -22,11 +22,7 @@ std::string AllBytes() {
   return all;
 }
 
-std::string RandomBytes(std::mt19937& rng, size_t n) {
-  std::string s;
-  for (size_t i = 0; i < n; ++i) s += char(rng() & 255);
-  return s;
-}
+using quiltest::RandomBytes;
 
 // A byte-at-a-time statement of the StToSgml rules.
 std::string SgmlModel(std::string_view in) {

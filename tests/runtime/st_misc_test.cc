@@ -77,11 +77,8 @@ TEST_F(StMiscTest, PackUnpackRoundTrip) {
   std::mt19937 rng(1);
   for (int i = 0; i < 50; ++i) {
     StList list;
-    for (int k = rng() % 6; k > 0; --k) {
-      std::string s;
-      for (int j = rng() % 12; j > 0; --j) s += char(rng() & 255);
-      list.push_back(S(s));
-    }
+    for (int k = rng() % 6; k > 0; --k)
+      list.push_back(S(quiltest::RandomBytes(rng, rng() % 12)));
     StList back;
     ASSERT_TRUE(StUnpack(StPack(list), &back));
     EXPECT_EQ(StLiCompare(back, list, StLiteral), kStEqual);

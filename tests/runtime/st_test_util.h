@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,12 @@ class StTest : public ::testing::Test {
 };
 
 inline quil::St S(std::string_view text) { return quil::StFromView(text); }
+
+inline std::string RandomBytes(std::mt19937& rng, size_t n) {
+  std::string s;
+  for (size_t i = 0; i < n; ++i) s += char(rng() & 255);
+  return s;
+}
 
 // A string value whose block does not carry the string heap type, as a stale
 // or foreign pointer would.  The block is static storage: the value gives it
