@@ -11,16 +11,6 @@ namespace {
 using quiltest::S;
 using StNameTest = quiltest::StTest;
 
-TEST_F(StNameTest, TablesInOrder) {
-  ASSERT_EQ(LastNameSuffix.size(), 26u);
-  EXPECT_EQ(LastNameSuffix.front(), "II");
-  EXPECT_EQ(LastNameSuffix[9], "2nd");
-  EXPECT_EQ(LastNameSuffix[19], "Ph.D.");
-  EXPECT_EQ(LastNameSuffix.back(), "Sr.");
-  EXPECT_EQ(LastNamePrefix[0], "von");
-  EXPECT_EQ(LastNamePrefix[3], "Van");
-}
-
 TEST_F(StNameTest, Canonical) {
   EXPECT_EQ(StNameCanonical(S("  John \t Smith ,Jr. ")), "John Smith, Jr.");
   EXPECT_EQ(StNameCanonical(S("Smith,John")), "Smith, John");
