@@ -80,10 +80,12 @@ std::string RequestNoteText() {
   return s + "\n";
 }
 
+// Other threads may still run: leave without running static destructors.
 [[noreturn]] void EndProcess(int status) {
   if (termFn) termFn();
   if (status < 0) abort();
-  exit(status);
+  fflush(nullptr);
+  _exit(status);
 }
 
 }  // namespace

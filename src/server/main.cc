@@ -1,11 +1,4 @@
 // quil: the Quillmoot server.
-#include <cstdio>
+#include "Ql.h"
 
-#include "Ex.h"
-#include "Ma.h"
-
-int main(int, char**) {
-  quil::ExInitRtns(quil::kPkgInit, quil::kPkgVersion);
-  quil::ExInitRtns(quil::kPkgTerm, 0);
-  return 0;
-}
+int main(int argc, char** argv) { return quil::QlMain(argc, argv); }

@@ -1,0 +1,95 @@
+// main's body: start-up, the restart loop and the final termination.
+#include <errno.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Ex.h"
+#include "Ht.h"
+#include "Ma.h"
+#include "Ql.h"
+
+namespace quil {
+
+std::atomic<bool> quitFlag{false};
+bool restartFlag = false;
+bool FirstTime = true;
+bool ZapMem = false;
+bool ExitAfterZapMem = false;
+bool ForceFix = false;
+bool ForumNoCheck = false;
+bool BkAllowErrors = false;
+
+int QlMain(int argc, char** argv) {
+  ExInitRtns(kPkgInit, kPkgVersion);
+  UxInitQuil(argc, argv);
+  MaSetHaltFn(QlHaltQuil);
+  MaSetAssertFn(QlHaltQuil);
+  MaSetTermSystemFn(UxTermSystem);
+  WfSetTermFn(UxTermSystem);
+  // TcpHtInit(): the name look-up coprocesses start here (network layer).
+  if (HtInitRtns(kPkgInit, kPkgVersion) != 0)
+    MaHalt("could not initialize Author packages");
+  QlInstallLoop();
+  HtSetMemSize(AppChPages * kChPageSize + AppSmallObjHeap);
+
+  for (bool firstPass = true;; firstPass = false) {
+    if (!AuthorInit(true, false, true, false))
+      MaHalt("could not initialize Author packages");
+    if (firstPass) QlInitQuil(argc, argv);
+    if (!ForumDbOpen()) MaHalt("could not initialize forum database");
+    if (restartFlag) {  // the memory probe pass
+      ForumDbClose();
+      AuthorTerm();
+      quitFlag = false;
+      restartFlag = false;
+      continue;
+    }
+    St message;
+    if (!ForumCgiInit(&message)) MaHalt(message.Str());
+    QlRunQuil();
+    ForumCgiTerm();
+    ForumDbClose();
+    AuthorTerm();
+    if (!restartFlag) break;
+    quitFlag = false;
+    restartFlag = false;
+  }
+
+  HtInitRtns(kPkgTerm, 0);
+  QlTermQuil();
+  // TcpHtTerm(): ends the look-up coprocesses (network layer); unless in
+  // -stdio mode it signals the whole process group.
+  UxTermSystem();
+  ExInitRtns(kPkgTerm, 0);
+  return 0;
+}
+
+void QlInitQuil(int argc, char** argv) {
+  if (Ql.help) {
+    std::string usage = QlUsageText();
+    fwrite(usage.data(), 1, usage.size(), stdout);
+    fflush(stdout);
+    exit(0);
+  }
+  Wf_log_write("version %s", kQlReleaseText);
+  UxInitSystem(Ql.notTop, Ql.daemon, "", kQlLockFile, Ql.noLock, kQlClientDir,
+               Ql.syslog && argc > 0 ? argv[0] : nullptr);
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = QlHangupSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  if (sigaction(SIGHUP, &sa, nullptr) != 0)
+    Wf_err_exit(kWfCodeSystem, errno,
+                "could not establish signal handler for SIGHUP");
+  if (sigaction(SIGTERM, &sa, nullptr) != 0)
+    Wf_err_exit(kWfCodeSystem, errno,
+                "could not establish signal handler for SIGTERM");
+  // With -server or -echo the CGI bridge socket quil.socket is opened here
+  // (Ql.pipeListenFd); with -stdio standard input is marked as test input.
+}
+
+}  // namespace quil
