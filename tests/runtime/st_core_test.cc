@@ -191,9 +191,7 @@ TEST_F(StCoreTest, IntParsing) {
 }
 
 TEST_F(StCoreTest, DoubleQuote) {
-  St plain = S("no quotes");
-  StRep* rep = plain.Rep();
-  EXPECT_EQ(StToDoubleQuote(std::move(plain)).Rep(), rep);
+  EXPECT_TRUE(quiltest::KeepsBlock("no quotes", StToDoubleQuote));
   EXPECT_EQ(StToDoubleQuote(S("say \"hi\"")), "say \"\"hi\"\"");
   EXPECT_EQ(StToDoubleQuote(S("\"")), "\"\"");
 }

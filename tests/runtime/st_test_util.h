@@ -27,6 +27,15 @@ class StTest : public ::testing::Test {
 
 inline quil::St S(std::string_view text) { return quil::StFromView(text); }
 
+// True when conv hands back the very block it was given for text, as
+// conversions do when nothing needs changing.
+template <class Conv>
+bool KeepsBlock(std::string_view text, Conv conv) {
+  quil::St s = S(text);
+  quil::StRep* rep = s.Rep();
+  return conv(std::move(s)).Rep() == rep;
+}
+
 inline std::string RandomBytes(std::mt19937& rng, size_t n) {
   std::string s;
   for (size_t i = 0; i < n; ++i) s += char(rng() & 255);
