@@ -85,12 +85,11 @@ void ExprContext::NoteUnavailable(int code) {
   if (unavailable_.size() < 1024) unavailable_.push_back(int16_t(code));
 }
 
-ExprValue& ExprContext::Slot(int32_t slot) {
-  if (size_t(slot) >= locals_.size()) {
-    size_t n = size_t(TemplateLocalCount()) + 50;
-    if (n <= size_t(slot)) n = size_t(slot) + 50;
-    locals_.resize(n);
-  }
+// First use: one slot per local name known so far, and 50 more.
+ExprValue& ExprContext::GrowSlots(int32_t slot) {
+  size_t n = size_t(TemplateLocalCount()) + 50;
+  if (n <= size_t(slot)) n = size_t(slot) + 50;
+  locals_.resize(n);
   return locals_[size_t(slot)];
 }
 
@@ -147,13 +146,13 @@ class ExprRunner {
   void Run(const ExprItem* items, int32_t count);
   static St EvalParsed(ExprContext& ctx, const TemplateRef& t);
 
-  void Push(ExprValue&& v) {
+  // The next free stack entry, made room for.
+  ExprValue& PushSlot() {
     if (c_.sp_ == c_.stack_.size()) c_.stack_.resize(c_.stack_.size() * 2);
-    c_.stack_[c_.sp_++] = std::move(v);
+    return c_.stack_[c_.sp_++];
   }
   void PushInt(int32_t i) {
-    if (c_.sp_ == c_.stack_.size()) c_.stack_.resize(c_.stack_.size() * 2);
-    ExprValue& v = c_.stack_[c_.sp_++];
+    ExprValue& v = PushSlot();
     v.type = kValueInt;
     v.i = i;
     v.s = St();
@@ -300,7 +299,6 @@ void ExprRunner::Call(const ExprItem& it) {
 }
 
 void ExprRunner::Run(const ExprItem* items, int32_t count) {
-  const ExprHooks& hooks = ExprGetHooks();
   for (int32_t k = 0; k < count; ++k) {
     const ExprItem& it = items[k];
     switch (it.kind) {
@@ -308,24 +306,27 @@ void ExprRunner::Run(const ExprItem* items, int32_t count) {
         PushInt(it.value);
         break;
       case kItemString: {
-        ExprValue v;
+        ExprValue& v = PushSlot();
+        v.type = kValueString;
         v.s = it.text;
-        Push(std::move(v));
         break;
       }
       case kItemLocal: {
         c_.Slot(it.value);
-        ExprValue v;
+        ExprValue& v = PushSlot();
         v.type = kValueRef;
         v.i = it.value;
-        Push(std::move(v));
+        v.s = St();
         break;
       }
       case kItemField: {
-        ExprValue v;
-        if (hooks.fieldGet) v.s = hooks.fieldGet(c_, ExprKwArg(it.sub), it.text);
+        const ExprHooks& hooks = ExprGetHooks();
+        St value;
+        if (hooks.fieldGet) value = hooks.fieldGet(c_, ExprKwArg(it.sub), it.text);
         else c_.NoteUnavailable(it.code);
-        Push(std::move(v));
+        ExprValue& v = PushSlot();
+        v.type = kValueString;
+        v.s = std::move(value);
         break;
       }
       case kItemOperator:
@@ -537,23 +538,18 @@ St TemplateProcess(const TemplateRef& t, ExprContext& ctx) {
 
 void ExprCallMacro(ExprContext& ctx, const TemplateRef& m) {
   if (!m) return;
-  if (ctx.macroDepth_ >= kExprMaxMacroDepth) {
-    ctx.Write(kMacroDepthMessage);
-    return;
-  }
-  ++ctx.macroDepth_;
+  if (!ctx.EnterNesting()) return ctx.Write(kMacroDepthMessage);
   BufEvalTemplate(ctx.Output(), m, ctx);
-  --ctx.macroDepth_;
+  ctx.LeaveNesting();
 }
 
 St ExprRunner::EvalParsed(ExprContext& ctx, const TemplateRef& t) {
-  if (ctx.macroDepth_ >= kExprMaxMacroDepth) {
+  if (!ctx.EnterNesting()) {
     ctx.Write(kMacroDepthMessage);
     return St();
   }
-  ++ctx.macroDepth_;
   St out = TemplateProcess(t, ctx);
-  --ctx.macroDepth_;
+  ctx.LeaveNesting();
   return out;
 }
 

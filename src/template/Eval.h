@@ -89,7 +89,16 @@ class ExprContext {
   int32_t WhileBudget() const { return whileBudget_; }
   void WhileLimitReset() { whileBudget_ = whileReset_; }
 
+  // Nesting of template calls (use, .eval, and the named page fragments of
+  // the layers above): EnterNesting is false at the limit of 50, and the
+  // caller then writes its own message instead of the template.
   int32_t MacroDepth() const { return macroDepth_; }
+  bool EnterNesting() {
+    if (macroDepth_ >= kExprMaxMacroDepth) return false;
+    ++macroDepth_;
+    return true;
+  }
+  void LeaveNesting() { --macroDepth_; }
   // The template being walked (null outside an evaluation).
   Template* CurrentTemplate() const { return current_; }
 
@@ -132,7 +141,11 @@ class ExprContext {
   friend St ExprEvalTemplateSt(ExprContext& ctx, const St& text);
   friend bool ExprEval(const Expr& e, const ExprItem* items, ExprContext& ctx);
 
-  ExprValue& Slot(int32_t slot);
+  ExprValue& Slot(int32_t slot) {
+    return size_t(slot) < locals_.size() ? locals_[size_t(slot)]
+                                         : GrowSlots(slot);
+  }
+  ExprValue& GrowSlots(int32_t slot);
 
   std::vector<ExprValue> stack_;
   size_t sp_ = 0;

@@ -391,6 +391,11 @@ void KwToQuotedPrintable(ExprCall& c) {
 void KwFromQuotedPrintable(ExprCall& c) {
   c.Return(StFromQuotedPrintable(c.ReceiverSt()));
 }
+// True when the text can go out as quoted-printable just as it is.
+void KwCanUseQuotedPrintable(ExprCall& c) {
+  St s = c.ReceiverSt();
+  c.Return(int32_t(StBytesAreQuotedPrintable(s.CStr(), s.Length())));
+}
 void KwIsStandardText(ExprCall& c) {
   c.Return(int32_t(StIsStandardText(c.ReceiverSt())));
 }
@@ -555,6 +560,7 @@ constexpr Builtin kBuiltins[] = {
     {".toQuotedPrintable", KwToQuotedPrintable},
     {".fromQuotedPrintable", KwFromQuotedPrintable},
     {".isStandardText", KwIsStandardText},
+    {".canUseQuotedPrintable", KwCanUseQuotedPrintable},
     {".toIsoQuoted", KwToIsoQuoted},
     {".stripEncodedWords", KwStripEncodedWords},
     {"date", KwDate},

@@ -44,6 +44,8 @@ TEST(StringMethods, EscapesAndEncodings) {
             "caf=3D");
   EXPECT_EQ(Value("\"a=3Db\".fromQuotedPrintable"), "a=b");
   EXPECT_EQ(Value("\"plain\".isStandardText"), "1");
+  EXPECT_EQ(Value("\"plain text\".canUseQuotedPrintable"), "1");
+  EXPECT_EQ(Value("\"a=b\".canUseQuotedPrintable"), "0");
   EXPECT_EQ(Value("\"a b\".toIsoQuoted"), "=?ISO-8859-1?Q?a_b?=");
   EXPECT_EQ(Value("\"=?ISO-8859-1?Q?a_b?=\".stripEncodedWords"), "a b");
 }

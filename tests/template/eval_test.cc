@@ -147,6 +147,19 @@ TEST(MacroCalls, NestingPast50Stops) {
                      std::string(50, '>'));
 }
 
+TEST(MacroCalls, OtherLayersShareTheNestingCount) {
+  ExprContext ctx;
+  for (int i = 0; i < 49; ++i) ASSERT_TRUE(ctx.EnterNesting());
+  EXPECT_EQ(quiltest::Render("%% macro m %%in%% endmacro %%[%% use m %%]", ctx),
+            "[in]");
+  ASSERT_TRUE(ctx.EnterNesting());
+  EXPECT_FALSE(ctx.EnterNesting());
+  EXPECT_EQ(quiltest::Render("%% macro m %%in%% endmacro %%[%% use m %%]", ctx),
+            "[<b>%% Macro calls nested too deep %%</b>]");
+  ctx.LeaveNesting();
+  EXPECT_EQ(ctx.MacroDepth(), 49);
+}
+
 TEST(MacroCalls, EvalCountsAsNesting) {
   std::string out = Render("%% set s \"s.eval\" %%%% s.eval %%");
   EXPECT_EQ(out, "<b>%% Macro calls nested too deep %%</b>");
