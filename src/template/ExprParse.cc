@@ -721,6 +721,15 @@ bool ExprParseState::ParseExpr(std::string_view stmt, size_t pos, Expr* e,
   return true;
 }
 
+bool ExprParseState::ParseRequired(std::string_view stmt, size_t pos, Expr* e,
+                                   const char** errMsg, int32_t* errPos) {
+  if (!ParseExpr(stmt, pos, e, errMsg, errPos)) return false;
+  if (e->count > 0) return true;
+  *errMsg = "Missing operand";
+  *errPos = int32_t(stmt.size());
+  return false;
+}
+
 void ExprParseState::Next(int32_t litOff, int32_t litLen, int32_t stmtOff,
                           int32_t stmtLen) {
   std::string_view text = frames_.front().t->text_.View();
@@ -796,12 +805,7 @@ void ExprParseState::Statement(std::string_view raw, bool single) {
     if (is("if") || elseIf) {
       if (elseIf && f.ifs.empty())
         return Error("Missing IF for ELSE", stmt, int32_t(w));
-      bool ok = ParseExpr(stmt, testPos, &e, &msg, &pos);
-      if (ok && e.count == 0) {
-        ok = false;
-        msg = "Missing operand";
-        pos = int32_t(stmt.size());
-      }
+      bool ok = ParseRequired(stmt, testPos, &e, &msg, &pos);
       if (elseIf) {
         IfChain& chain = frames_.back().ifs.back();
         chain.endJumps.push_back(AddPiece(kExprEndChain));
@@ -847,12 +851,7 @@ void ExprParseState::Statement(std::string_view raw, bool single) {
       return;
     }
     if (is("while")) {
-      bool ok = ParseExpr(stmt, w, &e, &msg, &pos);
-      if (ok && e.count == 0) {
-        ok = false;
-        msg = "Missing operand";
-        pos = int32_t(stmt.size());
-      }
+      bool ok = ParseRequired(stmt, w, &e, &msg, &pos);
       // A test with an error becomes the error text and a loop never run.
       if (!ok) Error(msg, stmt, pos);
       int32_t piece = AddPiece(kExprWhile);
@@ -896,12 +895,7 @@ void ExprParseState::Statement(std::string_view raw, bool single) {
       return;
     }
     if (is("broadcast")) {
-      bool ok = ParseExpr(stmt, w, &e, &msg, &pos);
-      if (ok && e.count == 0) {
-        ok = false;
-        msg = "Missing operand";
-        pos = int32_t(stmt.size());
-      }
+      bool ok = ParseRequired(stmt, w, &e, &msg, &pos);
       if (!ok) return Error(msg, stmt, pos);
       int32_t piece = AddPiece(kExprBroadcast);
       e.kind = kExprBroadcast;
@@ -952,9 +946,8 @@ void ExprParseState::ParseSet(std::string_view stmt, size_t pos) {
   Expr e;
   const char* msg = nullptr;
   int32_t errPos = 0;
-  if (!ParseExpr(stmt, lx.Pos(), &e, &msg, &errPos))
+  if (!ParseRequired(stmt, lx.Pos(), &e, &msg, &errPos))
     return Error(msg, stmt, errPos);
-  if (e.count == 0) return Error("Missing operand", stmt, int32_t(stmt.size()));
   int32_t piece = AddPiece(kind);
   e.kind = kind;
   e.target = slot;

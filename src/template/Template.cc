@@ -297,12 +297,8 @@ int TemplatePageTypeFromName(std::string_view name) {
 
 uint16_t TemplateInitRtns(int selector, int32_t value) {
   if (selector == kPkgDebug) TemplateDebugFlag = value != 0;
-  PkgSteps steps;
-  steps.init = [] {
-    ExprParseInit();
-    return uint16_t(0);
-  };
-  return PkgDispatch(templateState, "TemplateInitRtns", selector, value, steps);
+  return PkgDispatch(templateState, "TemplateInitRtns", selector, value,
+                     PkgSteps{});
 }
 
 }  // namespace quil

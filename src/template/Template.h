@@ -180,7 +180,8 @@ constexpr int kTemplatePageTypes = 73;
 const char* TemplatePageTypeName(int pageType);  // null out of range
 int TemplatePageTypeFromName(std::string_view name);  // 0 when unknown
 
-// Package entry: 1 init (builds the keyword table), 2 term, 3 debug flag.
+// Package entry: 1 init, 2 term, 3 debug flag.  The keyword table belongs
+// to ExprInitRtns.
 uint16_t TemplateInitRtns(int selector, int32_t value);
 
 }  // namespace quil

@@ -69,6 +69,9 @@ class ExprParseState {
   // sets *errMsg and *errPos and leaves no items.
   bool ParseExpr(std::string_view stmt, size_t pos, Expr* e,
                  const char** errMsg, int32_t* errPos);
+  // As ParseExpr, and an empty expression is "Missing operand".
+  bool ParseRequired(std::string_view stmt, size_t pos, Expr* e,
+                     const char** errMsg, int32_t* errPos);
   void ParseSet(std::string_view stmt, size_t pos);
   void FunctionStart(std::string_view stmt);
   void FunctionLiteral(std::string_view text);

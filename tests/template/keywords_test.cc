@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Expr.h"
+#include "render.h"
 
 using namespace quil;
 
@@ -103,4 +104,14 @@ TEST(KeywordTable, ArgumentKinds) {
   const ExprKeyword* log = ExprKeywordLookup(".emailLog");
   EXPECT_EQ(log->maxArgs, 2);
   EXPECT_STREQ(log->defaults, "web|warning");
+}
+
+TEST(KeywordTable, PackageEntriesBuildAndReleaseIt) {
+  EXPECT_EQ(ExprInitRtns(1, 19), 0);
+  EXPECT_EQ(ExprInitRtns(2, 19), 0);  // table and local names released
+  EXPECT_EQ(TemplateLocalCount(), 0);
+  // The next use builds the table again, with the built-in handlers.
+  EXPECT_EQ(ExprKeywordLookup("userName")->code,
+            ExprKeywordLookup("USERNAME")->code);
+  EXPECT_EQ(quiltest::Value("\"ab\".toUpper"), "AB");
 }
