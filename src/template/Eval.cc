@@ -421,8 +421,8 @@ bool ExprEval(const Expr& e, const ExprItem* items, ExprContext& ctx) {
     MA_CHECK(ExprDebugFlag, ctx.sp_ == base + 1,
              "ExprEval--result string from interior operand");
     ExprValue rhs = run.Pop();
-    ExprValue& slot = ctx.Slot(e.target);
     St tail = run.ToSt(rhs);  // a copy when rhs is this very slot
+    ExprValue& slot = ctx.Slot(e.target);
     if (slot.type != kValueString) {
       slot.s = StStIntXfm(slot.i);
       slot.type = kValueString;
