@@ -136,9 +136,11 @@ bool TemplateIsEmpty(const TemplateRef& t) {
 namespace {
 
 // Position of the next "%" at or after from, stepping over double-byte
-// characters in japanese mode: Shift-JIS lead bytes take the next byte with
-// them, and between ESC $ B (or ESC $ @) and ESC ( B / ESC ( J bytes go in
-// pairs.  jis carries the JIS shift state between calls.
+// characters in japanese mode.  Only JIS (7-bit) text can hold a "%" byte
+// inside a character: between ESC $ B (or ESC $ @) and ESC ( B / ESC ( J
+// bytes go in pairs.  Shift-JIS and EUC second bytes are never "%" (0x25),
+// and stepping over Shift-JIS lead bytes would misread EUC text, so both
+// are scanned byte by byte.  jis carries the shift state between calls.
 int32_t FindPercent(const uint8_t* p, int32_t n, int32_t from, bool japanese,
                     bool* jis) {
   if (!japanese) {
@@ -162,10 +164,6 @@ int32_t FindPercent(const uint8_t* p, int32_t n, int32_t from, bool japanese,
     }
     if (*jis) {
       if (c >= 33 && c <= 126) ++i;  // both bytes of a JIS character
-      continue;
-    }
-    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
-      ++i;
       continue;
     }
     if (c == '%') return i;

@@ -90,6 +90,11 @@ TEST(Brackets, JapaneseScanSkipsDoubleByteCharacters) {
   TemplateBracket b;
   ASSERT_TRUE(TemplateParseNext(StFromView(jis), 0, false, &b));
   EXPECT_EQ(b.litEnd, 3);  // without the japanese scan
+  // EUC and Shift-JIS bytes are never "%": text right before a bracket stays.
+  std::string euc = "\xa4\xe0%%1%%\x82\xa0%%2%%";
+  t = TemplateParse(StFromView(euc), St(), St(), true);
+  ExprContext ctx2;
+  EXPECT_EQ(TemplateProcess(t, ctx2).Str(), "\xa4\xe0" "1\x82\xa0" "2");
 }
 
 // --- Macros -----------------------------------------------------------------
