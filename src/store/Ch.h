@@ -239,8 +239,8 @@ class ChLocked {
 // type), file-layer statuses.
 [[nodiscard]] uint16_t ChFiOpen(const std::string& path, int mode, ChFi* out);
 // Closes one open of a file; the last one closes its parts (discarding
-// unsaved changes) and the file.  Halts with "ChFiClose-- Chunk is locked"
-// when a chunk of the file is locked.
+// unsaved changes) and the file.  Halts with "ChPartClose-- Chunk is
+// locked" when a chunk of the file is locked.
 uint16_t ChFiClose(ChFi file);
 // Closes and deletes the file.
 uint16_t ChFiDestroy(ChFi file);

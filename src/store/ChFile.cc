@@ -244,6 +244,7 @@ std::vector<uint16_t> ChFiUtOutMap(const ChTypeTable& types) {
 
 std::string ChFiUtBytes(const ChFiRec& f, uint32_t* entries) {
   std::string out;
+  size_t expected = 0;
   *entries = 0;
   for (int i = 1; i <= f.types.Count(); ++i) {
     const UtDefinition* def = UtGetDefinition(f.types.localToGlobal[size_t(i)]);
@@ -267,11 +268,13 @@ std::string ChFiUtBytes(const ChFiRec& f, uint32_t* entries) {
     if (entry.size() > 0xFFFF)
       MaAssertFailure("ChFiWriteUt--not enough space for Ut tables");
     StBe16(reinterpret_cast<uint8_t*>(entry.data()), uint16_t(entry.size()));
+    expected += 14 + 2 * def->components.size() + list.size() + def->name.size() + 3;
     out += entry;
     ++*entries;
   }
   if (out.size() > size_t(kChUtMaxBytes))
     MaAssertFailure("ChFiWriteUt--not enough space for Ut tables");
+  MA_CHECK(ChDebugFlag, out.size() == expected, "ChFiWriteUt-- UtLength mismatch");
   return out;
 }
 
@@ -363,6 +366,8 @@ uint16_t ChFiWriteHead(ChFiRec& f) {
         f.types.modified = false;
         f.types.offset = f.head[kHdUtOffset];
         f.types.stamp = f.head[kHdUtStamp];
+        MA_CHECK(ChDebugFlag, uint32_t(f.types.Count()) == entries,
+                 "ChFiWriteUt-- UtTable still modified after write");
       }
     }
     for (uint32_t piece : f.mapChangedList) {

@@ -410,8 +410,12 @@ uint16_t ChPartDup(ChPart part, ChFi dest) {
     for (uint32_t page = 0; page < p.pageCount; ++page) {
       uint32_t where = ChPte(p, page) & kPteWhere;
       if (where == kPteFree) continue;
+      // A cached page must leave the cache through the transient file now:
+      // the new file does not hold it.
       if (where == kPteFile) {
         ChCacheMarkModified(ChPgAllocFill(p, page));
+      } else if (where == kPteCache) {
+        ChCacheMarkModified(int32_t(ChPte(p, page) & kPteValue));
       } else {
         ChPartMarkChanged(p, page);
       }

@@ -24,6 +24,8 @@ void SaveLog(ChPart, uint32_t rev) { calls.push_back("log " + std::to_string(rev
 
 class AfFiles : public storetest::StoreTest {
  protected:
+  // Small, so that save-as moves pages through the transient file.
+  uint32_t CachePages() const override { return 4; }
   void SetUp() override {
     StoreTest::SetUp();
     ASSERT_EQ(AfInitRtns(kPkgInit, kPkgVersion), 0);

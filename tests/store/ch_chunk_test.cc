@@ -265,6 +265,23 @@ TEST_F(ChChunk, TermRefusesOpenFilesAndLockedChunks) {
             "assert:ChTerm-- Error- Locked chunks");
 }
 
+TEST_F(ChChunk, MarkerFilesTurnOnChecksAndBadPageTolerance) {
+  EXPECT_FALSE(ChCheckFlag);
+  EXPECT_FALSE(ChFixAllPages);
+  ChTerm();
+  storetest::Touch("chcheck");
+  storetest::Touch("fixallpages");
+  ASSERT_EQ(ChInit(19, 8), 0);
+  EXPECT_TRUE(ChCheckFlag);
+  EXPECT_TRUE(ChFixAllPages);
+  ChTerm();
+  std::filesystem::remove("chcheck");
+  std::filesystem::remove("fixallpages");
+  ASSERT_EQ(ChInit(19, 8), 0);
+  EXPECT_FALSE(ChCheckFlag);
+  EXPECT_FALSE(ChFixAllPages);
+}
+
 TEST_F(ChSmallCache, PagesGoThroughTheTransientFile) {
   ChPart part = NewPart();
   std::vector<ChHandle> made;

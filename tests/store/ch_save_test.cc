@@ -294,6 +294,35 @@ TEST_F(ChSave, InterruptedSaveLeavesAFileThatOpensWith4) {
   EXPECT_NE(out.find("save-in-progress marker set"), std::string::npos) << out;
 }
 
+TEST_F(ChSave, PartMovedToAnotherFileTakesEveryPage) {
+  ChPart part = NewPart();
+  std::vector<ChHandle> chunks;
+  for (int i = 0; i < 20; ++i)
+    chunks.push_back(NewChunk(ChPartNear(part), std::string(4000, char('A' + i))));
+  uint32_t rev;
+  ASSERT_EQ(ChPartSave(part, 0, &rev), 0);
+  ChDeref(chunks[0]);  // cached and clean when the move starts
+  ChFi old = ChGetChFi(part), moved;
+  ASSERT_EQ(ChFiCreateTemp("", &moved), 0);
+  ASSERT_EQ(ChPartDup(part, moved), 0);
+  EXPECT_EQ(ChPartChangedPages(part), 21u);
+  ASSERT_EQ(ChPartSave(part, 0, &rev), 0);
+  ASSERT_EQ(ChFiMakePermanent(moved, "moved.db"), 0);
+  ASSERT_EQ(ChFiClose(old), 0);
+  ASSERT_EQ(ChFiClose(moved), 0);
+  std::string out;
+  EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check moved.db", &out), 0)
+      << out;
+  ChFi f;
+  ASSERT_EQ(ChFiOpen("moved.db", kChFiReadOnly, &f), 0);
+  ASSERT_EQ(ChFiPartOpen(f, &part), 0);
+  for (int i = 0; i < 20; ++i) {
+    ChHandle h = ChHandleMake(part, ChPageOf(chunks[size_t(i)]), ChOffsetOf(chunks[size_t(i)]));
+    EXPECT_EQ(ChunkBytes(h), std::string(4000, char('A' + i))) << i;
+  }
+  EXPECT_EQ(ChFiClose(f), 0);
+}
+
 TEST_F(ChSave, SyncsAroundTheHeadersAndEveryFifteenPages) {
   ChPart part = NewPart();
   for (int i = 0; i < 45; ++i) NewChunk(ChPartNear(part), std::string(4000, 's'));
