@@ -76,7 +76,7 @@ void CacheEvict(int32_t idx) {
     uint32_t slot = cp.transSlot >= 0 ? uint32_t(cp.transSlot) : TransAlloc();
     uint16_t status;
     {
-      ChSaveGuard guard;
+      ChSaveGuard guard(true);
       FiWrite(ChState.trans, cp.data, int64_t(slot) * kChPageSize, kChPageSize,
               status);
     }
@@ -177,7 +177,7 @@ void ChTransFree(uint32_t slot) { ChState.transFree.push_back(slot); }
 
 uint16_t ChTransRead(uint32_t slot, uint8_t* buf) {
   uint16_t status;
-  ChSaveGuard guard;
+  ChSaveGuard guard(true);
   int64_t n = FiRead(ChState.trans, buf, int64_t(slot) * kChPageSize,
                      kChPageSize, status);
   if (status == 0 && n != int64_t(kChPageSize)) status = kFiStatusEof;

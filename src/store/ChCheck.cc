@@ -81,7 +81,6 @@ void PageTableProblems(const ChPartRec& p, std::string* why) {
   for (size_t i = 0; i < ChState.cache.size(); ++i) {
     const ChCachePage& cp = ChState.cache[i];
     if ((cp.flags & kCpAllocated) && cp.part == p.number &&
-        ChPte(p, cp.page) != (kPteCache | uint32_t(i)) &&
         (ChPte(p, cp.page) & ~kPteSaveBit) != (kPteCache | uint32_t(i)))
       bad(cp.page, "cache page " + std::to_string(i) + " not named by the table");
   }

@@ -396,7 +396,7 @@ uint16_t ChFiReadPgX(ChFiRec& f, uint8_t* buf, uint32_t page, int64_t pos,
   uint16_t status;
   int64_t n;
   {
-    ChSaveGuard guard;
+    ChSaveGuard guard(true);
     n = FiRead(f.file, buf, pos, kChPageSize, status);
   }
   if (status != 0) return status;
@@ -414,7 +414,7 @@ uint16_t ChFiWritePgX(ChFiRec& f, const uint8_t* buf, uint32_t page, int64_t pos
   if (pos % kChPageSize != 0) MaAssertFailure("ChFiWritePgX--Pos not on page boundary");
   (void)page;
   uint16_t status = 0;
-  ChSaveGuard guard;
+  ChSaveGuard guard(true);
   int64_t end = FiGetEOF(f.file) / kChPageSize * kChPageSize;
   if (end < kChFirstDataPos) end = kChFirstDataPos;
   if (end < pos) {

@@ -429,14 +429,18 @@ struct ChStore {
 };
 extern ChStore ChState;
 
-// Background saves whose writer may still be running (main thread only).
+// Background saves whose writer may still be running.  Changed only by the
+// main thread, before a writer starts and after it has finished, so a
+// writer always reads it above 0.
 extern int ChBgSavesOut;
 extern std::mutex ChBgSaveMutex;
 
-// Takes the save mutex while a writer may be running.
+// Takes the save mutex while a writer may be running.  An io guard (around
+// one file read or write) does not when FiAtomicIoFlag is set.
 class ChSaveGuard {
  public:
-  ChSaveGuard() : locked_(ChBgSavesOut > 0) {
+  explicit ChSaveGuard(bool io = false)
+      : locked_(ChBgSavesOut > 0 && !(io && FiAtomicIoFlag)) {
     if (locked_) ChBgSaveMutex.lock();
   }
   ~ChSaveGuard() {

@@ -113,7 +113,7 @@ void ChSaveWrite(ChFiRec& f) {
     memcpy(words, s.headWords, sizeof words);
     words[kHdSaving] = marker;
     ChFiHeadXlateOut(words, s.revisionCopy, head);
-    ChSaveGuard guard;
+    ChSaveGuard guard(true);
     ChFiWriteHeadPiece(f, head, status);
   };
 
@@ -125,7 +125,7 @@ void ChSaveWrite(ChFiRec& f) {
 
   // 1. Marker set, header written (the file extended to the first page).
   if (FiGetEOF(f.file) < kChFirstDataPos) {
-    ChSaveGuard guard;
+    ChSaveGuard guard(true);
     status = FiSetLength(f.file, kChFirstDataPos);
   }
   if (status == 0) writeHead(1);
@@ -134,7 +134,7 @@ void ChSaveWrite(ChFiRec& f) {
   // 2. Type table.
   if (going && s.utChanged) {
     {
-      ChSaveGuard guard;
+      ChSaveGuard guard(true);
       FiWrite(f.file, s.utBytes.data(), kChUtPos, int64_t(s.utBytes.size()), status);
     }
     going = step("write ut ok", "error in write ut");
@@ -145,7 +145,7 @@ void ChSaveWrite(ChFiRec& f) {
     int64_t pos = kChMapPos + int64_t(s.mapPieces[i]) * kChPageSize;
     if (pos >= kChFirstDataPos)
       MaAssertFailure("ChFiWriteMap--space map change past table");
-    ChSaveGuard guard;
+    ChSaveGuard guard(true);
     FiWrite(f.file, s.mapBytes.data() + i * kChPageSize, pos, kChPageSize, status);
   }
   if (going) going = step("write map ok", "error in write map");
@@ -174,7 +174,7 @@ void ChSaveWrite(ChFiRec& f) {
                          ", offset " + std::to_string(at) + ": ");
     status = ChFiWritePgX(f, out, s.pages[i], ChFiPagePos(s.pages[i]));
     if (status == 0 && (i + 1) % kChSyncEvery == 0) {
-      ChSaveGuard guard;
+      ChSaveGuard guard(true);
       status = FiSync(f.file);
     }
   }
@@ -183,7 +183,7 @@ void ChSaveWrite(ChFiRec& f) {
   // 5. Sync, marker cleared, header (with its syncs).
   if (going) {
     {
-      ChSaveGuard guard;
+      ChSaveGuard guard(true);
       status = FiSync(f.file);
     }
     if (status == 0) writeHead(0);

@@ -319,6 +319,14 @@ int UtXlateChunk(std::string_view t, const uint8_t* src, uint8_t* dst,
   uint32_t pos = 0;
 
   auto need = [&](uint32_t n) { return uint64_t(pos) + n <= length; };
+  // Copies an integer field of the type of zero; false when it does not fit.
+  auto copyInt = [&](auto zero) {
+    using T = decltype(zero);
+    if (!need(sizeof(T))) return false;
+    StoreField(dst + pos, LoadField<T>(src + pos, srcSwapped), dstSwapped);
+    pos += sizeof(T);
+    return true;
+  };
 
   for (;;) {
     if (pc >= t.size()) return kUtBadGroup;
@@ -334,16 +342,10 @@ int UtXlateChunk(std::string_view t, const uint8_t* src, uint8_t* dst,
         pos += 1;
         break;
       case kUtInt16:
-        if (!need(2)) return kUtOverrun;
-        StoreField(dst + pos, LoadField<uint16_t>(src + pos, srcSwapped),
-                   dstSwapped);
-        pos += 2;
+        if (!copyInt(uint16_t())) return kUtOverrun;
         break;
       case kUtInt32:
-        if (!need(4)) return kUtOverrun;
-        StoreField(dst + pos, LoadField<uint32_t>(src + pos, srcSwapped),
-                   dstSwapped);
-        pos += 4;
+        if (!copyInt(uint32_t())) return kUtOverrun;
         break;
       case kUtReal:
         if (!need(16)) return kUtOverrun;
