@@ -247,6 +247,22 @@ TEST(Unavailable, RegisteredHandlersAndFieldHooksTakeOver) {
   ExprSetHooks(ExprHooks());
 }
 
+TEST(Unavailable, BroadcastAndScriptsGoToTheirHooks) {
+  static std::string said, compiled;
+  said.clear();
+  compiled.clear();
+  EXPECT_EQ(Render("a%% broadcast \"hi\" & 1 %%b"), "ab");  // no chat: dropped
+  ExprHooks hooks;
+  hooks.broadcast = [](ExprContext&, St text) { said += text.Str() + ";"; };
+  hooks.scriptCompile = [](Template&, St source) { compiled += source.Str(); };
+  ExprSetHooks(hooks);
+  EXPECT_EQ(Render("a%% broadcast \"hi\" & 1 %%b%% function f() { } %%c"), "abc");
+  ExprSetHooks(ExprHooks());
+  EXPECT_EQ(said, "hi1;");
+  EXPECT_EQ(compiled, "function f() { }\n");
+  EXPECT_EQ(Render("%% broadcast %%"), ErrorOut("Missing operand", "broadcast", ""));
+}
+
 // --- Guards -----------------------------------------------------------------
 
 TEST(Guards, SizeLimitStopsRunawayGrowth) {
