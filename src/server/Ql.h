@@ -38,6 +38,9 @@ namespace quil {
 // The run loop must end as soon as it can (signal handlers, the memory probe
 // pass, a change of the memory settings, the idle routines of other layers).
 extern std::atomic<bool> quitFlag;
+// Set with quitFlag by SIGHUP and SIGTERM; unlike quitFlag it is not cleared
+// for a restart, so a hang-up during start-up still ends the process.
+extern std::atomic<bool> QlHangupReceived;
 // After the run loop ends, restart the packages in this process.
 extern bool restartFlag;
 // True until the memory probe pass has run.

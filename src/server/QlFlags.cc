@@ -98,8 +98,10 @@ void QlReadFlags(int argc, char** argv) {
     const char* a = argv[i];
     auto is = [a](const char* option) { return strcmp(a, option) == 0; };
     if (*a == '\0') continue;
+    // The destinations of reports follow the flags as soon as they are
+    // read, so that a later argument's error already goes where they say.
     if (is("-daemon")) {
-      Ql.daemon = true;
+      Ql.daemon = WfConfigure().daemon = true;
     } else if (is("-echo")) {
       Ql.echo = true;
     } else if (is("-nolock")) {
@@ -119,9 +121,9 @@ void QlReadFlags(int argc, char** argv) {
     } else if (is("-cgi")) {
       if (TakesValue(i, argc, argv)) Ql.cgiName = argv[++i];
     } else if (is("-log")) {
-      Ql.syslog = true;
+      Ql.syslog = WfConfigure().syslog = true;
     } else if (is("-client")) {
-      Ql.clientLog = true;
+      Ql.clientLog = WfConfigure().clientLog = true;
     } else if (is("-trace")) {
       Ql.trace = true;
     } else if (is("-traceSession")) {
@@ -152,10 +154,6 @@ void QlReadFlags(int argc, char** argv) {
       Wf_err_exit(kWfCodeUsage, -1, "unknown arg \"%s\", try '-help'", a);
     }
   }
-  WfConfig& wf = WfConfigure();
-  wf.syslog = Ql.syslog;
-  wf.clientLog = Ql.clientLog;
-  wf.daemon = Ql.daemon;
   HtTrace = Ql.trace;
 
   if (argc <= 1) Ql.help = true;

@@ -21,6 +21,7 @@ bool ExitAfterZapMem = false;
 bool ForceFix = false;
 bool ForumNoCheck = false;
 bool BkAllowErrors = false;
+std::atomic<bool> QlHangupReceived{false};
 
 int QlMain(int argc, char** argv) {
   ExInitRtns(kPkgInit, kPkgVersion);
@@ -43,7 +44,7 @@ int QlMain(int argc, char** argv) {
     if (restartFlag) {  // the memory probe pass
       ForumDbClose();
       AuthorTerm();
-      quitFlag = false;
+      quitFlag = QlHangupReceived.load();  // a hang-up is never forgotten
       restartFlag = false;
       continue;
     }
@@ -53,7 +54,7 @@ int QlMain(int argc, char** argv) {
     ForumCgiTerm();
     ForumDbClose();
     AuthorTerm();
-    if (!restartFlag) break;
+    if (!restartFlag || QlHangupReceived) break;
     quitFlag = false;
     restartFlag = false;
   }

@@ -175,6 +175,7 @@ void UxTermSystem() {
 }
 
 void QlHangupSignal(int) {
+  QlHangupReceived = true;
   quitFlag = true;
   HtWake();
 }

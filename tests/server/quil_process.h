@@ -1,0 +1,218 @@
+// Runs the real quil binary in a scratch directory: start it, signal it,
+// collect its standard output and error and how it ended.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quiltest {
+
+inline std::string QuilBinary() {
+  const char* dir = getenv("QUIL_BINARY_DIR");
+  return std::string(dir ? dir : QUIL_BINARY_DIR) + "/quil";
+}
+
+// A fresh directory under /tmp, removed with its contents at the end.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string tmpl = "/tmp/quil-test-XXXXXX";
+    path_ = mkdtemp(tmpl.data());
+  }
+  ~ScratchDir() { std::filesystem::remove_all(path_); }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  bool Exists(const std::string& name) const {
+    return access(File(name).c_str(), F_OK) == 0;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(File(name), std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
+ private:
+  std::string path_;
+};
+
+struct Ended {
+  bool exited = false;
+  int status = -1;  // exit status when exited
+  int signal = 0;   // terminating signal otherwise
+  std::string out, err;
+};
+
+// A running quil.  The destructor kills it if it is still running.
+class Quil {
+ public:
+  Quil(const std::string& dir, const std::vector<std::string>& args) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      dup2(err[1], 2);
+      close(out[0]);
+      close(out[1]);
+      close(err[0]);
+      close(err[1]);
+      if (chdir(dir.c_str()) != 0) _exit(120);
+      std::string bin = QuilBinary();
+      std::vector<char*> argv{bin.data()};
+      std::vector<std::string> copy = args;
+      for (auto& a : copy) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      signal(SIGINT, SIG_DFL);
+      execv(bin.c_str(), argv.data());
+      _exit(121);
+    }
+    close(out[1]);
+    close(err[1]);
+    outFd_ = out[0];
+    errFd_ = err[0];
+  }
+  ~Quil() {
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      WaitExit();
+    }
+    if (outFd_ >= 0) close(outFd_);
+    if (errFd_ >= 0) close(errFd_);
+  }
+  Quil(const Quil&) = delete;
+  Quil& operator=(const Quil&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Reads standard error until it contains text (true) or timeoutMs have
+  // passed; what was read is kept for Wait.
+  bool ErrUntil(const std::string& text, int timeoutMs = 10000) {
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(timeoutMs);
+    while (err_.find(text) == std::string::npos) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      deadline - std::chrono::steady_clock::now())
+                      .count();
+      if (left <= 0 || errFd_ < 0) return false;
+      pollfd p = {errFd_, POLLIN, 0};
+      if (poll(&p, 1, int(left)) <= 0) continue;
+      char buf[4096];
+      ssize_t n = read(errFd_, buf, sizeof buf);
+      if (n <= 0) return false;
+      err_.append(buf, size_t(n));
+    }
+    return true;
+  }
+  void Signal(int sig) { kill(pid_, sig); }
+
+  // Reads both streams to their end and reaps the process.  A process still
+  // running after timeoutMs is killed (and shows up as killed by SIGKILL).
+  Ended Wait(int timeoutMs = 20000) {
+    Ended e;
+    e.err = err_;
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(timeoutMs);
+    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+    int open = 2;
+    bool killed = false;
+    while (open > 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      deadline - std::chrono::steady_clock::now())
+                      .count();
+      if (left <= 0) {
+        if (killed) break;  // a child of its own still holds the streams
+        kill(pid_, SIGKILL);
+        killed = true;
+        deadline += std::chrono::seconds(1);
+        continue;
+      }
+      if (poll(fds, 2, int(left)) <= 0) continue;
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+        char buf[4096];
+        ssize_t n = read(fds[i].fd, buf, sizeof buf);
+        if (n > 0) {
+          (i == 0 ? e.out : e.err).append(buf, size_t(n));
+        } else {
+          close(fds[i].fd);
+          fds[i].fd = -1;
+          --open;
+        }
+      }
+    }
+    for (auto& p : fds) {
+      if (p.fd >= 0) close(p.fd);
+    }
+    outFd_ = errFd_ = -1;
+    return Reap(e);
+  }
+
+  // Waits for the process to end without reading its streams (for a daemon
+  // whose own child keeps them open).
+  Ended WaitExit() {
+    Ended e;
+    return Reap(e);
+  }
+
+ private:
+  Ended Reap(Ended& e) {
+    int st = 0;
+    waitpid(pid_, &st, 0);
+    ended_ = true;
+    if (WIFEXITED(st)) {
+      e.exited = true;
+      e.status = WEXITSTATUS(st);
+    } else if (WIFSIGNALED(st)) {
+      e.signal = WTERMSIG(st);
+    }
+    return e;
+  }
+
+  pid_t pid_ = -1;
+  int outFd_ = -1, errFd_ = -1;
+  std::string err_;
+  bool ended_ = false;
+};
+
+inline Ended RunQuil(const std::string& dir,
+                     const std::vector<std::string>& args) {
+  Quil q(dir, args);
+  return q.Wait();
+}
+
+// Waits (up to ten seconds) until the lock file holds a process id; returns
+// it, or 0.
+inline pid_t WaitForLock(const ScratchDir& dir) {
+  for (int i = 0; i < 10000; ++i) {
+    std::string text = dir.Read("quil.lock");
+    if (!text.empty() && text.back() == '\n') return pid_t(atol(text.c_str()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return 0;
+}
+
+// Waits (up to ten seconds) until name has gone.
+inline bool WaitForRemoval(const ScratchDir& dir, const std::string& name) {
+  for (int i = 0; i < 10000; ++i) {
+    if (!dir.Exists(name)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+}  // namespace quiltest

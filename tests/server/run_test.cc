@@ -1,0 +1,191 @@
+// The running server, as operators see it: the lock file, a second server,
+// signals, daemon mode, the event log and -resetmem.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "quil_process.h"
+
+using namespace quiltest;
+
+namespace {
+
+const char kVersionLine[] =
+    " version Quillmoot(r) Unix-v3.1 built Jul  7 1999\n";
+
+// Waits until q has finished starting: with -trace its first wait shows.
+void Started(Quil& q) { ASSERT_TRUE(q.ErrUntil("select: wait")); }
+
+std::string PidLine(pid_t pid) {
+  char buf[32];
+  snprintf(buf, sizeof buf, "%8ld\n", long(pid));
+  return buf;
+}
+
+TEST(Server, LockFileHoldsThePidAndTheClientDirectoryExists) {
+  ScratchDir dir;
+  Quil q(dir.path(), {"-server", "-trace"});
+  Started(q);
+  ASSERT_EQ(WaitForLock(dir), q.pid());
+  EXPECT_EQ(dir.Read("quil.lock"), PidLine(q.pid()));
+  struct stat st;
+  ASSERT_EQ(stat(dir.File("Client").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0744u);
+  EXPECT_EQ(stat(dir.File("quil.lock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  q.Signal(SIGTERM);
+  Ended e = q.Wait();
+  EXPECT_EQ(e.status, 0);
+  EXPECT_EQ(e.err.substr(0, sizeof kVersionLine - 1), kVersionLine);
+  EXPECT_EQ(e.out, "");
+}
+
+TEST(Server, SecondServerFailsNamingTheFirstOnesPid) {
+  ScratchDir dir;
+  Quil first(dir.path(), {"-server", "-trace"});
+  Started(first);
+  pid_t pid = WaitForLock(dir);
+  ASSERT_EQ(pid, first.pid());
+  Ended second = RunQuil(dir.path(), {"-server"});
+  EXPECT_TRUE(second.exited);
+  EXPECT_EQ(second.status, 1);
+  std::string expected = "Is Quillmoot already running as process " +
+                         PidLine(pid) + "Could not acquire a record lock on \"" +
+                         dir.path() +
+                         "/quil.lock\".\nUse 'make quit' to stop Quillmoot.  "
+                         "System error [Resource temporarily unavailable]\n";
+  EXPECT_NE(second.err.find(expected), std::string::npos) << second.err;
+  // The failed start left the first server's lock file alone.
+  EXPECT_EQ(dir.Read("quil.lock"), PidLine(pid));
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait().status, 0);
+  EXPECT_FALSE(dir.Exists("quil.lock"));
+}
+
+TEST(Server, StaleLockFileOfADeadServerDoesNotStopTheNext) {
+  ScratchDir dir;
+  {
+    Quil first(dir.path(), {"-server", "-trace"});
+    Started(first);
+    ASSERT_EQ(WaitForLock(dir), first.pid());
+    first.Signal(SIGKILL);
+    EXPECT_EQ(first.Wait().signal, SIGKILL);
+  }
+  ASSERT_TRUE(dir.Exists("quil.lock"));
+  Quil next(dir.path(), {"-server", "-trace"});
+  Started(next);
+  bool taken = false;
+  for (int i = 0; i < 10000 && !taken; ++i) {
+    taken = dir.Read("quil.lock") == PidLine(next.pid());
+    usleep(1000);
+  }
+  EXPECT_TRUE(taken);
+  next.Signal(SIGTERM);
+  EXPECT_EQ(next.Wait().status, 0);
+}
+
+TEST(Server, NoLockUsesExclusiveCreate) {
+  ScratchDir dir;
+  Quil first(dir.path(), {"-server", "-nolock", "-trace"});
+  Started(first);
+  pid_t pid = WaitForLock(dir);
+  ASSERT_EQ(pid, first.pid());
+  Ended second = RunQuil(dir.path(), {"-nolock", "-server"});
+  EXPECT_EQ(second.status, 1);
+  std::string expected =
+      "Is Quillmoot already running as process " + PidLine(pid) +
+      "The lock file \"" + dir.path() +
+      "/quil.lock\" already exists.\nUse 'make quit' to stop Quillmoot.\n"
+      "Delete the lock file if you are sure that Quillmoot\nis not running as "
+      "another process.  System error [File exists]\n";
+  EXPECT_NE(second.err.find(expected), std::string::npos) << second.err;
+  first.Signal(SIGHUP);
+  EXPECT_EQ(first.Wait().status, 0);
+  EXPECT_FALSE(dir.Exists("quil.lock"));
+}
+
+TEST(Server, TermAndHangupEndInOrderWithStatusZero) {
+  for (int sig : {SIGTERM, SIGHUP}) {
+    ScratchDir dir;
+    Quil q(dir.path(), {"-server", "-trace"});
+    Started(q);
+    q.Signal(sig);
+    Ended e = q.Wait();
+    EXPECT_TRUE(e.exited) << sig;
+    EXPECT_EQ(e.status, 0) << sig;
+    EXPECT_FALSE(dir.Exists("quil.lock")) << sig;
+  }
+}
+
+TEST(Server, InterruptEndsAtOnceWithStatusOne) {
+  ScratchDir dir;
+  Quil q(dir.path(), {"-server", "-trace"});
+  Started(q);
+  q.Signal(SIGINT);
+  Ended e = q.Wait();
+  EXPECT_TRUE(e.exited);
+  EXPECT_EQ(e.status, 1);
+  EXPECT_FALSE(dir.Exists("quil.lock"));
+}
+
+TEST(Server, NotTopTakesNoLock) {
+  ScratchDir dir;
+  Quil q(dir.path(), {"-server", "-nottop", "-trace"});
+  ASSERT_TRUE(q.ErrUntil("select: wait"));  // start-up is over
+  EXPECT_FALSE(dir.Exists("quil.lock"));
+  EXPECT_TRUE(dir.Exists("Client"));
+  q.Signal(SIGTERM);
+  EXPECT_EQ(q.Wait().status, 0);
+}
+
+TEST(Server, ResetMemEndsWithoutServing) {
+  ScratchDir dir;
+  Ended e = RunQuil(dir.path(), {"-server", "-resetmem"});
+  EXPECT_TRUE(e.exited);
+  EXPECT_EQ(e.status, 0);
+  EXPECT_EQ(e.err, kVersionLine);
+  EXPECT_FALSE(dir.Exists("quil.lock"));
+}
+
+TEST(Server, DaemonDetachesAndLogsToQuilLog) {
+  ScratchDir dir;
+  Quil q(dir.path(), {"-daemon", "-server"});
+  Ended parent = q.WaitExit();
+  EXPECT_TRUE(parent.exited);
+  EXPECT_EQ(parent.status, 0);
+  pid_t daemon = WaitForLock(dir);
+  ASSERT_GT(daemon, 0);
+  EXPECT_EQ(getsid(daemon), daemon);  // a session leader of its own
+  std::string log = dir.Read("quil.log");
+  // "<ctime> version ...": the ctime() text is 24 characters.
+  ASSERT_EQ(log.size(), 24 + sizeof kVersionLine - 1) << log;
+  EXPECT_EQ(log.substr(24), kVersionLine);
+  kill(daemon, SIGTERM);
+  EXPECT_TRUE(WaitForRemoval(dir, "quil.lock"));
+}
+
+TEST(Server, EchoModeRunsUntilTerminated) {
+  ScratchDir dir;
+  Quil q(dir.path(), {"-echo", "-trace"});
+  Started(q);
+  ASSERT_EQ(WaitForLock(dir), q.pid());
+  q.Signal(SIGTERM);
+  Ended e = q.Wait();
+  EXPECT_EQ(e.status, 0);
+  EXPECT_FALSE(dir.Exists("quil.lock"));
+}
+
+TEST(Server, TraceShowsTheWaits) {
+  ScratchDir dir;
+  Quil q(dir.path(), {"-server", "-trace"});
+  // An idle server waits without a time limit, on no descriptor yet.
+  ASSERT_TRUE(q.ErrUntil("select: wait -1 ms on read write\n"));
+  q.Signal(SIGTERM);
+  Ended e = q.Wait();
+  EXPECT_EQ(e.status, 0);
+  EXPECT_FALSE(dir.Exists("quil.lock"));
+}
+
+}  // namespace
