@@ -21,7 +21,7 @@
 // numbers, dates, control and output); the layers that own users, paths,
 // mail, files and scripts register theirs with ExprKeywordRegister.  A
 // keyword without a handler takes its arguments and gives the nil string,
-// like an unset variable, and the context records it (ExprContextUnavailable)
+// like an unset variable, and the context records it (Unavailable())
 // so that the caller can report it.
 //
 // Errors in templates never stop a page: error expressions and the limits
