@@ -137,6 +137,14 @@ void QlHangupSignal(int signal);
 void QlHaltQuil(const char* message);
 // Runs the selected mode until it ends.
 void QlRunQuil();
+// The interactive session of -stdio: prints the banner and the command
+// list, then serves commands from standard input until "quit", a blank
+// line or the end of input.
+void QlStdioSession();
+// Serves one command line the session itself does not know (request and
+// network commands); false when the line is not a command.
+using QlStdioHandler = bool (*)(const std::string& line);
+void QlSetStdioHandler(QlStdioHandler handler);
 void QlTermQuil();
 
 // ---------------------------------------------------------------------------

@@ -151,10 +151,7 @@ void QlRunQuil() {
     ForumThreadsIdle();
     ForumThreadsTerm();
   } else if (Ql.stdio) {
-    QlRunModeFrame([] {
-      // The interactive session reads requests from standard input and
-      // serves them through the request processor, which arrives later.
-    });
+    QlRunModeFrame(QlStdioSession);
   }
 }
 

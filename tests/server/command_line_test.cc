@@ -99,6 +99,11 @@ TEST(CommandLine, ClockMustBePositiveOrMinusOne) {
                    "clock skew \"-clock 0\" should be postive or -1");
   ExpectUsageError(RunQuil(dir.path(), {"-server", "-clock"}),
                    "clock skew \"-clock 0\" should be postive or -1");
+  // -1 (no limit) is accepted: the server starts.
+  Quil q(dir.path(), {"-server", "-clock", "-1", "-trace"});
+  ASSERT_TRUE(q.ErrUntil("select: wait"));
+  q.Signal(SIGTERM);
+  EXPECT_EQ(q.Wait().status, 0);
 }
 
 TEST(CommandLine, WaitNeedsANumber) {

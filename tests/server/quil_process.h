@@ -60,11 +60,16 @@ struct Ended {
 // A running quil.  The destructor kills it if it is still running.
 class Quil {
  public:
-  Quil(const std::string& dir, const std::vector<std::string>& args) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) abort();
+  // The process reads `input` on its standard input (then end of input).
+  Quil(const std::string& dir, const std::vector<std::string>& args,
+       const std::string& input = "") {
+    int out[2], err[2], in[2];
+    if (pipe(out) != 0 || pipe(err) != 0 || pipe(in) != 0) abort();
     pid_ = fork();
     if (pid_ == 0) {
+      dup2(in[0], 0);
+      close(in[0]);
+      close(in[1]);
       dup2(out[1], 1);
       dup2(err[1], 2);
       close(out[0]);
@@ -81,6 +86,10 @@ class Quil {
       execv(bin.c_str(), argv.data());
       _exit(121);
     }
+    close(in[0]);
+    // Small inputs fit the pipe; the rest would need a writer thread.
+    (void)!write(in[1], input.data(), input.size());
+    close(in[1]);
     close(out[1]);
     close(err[1]);
     outFd_ = out[0];
@@ -190,8 +199,9 @@ class Quil {
 };
 
 inline Ended RunQuil(const std::string& dir,
-                     const std::vector<std::string>& args) {
-  Quil q(dir, args);
+                     const std::vector<std::string>& args,
+                     const std::string& input = "") {
+  Quil q(dir, args, input);
   return q.Wait();
 }
 

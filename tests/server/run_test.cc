@@ -188,4 +188,31 @@ TEST(Server, TraceShowsTheWaits) {
   EXPECT_FALSE(dir.Exists("quil.lock"));
 }
 
+TEST(Server, StdioSessionShowsItsCommandsAndEndsOnQuit) {
+  ScratchDir dir;
+  Ended e = RunQuil(dir.path(), {"-stdio", "-cgi", "/cgi-bin/Q"},
+                    "help\nquit\nhelp\n");
+  EXPECT_EQ(e.status, 0);
+  const std::string kList =
+      "commands (end with blank line):\n"
+      "  get              get top-level Quillmoot page\n"
+      "  get query        get Quillmoot page for /cgi-bin/Q?query\n"
+      "  post query       post data up to blank line for /cgi-bin/Q?query\n"
+      "  a=...&b=...&     keywords a and b for 'post'\n"
+      "  ip 1.1.1.1       IP address to site name (use 'host' for local host)\n"
+      "  ip a.x           site name to IP address\n"
+      "  listen port      listen on IP address and echo query\n"
+      "  connect IP port  connect to IP address and send data (use \"..\" for "
+      "a blank line)\n"
+      "  close fd         close socket for file descriptor fd (-1 for a "
+      "listen)\n"
+      "  trace            toggle IStracing\n"
+      "  wait n           wait n seconds\n"
+      "  help             return this message\n"
+      "  quit             all done\n";
+  EXPECT_EQ(e.out, "Quillmoot interactive session, http://www.quillmoot.org/\n" +
+                       kList + kList);
+  EXPECT_FALSE(dir.Exists("quil.lock"));
+}
+
 }  // namespace
