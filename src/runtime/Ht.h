@@ -57,6 +57,14 @@ inline int64_t SysTimeMSecsXfm(int64_t ms) { return ms; }
 // soft limit, or -1 when the limits cannot be read or set.
 int64_t HtRaiseFileLimit();
 
+// Writes all of text to fd, going on after short writes and interruptions;
+// gives up silently on an error (for logs and traces).  Safe in a signal
+// handler.
+void HtWriteAll(int fd, const char* text, size_t size);
+inline void HtWriteAll(int fd, const std::string& text) {
+  HtWriteAll(fd, text.data(), text.size());
+}
+
 // Set by -trace: the event loop prints its interest and ready sets.
 extern bool HtTrace;
 

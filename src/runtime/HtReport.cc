@@ -25,22 +25,10 @@ void (*termFn)() = nullptr;
 // Texts this long or longer are written as they are, without the time.
 constexpr size_t kWfStampLimit = 970;
 
-void WriteAll(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t n = text.size();
-  while (n > 0) {
-    ssize_t w = write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return;
-    p += w;
-    n -= size_t(w);
-  }
-}
-
 void AppendToFile(const char* name, const std::string& text) {
   int fd = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return;
-  WriteAll(fd, text);
+  HtWriteAll(fd, text);
   close(fd);
 }
 
@@ -92,6 +80,16 @@ std::string RequestNoteText() {
 
 WfConfig& WfConfigure() { return config; }
 
+void HtWriteAll(int fd, const char* text, size_t size) {
+  while (size > 0) {
+    ssize_t w = write(fd, text, size);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return;
+    text += w;
+    size -= size_t(w);
+  }
+}
+
 void WfSetTermFn(void (*fn)()) { termFn = fn; }
 
 void UxLogMessage(char* text, size_t size, const char* programName, int level,
@@ -114,7 +112,7 @@ void Wf_err_vexit(int32_t code, int32_t systemError, const char* format,
     snprintf(head, sizeof head,
              "quil-go error %d system error %d while reporting error:\n",
              int(code), int(systemError));
-    WriteAll(2, std::string(head) + Wf.errorText);
+    HtWriteAll(2, std::string(head) + Wf.errorText);
     EndProcess(-1);
   }
   Wf.quiet = code == kWfCodeClient;
@@ -162,9 +160,9 @@ void Wf_err_write(const char* text) {
     AppendToFile("quil.log", line + RequestNoteText());
   }
   if (!config.running) {
-    WriteAll(2, "\nError while initializing the server:\n" + line + "\n");
+    HtWriteAll(2, "\nError while initializing the server:\n" + line + "\n");
   } else if (!config.syslog && !config.daemon) {
-    WriteAll(2, "\nError reported by the server:\n" + line + "\n");
+    HtWriteAll(2, "\nError reported by the server:\n" + line + "\n");
   }
 }
 
@@ -178,7 +176,7 @@ void Wf_log_write(const char* format, ...) {
   } else if (config.daemon) {
     AppendToFile("quil.log", CtimeNow() + line);
   } else {
-    WriteAll(2, line);
+    HtWriteAll(2, line);
   }
 }
 

@@ -23,10 +23,7 @@ namespace {
 // Milliseconds per tick of QuRamDelay.
 constexpr int64_t kQlTickMs = 1;
 
-void Trace(const std::string& line) {
-  std::string s = line + "\n";
-  (void)!write(2, s.data(), s.size());
-}
+void Trace(const std::string& line) { HtWriteAll(2, line + "\n"); }
 
 // The echo and stdio modes run inside one frame that handles reported
 // errors: 2400 halts with the error text, 2401 (quitting) ends quietly, any

@@ -30,16 +30,6 @@ char lockPath[PATH_MAX + 64] = {};
   Wf_err_exit(kWfCodeSystem, errno, format, a, b);
 }
 
-void WriteStderr(const char* text) {
-  size_t n = strlen(text);
-  while (n > 0) {
-    ssize_t w = write(2, text, n);
-    if (w <= 0) return;
-    text += w;
-    n -= size_t(w);
-  }
-}
-
 // SIGHUP, SIGTERM and SIGINT until the quit handler takes over the first
 // two: remove the lock file and leave with status 1.
 void UxTerminateSignal(int) {
@@ -183,8 +173,9 @@ void QlHangupSignal(int) {
 void QlHaltQuil(const char* message) {
   static bool called = false;
   if (called) {
-    WriteStderr("MaExit() also calls MaHalt\n");
-    WriteStderr(message);
+    static const char kAgain[] = "MaExit() also calls MaHalt\n";
+    HtWriteAll(2, kAgain, sizeof kAgain - 1);
+    HtWriteAll(2, message, strlen(message));
     UxTermSystem();
     abort();
   }

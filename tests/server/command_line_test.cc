@@ -102,8 +102,7 @@ TEST(CommandLine, ClockMustBePositiveOrMinusOne) {
   // -1 (no limit) is accepted: the server starts.
   Quil q(dir.path(), {"-server", "-clock", "-1", "-trace"});
   ASSERT_TRUE(q.ErrUntil("select: wait"));
-  q.Signal(SIGTERM);
-  EXPECT_EQ(q.Wait().status, 0);
+  Stop(q, dir);
 }
 
 TEST(CommandLine, WaitNeedsANumber) {
@@ -131,10 +130,7 @@ TEST(CommandLine, CgiFollowedByServerSelectsServerMode) {
   Quil q(dir.path(), {"-cgi", "-server", "-trace"});
   ASSERT_TRUE(q.ErrUntil("select: wait"));
   EXPECT_EQ(WaitForLock(dir), q.pid());
-  q.Signal(SIGTERM);
-  Ended e = q.Wait();
-  EXPECT_TRUE(e.exited);
-  EXPECT_EQ(e.status, 0);
+  Stop(q, dir);
 }
 
 TEST(CommandLine, ClientSendsStartupErrorsToClientLogToo) {
@@ -161,35 +157,31 @@ TEST(CommandLine, DaemonSendsStartupErrorsToQuilLogToo) {
   EXPECT_EQ(Untimed(e.err), StartupError("unknown arg \"-bogus\", try '-help'"));
 }
 
-TEST(StartupChecks, AnUnwritableDirectoryIsFound) {
+// A directory where a file should be makes the start fail with message.
+void ExpectStartupFailure(const std::string& blocked, const std::string& message) {
   ScratchDir dir;
-  mkdir(dir.File("AU000000").c_str(), 0755);  // cannot be removed by unlink
+  mkdir(dir.File(blocked).c_str(), 0755);
   Ended e = RunQuil(dir.path(), {"-server"});
   EXPECT_EQ(e.status, 1);
-  EXPECT_EQ(Untimed(e.err),
-            StartupError("could not delete or create temporary file "
-                         "\"AU000000\" [Is a directory]"));
+  EXPECT_EQ(Untimed(e.err), StartupError(message + " [Is a directory]"));
+  EXPECT_FALSE(dir.Exists("quil.lock"));
+}
+
+TEST(StartupChecks, AnUnwritableDirectoryIsFound) {
+  // unlink cannot remove the probe file.
+  ExpectStartupFailure("AU000000",
+                       "could not delete or create temporary file \"AU000000\"");
 }
 
 TEST(StartupChecks, ADatabaseThatCannotBeWrittenIsRefused) {
-  ScratchDir dir;
-  mkdir(dir.File("quil.db").c_str(), 0755);  // readable, not writable
-  Ended e = RunQuil(dir.path(), {"-server"});
-  EXPECT_EQ(e.status, 1);
-  EXPECT_EQ(Untimed(e.err),
-            StartupError("could not open database file \"quil.db\" for "
-                         "writing [Is a directory]"));
+  // Readable, not writable.
+  ExpectStartupFailure("quil.db",
+                       "could not open database file \"quil.db\" for writing");
 }
 
 TEST(StartupChecks, LogFilesMustOpenForAppending) {
-  ScratchDir dir;
-  mkdir(dir.File("quil.log").c_str(), 0755);
-  Ended e = RunQuil(dir.path(), {"-server"});
-  EXPECT_EQ(e.status, 1);
-  EXPECT_EQ(Untimed(e.err),
-            StartupError("could not open log file \"quil.log\" [Is a directory]"));
-  EXPECT_TRUE(dir.Exists("Client.log"));
-  EXPECT_FALSE(dir.Exists("AU000000"));
+  ExpectStartupFailure("quil.log", "could not open log file \"quil.log\"");
+  ExpectStartupFailure("Client.log", "could not open log file \"Client.log\"");
 }
 
 }  // namespace

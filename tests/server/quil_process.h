@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -223,6 +224,18 @@ inline bool WaitForRemoval(const ScratchDir& dir, const std::string& name) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return false;
+}
+
+// Signals a started server and checks that it ends as that signal should:
+// SIGTERM and SIGHUP in order with status 0, SIGINT at once with status 1,
+// the lock file removed either way.
+inline Ended Stop(Quil& q, const ScratchDir& dir, int sig = SIGTERM) {
+  q.Signal(sig);
+  Ended e = q.Wait();
+  EXPECT_TRUE(e.exited) << "signal " << sig;
+  EXPECT_EQ(e.status, sig == SIGINT ? 1 : 0) << "signal " << sig;
+  EXPECT_FALSE(dir.Exists("quil.lock")) << "signal " << sig;
+  return e;
 }
 
 }  // namespace quiltest

@@ -35,9 +35,7 @@ TEST(Server, LockFileHoldsThePidAndTheClientDirectoryExists) {
   EXPECT_EQ(st.st_mode & 0777, 0744u);
   EXPECT_EQ(stat(dir.File("quil.lock").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
-  q.Signal(SIGTERM);
-  Ended e = q.Wait();
-  EXPECT_EQ(e.status, 0);
+  Ended e = Stop(q, dir);
   EXPECT_EQ(e.err.substr(0, sizeof kVersionLine - 1), kVersionLine);
   EXPECT_EQ(e.out, "");
 }
@@ -59,9 +57,7 @@ TEST(Server, SecondServerFailsNamingTheFirstOnesPid) {
   EXPECT_NE(second.err.find(expected), std::string::npos) << second.err;
   // The failed start left the first server's lock file alone.
   EXPECT_EQ(dir.Read("quil.lock"), PidLine(pid));
-  first.Signal(SIGTERM);
-  EXPECT_EQ(first.Wait().status, 0);
-  EXPECT_FALSE(dir.Exists("quil.lock"));
+  Stop(first, dir);
 }
 
 TEST(Server, StaleLockFileOfADeadServerDoesNotStopTheNext) {
@@ -82,8 +78,7 @@ TEST(Server, StaleLockFileOfADeadServerDoesNotStopTheNext) {
     usleep(1000);
   }
   EXPECT_TRUE(taken);
-  next.Signal(SIGTERM);
-  EXPECT_EQ(next.Wait().status, 0);
+  Stop(next, dir);
 }
 
 TEST(Server, NoLockUsesExclusiveCreate) {
@@ -101,9 +96,7 @@ TEST(Server, NoLockUsesExclusiveCreate) {
       "Delete the lock file if you are sure that Quillmoot\nis not running as "
       "another process.  System error [File exists]\n";
   EXPECT_NE(second.err.find(expected), std::string::npos) << second.err;
-  first.Signal(SIGHUP);
-  EXPECT_EQ(first.Wait().status, 0);
-  EXPECT_FALSE(dir.Exists("quil.lock"));
+  Stop(first, dir, SIGHUP);
 }
 
 TEST(Server, TermAndHangupEndInOrderWithStatusZero) {
@@ -111,11 +104,7 @@ TEST(Server, TermAndHangupEndInOrderWithStatusZero) {
     ScratchDir dir;
     Quil q(dir.path(), {"-server", "-trace"});
     Started(q);
-    q.Signal(sig);
-    Ended e = q.Wait();
-    EXPECT_TRUE(e.exited) << sig;
-    EXPECT_EQ(e.status, 0) << sig;
-    EXPECT_FALSE(dir.Exists("quil.lock")) << sig;
+    Stop(q, dir, sig);
   }
 }
 
@@ -123,11 +112,7 @@ TEST(Server, InterruptEndsAtOnceWithStatusOne) {
   ScratchDir dir;
   Quil q(dir.path(), {"-server", "-trace"});
   Started(q);
-  q.Signal(SIGINT);
-  Ended e = q.Wait();
-  EXPECT_TRUE(e.exited);
-  EXPECT_EQ(e.status, 1);
-  EXPECT_FALSE(dir.Exists("quil.lock"));
+  Stop(q, dir, SIGINT);
 }
 
 TEST(Server, NotTopTakesNoLock) {
@@ -136,8 +121,7 @@ TEST(Server, NotTopTakesNoLock) {
   ASSERT_TRUE(q.ErrUntil("select: wait"));  // start-up is over
   EXPECT_FALSE(dir.Exists("quil.lock"));
   EXPECT_TRUE(dir.Exists("Client"));
-  q.Signal(SIGTERM);
-  EXPECT_EQ(q.Wait().status, 0);
+  Stop(q, dir);
 }
 
 TEST(Server, ResetMemEndsWithoutServing) {
@@ -171,10 +155,7 @@ TEST(Server, EchoModeRunsUntilTerminated) {
   Quil q(dir.path(), {"-echo", "-trace"});
   Started(q);
   ASSERT_EQ(WaitForLock(dir), q.pid());
-  q.Signal(SIGTERM);
-  Ended e = q.Wait();
-  EXPECT_EQ(e.status, 0);
-  EXPECT_FALSE(dir.Exists("quil.lock"));
+  Stop(q, dir);
 }
 
 TEST(Server, TraceShowsTheWaits) {
@@ -182,10 +163,7 @@ TEST(Server, TraceShowsTheWaits) {
   Quil q(dir.path(), {"-server", "-trace"});
   // An idle server waits without a time limit, on no descriptor yet.
   ASSERT_TRUE(q.ErrUntil("select: wait -1 ms on read write\n"));
-  q.Signal(SIGTERM);
-  Ended e = q.Wait();
-  EXPECT_EQ(e.status, 0);
-  EXPECT_FALSE(dir.Exists("quil.lock"));
+  Stop(q, dir);
 }
 
 TEST(Server, StdioSessionShowsItsCommandsAndEndsOnQuit) {
