@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdarg>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -49,27 +48,6 @@ quiltest::ChildResult InScratch(const std::function<void()>& fn) {
 }
 
 void Say(const std::string& s) { (void)!write(1, s.data(), s.size()); }
-
-std::string LogMessage(int level, int32_t systemError, const char* format,
-                       ...) {
-  char text[64];
-  va_list args;
-  va_start(args, format);
-  UxLogMessage(text, sizeof text, "quil", level, systemError, format, args);
-  va_end(args);
-  return text;
-}
-
-TEST(UxLogMessage, LevelWordsAndTheSystemError) {
-  EXPECT_EQ(LogMessage(3, -1, "no %s", "luck"), "quil error: no luck\n");
-  EXPECT_EQ(LogMessage(4, ENOENT, "gone"),
-            "quil warning: gone [No such file or directory]\n");
-  EXPECT_EQ(LogMessage(5, 0, "fine"), "quil info: fine [Success]\n");
-  EXPECT_EQ(LogMessage(6, -1, "fine"), "quil info: fine\n");
-  // Cut to the buffer, always terminated.
-  std::string long_ = LogMessage(3, -1, "%s", std::string(200, 'x').c_str());
-  EXPECT_EQ(long_.size(), 63u);
-}
 
 TEST(WfErrWrite, ShortTextsGetTheTimeAndANewline) {
   auto r = InScratch([] {
@@ -118,26 +96,6 @@ TEST(WfErrWrite, DaemonModeWritesQuilLogWithTheBridgeRequest) {
             "post\n Host: h Path: /quil?1\n");
 }
 
-TEST(WfErrWrite, BeforeTheRunPhaseStandardErrorAlwaysShowsIt) {
-  auto r = InScratch([] {
-    WfConfigure().daemon = true;
-    Wf_err_write("early");
-    WfConfigure().running = true;
-    Wf_err_write("late");  // daemon mode: quil.log only
-  });
-  EXPECT_EQ(Untimed(r.out), "\nError while initializing the server:\n<time> early\n\n");
-}
-
-TEST(WfLogWrite, EventsGoToStandardErrorOrQuilLog) {
-  auto r = InScratch([] {
-    Wf_log_write("version %s", "x");
-    WfConfigure().daemon = true;
-    Wf_log_write("count %d", 3);
-    Say("log:" + ReadFile("quil.log"));
-  });
-  EXPECT_EQ(Untimed(r.out), " version x\nlog:<time> count 3\n");
-}
-
 TEST(WfErrExit, WithAHandlerTheTextWaitsForIt) {
   auto r = RunInChild([] {
     WfConfigure().programName = "quil";
@@ -169,20 +127,6 @@ TEST(WfErrExit, WithAHandlerTheTextWaitsForIt) {
             "quiet 1 written 0 depth 0\n");
 }
 
-TEST(WfErrExit, WithoutAHandlerItWritesAndExits) {
-  auto r = RunInChild([] {
-    WfConfigure().programName = "prog";
-    WfSetTermFn([] { Say("term\n"); });
-    Wf_err_exit(522, -1, "bad %s", "option");
-  });
-  EXPECT_TRUE(r.exited);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Untimed(r.out),
-            "\nError while initializing the server:\n<time> prog error: bad "
-            "option\n\n\nError while initializing the server:\n<time> Exiting "
-            "because no error handler is installed for this error\n\nterm\n");
-}
-
 TEST(WfErrExit, AnErrorWhileReportingAbortsAtOnce) {
   auto r = RunInChild([] {
     WfConfigure().programName = "prog";
@@ -201,20 +145,6 @@ TEST(WfErrExit, AnErrorWhileReportingAbortsAtOnce) {
             "prog error: first\nterm\n");
 }
 
-TEST(WfErrExit, WhileQuittingItUnwindsWithoutAText) {
-  auto r = RunInChild([] {
-    static std::atomic<bool> quit{true};
-    HtSetQuitFlag(&quit);
-    ExTry([] {
-      WfHandlerScope handler;
-      Wf_err_exit(590, -1, "never formatted");
-    });
-    Say(std::to_string(ExLastError) + " depth " +
-        std::to_string(Wf.reportDepth) + " text '" + Wf.errorText + "'\n");
-  });
-  EXPECT_EQ(r.out, "2401 depth 0 text ''\n");
-}
-
 class HtPollTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -231,24 +161,6 @@ class HtPollTest : public ::testing::Test {
   }
   int a_[2], b_[2];
 };
-
-TEST_F(HtPollTest, OnlyReadyWatchedDescriptorsAreDispatched) {
-  std::string calls;
-  HtFdWatch(a_[0], kHtRead, [&](int, unsigned) { calls += "a"; });
-  HtFdWatch(b_[0], kHtRead, [&](int, unsigned) { calls += "b"; });
-  HtFdWatch(b_[1], 0, [&](int, unsigned) { calls += "never"; });
-  ASSERT_EQ(write(a_[1], "x", 1), 1);
-  HtPollPass pass;
-  EXPECT_EQ(pass.Wait(1000), 1);
-  EXPECT_EQ(pass.Ready(a_[0]), unsigned(kHtRead));
-  EXPECT_EQ(pass.Ready(b_[0]), 0u);
-  pass.Dispatch();
-  EXPECT_EQ(calls, "a");
-  EXPECT_EQ(pass.Describe(false),
-            "read " + std::to_string(a_[0]) + " " + std::to_string(b_[0]) +
-                " write");
-  EXPECT_EQ(pass.Describe(true), "read " + std::to_string(a_[0]) + " write");
-}
 
 TEST_F(HtPollTest, AHandlerThatUnwatchesAnotherStopsItsCall) {
   std::string calls;
@@ -281,25 +193,6 @@ TEST_F(HtPollTest, AHandlerMayUnwatchItselfAndWritersSeeHangUps) {
   pass.Dispatch();
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(seen, unsigned(kHtRead));
-}
-
-TEST_F(HtPollTest, WakeAndQuitRequestEndAWaitWithoutALimit) {
-  std::atomic<bool> quit{false};
-  HtSetQuitFlag(&quit);
-  HtRequestQuit();
-  EXPECT_TRUE(HtQuitting());
-  HtPollPass pass;
-  EXPECT_EQ(pass.Wait(-1), 1);  // the wake pipe
-  pass.Dispatch();              // drains it
-  HtPollPass again;
-  EXPECT_EQ(again.Wait(0), 0);
-  HtSetQuitFlag(nullptr);
-  EXPECT_FALSE(HtQuitting());
-}
-
-TEST(HtMemory, TheBudgetIsStoredAsTotalAndFree) {
-  HtSetMemSize(123456);
-  EXPECT_EQ(HtGetMemFree(), 123456u);
 }
 
 }  // namespace

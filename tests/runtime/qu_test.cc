@@ -82,12 +82,6 @@ TEST_F(QuTest, InsertingBetweenEntriesKeepsLaterDueTimes) {
   EXPECT_EQ(Run(), "c");
 }
 
-TEST_F(QuTest, IdsStartAtOneAndGrow) {
-  EXPECT_EQ(QuRamAdd(1, Record, 'a'), 1);
-  EXPECT_EQ(QuRamBlock(Record, 'b', 1), 2);
-  EXPECT_EQ(QuRamAdd(0, Record, 'c'), 3);
-}
-
 TEST_F(QuTest, KillingTheFirstOfTwoKeepsTheSecondsDueTime) {
   int32_t first = QuRamAdd(10, Record, 'a');
   QuRamAdd(10, Record, 'b');
@@ -169,25 +163,6 @@ TEST_F(QuTest, DelayCapsAndSpecialStates) {
   QuBgActive = false;
 }
 
-TEST_F(QuTest, DelayIsZeroWhileACallbackRuns) {
-  static int32_t seen = -1;
-  QuRamAdd(100, Record, 'x');
-  QuRamAdd(0, [](intptr_t, int32_t) { seen = QuRamDelay(); }, 0);
-  QuProcess(100, 0, false);
-  EXPECT_EQ(seen, 0);
-  EXPECT_EQ(QuRamDelay(), 100);
-}
-
-TEST_F(QuTest, CallbackGetsItsArgumentAndId) {
-  static intptr_t gotArg = 0;
-  static int32_t gotId = 0;
-  int32_t id = QuRamAdd(0, [](intptr_t a, int32_t i) { gotArg = a; gotId = i; },
-                        77);
-  QuProcess(100, 0, false);
-  EXPECT_EQ(gotArg, 77);
-  EXPECT_EQ(gotId, id);
-}
-
 TEST_F(QuTest, ProcessStopsWhenItsBudgetIsUsed) {
   auto slow = [](intptr_t argument, int32_t) {
     fakeNow += 60;
@@ -251,16 +226,6 @@ TEST_F(QuTest, BackgroundCheckRunsEveryEleventhCallAfterTheInterval) {
   fakeNow += 100;
   for (int i = 0; i < 30; ++i) QuBgCk();
   EXPECT_EQ(idles, 2);
-}
-
-TEST_F(QuTest, TerminatingDropsEverythingQueued) {
-  QuRamAdd(0, Record, 'a');
-  QuRamBlock(Record, 'b', 1);
-  QuInitRtns(kPkgTerm, 0);
-  QuInitRtns(kPkgInit, kPkgVersion);
-  EXPECT_EQ(QuRamDelay(), kQuNoDelay);
-  EXPECT_EQ(QuRamBlockFlags, 0u);
-  EXPECT_EQ(Run(), "");
 }
 
 }  // namespace

@@ -238,19 +238,6 @@ TEST_F(RunLockTest, RunScriptCollectsOutputWithTheLockGivenUp) {
   EXPECT_FALSE(failed.IsNil());
 }
 
-TEST_F(RunLockTest, YieldGivesTheLockAwayAndGetsTheStateBack) {
-  int slot = SlotForRequest();
-  int after = 0;
-  RunAsRequest(fds_, [&] {
-    requestValue = 7;
-    ForumThreadsYield();
-    after = requestValue;
-    requestValue = 0;
-  });
-  EXPECT_EQ(after, 7);
-  ThreadStateSlotRemove(slot);
-}
-
 TEST(ThreadIdle, OpenFrameAtTheStartOfAPassIsAnAssertion) {
   auto r = RunInChild([] {
     MaSetAssertFn([](const char* m) {
@@ -266,27 +253,6 @@ TEST(ThreadIdle, OpenFrameAtTheStartOfAPassIsAnAssertion) {
   EXPECT_EQ(r.out,
             "ForumThreadsIdle-- there are exceptions in place in "
             "ForumThreadsIdle");
-}
-
-TEST(ThreadIdle, IdleChecksOfTheSlotsRunEveryPass) {
-  auto r = RunInChild([] {
-    MaSetAssertFn([](const char* m) {
-      (void)!write(1, m, strlen(m));
-      _exit(3);
-    });
-    ThreadInitRtns(kPkgInit, kPkgVersion);
-    ThreadStateSlot slot;
-    slot.save = [] { return std::any(); };
-    slot.restore = [](std::any&&) {};
-    slot.idleCheck = [] {
-      MaAssertFailure("ForumThreadsIdle-- CgiActive is set in ForumThreadsIdle");
-    };
-    ThreadStateSlotAdd(std::move(slot));
-    ForumThreadsInit();
-    ForumThreadsIdle();
-  });
-  EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.out, "ForumThreadsIdle-- CgiActive is set in ForumThreadsIdle");
 }
 
 TEST(ThreadNothreads, WaitsPollInLineAndYieldsDoNothing) {
@@ -355,15 +321,6 @@ TEST(ThreadWrappers, MutexOwnershipFollowsLockWaitAndUnlock) {
   MutexDestroy(m);
   EXPECT_EQ(MutexCount, before);
   EXPECT_EQ(m, nullptr);
-}
-
-TEST(ThreadWrappers, SelfTestPassesAndIdsDiffer) {
-  ThreadSelfTest();
-  uint64_t other = 0;
-  std::thread([&] { other = ThreadId(); }).join();
-  EXPECT_NE(other, 0u);
-  EXPECT_NE(other, ThreadId());
-  EXPECT_EQ(ThreadId(), ThreadId());
 }
 
 }  // namespace

@@ -164,28 +164,6 @@ TEST(ServerLoop, AWaitEndsForAReadyDescriptorOrTheNextTimer) {
   EXPECT_EQ(r.out, "got x\nwaited\n");
 }
 
-TEST(ServerLoop, TraceShowsTheSetsOfEachWait) {
-  auto r = RunInChild([] {
-    StartLoop();
-    HtTrace = true;
-    static int fds[2];
-    if (pipe(fds) != 0) _exit(9);
-    HtFdWatch(fds[0], kHtRead, [](int fd, unsigned) {
-      char c;
-      (void)!read(fd, &c, 1);
-    });
-    HtFdWatch(fds[1], kHtWrite, [](int, unsigned) {
-      HtFdSetInterest(fds[1], 0);
-    });
-    QlServerLoop(-1, 0, true);
-    QlServerLoop(-1, 0, true);
-  });
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("select: wait 0 ms on read "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("select: ready read write "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("select: none ready\n"), std::string::npos) << r.out;
-}
-
 TEST(Author, MemoryBudgetSplits) {
   uint32_t heap = 0, pages = 0;
   const uint32_t kDefaultBudget = 50 * 4096 + 460000;

@@ -112,19 +112,9 @@ class Quil {
   // Reads standard error until it contains text (true) or timeoutMs have
   // passed; what was read is kept for Wait.
   bool ErrUntil(const std::string& text, int timeoutMs = 10000) {
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(timeoutMs);
+    auto deadline = Deadline(timeoutMs);
     while (err_.find(text) == std::string::npos) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      deadline - std::chrono::steady_clock::now())
-                      .count();
-      if (left <= 0 || errFd_ < 0) return false;
-      pollfd p = {errFd_, POLLIN, 0};
-      if (poll(&p, 1, int(left)) <= 0) continue;
-      char buf[4096];
-      ssize_t n = read(errFd_, buf, sizeof buf);
-      if (n <= 0) return false;
-      err_.append(buf, size_t(n));
+      if (!ReadSome(deadline)) return false;
     }
     return true;
   }
@@ -133,42 +123,18 @@ class Quil {
   // Reads both streams to their end and reaps the process.  A process still
   // running after timeoutMs is killed (and shows up as killed by SIGKILL).
   Ended Wait(int timeoutMs = 20000) {
+    auto deadline = Deadline(timeoutMs);
+    while (outFd_ >= 0 || errFd_ >= 0) {
+      if (ReadSome(deadline)) continue;
+      if (std::chrono::steady_clock::now() < deadline) continue;
+      if (killed_) break;  // a child of its own still holds the streams
+      kill(pid_, SIGKILL);
+      killed_ = true;
+      deadline = Deadline(1000);
+    }
     Ended e;
+    e.out = out_;
     e.err = err_;
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(timeoutMs);
-    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-    int open = 2;
-    bool killed = false;
-    while (open > 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      deadline - std::chrono::steady_clock::now())
-                      .count();
-      if (left <= 0) {
-        if (killed) break;  // a child of its own still holds the streams
-        kill(pid_, SIGKILL);
-        killed = true;
-        deadline += std::chrono::seconds(1);
-        continue;
-      }
-      if (poll(fds, 2, int(left)) <= 0) continue;
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-        char buf[4096];
-        ssize_t n = read(fds[i].fd, buf, sizeof buf);
-        if (n > 0) {
-          (i == 0 ? e.out : e.err).append(buf, size_t(n));
-        } else {
-          close(fds[i].fd);
-          fds[i].fd = -1;
-          --open;
-        }
-      }
-    }
-    for (auto& p : fds) {
-      if (p.fd >= 0) close(p.fd);
-    }
-    outFd_ = errFd_ = -1;
     return Reap(e);
   }
 
@@ -180,6 +146,38 @@ class Quil {
   }
 
  private:
+  static std::chrono::steady_clock::time_point Deadline(int ms) {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  }
+
+  // Waits until deadline for output and appends what came; false when
+  // nothing came (time-out or both streams at their end).  A stream at its
+  // end is closed.
+  bool ReadSome(std::chrono::steady_clock::time_point deadline) {
+    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0 || poll(fds, 2, int(left)) <= 0) return false;
+    bool got = false;
+    int* owners[2] = {&outFd_, &errFd_};
+    std::string* sinks[2] = {&out_, &err_};
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buf[4096];
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, size_t(n));
+        got = true;
+      } else {
+        close(fds[i].fd);
+        *owners[i] = -1;
+        got = true;
+      }
+    }
+    return got;
+  }
+
   Ended Reap(Ended& e) {
     int st = 0;
     waitpid(pid_, &st, 0);
@@ -195,7 +193,8 @@ class Quil {
 
   pid_t pid_ = -1;
   int outFd_ = -1, errFd_ = -1;
-  std::string err_;
+  bool killed_ = false;
+  std::string out_, err_;
   bool ended_ = false;
 };
 

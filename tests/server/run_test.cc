@@ -150,14 +150,6 @@ TEST(Server, DaemonDetachesAndLogsToQuilLog) {
   EXPECT_TRUE(WaitForRemoval(dir, "quil.lock"));
 }
 
-TEST(Server, EchoModeRunsUntilTerminated) {
-  ScratchDir dir;
-  Quil q(dir.path(), {"-echo", "-trace"});
-  Started(q);
-  ASSERT_EQ(WaitForLock(dir), q.pid());
-  Stop(q, dir);
-}
-
 TEST(Server, TraceShowsTheWaits) {
   ScratchDir dir;
   Quil q(dir.path(), {"-server", "-trace"});
