@@ -160,15 +160,18 @@ class HtPollPass {
 // 522 command-line errors, 590 failed system calls (with errno), 599 fatal
 // internal conditions, 600 errors a client caused (quiet).
 //
-// Where texts go depends on the configuration the server sets:
+// Where texts go depends on the configuration the server sets, the first
+// matching row deciding:
 //
-//   errors (Wf_err_write)          events (Wf_log_write)
-//   -log:    syslog LOG_ERR        syslog LOG_NOTICE
-//   -client: Client.log            standard error (or quil.log in daemon mode)
-//   daemon:  quil.log              quil.log, after the ctime() text
-//   else:    standard error only   standard error
+//             errors (Wf_err_write)   events (Wf_log_write)
+//   -log      syslog LOG_ERR          syslog LOG_NOTICE
+//   -client   Client.log              (as below)
+//   daemon    quil.log                quil.log, after the ctime() text
+//   else      (standard error only)   standard error
 //
-// and before the run phase every error is also shown on standard error.
+// Errors also go to standard error: always before the run phase ("Error
+// while initializing the server:"), during it only without -log and daemon
+// mode ("Error reported by the server:").
 
 constexpr int32_t kWfCodeUsage = 522;
 constexpr int32_t kWfCodeSystem = 590;
