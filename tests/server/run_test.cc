@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "quil_process.h"
@@ -144,10 +145,12 @@ TEST(Server, DaemonDetachesAndLogsToQuilLog) {
   EXPECT_EQ(getsid(daemon), daemon);  // a session leader of its own
   std::string log = dir.Read("quil.log");
   // "<ctime> version ...": the ctime() text is 24 characters.
-  ASSERT_EQ(log.size(), 24 + sizeof kVersionLine - 1) << log;
-  EXPECT_EQ(log.substr(24), kVersionLine);
+  EXPECT_EQ(log.size(), 24 + sizeof kVersionLine - 1) << log;
+  EXPECT_EQ(log.substr(std::min<size_t>(24, log.size())), kVersionLine);
   kill(daemon, SIGTERM);
-  EXPECT_TRUE(WaitForRemoval(dir, "quil.lock"));
+  bool ended = WaitForRemoval(dir, "quil.lock");
+  if (!ended) kill(daemon, SIGKILL);  // leave no daemon behind
+  EXPECT_TRUE(ended);
 }
 
 TEST(Server, TraceShowsTheWaits) {
