@@ -12,6 +12,7 @@
 #include "Ch.h"
 #include "Ec.h"
 #include "Ma.h"
+#include "Store.h"
 #include "Ut.h"
 
 using namespace quil;
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
   if (argc != 3) return Usage();
   std::string command = argv[1];
   (void)UtInitRtns(1, kPkgVersion);
+  StoreRegisterTypes();
   ChHandleLayoutSet(kChFilesForServer);
   if (command == "info") return Info(argv[2]);
   if (command == "check") return Check(argv[2]);
