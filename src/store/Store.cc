@@ -3,12 +3,14 @@
 
 #include "ChLi.h"
 #include "ChSt.h"
+#include "Sl.h"
 
 namespace quil {
 
 void StoreRegisterTypes() {
   ChLiRegisterNodeType(kChLiNodeType);
   ChStRegisterTypes();
+  SlRegisterTypes();
 }
 
 }  // namespace quil
