@@ -36,12 +36,17 @@
 // tolerated), 100 (no cache page), and file-layer statuses.
 //
 // Threads: every call runs on the thread that holds the run lock.  The
-// background save writer (a later addition) shares the state described in
-// ChInt.h under the save mutex ChBgSaveMutex.
+// background save writer is the only other thread that touches store data:
+// it reads the pages frozen for its save and shares the page tables, the
+// LRU list and the files with the main thread under the save mutex
+// ChBgSaveMutex (see ChInt.h).  Changes go through ChLock, ChCreate and the
+// other calls here, never by writing through a ChDeref pointer, so that a
+// page frozen for a save is copied before it changes.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Fi.h"
 
@@ -265,13 +270,19 @@ void ChPartClose(ChPart part);
 ChFi ChGetChFi(ChPart part);
 ChFi ChGetFile(ChHandle h);
 
-// Saves the part's changes to its file with the save protocol and returns 0
-// or the first file-layer status; *revision receives the new revision.
-// After a failure the changes stay pending (and the file's save marker
-// stays set on disk).  Halts for the transient part ("ChPartSave-- attempt
-// to save transient file"), a read-only file ("ChPartSave-- file is R/O"),
-// and a part that had read errors ("ChPartSave-- partition has had prior
-// read errors and cannot be saved").
+// Saves the part's changes to its file with the save protocol and returns
+// the new revision in *revision.  Waits first for a save of the same file
+// still in flight (ChBgSaveCleanupWait, which raises that save's error).
+// With background saving (ChBgSaveEnabled) the pages are frozen, a writer
+// thread writes them, and 0 is returned at once: the save's status comes at
+// completion (ChPoll).  Otherwise the writing happens here and the status
+// is returned: 0 or the first file-layer status.  After a failure the
+// changes stay pending (and the file's save marker stays set on disk).
+// Halts for the transient part ("ChPartSave-- attempt to save transient
+// file"), a read-only file ("ChPartSave-- file is R/O"), a part whose file
+// is being backed up or repacked ("ChPartSave-- backup in progress") and a
+// part that had read errors ("ChPartSave-- partition has had prior read
+// errors and cannot be saved").
 [[nodiscard]] uint16_t ChPartSave(ChPart part, int mode, uint32_t* revision);
 // Moves the part into file dest (a new, empty file): every page of the part
 // is loaded and marked changed so that the next save writes all of it
@@ -300,9 +311,106 @@ void ChSetRootExtra(ChPart part, uint32_t value);
 // The handle of the part information chunk.
 ChHandle ChPartInfoHandle(ChPart part);
 
+// ---------------------------------------------------------------------------
+// Background save.
+//
+// Each file has at most one save in flight: idle -> active (ChPartSave) ->
+// complete (the writer is done) -> idle (ChPoll, or a wait below).  While
+// it is active the server goes on changing chunks; a page frozen for the
+// save is copied before its first change (copy on change), so the file
+// receives exactly the state of the moment the save began.  A save's write
+// error is raised as an exception with the file layer's status when the
+// save is finished; otherwise the file's completion callback runs.
+//
+// A new save, a backup, a repack, a close and a flush of the same file wait
+// for the save in flight: they yield (giving up the run lock for a moment
+// when it exists), run one event-loop pass and up to 100 milliseconds of
+// queued work, and go round again until it is done.
+
+// Background saving is used when it is switched on and threads are
+// available (ThreadsAvail); it is off after ChInit, so that a save by a
+// tool or a test completes before ChPartSave returns.  The server switches
+// it on at start-up.
+void ChBgSaveSetEnabled(bool on);
+bool ChBgSaveEnabled();
+// True from the start of a save of file until it has been finished.
+bool ChBgSaveActive(ChFi file);
+// True while any file has a save in flight.
+bool ChBgSaveInProgress();
+// Called with argument when a save of file completes without error.
+using ChBgSaveCb = void (*)(ChFi file, intptr_t argument);
+void ChBgSaveSetCb(ChFi file, ChBgSaveCb callback, intptr_t argument);
+// Waits until file has no save in flight (see above), finishing a
+// completed one; raises its error as an exception.
+void ChBgSaveCleanupWait(ChFi file);
+// Finishes every completed save (called from the queue loop, QuProcess).
+// Raises the error of the first failed one.
+void ChPoll();
+// The progress messages recorded under "ChBgSave" for the current or last
+// save of file, oldest first: "start", "write head ok", "write ut ok",
+// "write map ok", "page writes done", "head write done" or the "error in
+// write ..." that ended it, and "save complete" once it is finished.
+std::vector<std::string> ChBgSaveMessages(ChFi file);
+
 // The save mutex and the save lock (see ChInt.h).
 void ChBgSaveLock();
 void ChBgSaveUnlock();
+
+// Test hooks of the writer.  PauseAt makes the next writer stop before it
+// reads page (of any file) until Release; WaitPaused waits up to timeoutMs
+// for a writer to stop there and says whether it did.  SetPageDelay makes
+// the writer wait micros microseconds before every page (0: none).
+void ChBgSaveHookPauseAt(uint32_t page);
+bool ChBgSaveHookWaitPaused(int timeoutMs);
+void ChBgSaveHookRelease();
+void ChBgSaveHookSetPageDelay(int micros);
+
+// The record log: lines beginning "* " about saves ("* DB save pages N @T")
+// and repacks.  The layer that keeps the log installs the writer; none is
+// installed after ChInit.
+using ChRecordLogFn = void (*)(const std::string& line);
+void ChSetRecordLogFn(ChRecordLogFn fn);
+
+// ---------------------------------------------------------------------------
+// Backup and repack.
+//
+// Both copy a part's database file as it is on disk (the last completed
+// save) into another file, piece by piece from the RAM queue, while the
+// server keeps serving.  They share one process-wide slot: a backup or
+// repack started while another runs waits in line and starts when it ends.
+// While either runs for a part, the part is not saved.
+
+// Piece size of a backup (ChLargeBufCount) and the spacing of pieces.
+constexpr int64_t kChLargeBufCount = 131072;
+constexpr int32_t kChBackupPieceMs = 200;
+
+// Called when a backup or repack ends: with argument, the destination path
+// and the status (0 when the copy is complete).
+using ChBackupCb = void (*)(intptr_t argument, const std::string& destination,
+                            uint16_t status);
+
+// Starts a backup of part's file into destination (created or truncated):
+// waits for a save in flight, then every 200 milliseconds copies the next
+// 131,072 bytes to the same position in destination, until the end of the
+// file, and calls callback.  Returns 0, or the status of creating
+// destination.
+[[nodiscard]] uint16_t ChStartBackup(ChPart part, const std::string& destination,
+                                     ChBackupCb callback, intptr_t argument);
+// True while a backup or repack of part runs or waits for its turn (part
+// 0: of any part).
+bool ChInBackup(ChPart part);
+// 100 when no backup or repack of part runs; otherwise (bytes done /
+// 4,096) * 100 / (bytes to do / 4,096), the two phases of a repack
+// counting together.
+int ChBackupPercent(ChPart part);
+// Ends a running or waiting backup or repack of part without calling its
+// callback and deletes its unfinished destination.
+void ChStopBackup(ChPart part);
+// Copies a database file offline, in pieces of kChLargeBufCount bytes, into
+// destination, which must not exist (6).  Refuses a file that does not open
+// as a database file with the open status.
+[[nodiscard]] uint16_t ChBackupFile(const std::string& source,
+                                    const std::string& destination);
 
 // ---------------------------------------------------------------------------
 // Checks.

@@ -68,11 +68,16 @@ void CacheEvict(int32_t idx) {
   ChPartRec* p = ChPartGet(cp.part);
   MA_CHECK(ChDebugFlag, p != nullptr, "ChCacheTake-- cache page of no part");
   uint32_t old = ChPte(*p, cp.page);
-  bool mustWrite = (cp.flags & kCpModified) || (cp.transSlot < 0 && !p->file);
+  // A page of the save in progress is not in the database file yet, so it
+  // cannot be dropped for the file's copy even when unchanged.
+  bool mustWrite = (cp.flags & kCpModified) ||
+                   (cp.transSlot < 0 && (!p->file || (old & kPteSaveBit)));
   if (mustWrite) {
     // A slot that a save in progress reads from is left to it (and freed
     // when the save finishes); the changed page takes a new one.
-    if (cp.transSlot >= 0 && (old & kPteSaveBit)) cp.transSlot = -1;
+    if (cp.transSlot >= 0 && (old & kPteSaveBit) &&
+        ChBgSaveOwnsSlot(*p, cp.page, uint32_t(cp.transSlot)))
+      cp.transSlot = -1;
     uint32_t slot = cp.transSlot >= 0 ? uint32_t(cp.transSlot) : TransAlloc();
     uint16_t status;
     {
@@ -157,6 +162,26 @@ void ChCacheRelease(int32_t idx) {
   cp.transSlot = -1;
   cp.next = ChState.freeCache;
   ChState.freeCache = idx;
+}
+
+int32_t ChBgSaveSwitchCp(int32_t idx) {
+  if (!(ChCp(idx).flags & kCpMarkedForSave)) return idx;
+  // The writer goes on with the frozen page; the server changes a copy.
+  int32_t copy = ChCacheTake();  // may grow the cache: no references before
+  ChCachePage& from = ChCp(idx);
+  ChCachePage& to = ChCp(copy);
+  ChPartRec* p = ChPartGet(from.part);
+  MA_CHECK(ChDebugFlag, p != nullptr && from.locks == 0,
+           "ChBgSaveSwitchCp-- frozen page of no part or locked");
+  memcpy(to.data, from.data, kChPageSize);
+  uint32_t page = from.page;
+  {
+    ChSaveGuard guard;
+    LruUnlink(idx);
+    from.flags = kCpMarkedForSave | kCpDetached;
+  }
+  ChCacheInstall(copy, *p, page, kPteSaveBit);
+  return copy;
 }
 
 void ChCacheTouch(int32_t idx) {

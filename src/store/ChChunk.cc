@@ -22,7 +22,9 @@ struct ChAt {
   uint8_t* block;
 };
 
-ChAt ChResolve(ChHandle h, const char* fn) {
+// With change set, a page frozen for a background save is first moved to a
+// copy (ChBgSaveSwitchCp), so that the save keeps what it froze.
+ChAt ChResolve(ChHandle h, const char* fn, bool change = false) {
   ChPartRec* p = ChPartGet(ChPartOf(h));
   uint32_t page = ChPageOf(h);
   uint32_t off = ChOffsetOf(h);
@@ -37,6 +39,7 @@ ChAt ChResolve(ChHandle h, const char* fn) {
       Fail(fn, "Chunk reference is to an empty page");
     idx = ChPgAllocFill(*p, page);
   }
+  if (change) idx = ChBgSaveSwitchCp(idx);
   uint8_t* block = ChCp(idx).data + off;
   if (ChDebugFlag && BlkGet(block, 0, kBlkType) == 0)
     Fail(fn, "Bad chunk, (possibly destroyed)?");
@@ -58,6 +61,8 @@ uint8_t* ChUnlock(void* data, const char* fn, int32_t* idx) {
   uint8_t* block = static_cast<uint8_t*>(data) - kBlkData;
   uint16_t status = BlkGet(block, 0, kBlkStatus);
   if (ChDebugFlag && status < kChLockUnit) Fail(fn, "Chunk is not locked");
+  if (ChDebugFlag && (ChCp(*idx).flags & kCpMarkedForSave))
+    Fail(fn, "page frozen for a save holds a lock");
   BlkSet(block, 0, kBlkStatus, uint16_t(status - kChLockUnit));
   --ChCp(*idx).locks;
   return block;
@@ -103,6 +108,9 @@ void* ChCreate(uint16_t type, uint32_t length, ChHandle near, ChHandle* out) {
     if (idx >= 0 && candidate == page) continue;
     page = candidate;
     idx = ChPgAllocFill(*p, page);
+    if ((ChCp(idx).flags & kCpMarkedForSave) &&
+        ChPgLargestFree(ChCp(idx).data) >= ChRound16(length + 8))
+      idx = ChBgSaveSwitchCp(idx);
     off = ChPgAlloc(ChCp(idx).data, length);
     if (off) break;
   }
@@ -124,7 +132,7 @@ void* ChCreate(uint16_t type, uint32_t length, ChHandle near, ChHandle* out) {
 }
 
 void ChDestroy(ChHandle h) {
-  ChAt at = ChResolve(h, "ChDestroy");
+  ChAt at = ChResolve(h, "ChDestroy", true);
   uint16_t status = BlkGet(at.block, 0, kBlkStatus);
   if (status & kChRefMask) MaAssertFailure("ChDestroy-- Reference count not zero");
   if (status >= kChLockUnit) MaAssertFailure("ChDestroy-- Chunk is locked");
@@ -140,7 +148,7 @@ void* ChDeref(ChHandle h) {
 
 void* ChLock(ChHandle h) {
   if (ChState.inhibit) MaAssertFailure("ChLock--chunk access inhibited");
-  ChAt at = ChResolve(h, "ChLock");
+  ChAt at = ChResolve(h, "ChLock", true);
   uint16_t status = BlkGet(at.block, 0, kBlkStatus);
   if ((status >> 13) == kChMaxLocks)
     MaAssertFailure("ChLock-- Chunk is already locked maximum times");
@@ -165,11 +173,11 @@ bool ChIsLocked(ChHandle h) {
   return BlkGet(ChResolve(h, "ChIsLocked").block, 0, kBlkStatus) >= kChLockUnit;
 }
 
-void ChMarkModified(ChHandle h) { MarkModified(ChResolve(h, "ChMarkModified").cache); }
+void ChMarkModified(ChHandle h) { MarkModified(ChResolve(h, "ChMarkModified", true).cache); }
 
 ChHandle ChResize(ChHandle h, uint32_t length) {
   if (length > kChMaxChunk) MaAssertFailure("ChResize-- Invalid chunk length requested");
-  ChAt at = ChResolve(h, "ChResize");
+  ChAt at = ChResolve(h, "ChResize", true);
   uint16_t status = BlkGet(at.block, 0, kBlkStatus);
   if (status >= kChLockUnit) MaAssertFailure("ChResize-- Chunk is locked");
   uint32_t old = BlkGet(at.block, 0, kBlkSize) - 8u;
@@ -188,7 +196,7 @@ ChHandle ChResize(ChHandle h, uint32_t length) {
   uint8_t* block = data - kBlkData;
   BlkSet(block, 0, kBlkStatus, uint16_t(kChLockUnit | (status & kChRefMask)));
   ChUnlockMod(data);
-  ChChunkFree(ChResolve(h, "ChResize"));
+  ChChunkFree(ChResolve(h, "ChResize", true));
   return moved;
 }
 
@@ -217,14 +225,14 @@ uint32_t ChGetRefCount(ChHandle h) {
 
 void ChSetRefCount(ChHandle h, uint32_t count) {
   MA_CHECK(ChDebugFlag, count <= kChPermanentRefs, "ChSetRefCount-- count too large");
-  ChAt at = ChResolve(h, "ChSetRefCount");
+  ChAt at = ChResolve(h, "ChSetRefCount", true);
   uint16_t status = BlkGet(at.block, 0, kBlkStatus);
   BlkSet(at.block, 0, kBlkStatus, uint16_t((status & ~kChRefMask) | count));
   MarkModified(at.cache);
 }
 
 uint32_t ChIncRefCount(ChHandle h) {
-  ChAt at = ChResolve(h, "ChIncRefCount");
+  ChAt at = ChResolve(h, "ChIncRefCount", true);
   uint16_t status = BlkGet(at.block, 0, kBlkStatus);
   uint32_t refs = status & kChRefMask;
   if (refs == kChPermanentRefs) return refs;
@@ -234,7 +242,7 @@ uint32_t ChIncRefCount(ChHandle h) {
 }
 
 uint32_t ChDecRefCount(ChHandle h) {
-  ChAt at = ChResolve(h, "ChDecRefCount");
+  ChAt at = ChResolve(h, "ChDecRefCount", true);
   uint16_t status = BlkGet(at.block, 0, kBlkStatus);
   uint32_t refs = status & kChRefMask;
   if (refs == kChPermanentRefs) return refs;

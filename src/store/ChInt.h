@@ -98,6 +98,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -278,19 +279,40 @@ struct ChTypeTable {
 // The background save of one file.  The main thread fills it when a save
 // starts (ChSaveFreeze); the writer reads only these frozen fields; the
 // main thread finishes it (ChSaveFinish).
+//
+// State machine (state is the only field both threads write):
+//
+//   kIdle --ChBgSaveStart (main)--> kActive --writer done--> kComplete
+//   kComplete --ChPoll / ChBgSaveCleanupWait (main, ChSaveFinish)--> kIdle
+//
+// Each frozen page comes from one source:
+//   kCache  a cache page marked for the save (kCpMarkedForSave).  The main
+//           thread never changes its bytes: a change first moves the page to
+//           a copy (ChBgSaveSwitchCp) and the original is detached
+//           (kCpDetached, out of the LRU list) until the save finishes.
+//   kCopy   a private copy taken at the freeze, for a page with locked
+//           chunks (whose pointers must stay where they are).
+//   kTrans  a transient-file slot owned by the save until it finishes.
+// While a page is in the save its page-table entry carries bit 29, which
+// also tells eviction that the database file does not hold the page yet.
 enum class ChSaveState : uint8_t { kIdle, kActive, kComplete };
+enum class ChSaveSource : uint8_t { kCache, kCopy, kTrans };
 
-struct ChBgSave {
-  ChSaveState state = ChSaveState::kIdle;
+struct ChSaveRec {
+  std::atomic<ChSaveState> state{ChSaveState::kIdle};
   uint16_t error = 0;
-  const char* progress = "";      // the writer's last progress message
+  bool background = false;        // a writer thread runs this save
+  ChPart part = 0;
+  // Applied to the part when the save succeeds.
+  uint32_t revision = 0, date = 0, time = 0;
   uint32_t headWords[kHdWords] = {};  // header to write (marker aside)
   uint32_t revisionCopy = 0;
   std::vector<uint32_t> pages;    // sorted page numbers
-  std::vector<int32_t> cachePages;  // cache page index, -1: transient
-  std::vector<const uint8_t*> pageData;  // the cache pages' bytes
-  std::vector<uint32_t> transSlots; // transient slot when cachePages < 0
-  std::vector<uint8_t> inSave;      // per page number: 1 when in the save
+  std::vector<ChSaveSource> sources;
+  std::vector<int32_t> cachePages;  // kCache: the cache page index
+  std::vector<const uint8_t*> pageData;  // kCache, kCopy: the bytes
+  std::vector<uint32_t> transSlots; // kTrans: the slot
+  std::vector<std::unique_ptr<uint8_t[]>> copies;  // kCopy bytes
   std::vector<uint32_t> mapPieces;  // changed space-map pieces
   std::vector<uint8_t> mapBytes;    // their bytes, 4,096 per piece
   bool utChanged = false;
@@ -298,6 +320,12 @@ struct ChBgSave {
   std::vector<uint16_t> utOut;      // global (& 0x7FFF) -> file-local
   std::unique_ptr<uint8_t[]> buffer;  // 4,112 bytes
   std::unique_ptr<uint8_t[]> readBuffer;  // 4,096 bytes
+  // Completion callback (ChBgSaveSetCb), kept across saves.
+  ChBgSaveCb callback = nullptr;
+  intptr_t argument = 0;
+  // Progress messages of the current or last save, guarded by
+  // ChBgSaveMutex.
+  std::vector<std::string> messages;
 };
 
 struct ChFiRec {
@@ -315,7 +343,7 @@ struct ChFiRec {
   std::vector<uint32_t> mapChangedList;
   ChTypeTable types;
   ChPart master = 0;
-  ChBgSave save;
+  ChSaveRec save;
   bool masterOnDisk = false;
 };
 
@@ -376,6 +404,9 @@ const char* ChXlateResultText(int result);
 constexpr uint16_t kCpAllocated = 1;
 constexpr uint16_t kCpModified = 16;
 constexpr uint16_t kCpMarkedForSave = 32;
+// A cache page frozen for a save that the server has since replaced by a
+// copy: out of the LRU list and the page table, released by ChSaveFinish.
+constexpr uint16_t kCpDetached = 64;
 
 struct ChCachePage {
   uint8_t* data = nullptr;  // 4,096 bytes, 4,096-aligned, never moves
@@ -500,9 +531,86 @@ int32_t ChCreateNewPage(ChPartRec& p, uint32_t* page);
 void ChPageFree(ChPartRec& p, uint32_t page, int32_t cacheIndex);
 ChPart ChPartAllocNumber();
 
-// Save steps (ChPartSave.cc).
+// Save steps (ChSave.cc).  Freeze and Finish run on the main thread, Write
+// on the writer (or inline without background saving).
 void ChSaveFreeze(ChPartRec& p);
 void ChSaveWrite(ChFiRec& f);
 uint16_t ChSaveFinish(ChFiRec& f, ChPartRec& p);
+
+// The background writer (ChBgSave.cc).
+//
+// Freezes the part's changes (ChSaveFreeze) and starts the writer; without
+// background saving, or when no thread can be started, writes and finishes
+// in the calling thread.  Returns 0, or the status of an inline save.
+// REQUIRES: the file's save is idle and the revision has been advanced.
+[[nodiscard]] uint16_t ChBgSaveStart(ChPartRec& p);
+// The writer thread: ChSaveWrite, then the completion flag and a poll.
+void ChBgSave(ChFiRec* f);
+// Finishes a completed save (ChSaveFinish), logs "save complete" and drops
+// the save from ChBgSavesOut; then raises the writer's error with ExRaise
+// when raise is set (returns it otherwise), or runs the completion
+// callback.  REQUIRES: state kComplete.
+uint16_t ChBgSaveComplete(ChFiRec& f, bool raise);
+// Waits until the file's save is idle, finishing it on the way.  Returns
+// its error when raise is false.
+uint16_t ChBgSaveWaitIdle(ChFiRec& f, bool raise);
+// Before a change to cache page index: when the page is frozen for a save,
+// moves the page to a copy (page-table entry under the save mutex) and
+// returns the copy's index; otherwise returns index.
+int32_t ChBgSaveSwitchCp(int32_t index);
+// True when slot is the transient slot a save in progress reads for page.
+bool ChBgSaveOwnsSlot(const ChPartRec& p, uint32_t page, uint32_t slot);
+// Appends a progress message of f's save (any thread).
+void ChBgSaveNote(ChFiRec& f, const char* message);
+// Writes a line to the record log when one is installed.
+void ChRecordLog(const std::string& line);
+// Test hook of the writer, before it reads each page (ChBgSave.cc).
+void ChBgSaveHookPage(uint32_t page);
+
+// ---------------------------------------------------------------------------
+// Backup and repack jobs (ChBackup.cc, ChRepack.cc).
+//
+// One job at a time holds the process-wide slot; the others wait in line.
+// The running job's piece routine runs from the RAM queue every pieceMs
+// milliseconds until it says it is done; then the destination is closed
+// (and deleted unless the status is 0), the next job starts and the job's
+// callback runs.
+
+// The status a stopped job's finish routine receives.
+constexpr uint16_t kChJobStopped = 0xFFFF;
+
+struct ChCopyJob {
+  ChPart part = 0;
+  std::string destination;
+  FiFile dest;
+  ChBackupCb callback = nullptr;
+  intptr_t argument = 0;
+  int32_t pieceMs = 0;
+  int32_t ramId = 0;  // the scheduled piece, 0 when none
+  bool running = false;
+  int64_t done = 0, total = 0;  // bytes, for ChBackupPercent
+  std::vector<uint8_t> buffer;
+  // When the job gets the slot.
+  void (*start)(ChCopyJob& job) = nullptr;
+  // One piece; true when the job is done (with *status set).
+  bool (*piece)(ChCopyJob& job, uint16_t* status) = nullptr;
+  // When it ends or is stopped, before the destination is closed.
+  void (*finish)(ChCopyJob& job, uint16_t status) = nullptr;
+  std::shared_ptr<void> state;  // the repack's own state
+};
+
+// Waits for a save of the job's part in flight, creates (or truncates) the
+// destination and puts the job in line.  Returns 0 or the status of
+// creating the destination.
+[[nodiscard]] uint16_t ChJobQueue(std::unique_ptr<ChCopyJob> job);
+// Copies length bytes at pos from one file to the same position in the
+// other, in pieces of kChLargeBufCount through buffer.
+[[nodiscard]] uint16_t ChCopyBytes(FiFile& from, FiFile& to, int64_t pos,
+                                   int64_t length, std::vector<uint8_t>& buffer);
+// Creates path, replacing a file that is there.
+[[nodiscard]] uint16_t ChCreateDestination(const std::string& path, FiFile& file);
+// True while a backup or repack of the part runs or waits, during which the
+// part is not saved.
+bool ChBackupBlocksSave(const ChPartRec& p);
 
 }  // namespace quil

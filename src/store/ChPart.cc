@@ -5,6 +5,7 @@
 #include "ChInt.h"
 #include "Ex.h"
 #include "Ma.h"
+#include "Qu.h"
 
 namespace quil {
 
@@ -63,6 +64,8 @@ ChPartRec& PartNew(ChPart number, ChFiRec* file) {
 }
 
 void PartDrop(ChPartRec& p) {
+  // A backup or repack of the part cannot go on without it.
+  while (ChInBackup(p.number)) ChStopBackup(p.number);
   for (const ChCachePage& cp : ChState.cache) {
     if ((cp.flags & kCpAllocated) && cp.part == p.number && cp.locks != 0)
       MaAssertFailure("ChPartClose-- Chunk is locked");
@@ -131,6 +134,9 @@ uint16_t ChInit(int32_t version, uint32_t cachePages, uint32_t files) {
   PartNew(kChTransientPart, nullptr);
   ChState.inhibit = false;
   ChState.initialised = true;
+  ChBgSaveSetEnabled(false);
+  QuSetBgIoPollFn(ChPoll);
+  QuSetBgSaveActiveFn(ChBgSaveInProgress);
   return 0;
 }
 
@@ -142,6 +148,8 @@ void ChTerm() {
   for (auto& p : ChState.parts)
     if (p) PartDrop(*p);
   ChCacheTerm();
+  QuSetBgIoPollFn(nullptr);
+  QuSetBgSaveActiveFn(nullptr);
   ChState.initialised = false;
 }
 
@@ -209,9 +217,11 @@ void ChPageFree(ChPartRec& p, uint32_t page, int32_t idx) {
   MA_CHECK(ChDebugFlag, page != 0 || !p.file, "ChPageFree-- part information page");
   ChCachePage& cp = ChCp(idx);
   MA_CHECK(ChDebugFlag, cp.locks == 0, "ChPageFree-- page is locked");
-  uint32_t old = ChPte(p, page);
+  MA_CHECK(ChDebugFlag, !(cp.flags & kCpMarkedForSave),
+           "ChPageFree-- page frozen for a save");
   // A transient copy that a save in progress reads is freed by the save.
-  if (cp.transSlot >= 0 && !(old & kPteSaveBit)) ChTransFree(uint32_t(cp.transSlot));
+  if (cp.transSlot >= 0 && !ChBgSaveOwnsSlot(p, page, uint32_t(cp.transSlot)))
+    ChTransFree(uint32_t(cp.transSlot));
   ChCacheRelease(idx);
   ChPteSet(p, page, kPteFree | p.freeHead);
   p.freeHead = page;
@@ -283,10 +293,10 @@ uint16_t ChFiOpen(const std::string& path, int mode, ChFi* out) {
 
 uint16_t ChFiClose(ChFi f) {
   if (--f->opens > 0) return 0;
-  MA_CHECK(ChDebugFlag, f->save.state == ChSaveState::kIdle,
-           "ChFiClose-- save in progress");
+  uint16_t saved = ChBgSaveWaitIdle(*f, false);
   if (ChPartRec* p = ChPartGet(f->master)) PartDrop(*p);
   uint16_t status = FiClose(f->file);
+  if (saved != 0) status = saved;
   auto& files = ChState.files;
   files.erase(std::remove_if(files.begin(), files.end(),
                              [f](const auto& r) { return r.get() == f; }),
@@ -304,6 +314,7 @@ uint16_t ChFiDestroy(ChFi f) {
 
 uint16_t ChFiFlush(ChFi f) {
   if (f->readOnly) return 10;
+  ChBgSaveCleanupWait(f);
   return ChFiWriteHead(*f);
 }
 
@@ -389,6 +400,7 @@ uint16_t ChFiPartOpen(ChFi f, ChPart* out) {
 void ChPartClose(ChPart part) {
   ChPartRec& p = PartOrHalt(part, "ChPartClose-- Illegal part");
   MA_CHECK(ChDebugFlag, p.file != nullptr, "ChPartClose-- transient part");
+  (void)ChBgSaveWaitIdle(*p.file, false);
   PartDrop(p);
 }
 
@@ -403,6 +415,7 @@ uint16_t ChPartDup(ChPart part, ChFi dest) {
   ChPartRec& p = PartOrHalt(part, "ChPartDup-- Illegal part");
   MA_CHECK(ChDebugFlag, p.file != nullptr && dest != p.file && !ChFiHasMaster(dest),
            "ChPartDup-- bad destination");
+  ChBgSaveCleanupWait(p.file);
   // Every page must reach the new file: pages still only in the old file are
   // loaded (and, when evicted, go to the transient file).
   uint16_t status = 0;
@@ -505,10 +518,14 @@ uint16_t ChPartSave(ChPart part, int mode, uint32_t* revision) {
   if (p.catast)
     MaAssertFailure(
         "ChPartSave-- partition has had prior read errors and cannot be saved");
-  MA_CHECK(ChDebugFlag, f.save.state == ChSaveState::kIdle,
-           "ChPartSave-- save in progress");
+  // 1. The previous save of the file first (queued work runs meanwhile).
+  ChBgSaveCleanupWait(&f);
+  MA_CHECK(ChDebugFlag, ChPartGet(part) == &p && p.file == &f,
+           "ChPartSave-- part closed while waiting for the previous save");
+  if (ChBackupBlocksSave(p)) MaAssertFailure("ChPartSave-- backup in progress");
   if (ChCheckFlag) ChCheckPageTable(part);
 
+  // 2, 3. The next revision, recorded in the part information.
   ChFiAdvanceToNextRev(f);
   uint32_t date, time;
   LocalDateTime(&date, &time);
@@ -523,16 +540,12 @@ uint16_t ChPartSave(ChPart part, int mode, uint32_t* revision) {
     words[kPiPageCount] = p.pageCount;
     info.MarkModified();
   }
-  ChSaveFreeze(p);
-  ChSaveWrite(f);
-  uint16_t status = ChSaveFinish(f, p);
-  if (status == 0) {
-    p.revision = f.head[kHdRevision];
-    p.saveDate = date;
-    p.saveTime = time;
-  }
+  f.save.revision = f.head[kHdRevision];
+  f.save.date = date;
+  f.save.time = time;
   if (revision) *revision = f.head[kHdRevision];
-  return status;
+  // 4 to 7 and the writing (ChBgSave.cc).
+  return ChBgSaveStart(p);
 }
 
 }  // namespace quil

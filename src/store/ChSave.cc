@@ -1,10 +1,11 @@
 // The save protocol, as three steps:
 //
 //   ChSaveFreeze  (main thread) freezes what the save writes: the sorted
-//                 changed pages (cache pages marked for the save, transient
-//                 pages marked with bit 29), the changed space-map pieces,
-//                 the type table and the header; the part starts a new,
-//                 empty changed-page list.
+//                 changed pages (cache pages marked for the save, private
+//                 copies of pages with locked chunks, transient pages marked
+//                 with bit 29), the changed space-map pieces, the type table
+//                 and the header; the part starts a new, empty changed-page
+//                 list.
 //   ChSaveWrite   (the writer) writes the file in the protocol's order:
 //                 marker set and header; type table; space-map pieces; the
 //                 pages in ascending order with a sync every 15; sync, marker
@@ -13,6 +14,11 @@
 //   ChSaveFinish  (main thread) releases the frozen state: on success the
 //                 written pages are clean and their transient copies freed;
 //                 on failure every frozen change becomes pending again.
+//
+// Between freeze and finish the server may go on changing the part (see
+// ChSaveSource in ChInt.h): a page changed since the freeze is in the
+// part's new changed-page list, which is how ChSaveFinish tells a page that
+// the file now holds from one that has moved on.
 //
 // A crash between the first and the last header write leaves the marker
 // set, and the next open refuses the file (status 4).
@@ -23,52 +29,140 @@
 
 namespace quil {
 
+namespace {
+
+void FreezePage(ChSaveRec& s, ChPartRec& p, uint32_t page) {
+  uint32_t entry = ChPte(p, page);
+  switch (entry & kPteWhere) {
+    case kPteTrans:
+      ChPteSet(p, page, entry | kPteSaveBit);
+      s.sources.push_back(ChSaveSource::kTrans);
+      s.cachePages.push_back(-1);
+      s.pageData.push_back(nullptr);
+      s.transSlots.push_back(entry & kPteValue);
+      break;
+    case kPteCache: {
+      auto idx = int32_t(entry & kPteValue);
+      ChCachePage& cp = ChCp(idx);
+      if (cp.flags & kCpMarkedForSave)
+        MaAssertFailure("ChBgSaveStart--page already marked for BgSave, duplicate");
+      cp.flags &= uint16_t(~kCpModified);
+      if (cp.locks == 0) {
+        cp.flags |= kCpMarkedForSave;
+        s.sources.push_back(ChSaveSource::kCache);
+        s.pageData.push_back(cp.data);
+      } else {
+        // Pointers into a page with locked chunks must stay valid, so the
+        // save takes a copy and the server keeps the page.
+        s.copies.push_back(std::make_unique<uint8_t[]>(kChPageSize));
+        memcpy(s.copies.back().get(), cp.data, kChPageSize);
+        // The page now counts as clean, so an older transient copy of it
+        // must not stand in for it when it is evicted.
+        if (cp.transSlot >= 0) {
+          ChTransFree(uint32_t(cp.transSlot));
+          cp.transSlot = -1;
+        }
+        s.sources.push_back(ChSaveSource::kCopy);
+        s.pageData.push_back(s.copies.back().get());
+      }
+      ChPteSet(p, page, entry | kPteSaveBit);
+      s.cachePages.push_back(idx);
+      s.transSlots.push_back(0);
+      break;
+    }
+    case kPteFree:
+      MaAssertFailure("ChBgSaveStart--page in OpenChanged is empty");
+    default:
+      MaAssertFailure(
+          "ChBgSaveStart--page in OpenChanged is unmodified in the original file");
+  }
+  s.pages.push_back(page);
+}
+
+bool ChangedSinceFreeze(const ChPartRec& p, uint32_t page) {
+  return page < p.changedBit.size() && p.changedBit[page];
+}
+
+// A page the save took from the cache (and the server has since copied) or
+// from a private copy: settles where the page lives now.  After success a
+// copy that has not changed since the freeze equals the file; after failure
+// the page must be saved again and must not be taken for clean meanwhile.
+void SettleCurrent(ChPartRec& p, uint32_t page, bool ok, uint32_t* entry) {
+  uint32_t where = *entry & kPteWhere;
+  if (where == kPteFree) return;
+  if (!ok) {
+    if (where == kPteCache) {
+      ChCacheMarkModified(int32_t(*entry & kPteValue));
+    } else {
+      ChPartMarkChanged(p, page);
+    }
+    return;
+  }
+  if (ChangedSinceFreeze(p, page)) return;
+  if (where == kPteTrans) {
+    ChTransFree(*entry & kPteValue);
+    *entry = kPteFile;
+  } else if (where == kPteCache) {
+    ChCachePage& cp = ChCp(int32_t(*entry & kPteValue));
+    if (cp.transSlot >= 0 && !(cp.flags & kCpModified)) {
+      ChTransFree(uint32_t(cp.transSlot));
+      cp.transSlot = -1;
+    }
+  }
+}
+
+// A page the save read from a transient slot.
+void SettleTrans(ChPartRec& p, uint32_t page, uint32_t slot, bool ok, uint32_t* entry) {
+  uint32_t where = *entry & kPteWhere;
+  bool stillThere = where == kPteTrans && (*entry & kPteValue) == slot;
+  ChCachePage* cp = where == kPteCache ? &ChCp(int32_t(*entry & kPteValue)) : nullptr;
+  bool cachedFromIt = cp && cp->transSlot == int32_t(slot);
+  if (!ok) {
+    // The page stays pending in its slot unless it moved on meanwhile.
+    if (!stillThere && !cachedFromIt) ChTransFree(slot);
+    if (where != kPteFree) ChPartMarkChanged(p, page);
+    return;
+  }
+  if (stillThere) {
+    ChTransFree(slot);
+    *entry = kPteFile;
+  } else if (cachedFromIt) {
+    if (!(cp->flags & kCpModified)) {
+      cp->transSlot = -1;
+      ChTransFree(slot);
+    }
+  } else {
+    ChTransFree(slot);  // changed since and written to another slot
+  }
+}
+
+}  // namespace
+
 void ChSaveFreeze(ChPartRec& p) {
   ChFiRec& f = *p.file;
-  ChBgSave& s = f.save;
+  ChSaveRec& s = f.save;
   s.state = ChSaveState::kActive;
   s.error = 0;
-  s.progress = "";
+  s.part = p.number;
+  {
+    ChSaveGuard guard;
+    s.messages.clear();
+  }
 
   std::vector<uint32_t> list;
   list.swap(p.changed);
   std::sort(list.begin(), list.end());
   list.erase(std::unique(list.begin(), list.end()), list.end());
   s.pages.clear();
+  s.sources.clear();
   s.cachePages.clear();
   s.pageData.clear();
   s.transSlots.clear();
-  s.inSave.assign(p.pageCount, 0);
+  s.copies.clear();
   for (uint32_t page : list) {
     if (page >= p.changedBit.size() || !p.changedBit[page]) continue;
     p.changedBit[page] = 0;
-    uint32_t entry = ChPte(p, page);
-    switch (entry & kPteWhere) {
-      case kPteTrans:
-        ChPteSet(p, page, entry | kPteSaveBit);
-        s.cachePages.push_back(-1);
-        s.pageData.push_back(nullptr);
-        s.transSlots.push_back(entry & kPteValue);
-        break;
-      case kPteCache: {
-        auto idx = int32_t(entry & kPteValue);
-        ChCachePage& cp = ChCp(idx);
-        if (cp.flags & kCpMarkedForSave)
-          MaAssertFailure("ChBgSaveStart--page already marked for BgSave, duplicate");
-        cp.flags = uint16_t((cp.flags & ~kCpModified) | kCpMarkedForSave);
-        s.cachePages.push_back(idx);
-        s.pageData.push_back(cp.data);
-        s.transSlots.push_back(0);
-        break;
-      }
-      case kPteFree:
-        MaAssertFailure("ChBgSaveStart--page in OpenChanged is empty");
-      default:
-        MaAssertFailure(
-            "ChBgSaveStart--page in OpenChanged is unmodified in the original file");
-    }
-    s.pages.push_back(page);
-    s.inSave[page] = 1;
+    FreezePage(s, p, page);
   }
 
   s.mapPieces.swap(f.mapChangedList);
@@ -103,10 +197,10 @@ void ChSaveFreeze(ChPartRec& p) {
 }
 
 void ChSaveWrite(ChFiRec& f) {
-  ChBgSave& s = f.save;
+  ChSaveRec& s = f.save;
   uint16_t status = 0;
   uint8_t head[kChPageSize];
-  s.progress = "start";
+  ChBgSaveNote(f, "start");
 
   auto writeHead = [&](uint32_t marker) {
     uint32_t words[kHdWords];
@@ -119,7 +213,7 @@ void ChSaveWrite(ChFiRec& f) {
 
   // Records the outcome of a step; false when it failed.
   auto step = [&](const char* done, const char* failed) {
-    s.progress = status == 0 ? done : failed;
+    ChBgSaveNote(f, status == 0 ? done : failed);
     return status == 0;
   };
 
@@ -153,8 +247,9 @@ void ChSaveWrite(ChFiRec& f) {
   // 4. Pages, in ascending order, a sync every 15.
   uint8_t* out = s.buffer.get();
   for (size_t i = 0; going && status == 0 && i < s.pages.size(); ++i) {
+    ChBgSaveHookPage(s.pages[i]);
     const uint8_t* src = s.pageData[i];
-    if (s.cachePages[i] < 0) {
+    if (s.sources[i] == ChSaveSource::kTrans) {
       status = ChTransRead(s.transSlots[i], s.readBuffer.get());
       src = s.readBuffer.get();
       if (status != 0) break;
@@ -190,51 +285,42 @@ void ChSaveWrite(ChFiRec& f) {
     step("head write done", "error in write head");
   }
   s.error = status;
-  s.state = ChSaveState::kComplete;
 }
 
 uint16_t ChSaveFinish(ChFiRec& f, ChPartRec& p) {
-  ChBgSave& s = f.save;
+  ChSaveRec& s = f.save;
   bool ok = s.error == 0;
   for (size_t i = 0; i < s.pages.size(); ++i) {
     uint32_t page = s.pages[i];
     uint32_t entry = ChPte(p, page);
-    uint32_t where = entry & kPteWhere;
-    if (s.cachePages[i] >= 0) {
-      ChCachePage& cp = ChCp(s.cachePages[i]);
-      cp.flags &= uint16_t(~kCpMarkedForSave);
-      if (!ok) {
-        cp.flags |= kCpModified;
-      } else if (cp.transSlot >= 0 && !(cp.flags & kCpModified)) {
-        // The transient copy is now in the file.
-        ChTransFree(uint32_t(cp.transSlot));
-        cp.transSlot = -1;
-      }
-    } else if (!ok) {
-      // The page stays pending in its slot unless it moved on meanwhile.
-      uint32_t slot = s.transSlots[i];
-      bool kept = (where == kPteTrans && (entry & kPteValue) == slot) ||
-                  (where == kPteCache &&
-                   ChCp(int32_t(entry & kPteValue)).transSlot == int32_t(slot));
-      if (!kept) ChTransFree(slot);
-    } else {
-      uint32_t slot = s.transSlots[i];
-      if (where == kPteTrans && (entry & kPteValue) == slot) {
-        entry = kPteFile;
-        ChTransFree(slot);
-      } else if (where == kPteCache) {
-        ChCachePage& cp = ChCp(int32_t(entry & kPteValue));
-        if (cp.transSlot == int32_t(slot) && !(cp.flags & kCpModified)) {
-          cp.transSlot = -1;
-          ChTransFree(slot);
-        } else if (cp.transSlot != int32_t(slot)) {
-          ChTransFree(slot);
+    switch (s.sources[i]) {
+      case ChSaveSource::kTrans:
+        SettleTrans(p, page, s.transSlots[i], ok, &entry);
+        break;
+      case ChSaveSource::kCopy:
+        SettleCurrent(p, page, ok, &entry);
+        break;
+      case ChSaveSource::kCache: {
+        int32_t idx = s.cachePages[i];
+        ChCachePage& cp = ChCp(idx);
+        if (cp.flags & kCpDetached) {
+          // The server works on a copy; the frozen original goes.
+          if (cp.transSlot >= 0) ChTransFree(uint32_t(cp.transSlot));
+          ChCacheRelease(idx);
+          SettleCurrent(p, page, ok, &entry);
+        } else {
+          cp.flags &= uint16_t(~kCpMarkedForSave);
+          if (!ok) {
+            ChCacheMarkModified(idx);
+          } else if (cp.transSlot >= 0 && !(cp.flags & kCpModified)) {
+            // The transient copy is now in the file.
+            ChTransFree(uint32_t(cp.transSlot));
+            cp.transSlot = -1;
+          }
         }
-      } else {
-        ChTransFree(slot);  // changed since and written to another slot
+        break;
       }
     }
-    if (!ok) ChPartMarkChanged(p, page);
     ChPteSet(p, page, entry & ~kPteSaveBit);
   }
   if (!ok) {
@@ -246,15 +332,21 @@ uint16_t ChSaveFinish(ChFiRec& f, ChPartRec& p) {
     }
     if (s.utChanged) f.types.modified = true;
     p.modified = true;
-  } else if (s.utChanged) {
-    f.types.offset = f.head[kHdUtOffset];
-    f.types.stamp = f.head[kHdUtStamp];
+  } else {
+    if (s.utChanged) {
+      f.types.offset = f.head[kHdUtOffset];
+      f.types.stamp = f.head[kHdUtStamp];
+    }
+    p.revision = s.revision;
+    p.saveDate = s.date;
+    p.saveTime = s.time;
   }
   s.pages.clear();
+  s.sources.clear();
   s.cachePages.clear();
   s.pageData.clear();
   s.transSlots.clear();
-  s.inSave.clear();
+  s.copies.clear();
   s.mapPieces.clear();
   s.mapBytes.clear();
   s.utBytes.clear();
