@@ -1,6 +1,7 @@
 // Registration of the store's built-in chunk types.
 #include "Store.h"
 
+#include "Bt.h"
 #include "ChLi.h"
 #include "ChSt.h"
 #include "Sl.h"
@@ -11,6 +12,7 @@ void StoreRegisterTypes() {
   ChLiRegisterNodeType(kChLiNodeType);
   ChStRegisterTypes();
   SlRegisterTypes();
+  BtRegisterTypes();
 }
 
 }  // namespace quil
