@@ -780,7 +780,10 @@ void ExprParseState::Statement(std::string_view raw, bool single) {
             std::make_unique<std::unordered_map<std::string, TemplateRef>>();
       std::string key(name);
       for (char& c : key) c = char(StASCIIUpper[uint8_t(c)]);
-      (*parent.macros_)[key] = macro;
+      // A later definition of a name replaces the earlier one.
+      TemplateRef& slot = (*parent.macros_)[key];
+      if (slot) slot->parent_ = nullptr;
+      slot = macro;
       frames_.push_back(Frame{std::move(macro), {}, {}});
       AddPiece(kExprNone);
       return;

@@ -115,6 +115,12 @@ TEST(Macros, RegisteredInTheEnclosingTemplate) {
   EXPECT_EQ(inner->Text().Rep(), t->Text().Rep());  // one shared text
 }
 
+TEST(Macros, ALaterDefinitionReplacesAnEarlierOne) {
+  EXPECT_EQ(Render("%% macro m %%one%% endmacro %%%% macro M %%two%% endmacro %%"
+                   "%% use m %%"),
+            "two");
+}
+
 TEST(Macros, EndmacroOutsideAMacroIsIgnored) {
   EXPECT_EQ(Render("a%% endmacro %%b"), "ab");
 }
