@@ -1,11 +1,16 @@
 // quil-dbtool: operator tool for database files.
 //
-//   quil-dbtool info FILE    header fields, type table and page counts
-//   quil-dbtool check FILE   verifies the whole file; prints each problem
+//   quil-dbtool info FILE        header fields, type table and page counts
+//   quil-dbtool check FILE       verifies the whole file; prints each problem
+//   quil-dbtool backup SRC DST   byte copy of SRC into the new file DST, in
+//                                pieces of 131,072 bytes
+//   quil-dbtool repack SRC DST   dense copy of SRC into DST: the chunks
+//                                packed into as few pages as they fill, the
+//                                handles inside them rewritten
 //
-// The file is opened read-only and never changed.  Exit status: 0 when the
-// file is sound (info: readable), 1 when it is damaged or cannot be read,
-// 2 for a usage error.
+// The source file is opened read-only and never changed.  Exit status: 0
+// when the file is sound (info: readable; backup, repack: copied), 1 when it
+// is damaged or cannot be read or written, 2 for a usage error.
 #include <cstdio>
 #include <string>
 
@@ -22,7 +27,9 @@ namespace {
 int Usage() {
   fprintf(stderr,
           "usage: quil-dbtool info FILE\n"
-          "       quil-dbtool check FILE\n");
+          "       quil-dbtool check FILE\n"
+          "       quil-dbtool backup SRC DST\n"
+          "       quil-dbtool repack SRC DST\n");
   return 2;
 }
 
@@ -72,15 +79,28 @@ int Check(const std::string& path) {
   return 1;
 }
 
+int Failed(const std::string& what, uint16_t status) {
+  printf("%s: %s (status %u)\n", what.c_str(), EcToSt(status).CStr(), status);
+  return 1;
+}
+
+int Backup(const std::string& from, const std::string& to) {
+  uint16_t status = ChBackupFile(from, to);
+  if (status != 0) return Failed(from + " -> " + to, status);
+  printf("%s -> %s: copied\n", from.c_str(), to.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) return Usage();
+  if (argc < 3) return Usage();
   std::string command = argv[1];
   (void)UtInitRtns(1, kPkgVersion);
   StoreRegisterTypes();
   ChHandleLayoutSet(kChFilesForServer);
-  if (command == "info") return Info(argv[2]);
-  if (command == "check") return Check(argv[2]);
+  if (argc == 3 && command == "info") return Info(argv[2]);
+  if (argc == 3 && command == "check") return Check(argv[2]);
+  if (argc == 4 && command == "backup") return Backup(argv[2], argv[3]);
   return Usage();
 }
