@@ -150,15 +150,37 @@ ChHandle ChStCopy(ChHandle h, ChHandle near) {
   return StToChStXfm(ChStToStXfm(h), near);
 }
 
+bool ChStIsShared(ChHandle h) { return !IsNone(h) && ChGetRefCount(h) != 0; }
+
 void ChStDestroy(ChHandle h) {
   if (IsNone(h)) return;
+  if (ChStIsShared(h)) {
+    ShrDestroy(h);
+    return;
+  }
   DestroyPrivate(h);
 }
 
 ChHandle ChStDup(ChHandle h) {
   if (IsNone(h)) return h;
+  if (ChStIsShared(h)) {
+    ShrIncShared(h);
+    return h;
+  }
   return ChStCopy(h, h);
 }
+
+ChHandle ChStPrivShrCvt(ChHandle h) {
+  MA_CHECK(ChStDebugFlag, !ChStIsShared(h), "ChStPrivShrCvt-- not shared");
+  return PrivShrCvt(h);
+}
+
+ChHandle ChStShrPrivCvt(ChHandle h) {
+  MA_CHECK(ChStDebugFlag, ChStIsShared(h), "ChStShrPrivCvt-- already shared");
+  return ShrPrivCvt(h);
+}
+
+void ChStIncShared(ChHandle h) { ShrIncShared(h); }
 
 void ChStCbDestroy(uint32_t element) { ChStDestroy(element); }
 uint32_t ChStCbDup(uint32_t element) { return ChStDup(element); }

@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "Ch.h"
 #include "Li.h"
@@ -67,17 +68,61 @@ bool ChStCompare(ChHandle a, ChHandle b);
 // True when the chunk string holds exactly the bytes of str.
 bool ChStEqualSt(ChHandle h, const St& str);
 
-// Destroys a chunk string.  0 and nil are ignored.
+// ---------------------------------------------------------------------------
+// Shared strings.
+
+// True for a shared string.
+bool ChStIsShared(ChHandle h);
+// Enters a private string in its file's table and returns the shared
+// string: when an equal string is there already, its count is raised and h
+// destroyed.  REQUIRES: h private ("ChStPrivShrCvt-- not shared").
+ChHandle ChStPrivShrCvt(ChHandle h);
+// Turns one reference to a shared string into a private string: the last
+// reference takes the string out of the table itself, any other leaves it
+// there with its count lowered and returns a private copy.  REQUIRES: h
+// shared ("ChStShrPrivCvt-- already shared").
+ChHandle ChStShrPrivCvt(ChHandle h);
+// Adds a reference to a shared string.
+void ChStIncShared(ChHandle h);
+// Releases a shared string through the table (destroyed with its last
+// reference) or destroys a private one.  0 and nil are ignored.
 void ChStDestroy(ChHandle h);
-// A copy near the original.
+// A shared string gains a reference and is returned; a private one is
+// copied (near the original).
 ChHandle ChStDup(ChHandle h);
-// A private copy near near.
+// A private copy near near, whatever h is.
 ChHandle ChStCopy(ChHandle h, ChHandle near);
 // Callbacks of generic containers for chunk-string elements.
 void ChStCbDestroy(uint32_t element);
 uint32_t ChStCbDup(uint32_t element);
 // Clean-up form for unwinding frames: ignores 0, -1 and nil.
 void ExChStDestroy(ChHandle h);
+
+// The shared-string table (the Shr package).  Each REQUIRES what the ChSt
+// form above requires.
+// The table of part's file; with create, made when missing, otherwise 0
+// when there is none.
+ChHandle ShrGetChRoot(ChPart part, bool create);
+bool ShrIsShared(ChHandle h);
+void ShrIncShared(ChHandle h);
+// Releases one reference; the last destroys the string.
+void ShrDestroy(ChHandle h);
+// Shared to private (ChStShrPrivCvt) and private to shared (ChStPrivShrCvt).
+ChHandle ShrPrivCvt(ChHandle h);
+ChHandle PrivShrCvt(ChHandle h);
+// The count of a shared string (0 for a private one).
+uint32_t ShrCount(ChHandle h);
+// Number of strings in the table of part's file.
+uint32_t ShrTableSize(ChPart part);
+// Checks the table of part's file: every bucket node holds a live shared
+// string with a count above 0 whose hash is its key, no string twice.
+// Returns true when sound; otherwise false with the problems in *report.
+bool ShrConsistency(ChPart part, std::string* report);
+
+extern bool ShrDebugFlag;
+// Package entry: 1 registers the template of sets in chunks (type 12), 2
+// terminates, 3 sets ShrDebugFlag.
+uint16_t ShrInitRtns(int selector, int32_t value);
 
 // ---------------------------------------------------------------------------
 // Lists of strings and sets.

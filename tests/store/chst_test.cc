@@ -6,6 +6,7 @@
 
 #include "ChLi.h"
 #include "ChSt.h"
+#include "Sl.h"
 #include "Ex.h"
 #include "halt_text.h"
 #include "lists_test_util.h"
@@ -19,8 +20,7 @@ class ChStTest : public storetest::StoreTest {
  protected:
   void SetUp() override {
     StoreTest::SetUp();
-    ChLiRegisterNodeType(kChLiNodeType);
-    ChStRegisterTypes();
+    StoreRegisterTypes();
   }
 };
 
@@ -168,6 +168,143 @@ TEST_F(ChStTest, ListsOfStringsAndSets) {
             "assert:SeToChSeXfm-- set too large");
 }
 
+int CountChunks(ChPart part) {
+  ChIter it;
+  ChStartFID(it, part);
+  int n = 0;
+  while (ChNext(it) != kChNil) ++n;
+  return n;
+}
+
+TEST_F(ChStTest, EqualStringsAreSharedOnceWithACount) {
+  ChPart part = NewPart();
+  St big = Bytes(5000, 8);
+  ChHandle a = StToChStXfm(big, ChPartNear(part));
+  ChHandle b = StToChStXfm(big, ChPartNear(part));
+  EXPECT_FALSE(ChStIsShared(a));
+  EXPECT_EQ(ShrGetChRoot(part, false), 0u);
+  ChHandle sa = ChStPrivShrCvt(a);
+  EXPECT_EQ(sa, a);
+  EXPECT_TRUE(ChStIsShared(a));
+  EXPECT_TRUE(ShrIsShared(a));
+  EXPECT_NE(ShrGetChRoot(part, false), 0u);
+  int chunks = CountChunks(part);
+  ChHandle sb = ChStPrivShrCvt(b);  // b's chunks go, a gains a count
+  EXPECT_EQ(sb, a);
+  EXPECT_EQ(ShrCount(a), 2u);
+  EXPECT_EQ(CountChunks(part), chunks - 4);  // two pieces and their nodes
+  EXPECT_EQ(ChStDup(a), a);
+  ChStIncShared(a);
+  EXPECT_EQ(ShrCount(a), 4u);
+  EXPECT_EQ(ShrTableSize(part), 1u);
+  // A shared string is not destroyed behind the table's back.
+  EXPECT_EQ(HaltText([&] { ChDestroy(a); }), "assert:ChDestroy-- Reference count not zero");
+  EXPECT_EQ(HaltText([&] { ChStPrivShrCvt(a); }), "assert:ChStPrivShrCvt-- not shared");
+  ChHandle priv = StToChStXfm(StFromView("p"), ChPartNear(part));
+  EXPECT_EQ(HaltText([&] { ChStShrPrivCvt(priv); }), "assert:ChStShrPrivCvt-- already shared");
+  // Three owners let go; the fourth turns it private again.
+  ChStDestroy(a);
+  ChStCbDestroy(a);
+  ExChStDestroy(a);
+  EXPECT_EQ(ShrCount(a), 1u);
+  EXPECT_EQ(ChStShrPrivCvt(a), a);
+  EXPECT_FALSE(ChStIsShared(a));
+  EXPECT_EQ(ShrTableSize(part), 0u);
+  EXPECT_TRUE(ChStToStXfm(a) == big);
+  std::string report;
+  EXPECT_TRUE(ShrConsistency(part, &report)) << report;
+}
+
+TEST_F(ChStTest, SharedToPrivateWithOtherOwnersGivesACopy) {
+  ChPart part = NewPart();
+  ChHandle s = ChStPrivShrCvt(StToChStXfm(StFromView("name"), ChPartNear(part)));
+  ChStIncShared(s);
+  ChHandle mine = ChStShrPrivCvt(s);
+  EXPECT_NE(mine, s);
+  EXPECT_FALSE(ChStIsShared(mine));
+  EXPECT_EQ(ChStToStXfm(mine), "name");
+  EXPECT_EQ(ShrCount(s), 1u);
+  ChStDestroy(s);
+  EXPECT_EQ(ShrTableSize(part), 0u);
+  EXPECT_EQ(ChStToStXfm(mine), "name");
+}
+
+TEST_F(ChStTest, StringsWithOneHashShareABucket) {
+  ChPart part = NewPart();
+  // "\x03", "\x01\x02" and "\x02\x00" all hash to 3.
+  std::vector<std::string> texts = {std::string("\x03", 1), std::string("\x01\x02", 2),
+                                    std::string("\x02\x00", 2)};
+  std::vector<ChHandle> shared;
+  for (const std::string& t : texts) {
+    ChHandle h = StToChStXfm(StFromView(t), ChPartNear(part));
+    EXPECT_EQ(ChStHash(h), 3u);
+    shared.push_back(ChStPrivShrCvt(h));
+  }
+  EXPECT_EQ(ShrTableSize(part), 3u);
+  EXPECT_EQ(ChStPrivShrCvt(StToChStXfm(StFromView(texts[1]), ChPartNear(part))), shared[1]);
+  EXPECT_EQ(ShrCount(shared[1]), 2u);
+  ChHandle table = ShrGetChRoot(part, false);
+  ChHandle bucket = SlGetInterval(table, 3, nullptr, nullptr);
+  EXPECT_EQ(ChLiGenCount(bucket, kChLiNodeType), 3);
+  // Taking out the bucket's first node moves the key to the next.
+  ChStDestroy(shared[0]);
+  EXPECT_EQ(ChLiGenCount(SlGetInterval(table, 3, nullptr, nullptr), kChLiNodeType), 2);
+  std::string report;
+  EXPECT_TRUE(ShrConsistency(part, &report)) << report;
+  ChStDestroy(shared[2]);
+  ChStDestroy(shared[1]);
+  ChStDestroy(shared[1]);
+  EXPECT_EQ(SlGetInterval(table, 3, nullptr, nullptr), 0u);
+  EXPECT_TRUE(SlIsEmpty(table));
+}
+
+// Owners take, duplicate and drop references to strings from a small pool
+// (some long); each owner is a node of a holder list, so the count of a
+// shared string must equal the nodes that hold it.  Saved and counted
+// again by a new process.
+TEST_F(ChStTest, SharedCountsFollowTheirOwnersAndSurviveReopen) {
+  ChPart part = NewPart();
+  std::mt19937 rng(12);
+  std::vector<St> pool;
+  for (uint32_t i = 0; i < 40; ++i) pool.push_back(Bytes(i % 7 == 0 ? 4500 + i : 1 + i % 9, i % 20));
+  std::vector<ChHandle> owners;  // one entry per reference
+  for (int step = 0; step < 3000; ++step) {
+    uint32_t r = rng() % 10;
+    if (r < 4 || owners.empty()) {
+      const St& s = pool[rng() % pool.size()];
+      owners.push_back(ChStPrivShrCvt(StToChStXfm(s, ChPartNear(part))));
+    } else if (r < 6) {
+      owners.push_back(ChStDup(owners[rng() % owners.size()]));
+    } else if (r < 9) {
+      size_t i = rng() % owners.size();
+      ChStDestroy(owners[i]);
+      owners.erase(owners.begin() + long(i));
+    } else {
+      // One owner goes private and back.
+      size_t i = rng() % owners.size();
+      ChHandle mine = ChStShrPrivCvt(owners[i]);
+      owners[i] = ChStPrivShrCvt(mine);
+    }
+    if (step % 300 == 0) {
+      std::map<ChHandle, uint32_t> counts;
+      for (ChHandle h : owners) ++counts[h];
+      for (auto& [h, n] : counts) ASSERT_EQ(ShrCount(h), n) << step;
+      ASSERT_EQ(ShrTableSize(part), counts.size());
+      std::string report;
+      ASSERT_TRUE(ShrConsistency(part, &report)) << report;
+    }
+  }
+  ChHandle holders = ChLiGenCreate(ChPartNear(part), kChLiNodeType);
+  for (ChHandle h : owners) holders = ChLiGenAppend(holders, h, 0, kChLiNodeType);
+  ChSetRoot(part, holders);
+  uint32_t rev;
+  ASSERT_EQ(ChPartSave(part, 0, &rev), 0);
+  ASSERT_EQ(ChFiClose(ChGetChFi(part)), 0);
+  std::string out;
+  EXPECT_TRUE(liststest::RunInNewProcess("ChStReopened.SharedCountsAgain", dir_ + "/quil.db", &out))
+      << out;
+}
+
 TEST_F(ChStTest, StringsReadBackInANewProcess) {
   ChPart part = NewPart();
   ChHandle root = ChLiGenCreate(ChPartNear(part), kChLiNodeType);
@@ -189,6 +326,21 @@ TEST_F(ChStTest, StringsReadBackInANewProcess) {
 }
 
 class ChStReopened : public liststest::ReopenedFile {};
+
+TEST_F(ChStReopened, SharedCountsAgain) {
+  std::map<ChHandle, uint32_t> counts;
+  ChLiGenIter it = ChLiGenStart(Root(), kChLiNodeType);
+  uint32_t h;
+  while (ChLiGenNext(it, &h, nullptr, kChLiNodeType)) ++counts[h];
+  ASSERT_FALSE(counts.empty());
+  for (auto& [s, n] : counts) {
+    EXPECT_TRUE(ChStIsShared(s));
+    EXPECT_EQ(ShrCount(s), n);
+  }
+  EXPECT_EQ(ShrTableSize(part_), counts.size());
+  std::string report;
+  EXPECT_TRUE(ShrConsistency(part_, &report)) << report;
+}
 
 TEST_F(ChStReopened, StringsReadBack) {
   ChLiGenIter it = ChLiGenStart(Root(), kChLiNodeType);
