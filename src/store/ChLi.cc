@@ -64,34 +64,33 @@ void CheckDatum(ChHandle list, uint32_t datum) {
     MaAssertFailure("ChLiGenAppend-- Data is not in same file as list");
 }
 
+// A new node near near with its links and data; a link of 0 stands for
+// the node itself (a one-node ring).
+ChHandle NewNode(uint16_t type, ChHandle near, ChHandle next, ChHandle prev,
+                 uint32_t datum, uint32_t datum2) {
+  ChHandle node;
+  auto* p = static_cast<uint8_t*>(ChCreate(type, kChLiNodeSize, near, &node));
+  St32(p + kNext, next ? next : node);
+  St32(p + kPrev, prev ? prev : node);
+  St32(p + kDatum, datum);
+  St32(p + kDatum2, datum2);
+  ChUnlockMod(p);
+  return node;
+}
+
 // Makes a one-node ring or a node linked before `first` (after the last
 // node); returns the new node.  The list's links are changed only once the
 // node exists, so an exception from ChCreate leaves the list as it was.
 ChHandle MakeNode(ChHandle list, uint32_t datum, uint32_t datum2,
                   uint16_t type) {
   CheckDatum(list, datum);
-  if (IsEmptyList(list)) {
-    ChHandle node;
-    auto* p = static_cast<uint8_t*>(ChCreate(type, kChLiNodeSize, list, &node));
-    St32(p + kNext, node);
-    St32(p + kPrev, node);
-    St32(p + kDatum, datum);
-    St32(p + kDatum2, datum2);
-    ChUnlockMod(p);
-    return node;
-  }
+  if (IsEmptyList(list)) return NewNode(type, list, 0, 0, datum, datum2);
   CheckNode(list, type);
   ChLocked first(list);
   ChHandle last = Ld32(first.Data() + kPrev);
   CheckNode(last, type);
   ChLocked lastNode(last);
-  ChHandle node;
-  auto* p = static_cast<uint8_t*>(ChCreate(type, kChLiNodeSize, last, &node));
-  St32(p + kNext, list);
-  St32(p + kPrev, last);
-  St32(p + kDatum, datum);
-  St32(p + kDatum2, datum2);
-  ChUnlockMod(p);
+  ChHandle node = NewNode(type, last, list, last, datum, datum2);
   // The pointers stay valid: both chunks are locked.
   St32(lastNode.Data() + kNext, node);
   lastNode.MarkModified();

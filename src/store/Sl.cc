@@ -242,6 +242,14 @@ ChHandle NewNode(const Head& hd, bool leaf, ChHandle near) {
   return h;
 }
 
+// Leaves the list chunk holding no entries.
+void ClearHeld(const Head& hd) {
+  Node emptied;
+  emptied.h = hd.list;
+  emptied.inList = true;
+  Store(hd, emptied);
+}
+
 void SetBackPointer(const Head& hd, uint32_t value, ChHandle node) {
   if (hd.back < 0 || value == 0) return;
   MA_CHECK(SlDebugFlag, ChSize(value) >= uint32_t(hd.back) + 4,
@@ -399,10 +407,7 @@ void SliFix(Head& hd, Node& nd) {
     leaf.h = NewNode(hd, true, hd.list);
     leaf.parent = hd.list;
     leaf.prev = leaf.next = 0;
-    Node emptied;
-    emptied.h = hd.list;
-    emptied.inList = true;
-    Store(hd, emptied);
+    ClearHeld(hd);
     hd.top = leaf.h;
     hd.height = 1;
     SliSplit(hd, leaf);
@@ -636,19 +641,18 @@ void CollectNodes(const Head& hd, ChHandle h, uint16_t height,
     CollectNodes(hd, nd.e[i].val, uint16_t(height - 1), nodes, entries);
 }
 
-// Empties the tree without notice to the values: every node goes and the
-// list chunk holds no entries.
-void DropTree(Head& hd) {
+// Takes every segment out, in order, without notice to the values: every
+// node goes and the list chunk holds no entries.
+std::vector<Entry> TakeAll(Head& hd) {
   std::vector<ChHandle> nodes;
-  CollectNodes(hd, hd.top, hd.height, &nodes, nullptr);
+  std::vector<Entry> entries;
+  CollectNodes(hd, hd.top, hd.height, &nodes, &entries);
   for (ChHandle h : nodes) ChDestroy(h);
-  Node held;
-  held.h = hd.list;
-  held.inList = true;
-  Store(hd, held);
+  ClearHeld(hd);
   hd.top = hd.list;
   hd.height = 0;
   hd.length = hd.segments = hd.values = 0;
+  return entries;
 }
 
 uint32_t DupValue(const Head& hd, uint32_t value) {
@@ -719,16 +723,10 @@ ChHandle SlCreate(int16_t backOffset, ChHandle callback, ChHandle appData,
 void SlDestroy(ChHandle list) {
   Head hd = LoadHead(list, "SlDestroy");
   Cuts cuts;
-  if (hd.callback) {
-    SlSegIter it = SlSegStart(list, 0);
-    uint32_t value, len;
-    while (SlSegNext(it, &value, nullptr, &len))
-      if (value) cuts.push_back(PendingCut{value, len, 0});
-  }
+  for (const Entry& x : TakeAll(hd))
+    if (x.val) cuts.push_back(PendingCut{x.val, x.len, 0});
+  StoreHead(hd);
   RunCuts(list, hd.callback, cuts);
-  std::vector<ChHandle> nodes;
-  CollectNodes(hd, hd.top, hd.height, &nodes, nullptr);
-  for (ChHandle h : nodes) ChDestroy(h);
   ChDestroy(list);
 }
 
@@ -893,8 +891,7 @@ void SlPasteInterval(ChHandle list, uint32_t position, ChHandle other) {
   Head hd = LoadHead(list, "SlPasteInterval");
   Head od = LoadHead(other, "SlPasteInterval");
   CheckPair(hd, od, "SlPasteInterval");
-  std::vector<Entry> pieces = Collect(od, 0, od.length);
-  DropTree(od);
+  std::vector<Entry> pieces = TakeAll(od);
   ChDestroy(other);
   if (position > hd.length) Append(hd, Entry{position - hd.length, 0});
   for (const Entry& x : pieces) {
@@ -1216,22 +1213,7 @@ void SlCheck(ChHandle list) {
 
 void SlRepair(ChHandle list) {
   Head hd = LoadHead(list, "SlRepair");
-  std::vector<ChHandle> nodes;
-  std::vector<Entry> entries;
-  if (hd.height == 0) {
-    Node held = Load(hd, list);
-    entries.assign(held.e.begin(), held.e.begin() + held.n);
-  } else {
-    CollectNodes(hd, hd.top, hd.height, &nodes, &entries);
-  }
-  for (ChHandle h : nodes) ChDestroy(h);
-  Node held;
-  held.h = list;
-  held.inList = true;
-  Store(hd, held);
-  hd.top = list;
-  hd.height = 0;
-  hd.length = hd.segments = hd.values = 0;
+  std::vector<Entry> entries = TakeAll(hd);
   Put32(list, kLiSelf, list);
   for (const Entry& x : entries) Append(hd, x);
   StoreHead(hd);

@@ -126,7 +126,7 @@ const SlCallback* SlCbLookup(ChHandle callback);
 ChHandle SlCreate(int16_t backOffset, ChHandle callback, ChHandle appData,
                   ChHandle near, uint16_t capacity, uint16_t kind);
 // Destroys every node and the list chunk; method 0 is called for every
-// segment that carries a value.
+// segment that carried a value, once the nodes are gone.
 void SlDestroy(ChHandle list);
 // True when list names a live list chunk with sound parameters.  Never
 // halts.

@@ -31,6 +31,18 @@ inline bool RunInNewProcess(const std::string& name, const std::string& db,
   return status == 0 && out->find("[       OK ] " + name) != std::string::npos;
 }
 
+// Makes root the part's root, saves the part, closes its file and runs test
+// `name` on the file in a new process; true when all of it worked.
+inline bool SaveAndCheckInNewProcess(quil::ChPart part, quil::ChHandle root,
+                                     const std::string& name, std::string* out) {
+  quil::ChSetRoot(part, root);
+  uint32_t revision;
+  if (quil::ChPartSave(part, 0, &revision) != 0) return false;
+  std::string db = std::filesystem::absolute(quil::ChFiPath(quil::ChGetChFi(part)));
+  if (quil::ChFiClose(quil::ChGetChFi(part)) != 0) return false;
+  return RunInNewProcess(name, db, out);
+}
+
 // In the new process: the database named by QUIL_LISTS_DB opened read-only
 // with its master part, the store initialised in the file's directory and
 // the store's chunk types registered.
