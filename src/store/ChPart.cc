@@ -6,6 +6,7 @@
 #include "Ex.h"
 #include "Ma.h"
 #include "Qu.h"
+#include "QuPersist.h"
 
 namespace quil {
 
@@ -64,8 +65,10 @@ ChPartRec& PartNew(ChPart number, ChFiRec* file) {
 }
 
 void PartDrop(ChPartRec& p) {
-  // A backup or repack of the part cannot go on without it.
+  // A backup or repack of the part cannot go on without it, nor can the
+  // queued entries in its chunks.
   while (ChInBackup(p.number)) ChStopBackup(p.number);
+  QuForgetPart(p.number);
   for (const ChCachePage& cp : ChState.cache) {
     if ((cp.flags & kCpAllocated) && cp.part == p.number && cp.locks != 0)
       MaAssertFailure("ChPartClose-- Chunk is locked");
