@@ -24,6 +24,7 @@
 
 #include "Ch.h"
 #include "Ut.h"
+#include "store_bench.h"
 
 using namespace quil;
 
@@ -31,35 +32,7 @@ namespace {
 
 constexpr uint32_t kSavePages = 50000;
 
-std::string BenchDir() {
-  const char* env = getenv("QUIL_BENCH_DIR");
-  std::string base = env ? env : std::filesystem::current_path().string();
-  std::string tmpl = base + "/quil-bench-XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  if (!mkdtemp(name.data())) abort();
-  return name.data();
-}
-
-// Runs the store in a scratch directory for the life of the object.
-class Scratch {
- public:
-  explicit Scratch(uint32_t cachePages) : dir_(BenchDir()), old_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir_);
-    if (ChInit(19, cachePages) != 0) abort();
-  }
-  ~Scratch() {
-    ChTerm();
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-
- private:
-  std::string dir_;
-  std::filesystem::path old_;
-};
+using storebench::Scratch;
 
 void BM_LockUnlockCached(benchmark::State& state) {
   Scratch scratch(256);

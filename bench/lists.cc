@@ -12,9 +12,6 @@
 //
 // The store works in a scratch directory under the current one.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
-
-#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -25,35 +22,16 @@
 #include "ChSt.h"
 #include "Sl.h"
 #include "Store.h"
+#include "store_bench.h"
 
 using namespace quil;
 
 namespace {
 
-// Runs the store in a scratch directory for the life of the object.
-class Scratch {
+// The store in a scratch directory, with the store's chunk types.
+class Scratch : public storebench::Scratch {
  public:
-  Scratch() : old_(std::filesystem::current_path()) {
-    std::string tmpl = old_.string() + "/quil-bench-XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    if (!mkdtemp(name.data())) abort();
-    dir_ = name.data();
-    std::filesystem::current_path(dir_);
-    if (ChInit(19, 16384) != 0) abort();
-    StoreRegisterTypes();
-  }
-  ~Scratch() {
-    ChTerm();
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-
- private:
-  std::filesystem::path old_;
-  std::string dir_;
+  Scratch() : storebench::Scratch(16384) { StoreRegisterTypes(); }
 };
 
 const ChHandle kNear = ChPartNear(kChTransientPart);
