@@ -16,6 +16,7 @@
 
 #include "Ch.h"
 #include "Ec.h"
+#include "Fi.h"
 #include "Ma.h"
 #include "Store.h"
 #include "Ut.h"
@@ -91,6 +92,36 @@ int Backup(const std::string& from, const std::string& to) {
   return 0;
 }
 
+void PrintLogLine(const std::string& line) { printf("%s\n", line.c_str()); }
+
+void RepackEnded(intptr_t result, const std::string&, uint16_t status) {
+  *reinterpret_cast<uint16_t*>(result) = status;
+}
+
+int Repack(const std::string& from, const std::string& to) {
+  std::string what = from + " -> " + to;
+  if (FiExists(to)) return Failed(what, 6);
+  uint16_t status = ChInit(kPkgVersion, 256);
+  if (status != 0) return Failed(what, status);
+  ChSetRecordLogFn(PrintLogLine);
+  ChFi file = nullptr;
+  ChPart part = 0;
+  status = ChFiOpen(from, kChFiReadOnly, &file);
+  if (status == 0) status = ChFiPartOpen(file, &part);
+  uint16_t ended = 0;
+  if (status == 0) status = ChStartRepack(part, to, RepackEnded, intptr_t(&ended));
+  if (status == 0) {
+    while (!ChRepackDoPiece(part)) {
+    }
+    status = ended;
+  }
+  if (file) (void)ChFiClose(file);
+  ChTerm();
+  if (status != 0) return Failed(what, status);
+  printf("%s: repacked\n", what.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,5 +133,6 @@ int main(int argc, char** argv) {
   if (argc == 3 && command == "info") return Info(argv[2]);
   if (argc == 3 && command == "check") return Check(argv[2]);
   if (argc == 4 && command == "backup") return Backup(argv[2], argv[3]);
+  if (argc == 4 && command == "repack") return Repack(argv[2], argv[3]);
   return Usage();
 }

@@ -406,6 +406,22 @@ int ChBackupPercent(ChPart part);
 // Ends a running or waiting backup or repack of part without calling its
 // callback and deletes its unfinished destination.
 void ChStopBackup(ChPart part);
+// Starts a repack of part's file into destination (created or truncated):
+// a dense copy of the file as it is on disk, made in pieces every 100
+// milliseconds in the same slot as backups.  The chunks of the allocated
+// pages are packed into as few pages as they fill, in the order of the old
+// pages, and the handles inside them (the fields their layout templates
+// name) are rewritten to the new places; the part information chunk stays
+// at the start of page 0.  A damaged page gives what precedes the damage.
+// Progress and the size of the repack cache go to the record log.  Returns
+// 0, or the status of creating destination.  The roll-forward log must be
+// enabled first (the caller refuses otherwise).
+[[nodiscard]] uint16_t ChStartRepack(ChPart part, const std::string& destination,
+                                     ChBackupCb callback, intptr_t argument);
+// Runs the next piece of part's running backup or repack at once instead of
+// at its turn in the RAM queue.  Returns true when none runs or waits for
+// part any more (the callback has run).
+bool ChRepackDoPiece(ChPart part);
 // Copies a database file offline, in pieces of kChLargeBufCount bytes, into
 // destination, which must not exist (6).  Refuses a file that does not open
 // as a database file with the open status.

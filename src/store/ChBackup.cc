@@ -40,15 +40,16 @@ void StartFront() {
   j.ramId = QuRamAdd(j.pieceMs, BackupPieceCb, 0);
 }
 
-// Runs one piece of the front job; ends it when the piece says so.
-void BackupPieceCb(intptr_t, int32_t) {
-  if (Jobs().empty()) return;
+// Runs one piece of the front job and schedules the next; ends the job when
+// the piece says so.  Returns true when it ended.
+bool JobStep() {
   ChCopyJob& j = *Jobs().front();
+  if (j.ramId) QuRamKill(j.ramId);
   j.ramId = 0;
   uint16_t status = 0;
   if (!j.piece(j, &status)) {
     j.ramId = QuRamAdd(j.pieceMs, BackupPieceCb, 0);
-    return;
+    return false;
   }
   std::unique_ptr<ChCopyJob> done = std::move(Jobs().front());
   Jobs().pop_front();
@@ -57,6 +58,14 @@ void BackupPieceCb(intptr_t, int32_t) {
   if (status != 0) (void)FiDelete(done->destination);
   StartFront();
   if (done->callback) done->callback(done->argument, done->destination, status);
+  return true;
+}
+
+void BackupPieceCb(intptr_t, int32_t) {
+  if (!Jobs().empty()) {
+    Jobs().front()->ramId = 0;
+    (void)JobStep();
+  }
 }
 
 // A backup piece: the next kChLargeBufCount bytes.
@@ -136,6 +145,12 @@ uint16_t ChStartBackup(ChPart part, const std::string& destination, ChBackupCb c
 }
 
 bool ChInBackup(ChPart part) { return FindJob(part) != nullptr; }
+
+bool ChRepackDoPiece(ChPart part) {
+  if (Jobs().empty() || Jobs().front()->part != part || !Jobs().front()->running)
+    return !ChInBackup(part);
+  return JobStep();
+}
 
 bool ChBackupBlocksSave(const ChPartRec& p) { return FindJob(p.number) != nullptr; }
 
