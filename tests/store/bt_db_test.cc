@@ -158,6 +158,34 @@ TEST_F(BtDbTest, KeysCompareWithoutCaseAndPrefixesFindEveryMatch) {
   EXPECT_EQ(last, 5u);
 }
 
+TEST_F(BtDbTest, AnyBytesSortAsTheirAsciiUpperCaseBytes) {
+  // Every byte value but 0 (a key ends at its first zero byte), near the
+  // letters' edges most of all ('`', '{', '@', '[', and the Latin-1 letters,
+  // which keep their case).
+  std::mt19937 rng(9);
+  const std::string edges = "`az{@AZ[\xe1\xc1\x80\xff\x01";
+  ChHandle tree = BtDbCreate(near_);
+  std::vector<std::string> ups;
+  for (int i = 0; i < 3000; ++i) {
+    std::string key(1 + rng() % 60, '\0');
+    for (char& c : key) c = char(rng() % 3 ? edges[rng() % edges.size()] : char(1 + rng() % 255));
+    std::string up = key.substr(0, 48);
+    for (char& c : up) c = char(StASCIIUpper[uint8_t(c)]);
+    up.resize(48, '\0');
+    if (BtDbInsert(tree, StFromView(key), 0, 0)) ups.push_back(up);
+  }
+  std::sort(ups.begin(), ups.end());
+  EXPECT_EQ(std::unique(ups.begin(), ups.end()), ups.end());
+  for (size_t i = 0; i < ups.size(); ++i) {
+    St key;
+    ASSERT_TRUE(BtDbIndex(tree, uint32_t(i), &key, nullptr, nullptr));
+    std::string up = key.Str();
+    for (char& c : up) c = char(StASCIIUpper[uint8_t(c)]);
+    up.resize(48, '\0');
+    ASSERT_EQ(up, ups[i]) << i;
+  }
+}
+
 TEST_F(BtDbTest, KeysLongerThan48BytesCompareOnTheirFirst48) {
   ChHandle tree = BtDbCreate(near_);
   std::string base(48, 'k');
