@@ -304,4 +304,64 @@ bool BtmDbSetUniqueId(ChHandle tree, int32_t key1, int32_t key2, uint32_t unique
 bool BtmDbSetAuthor(ChHandle tree, int32_t key1, int32_t key2, ChHandle author);
 bool BtmDbValidate(ChHandle tree, std::string* report);
 
+// ---------------------------------------------------------------------------
+// ChBt: the name-directory tree.  A root chunk (type 30, 12 bytes: the
+// callback's identifier, the top node, the number of leaves) over a binary
+// tree of inner nodes (type 31: the parent inner node or 0, the separator key
+// as a chunk string, the left and the right node).  The leaves are the
+// caller's chunks (of any type but 31); a tree with one leaf has that leaf as
+// its top.  Every leaf of an inner node's left side sorts before its
+// separator, every leaf of its right side does not.  Insertions keep the
+// depth within a constant factor of log2 of the leaf count by rebuilding the
+// subtree that grew out of balance; the tree never owns its leaves.
+//
+// The callback gives a leaf's key (method 0) and compares a key with a
+// string (method 1: kStBefore, kStEqual, kStAfter).  It is registered under
+// an identifier from 1 to 255, which the root keeps (a value the file form
+// of handles leaves as it is), so a file reopened by another process finds
+// it again once the same identifier is registered there.
+
+struct ChBtCallback {
+  std::function<St(ChHandle leaf)> keyOf;                   // method 0
+  std::function<int(const St& key, const St& str)> compare;  // method 1
+};
+// Registers (or replaces) the callback of an identifier.  Halts with
+// "ChBtRegisterCallback--id" outside 1 to 255.
+void ChBtRegisterCallback(uint32_t id, ChBtCallback callback);
+
+// Creates an empty tree near a handle.  Halts with "ChBtCreate--callback"
+// when the identifier has no callback.
+ChHandle ChBtCreate(ChHandle near, uint32_t callbackId);
+// Destroys the root and the inner nodes with their separators; the leaves
+// stay.
+void ChBtDestroy(ChHandle root);
+// Enters a leaf; false when a leaf with an equal key is present.
+bool ChBtAdd(ChHandle root, ChHandle leaf);
+// Takes out the leaf whose key compares equal to key and returns it; 0 when
+// there is none.
+ChHandle ChBtDelete(ChHandle root, const St& key);
+// The leaf whose key compares equal, or 0.
+ChHandle ChBtLookup(ChHandle root, const St& key);
+// The last leaf whose key sorts before or equal to key, and the first one
+// whose key sorts after or equal to it (both the equal leaf when there is
+// one); 0 where there is none.
+void ChBtBounds(ChHandle root, const St& key, ChHandle* below, ChHandle* above);
+bool ChBtIsEmpty(ChHandle root);
+uint32_t ChBtCount(ChHandle root);
+// Checks the tree: node types, parent links, the separators against every
+// leaf below them, the leaves' order and count.  True when sound; otherwise
+// false with one line per problem appended to *report.
+bool ChBtValidate(ChHandle root, std::string* report);
+
+// A walk over the leaves in order.  The leaves are taken when the walk
+// starts, so the tree may change while it goes on.
+struct ChBtIter {
+  std::vector<ChHandle> leaves;
+  size_t next = 0;
+};
+void ChBtStartAll(ChBtIter& it, ChHandle root);
+// The next leaf, 0 at the end.
+ChHandle ChBtNext(ChBtIter& it);
+void ChBtStop(ChBtIter& it);
+
 }  // namespace quil

@@ -851,9 +851,11 @@ bool BtTree<K>::UpdateField(ChHandle tree, const Probe& p, int field, uint32_t m
     if (level + 1 < height) h = Children<K>(w)[i];
   }
   if (!at) return false;
-  uint32_t& word = Values<K>(static_cast<uint32_t*>(ChDeref(at)), field)[slot];
+  // Through a lock: a page frozen for a background save is copied first.
+  ChLocked node(at);
+  uint32_t& word = Values<K>(node.As<uint32_t>(), field)[slot];
   word = (word & ~mask) | (value & mask);
-  ChMarkModified(at);
+  node.MarkModified();
   return true;
 }
 
