@@ -1,8 +1,12 @@
 // The integer kinds and BtmDb: node sizes and split points of every kind,
 // unsigned key order and ties, Set replacing or inserting, BtmDb's signed
-// order, its one entry per pair of keys and its field setters.
+// order, its one entry per pair of keys and its field setters; an insert
+// or removal that the store raises out of leaves the tree as it was.
 #include <functional>
+#include <random>
+#include <set>
 
+#include "Ex.h"
 #include "bt_test_util.h"
 #include "halt_text.h"
 
@@ -224,6 +228,64 @@ TEST_F(BtIntTest, PackageEntriesFollowThePackageRules) {
   EXPECT_FALSE(BtDebugFlag);
   EXPECT_EQ(BtInitRtns(3, 1), 0);
   EXPECT_TRUE(BtDebugFlag);
+}
+
+}  // namespace
+
+namespace {
+
+// A cache of 8 pages under a tree of some 40 nodes: inserts and removes load
+// and evict pages, and an eviction whose write to the transient file fails
+// raises in the middle of them.
+class BtFaultTest : public bttest::BtTest {
+ protected:
+  uint32_t CachePages() const override { return 8; }
+};
+
+TEST_F(BtFaultTest, AnInsertOrRemoveThatRaisesChangesNothing) {
+  ChHandle tree = BtiDbCreate(near_);
+  std::mt19937 rng(17);
+  std::set<uint32_t> model;
+  while (model.size() < 6000) {
+    uint32_t k = rng() % 100000;
+    if (model.insert(k).second) {
+      ASSERT_TRUE(BtiDbInsert(tree, k, k, 0));
+    }
+  }
+  int raised = 0;
+  for (int n = 1; n <= 400; ++n) {
+    uint32_t k = rng() % 100000;
+    bool insert = rng() % 2;
+    uint32_t rev = BtiDbRev(tree);
+    FiFailNthWrite(1 + n % 3, kFiStatusDiskFull);
+    bool done = false;
+    bool finished = ExTry([&] {
+      done = insert ? BtiDbInsert(tree, k, k, 0) : BtiDbRemoveExact(tree, k, k, 0);
+    });
+    FiFailNthWrite(0, kFiStatusDiskFull);
+    if (!finished) {
+      ++raised;
+      EXPECT_EQ(ExLastError, kFiStatusDiskFull);
+      EXPECT_EQ(BtiDbRev(tree), rev);
+    } else if (done && insert) {
+      model.insert(k);
+    } else if (done) {
+      model.erase(k);
+    }
+    ASSERT_EQ(BtiDbCount(tree), model.size()) << n;
+    if (n % 50 == 0) {
+      std::string report;
+      ASSERT_TRUE(BtiDbValidate(tree, &report)) << report;
+    }
+  }
+  EXPECT_GT(raised, 20);
+  uint32_t pos = 0;
+  for (uint32_t k : model) {
+    uint32_t got;
+    ASSERT_TRUE(BtiDbIndex(tree, pos++, &got, nullptr, nullptr));
+    ASSERT_EQ(got, k);
+  }
+  for (auto& cp : ChState.cache) EXPECT_EQ(cp.locks, 0);
 }
 
 }  // namespace
