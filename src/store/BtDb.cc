@@ -77,20 +77,24 @@ bool BtDbRemove(ChHandle tree, St key, ChHandle handle, uint32_t word) {
   return Tree::Remove(tree, BtKindDb::ProbeOf(MakeEntry(key, handle, word)), "BtDbRemove");
 }
 
-bool BtDbLookupFirst(ChHandle tree, St key, ChHandle* handle, uint32_t* word) {
+namespace {
+
+bool LookupPrefix(ChHandle tree, const St& key, bool last, ChHandle* handle, uint32_t* word,
+                  const char* fn) {
   Entry e;
-  if (!Tree::Find(tree, BtDbKeyProbe(key, false), false, &e, nullptr, "BtDbLookupFirst"))
-    return false;
+  if (!Tree::Find(tree, BtDbKeyProbe(key, false), last, &e, nullptr, fn)) return false;
   PutOut(e, nullptr, handle, word);
   return true;
 }
 
+}  // namespace
+
+bool BtDbLookupFirst(ChHandle tree, St key, ChHandle* handle, uint32_t* word) {
+  return LookupPrefix(tree, key, false, handle, word, "BtDbLookupFirst");
+}
+
 bool BtDbLookupLast(ChHandle tree, St key, ChHandle* handle, uint32_t* word) {
-  Entry e;
-  if (!Tree::Find(tree, BtDbKeyProbe(key, false), true, &e, nullptr, "BtDbLookupLast"))
-    return false;
-  PutOut(e, nullptr, handle, word);
-  return true;
+  return LookupPrefix(tree, key, true, handle, word, "BtDbLookupLast");
 }
 
 bool BtDbLookupFirstIx(ChHandle tree, St key, uint32_t* position) {

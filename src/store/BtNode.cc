@@ -261,6 +261,56 @@ int CheckedHeight(const uint32_t* hd, const char* fn) {
   return height;
 }
 
+// Walks from the root to a leaf along the search for p, calling
+// visit(node, words, slot, equal, leaf) at each level with the slot the node
+// search found (the lower or the upper one).  False for an empty tree.
+template <class K, bool Upper, class Visit>
+bool Descend(ChHandle tree, const typename K::Probe& p, const char* fn, Visit&& visit) {
+  uint32_t* hd = HeadWords<K>(tree, fn);
+  ChHandle h = hd[kBtHdRoot];
+  if (!h) return false;
+  const int height = CheckedHeight(hd, fn);
+  for (int level = 0; level < height; ++level) {
+    uint32_t* w = NodeWords<K>(h, fn);
+    bool equal;
+    int i = Search<K, Upper>(p, w, int(w[0]), &equal);
+    bool leaf = level + 1 == height;
+    visit(h, w, i, equal, leaf);
+    if (!leaf) h = Children<K>(w)[i];
+  }
+  return true;
+}
+
+// The entries of a node's subtree that lie before slot i: i entries and the
+// subtrees of the first i children.
+template <class K>
+uint32_t EntriesBefore(uint32_t* w, int i, bool leaf) {
+  auto r = uint32_t(i);
+  if (!leaf)
+    for (int j = 0; j < i; ++j) r += ChildCounts<K>(w)[j];
+  return r;
+}
+
+// Positional step in an inner node: the slot of the child whose subtree
+// holds position *pos (made relative to that subtree), or, with *onEntry
+// set, the slot of the entry at *pos.
+template <class K>
+int ChildAt(uint32_t* w, uint32_t* pos, bool* onEntry, const char* fn) {
+  const uint32_t* cc = ChildCounts<K>(w);
+  int n = int(w[0]);
+  *onEntry = false;
+  for (int i = 0;; ++i) {
+    if (*pos < cc[i]) return i;
+    *pos -= cc[i];
+    if (i == n) BtFail(fn, "count");
+    if (*pos == 0) {
+      *onEntry = true;
+      return i;
+    }
+    --*pos;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Insert steps.
 
@@ -754,102 +804,48 @@ bool BtTree<K>::Find(ChHandle tree, const Probe& p, bool last, Entry* out,
     if (rank) *rank = up - 1;
     return !out || Index(tree, up - 1, out, fn);
   }
-  uint32_t* hd = HeadWords<K>(tree, fn);
-  ChHandle h = hd[kBtHdRoot];
-  if (!h) return false;
-  const int height = CheckedHeight(hd, fn);
   bool found = false;
   uint32_t r = 0;
-  for (int level = 0; level < height; ++level) {
-    uint32_t* w = NodeWords<K>(h, fn);
-    bool equal;
-    int i = Search<K, false>(p, w, int(w[0]), &equal);
+  Descend<K, false>(tree, p, fn, [&](ChHandle, uint32_t* w, int i, bool equal, bool leaf) {
     if (equal) {
       found = true;
       if (out) GetEntry<K>(w, i, out);
     }
-    if (level + 1 < height) {
-      if (rank)
-        for (int j = 0; j < i; ++j) r += ChildCounts<K>(w)[j];
-      h = Children<K>(w)[i];
-    }
-    r += uint32_t(i);
-  }
+    if (rank) r += EntriesBefore<K>(w, i, leaf);
+  });
   if (rank) *rank = r;
   return found;
 }
 
 template <class K>
 uint32_t BtTree<K>::Rank(ChHandle tree, const Probe& p, bool upper, const char* fn) {
-  uint32_t* hd = HeadWords<K>(tree, fn);
-  ChHandle h = hd[kBtHdRoot];
-  if (!h) return 0;
-  const int height = CheckedHeight(hd, fn);
   uint32_t r = 0;
-  for (int level = 0; level < height; ++level) {
-    uint32_t* w = NodeWords<K>(h, fn);
-    bool equal;
-    int i = upper ? Search<K, true>(p, w, int(w[0]), &equal)
-                  : Search<K, false>(p, w, int(w[0]), &equal);
-    r += uint32_t(i);
-    if (level + 1 < height) {
-      for (int j = 0; j < i; ++j) r += ChildCounts<K>(w)[j];
-      h = Children<K>(w)[i];
-    }
-  }
+  auto add = [&](ChHandle, uint32_t* w, int i, bool, bool leaf) {
+    r += EntriesBefore<K>(w, i, leaf);
+  };
+  upper ? Descend<K, true>(tree, p, fn, add) : Descend<K, false>(tree, p, fn, add);
   return r;
 }
 
 template <class K>
 bool BtTree<K>::Index(ChHandle tree, uint32_t pos, Entry* out, const char* fn) {
-  uint32_t* hd = HeadWords<K>(tree, fn);
-  ChHandle h = hd[kBtHdRoot];
-  if (!h) return false;
-  const int height = CheckedHeight(hd, fn);
-  for (int level = 0;; ++level) {
-    uint32_t* w = NodeWords<K>(h, fn);
-    if (level == 0 && pos >= w[1]) return false;
-    int n = int(w[0]);
-    if (level == height - 1) {
-      if (pos >= uint32_t(n)) BtFail(fn, "count");
-      if (out) GetEntry<K>(w, int(pos), out);
-      return true;
-    }
-    const uint32_t* cc = ChildCounts<K>(w);
-    int i = 0;
-    for (;; ++i) {
-      if (pos < cc[i]) break;
-      pos -= cc[i];
-      if (i == n) BtFail(fn, "count");
-      if (pos == 0) {
-        if (out) GetEntry<K>(w, i, out);
-        return true;
-      }
-      --pos;
-    }
-    h = Children<K>(w)[i];
-  }
+  BtCursor c;
+  if (!CursorSeek(c, tree, pos, fn)) return false;
+  if (out) CursorEntry(c, out);
+  return true;
 }
 
 template <class K>
 bool BtTree<K>::UpdateField(ChHandle tree, const Probe& p, int field, uint32_t mask,
                             uint32_t value, const char* fn) {
-  uint32_t* hd = HeadWords<K>(tree, fn);
-  ChHandle h = hd[kBtHdRoot];
-  if (!h) return false;
-  const int height = CheckedHeight(hd, fn);
   ChHandle at = 0;
   int slot = 0;
-  for (int level = 0; level < height; ++level) {
-    uint32_t* w = NodeWords<K>(h, fn);
-    bool equal;
-    int i = Search<K, false>(p, w, int(w[0]), &equal);
+  Descend<K, false>(tree, p, fn, [&](ChHandle h, uint32_t*, int i, bool equal, bool) {
     if (equal) {
       at = h;
       slot = i;
     }
-    if (level + 1 < height) h = Children<K>(w)[i];
-  }
+  });
   if (!at) return false;
   // Through a lock: a page frozen for a background save is copied first.
   ChLocked node(at);
@@ -902,23 +898,14 @@ bool BtTree<K>::CursorSeek(BtCursor& c, ChHandle tree, uint32_t pos, const char*
     c.node[level] = h;
     c.depth = level + 1;
     if (level == height - 1) {
+      if (pos >= w[0]) BtFail(fn, "count");
       c.idx[level] = int(pos);
       return true;
     }
-    const uint32_t* cc = ChildCounts<K>(w);
-    int i = 0;
-    for (;; ++i) {
-      if (pos < cc[i]) break;
-      pos -= cc[i];
-      if (i == int(w[0])) BtFail(fn, "count");
-      if (pos == 0) {
-        c.idx[level] = i;
-        return true;
-      }
-      --pos;
-    }
-    c.idx[level] = i;
-    h = Children<K>(w)[i];
+    bool onEntry;
+    c.idx[level] = ChildAt<K>(w, &pos, &onEntry, fn);
+    if (onEntry) return true;
+    h = Children<K>(w)[c.idx[level]];
   }
 }
 

