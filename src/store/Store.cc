@@ -4,6 +4,7 @@
 #include "Bt.h"
 #include "ChLi.h"
 #include "ChSt.h"
+#include "Doc.h"
 #include "Sl.h"
 
 namespace quil {
@@ -13,6 +14,7 @@ void StoreRegisterTypes() {
   ChStRegisterTypes();
   SlRegisterTypes();
   BtRegisterTypes();
+  DocRegisterTypes();
 }
 
 }  // namespace quil
