@@ -131,18 +131,28 @@ uint16_t ChBgSaveComplete(ChFiRec& f, bool raise) {
 }
 
 void ChPoll() {
+  auto due = [](const ChFiRec& f) {
+    return StateOf(f) == ChSaveState::kComplete && f.save.waiters == 0;
+  };
   std::vector<ChFiRec*> done;
   for (const auto& f : ChState.files)
-    if (StateOf(*f) == ChSaveState::kComplete) done.push_back(f.get());
+    if (due(*f)) done.push_back(f.get());
   for (ChFiRec* f : done) {
     // A callback may have closed or finished another file meanwhile.
     bool open = false;
     for (const auto& g : ChState.files) open |= g.get() == f;
-    if (open && StateOf(*f) == ChSaveState::kComplete) (void)ChBgSaveComplete(*f, true);
+    if (open && due(*f)) (void)ChBgSaveComplete(*f, true);
   }
 }
 
 uint16_t ChBgSaveWaitIdle(ChFiRec& f, bool raise) {
+  // The queued work run below may poll: this wait finishes the save itself,
+  // so that its error goes where the caller asked.
+  struct Waiting {
+    explicit Waiting(ChFiRec& file) : f(file) { ++f.save.waiters; }
+    ~Waiting() { --f.save.waiters; }
+    ChFiRec& f;
+  } waiting(f);
   while (StateOf(f) != ChSaveState::kIdle) {
     if (StateOf(f) == ChSaveState::kComplete) return ChBgSaveComplete(f, raise);
     if (ForumThreadsInited) {

@@ -320,6 +320,9 @@ struct ChSaveRec {
   std::vector<uint16_t> utOut;      // global (& 0x7FFF) -> file-local
   std::unique_ptr<uint8_t[]> buffer;  // 4,112 bytes
   std::unique_ptr<uint8_t[]> readBuffer;  // 4,096 bytes
+  // Waits in progress (ChBgSaveWaitIdle): the waiter finishes the save,
+  // so ChPoll leaves it alone.
+  int waiters = 0;
   // Completion callback (ChBgSaveSetCb), kept across saves.
   ChBgSaveCb callback = nullptr;
   intptr_t argument = 0;

@@ -67,6 +67,7 @@ struct RepackRec {
   uint64_t moves = 0, cached = 0;
   uint32_t damaged = 0, unmapped = 0;
   std::vector<uint16_t> utOut;
+  uint16_t startError = 0;        // reading the header or space map
 };
 
 RepackRec& Rec(ChCopyJob& j) { return *static_cast<RepackRec*>(j.state.get()); }
@@ -271,19 +272,21 @@ void RepackStart(ChCopyJob& j) {
   RepackRec& r = Rec(j);
   ChFi f = ChGetChFi(r.part);
   // The space map and revision of the file as it is on disk.
-  uint8_t head[kChPageSize];
+  uint8_t head[kChPageSize] = {};
   uint16_t status;
   {
     ChSaveGuard guard(true);
     FiRead(f->file, head, 0, kChPageSize, status);
   }
+  r.startError = status;
   uint32_t words[kHdWords], copy;
   ChFiHeadXlateIn(head, words, &copy);
   r.revision = words[kHdRevision];
   r.map.assign(size_t(std::min<int64_t>(words[kHdMaxPages] / 8, kChMapMaxBytes)), 0);
-  {
+  if (r.startError == 0) {
     ChSaveGuard guard(true);
     FiRead(f->file, r.map.data(), kChMapPos, int64_t(r.map.size()), status);
+    r.startError = status;
   }
   for (uint32_t p = uint32_t(r.map.size() * 8); p-- > kChHeaderPages;) {
     if (MapGet(r.map, p)) {
@@ -306,7 +309,8 @@ void RepackStart(ChCopyJob& j) {
 bool RepackPiece(ChCopyJob& j, uint16_t* status) {
   RepackRec& r = Rec(j);
   ChFi f = ChGetChFi(r.part);
-  *status = 0;
+  *status = r.startError;
+  if (*status != 0) return true;
   if (!r.headerCopied) {
     *status = ChCopyBytes(f->file, j.dest, 0, kChFirstDataPos, j.buffer);
     r.headerCopied = true;

@@ -306,9 +306,10 @@ void KillNineRounds(int rounds) {
     if (::testing::Test::HasFatalFailure()) break;
   }
   std::string out;
-  if (FiExists("crash.db"))
+  if (FiExists("crash.db")) {
     EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check crash.db", &out), 0)
         << out;
+  }
   printf("[ rounds   ] %d: killed in a save %d (refused %d, new state %d), outside %d\n",
          rounds, killedInSave, refused, reopenedNew, killedOutside);
   EXPECT_GT(killedInSave, 0);
