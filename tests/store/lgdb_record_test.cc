@@ -1,0 +1,548 @@
+// Records: the chunk chain and its slots byte for byte, values of several
+// kinds in one field, the text forms, destruction by kind (counted in live
+// chunks), copies, walks over damaged chains, the halts for wrong handles,
+// and random field operations against a model.
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <variant>
+
+#include "Bt.h"
+#include "ChSt.h"
+#include "LgDbInt.h"
+#include "NmSp.h"
+#include "Sl.h"
+#include "halt_text.h"
+#include "lgdb_test_util.h"
+
+using namespace quil;
+
+namespace {
+
+St S(const std::string& s) { return StFromView(s); }
+
+uint32_t Word(ChHandle chunk, int word) {
+  return Ld32(static_cast<const uint8_t*>(ChDeref(chunk)) + 4 * word);
+}
+
+class RecordTest : public lgdbtest::LgDbTest {
+ protected:
+  int Records() { return lgdbtest::LiveChunks(part_)[kLgDbRecType]; }
+};
+
+// ---------------------------------------------------------------------------
+// The chain.
+
+TEST_F(RecordTest, ANewRecordIsOneChunkOfZeros) {
+  ChHandle rec = LgDbRecCreate(near_);
+  EXPECT_EQ(ChType(rec), kLgDbRecType);
+  EXPECT_EQ(ChunkBytes(rec), std::string(48, '\0'));
+  ChHandle f = Field("Size");
+  LgDbRecPutInt(rec, f, 7);
+  ChHandle v = Word(rec, 3);
+  std::string want(48, '\0');
+  memcpy(&want[8], &f, 4);
+  memcpy(&want[12], &v, 4);
+  EXPECT_EQ(ChunkBytes(rec), want);
+  EXPECT_EQ(ChType(v), kLgDbIntType);
+  EXPECT_EQ(ChunkBytes(v), std::string("\x07\0\0\0", 4));
+}
+
+TEST_F(RecordTest, ASixthFieldAppendsASecondChunkAndAllSixAreRead) {
+  ChHandle rec = LgDbRecCreate(near_);
+  for (int i = 0; i < 5; ++i) LgDbRecPutInt(rec, Field("f" + std::to_string(i)), i * 10);
+  EXPECT_EQ(Word(rec, 1), 0u);
+  EXPECT_EQ(Records(), 1);
+  LgDbRecPutText(rec, Field("f5"), S("six"));
+  EXPECT_EQ(Records(), 2);
+  ChHandle second = Word(rec, 1);
+  ASSERT_NE(second, 0u);
+  EXPECT_EQ(Word(second, 2), Field("f5"));
+  EXPECT_EQ(Word(second, 1), 0u);
+  for (int i = 0; i < 5; ++i) {
+    int32_t v = -1;
+    EXPECT_TRUE(LgDbRecGetInt(rec, Field("f" + std::to_string(i)), &v));
+    EXPECT_EQ(v, i * 10);
+  }
+  EXPECT_EQ(LgDbRecGetText(rec, Field("f5")), "six");
+  EXPECT_EQ(LgDbRecFieldCount(rec), 6);
+  // A freed slot of the first chunk is taken before the second's.
+  EXPECT_TRUE(LgDbRecFieldRemove(rec, Field("f2")));
+  LgDbRecPutInt(rec, Field("f6"), 66);
+  EXPECT_EQ(Word(rec, 6), Field("f6"));
+  EXPECT_EQ(Records(), 2);
+}
+
+TEST_F(RecordTest, AFieldIsAddedOnceAndLookedUpByItsSlot) {
+  ChHandle rec = LgDbRecCreate(near_);
+  LgDbSlot slot = LgDbRecFieldAdd(rec, Field("Title"));
+  EXPECT_EQ(slot.chunk, rec);
+  EXPECT_EQ(slot.index, 0);
+  EXPECT_TRUE(LgDbRecHasField(rec, Field("title")));
+  EXPECT_EQ(LgDbSlotValue(slot), 0u);
+  EXPECT_TRUE(LgDbRecGetText(rec, Field("Title")).IsNil());
+  LgDbFieldPutText(slot, S("hello"));
+  EXPECT_EQ(LgDbFieldGetText(LgDbRecFieldLookup(rec, Field("Title"))), "hello");
+  EXPECT_EQ(quiltest::HaltText([&] { LgDbRecFieldAdd(rec, Field("Title")); }),
+            "assert:LgDbRecFieldAdd-- field already present");
+}
+
+// ---------------------------------------------------------------------------
+// Kinds.
+
+TEST_F(RecordTest, TheInteger5AndTheText5LiveSideBySide) {
+  ChHandle rec = LgDbRecCreate(near_);
+  ChHandle f = Field("Value");
+  LgDbRecPutInt(rec, f, 5);
+  LgDbRecPutText(rec, f, S("5"));
+  int32_t v = 0;
+  EXPECT_TRUE(LgDbRecGetInt(rec, f, &v));
+  EXPECT_EQ(v, 5);
+  EXPECT_EQ(LgDbRecGetText(rec, f), "5");
+  EXPECT_EQ(LgDbRecFieldCount(rec), 1);
+  // The slot holds a list: one node per kind, the kind in the second datum.
+  ChHandle list = LgDbSlotValue(LgDbRecFieldLookup(rec, f));
+  EXPECT_EQ(LgDbKindOf(list), kLgDbMultiKind);
+  EXPECT_EQ(ChLiGenCount(list, kChLiNodeType), 2);
+  uint32_t d, kind;
+  ChLiGenFirst(list, &d, &kind, kChLiNodeType);
+  EXPECT_EQ(kind, kLgDbIntType);
+  ChLiGenLast(list, &d, &kind, kChLiNodeType);
+  EXPECT_EQ(kind, kLgDbTextType);
+  // Writers replace their own kind only.
+  LgDbRecPutInt(rec, f, 6);
+  LgDbRecPutText(rec, f, S("six"));
+  LgDbRecPutTd(rec, f, LgDbTd{20240229, 235959});
+  EXPECT_TRUE(LgDbRecGetInt(rec, f, &v));
+  EXPECT_EQ(v, 6);
+  EXPECT_EQ(LgDbRecGetText(rec, f), "six");
+  EXPECT_EQ(ChLiGenCount(LgDbSlotValue(LgDbRecFieldLookup(rec, f)), kChLiNodeType), 3);
+  // Removing kinds collapses the list back to a single value.
+  EXPECT_TRUE(LgDbRecFieldRemoveKind(rec, f, kLgDbTdType));
+  EXPECT_TRUE(LgDbRecFieldRemoveKind(rec, f, kLgDbIntType));
+  EXPECT_FALSE(LgDbRecFieldRemoveKind(rec, f, kLgDbIntType));
+  EXPECT_FALSE(LgDbRecGetInt(rec, f, &v));
+  EXPECT_EQ(ChType(LgDbSlotValue(LgDbRecFieldLookup(rec, f))), kLgDbTextType);
+  EXPECT_TRUE(LgDbRecFieldRemoveKind(rec, f, kLgDbTextType));
+  EXPECT_FALSE(LgDbRecHasField(rec, f));
+}
+
+TEST_F(RecordTest, FixedSizeValuesChangeInPlaceAndOthersAreReplaced) {
+  ChHandle rec = LgDbRecCreate(near_);
+  ChHandle f = Field("Count");
+  LgDbRecPutInt(rec, f, 1);
+  ChHandle h = LgDbIntHnd(rec, f);
+  EXPECT_EQ(LgDbRecPlusInt(rec, f, 41), 42);
+  EXPECT_EQ(LgDbIntHnd(rec, f), h);
+  EXPECT_EQ(LgDbIntHndInc(h), 43);
+  LgDbIntHndSet(h, -9);
+  EXPECT_EQ(LgDbIntHndValue(h), -9);
+  EXPECT_EQ(LgDbRecPlusInt(rec, Field("Fresh"), 3), 3);
+
+  ChHandle t = Field("T");
+  int before = lgdbtest::LiveChunkTotal(part_);
+  LgDbRecPutText(rec, t, S("one"));
+  int withText = lgdbtest::LiveChunkTotal(part_);
+  EXPECT_EQ(withText, before + 1);
+  LgDbRecPutText(rec, Field("T"), S("two"));
+  EXPECT_EQ(lgdbtest::LiveChunkTotal(part_), withText);  // the old text is gone
+  ChHandle tree = BtDbCreate(near_);
+  LgDbRecPutBt(rec, Field("B"), tree);
+  LgDbRecPutBt(rec, Field("B"), tree);  // the same tree again is kept
+  EXPECT_EQ(ChType(tree), kLgDbBtType);
+}
+
+TEST_F(RecordTest, ReadersReportMissingValues) {
+  ChHandle rec = LgDbRecCreate(near_);
+  ChHandle f = Field("Only");
+  LgDbRecPutText(rec, f, S("text"));
+  int32_t i = 99;
+  LgDbTd td{1, 2};
+  LgDbCol col;
+  LgDbSubscr sub;
+  LgDbUserPosts posts;
+  LgDbPicture pic;
+  std::vector<LgDbSrEntry> sr;
+  ChHandle list = 7;
+  for (ChHandle field : {f, Field("Absent")}) {
+    EXPECT_FALSE(LgDbRecGetInt(rec, field, &i));
+    EXPECT_FALSE(LgDbRecGetTd(rec, field, &td));
+    EXPECT_FALSE(LgDbRecGetCol(rec, field, &col));
+    EXPECT_FALSE(LgDbRecGetSubscr(rec, field, &sub));
+    EXPECT_FALSE(LgDbRecGetAccPerm(rec, field, &list));
+    EXPECT_FALSE(LgDbRecGetUserPosts(rec, field, &posts));
+    EXPECT_FALSE(LgDbRecGetPicture(rec, field, &pic));
+    EXPECT_FALSE(LgDbRecGetSr(rec, field, &sr));
+    EXPECT_EQ(LgDbRecGetBt(rec, field), 0u);
+    EXPECT_EQ(LgDbRecGetRec(rec, field), 0u);
+    EXPECT_EQ(LgDbRecGetIvSl(rec, field), 0u);
+    EXPECT_EQ(LgDbIntHnd(rec, field), 0u);
+  }
+  EXPECT_EQ(i, 99);
+  EXPECT_TRUE(LgDbRecGetText(rec, Field("Absent")).IsNil());
+  EXPECT_EQ(LgDbRecGetTextId(rec, Field("Absent")), 0u);
+  EXPECT_FALSE(LgDbRecHasText(rec, Field("Absent")));
+}
+
+TEST_F(RecordTest, TextsOf4072BytesOrMoreGoToATextBuffer) {
+  ChHandle rec = LgDbRecCreate(near_);
+  std::mt19937 rng(5);
+  for (int n : {0, 1, 4062, 4063, 4071, 4072, 4048 * 3, 20000}) {
+    std::string text(size_t(n), '\0');
+    for (char& c : text) c = char(rng());
+    ChHandle f = Field("Body");
+    LgDbRecPutText(rec, f, S(text));
+    ChHandle h = LgDbRecGetTextBuf(rec, f);
+    uint16_t type = ChType(h);
+    if (n >= 4072) {
+      EXPECT_EQ(type, kLgDbTextBufType) << n;
+      EXPECT_EQ(Word(h, 0), uint32_t(n));
+    } else {
+      EXPECT_EQ(type, n > 4062 ? kChLiNodeType : kLgDbTextType) << n;
+    }
+    EXPECT_EQ(LgDbRecGetText(rec, f).Str(), text) << n;
+    EXPECT_EQ(LgDbTextHndLength(h), uint32_t(n));
+    std::string joined;
+    int pieces = 0;
+    for (const St& piece : LgDbRecGetTextLi(rec, f)) {
+      joined += piece.Str();
+      ++pieces;
+    }
+    EXPECT_EQ(joined, text);
+    EXPECT_EQ(pieces, n >= 4072 ? (n + 4047) / 4048 : n > 4062 ? (n + 4062) / 4063 : 1) << n;
+  }
+  // A long text in a list of values is still a text.
+  LgDbRecPutInt(rec, Field("Body"), 3);
+  EXPECT_EQ(LgDbRecGetText(rec, Field("Body")).Length(), 20000);
+}
+
+TEST_F(RecordTest, TextIdentifiersGoThroughTheNameSpace) {
+  ChHandle rec = LgDbRecCreate(near_);
+  ChHandle type = Field("forum-root");
+  LgDbRecPutTextId(rec, Field("Type"), type);
+  EXPECT_EQ(LgDbRecGetText(rec, Field("Type")), "forum-root");
+  EXPECT_EQ(LgDbRecGetTextId(rec, Field("Type")), type);
+  LgDbRecPutText(rec, Field("Type"), S("FORUM-ROOT"));
+  EXPECT_EQ(LgDbRecGetTextId(rec, Field("Type")), type);
+  LgDbRecPutText(rec, Field("Type"), S("brand-new"));
+  EXPECT_EQ(LgDbFieldIdText(LgDbRecGetTextId(rec, Field("Type"))), "brand-new");
+}
+
+TEST_F(RecordTest, WrongHandlesHalt) {
+  ChHandle notRec = LgDbTextToHnd(S("x"), near_);
+  ChHandle rec = LgDbRecCreate(near_);
+  EXPECT_EQ(quiltest::HaltText([&] { LgDbRecPutInt(notRec, Field("A"), 1); }),
+            "assert:LgDbRecPutInt-- RecH");
+  EXPECT_EQ(quiltest::HaltText([&] { LgDbRecFieldPut(notRec, Field("A"), notRec); }),
+            "assert:LgDbRecFieldPut-- RecH");
+  EXPECT_EQ(quiltest::HaltText([&] { LgDbRecPutRec(rec, Field("A"), notRec); }),
+            "assert:LgDbRecPutRec-- Value");
+  EXPECT_EQ(quiltest::HaltText([&] { LgDbRecPutBt(rec, Field("A"), rec); }),
+            "assert:LgDbRecPutBt-- Value");
+  ChHandle fake = ChLiGenAppend(ChLiGenCreate(near_, kChLiNodeType), rec, 0, kChLiNodeType);
+  EXPECT_EQ(quiltest::HaltText([&] { LgDbRecFieldPut(rec, Field("A"), fake); }),
+            "assert:LgDbRecFieldPut-- Text");
+  EXPECT_EQ(quiltest::HaltText([&] { LgDbRecPutInt(rec, notRec, 1); }),
+            "assert:LgDbRecPutInt-- Field");
+}
+
+// ---------------------------------------------------------------------------
+// Destruction and copies.
+
+// Fills a record with one value of every kind, several of them with chunks
+// of their own, and one field holding a list of values.
+void FillEveryKind(ChHandle rec, ChHandle near, ChHandle other,
+                   const std::function<ChHandle(const std::string&)>& field) {
+  LgDbRecPutInt(rec, field("Int"), -17);
+  LgDbRecPutText(rec, field("Text"), StFromView("short text"));
+  LgDbRecPutText(rec, field("Long"), StCreateRepeat(9000, 'L'));
+  LgDbRecPutTd(rec, field("Date"), LgDbTd{19990707, 123456});
+  ChHandle iv = IvSlCreate(near);
+  SlReplaceSeg(iv, 11, 5, 1, 1);
+  SlReplaceSeg(iv, 12, 9, 3, 3);
+  LgDbRecPutIvSl(rec, field("Highwater"), iv);
+  LgDbRecPutRec(rec, field("User"), other);
+  LgDbRecPutSr(rec, field("Sr"), {{other, 1}, {0, 2}});
+  LgDbRecPutCol(rec, field("Colour"), LgDbCol{3, 255, 128, 0});
+  Li<St> paths;
+  LiAppend(paths, StFromView("/a/b"));
+  LiAppend(paths, StFromView("/c"));
+  LgDbRecPutSubscr(rec, field("Subscriptions"),
+                   LgDbSubscr{4, 5, StLiToChStLiXfm(paths, near), 0});
+  ChHandle acc = ChLiGenCreate(near, kChLiNodeType);
+  acc = ChLiGenAppend(acc, other, 0x3cffffff, kChLiNodeType);
+  acc = ChLiGenAppend(acc, 0, 0x1, kChLiNodeType);
+  LgDbRecPutAccPerm(rec, field("AccPerm"), acc);
+  LgDbUserPosts posts;
+  posts.list1 = ChLiGenAppend(ChLiGenCreate(near, kChLiNodeType), other, 9, kChLiNodeType);
+  posts.word1 = 77;
+  for (int i = 0; i < kLgDbUserPostsWords; ++i) posts.counts[i] = uint32_t(i * i);
+  LgDbRecPutUserPosts(rec, field("UserPosts"), posts);
+  ChHandle bt = BtDbCreate(near);
+  for (int i = 0; i < 400; ++i) BtDbInsert(bt, StFromView("key" + std::to_string(i)), other, uint32_t(i));
+  LgDbRecPutBt(rec, field("EmailUsername"), bt);
+  ChHandle bti = BtiDbCreate(near);
+  for (uint32_t i = 0; i < 700; ++i) BtiDbInsert(bti, i * 3, i, i + 1);
+  LgDbRecPutBti(rec, field("Bti"), bti);
+  ChHandle bti1 = Bti1DbCreate(near);
+  Bti1DbSet(bti1, 42, 43);
+  LgDbRecPutBti1(rec, field("Bti1"), bti1);
+  ChHandle btih = BtihDbCreate(near);
+  BtihDbSet(btih, 250000000, other);
+  LgDbRecPutBtih(rec, field("UniqueIdx"), btih);
+  ChHandle btm = BtmDbCreate(near);
+  BtmEntry e;
+  e.key1 = -5;
+  e.key2 = 2;
+  e.message = other;
+  BtmDbInsert(btm, e);
+  LgDbRecPutBtm(rec, field("MessageInfo"), btm);
+  LgDbPicture small{48, 72, 1, StCreateRepeat(100, 'p')};
+  LgDbRecPutPicture(rec, field("Picture"), small);
+  LgDbPicture large{640, 480, 2, StCreateRepeat(10000, 'q')};
+  LgDbRecPutPicture(rec, field("Large"), large);
+  // One field with values of several kinds, a tree among them.
+  ChHandle many = field("Many");
+  LgDbRecPutInt(rec, many, 1);
+  LgDbRecPutText(rec, many, StCreateRepeat(5000, 'm'));
+  LgDbRecPutBt(rec, many, BtDbCreate(near));
+}
+
+TEST_F(RecordTest, DestroyingARecordDestroysEveryValueButTheRecordsItReferences) {
+  ChHandle other = LgDbRecCreate(near_);
+  auto field = [&](const std::string& n) { return Field(n); };
+  // Intern the names first: they stay with the file.
+  ChHandle scratch = LgDbRecCreate(near_);
+  FillEveryKind(scratch, near_, other, field);
+  LgDbRecDestroy(scratch);
+  const auto before = lgdbtest::LiveChunks(part_);
+
+  ChHandle rec = LgDbRecCreate(near_);
+  FillEveryKind(rec, near_, other, field);
+  auto during = lgdbtest::LiveChunks(part_);
+  auto was = before;
+  EXPECT_EQ(during[kLgDbRecType] - was[kLgDbRecType], 4);  // 19 fields: 4 chunks
+  EXPECT_GT(during[627], was[627] + 1);                    // BtDb nodes
+  EXPECT_GT(during[630], was[630] + 1);                    // BtiDb nodes
+  EXPECT_GT(during[kLgDbTextBufType], 0);
+  EXPECT_GT(during[kLgDbPictDataType], 1);
+  LgDbRecDestroy(rec);
+  EXPECT_EQ(lgdbtest::LiveChunks(part_), before);
+  EXPECT_EQ(ChType(other), kLgDbRecType);  // the referenced record stays
+}
+
+TEST_F(RecordTest, ClearKeepsTheFirstChunkAndItsDatabaseWord) {
+  ChHandle db = LgDbCreate(near_);
+  ChHandle rec = LgDbRecCreate(near_);
+  LgDbRecInsert(db, rec, kLgDbNoPos);
+  for (int i = 0; i < 12; ++i) Field("c" + std::to_string(i));
+  int before = lgdbtest::LiveChunkTotal(part_);
+  for (int i = 0; i < 12; ++i) LgDbRecPutText(rec, Field("c" + std::to_string(i)), S("v"));
+  LgDbRecClear(rec);
+  EXPECT_EQ(lgdbtest::LiveChunkTotal(part_), before);
+  EXPECT_EQ(LgDbRecGetList(rec), db);
+  EXPECT_EQ(LgDbRecFieldCount(rec), 0);
+  EXPECT_EQ(Word(rec, 1), 0u);
+}
+
+TEST_F(RecordTest, DupAndCopyToGiveIndependentCopies) {
+  ChHandle other = LgDbRecCreate(near_);
+  ChHandle rec = LgDbRecCreate(near_);
+  auto field = [&](const std::string& n) { return Field(n); };
+  FillEveryKind(rec, near_, other, field);
+  auto before = lgdbtest::LiveChunks(part_);
+  ChHandle dup = LgDbRecDup(rec, near_);
+  EXPECT_EQ(LgDbRecFieldCount(dup), LgDbRecFieldCount(rec));
+  EXPECT_EQ(LgDbRecGetText(dup, Field("Long")), LgDbRecGetText(rec, Field("Long")));
+  EXPECT_EQ(LgDbRecGetRec(dup, Field("User")), other);
+  ChHandle bt = LgDbRecGetBt(dup, Field("EmailUsername"));
+  EXPECT_NE(bt, LgDbRecGetBt(rec, Field("EmailUsername")));
+  EXPECT_EQ(BtDbCount(bt), 400u);
+  EXPECT_EQ(BtiDbCount(LgDbRecGetBti(dup, Field("Bti"))), 700u);
+  LgDbSubscr s;
+  ASSERT_TRUE(LgDbRecGetSubscr(dup, Field("Subscriptions"), &s));
+  EXPECT_EQ(ChStLiToStLiXfm(s.list1).Head()->data, "/a/b");
+  LgDbPicture pic;
+  ASSERT_TRUE(LgDbRecGetPicture(dup, Field("Large"), &pic));
+  EXPECT_EQ(pic.data.Length(), 10000);
+  EXPECT_EQ(pic.width, 640);
+  std::vector<LgDbSrEntry> sr;
+  ASSERT_TRUE(LgDbRecGetSr(dup, Field("Sr"), &sr));
+  EXPECT_EQ(sr, (std::vector<LgDbSrEntry>{{other, 1}, {0, 2}}));
+  LgDbRecPutInt(dup, Field("Int"), 1);
+  int32_t v;
+  EXPECT_TRUE(LgDbRecGetInt(rec, Field("Int"), &v));
+  EXPECT_EQ(v, -17);
+  // The copy shares no chunk with the original.
+  LgDbRecDestroy(dup);
+  EXPECT_EQ(lgdbtest::LiveChunks(part_), before);
+
+  // Into another file: names are interned there.
+  ChPart part2 = NewPart("second.db");
+  ChHandle from = LgDbRecCreate(near_);
+  LgDbRecPutText(from, Field("Title"), S("t"));
+  LgDbRecPutInt(from, Field("Size"), 3);
+  ChHandle to = LgDbRecCreate(ChPartNear(part2));
+  ChHandle size2 = LgDbFieldIdGet(ChPartNear(part2), S("Size"));
+  LgDbRecPutInt(to, size2, 9);
+  LgDbRecPutText(to, size2, S("kept"));
+  LgDbRecCopyTo(from, to);
+  EXPECT_EQ(LgDbRecGetText(to, LgDbFieldIdGet(ChPartNear(part2), S("TITLE"))), "t");
+  EXPECT_TRUE(LgDbRecGetInt(to, size2, &v));
+  EXPECT_EQ(v, 3);
+  EXPECT_EQ(LgDbRecGetText(to, size2), "kept");
+}
+
+// ---------------------------------------------------------------------------
+// Walks.
+
+TEST_F(RecordTest, WalksVisitEveryFieldAndEveryTree) {
+  ChHandle other = LgDbRecCreate(near_);
+  ChHandle rec = LgDbRecCreate(near_);
+  auto field = [&](const std::string& n) { return Field(n); };
+  FillEveryKind(rec, near_, other, field);
+  std::vector<std::string> names;
+  LgDbRecIter it = LgDbRecStart(rec);
+  ChHandle f, v;
+  while (LgDbRecNext(it, &f, &v, nullptr)) names.push_back(LgDbFieldIdText(f).Str());
+  EXPECT_EQ(names.size(), 19u);
+  EXPECT_EQ(names.front(), "Int");
+  EXPECT_EQ(names.back(), "Many");
+  std::map<std::string, uint16_t> trees;
+  LgDbRecBtIter bt = LgDbRecBtStart(rec);
+  ChHandle tree;
+  uint16_t kind;
+  while (LgDbRecBtNext(bt, &f, &tree, &kind)) trees[LgDbFieldIdText(f).Str()] = kind;
+  LgDbRecBtStop(bt);
+  EXPECT_EQ(trees, (std::map<std::string, uint16_t>{{"Bti", kLgDbBtiType},
+                                                    {"Bti1", kLgDbBti1Type},
+                                                    {"EmailUsername", kLgDbBtType},
+                                                    {"Many", kLgDbBtType},
+                                                    {"MessageInfo", kLgDbBtmType},
+                                                    {"UniqueIdx", kLgDbBtihType}}));
+  EXPECT_TRUE(LgDbRecIsLegal(rec));
+}
+
+TEST_F(RecordTest, ADamagedHandleIsMissingInsteadOfAHalt) {
+  ChHandle rec = LgDbRecCreate(near_);
+  for (int i = 0; i < 8; ++i) LgDbRecPutInt(rec, Field("d" + std::to_string(i)), i);
+  ChHandle second = Word(rec, 1);
+  ChHandle gone = LgDbRecCreate(near_);
+  ChDestroy(gone);
+  EXPECT_FALSE(LgDbDataIsLegal(gone));
+  EXPECT_FALSE(LgDbDataIsLegal(gone + 1));                         // inside a block
+  EXPECT_FALSE(LgDbDataIsLegal(ChHandleMake(part_, 5000, 16)));   // past the part
+  EXPECT_FALSE(LgDbDataIsLegal(ChHandleMake(99, 0, 16)));         // no such part
+  EXPECT_FALSE(LgDbDataIsLegal(0));
+  EXPECT_TRUE(LgDbDataIsLegal(second));
+  // Break the chain: the walk stops after the first chunk's fields.
+  {
+    ChLocked c(rec);
+    St32(c.Data() + 4, gone);
+    c.MarkModified();
+  }
+  int fields = 0;
+  LgDbRecIter it = LgDbRecStart(rec);
+  while (LgDbRecNext(it, nullptr, nullptr, nullptr)) ++fields;
+  EXPECT_EQ(fields, 5);
+  EXPECT_FALSE(LgDbRecIsLegal(rec));
+  // A value handle that names nothing also ends the walk.
+  {
+    ChLocked c(rec);
+    St32(c.Data() + 4, second);
+    St32(c.Data() + 12, gone);
+    c.MarkModified();
+  }
+  fields = 0;
+  it = LgDbRecStart(rec);
+  while (LgDbRecNext(it, nullptr, nullptr, nullptr)) ++fields;
+  EXPECT_EQ(fields, 0);
+  EXPECT_FALSE(LgDbRecIsLegal(rec));
+}
+
+// ---------------------------------------------------------------------------
+// Random field operations against a model.
+
+using ModelValue = std::map<uint16_t, std::variant<int32_t, std::string, LgDbTd>>;
+
+TEST_F(RecordTest, RandomPutsGetsAndRemovesAgreeWithAModel) {
+  std::mt19937 rng(11);
+  std::vector<ChHandle> fields;
+  for (int i = 0; i < 23; ++i) fields.push_back(Field("m" + std::to_string(i)));
+  int baseline = lgdbtest::LiveChunkTotal(part_);
+  ChHandle rec = LgDbRecCreate(near_);
+  std::map<ChHandle, ModelValue> model;
+
+  auto check = [&] {
+    for (ChHandle f : fields) {
+      auto it = model.find(f);
+      ModelValue want = it == model.end() ? ModelValue() : it->second;
+      ASSERT_EQ(LgDbRecHasField(rec, f), !want.empty());
+      int32_t i = 0;
+      bool hasInt = LgDbRecGetInt(rec, f, &i);
+      ASSERT_EQ(hasInt, want.count(kLgDbIntType) != 0);
+      if (hasInt) {
+        ASSERT_EQ(i, std::get<int32_t>(want[kLgDbIntType]));
+      }
+      St text = LgDbRecGetText(rec, f);
+      ASSERT_EQ(!text.IsNil(), want.count(kLgDbTextType) != 0);
+      if (!text.IsNil()) {
+        ASSERT_EQ(text.Str(), std::get<std::string>(want[kLgDbTextType]));
+      }
+      LgDbTd td;
+      bool hasTd = LgDbRecGetTd(rec, f, &td);
+      ASSERT_EQ(hasTd, want.count(kLgDbTdType) != 0);
+      if (hasTd) {
+        ASSERT_EQ(td, std::get<LgDbTd>(want[kLgDbTdType]));
+      }
+    }
+    ASSERT_EQ(LgDbRecFieldCount(rec), int32_t(model.size()));
+    ASSERT_TRUE(LgDbRecIsLegal(rec));
+  };
+
+  for (int step = 0; step < 6000; ++step) {
+    ChHandle f = fields[rng() % fields.size()];
+    switch (rng() % 7) {
+      case 0:
+      case 1: {
+        int32_t v = int32_t(rng());
+        LgDbRecPutInt(rec, f, v);
+        model[f][kLgDbIntType] = v;
+        break;
+      }
+      case 2:
+      case 3: {
+        std::string t(rng() % 3 == 0 ? rng() % 6000 : rng() % 20, char('a' + rng() % 26));
+        LgDbRecPutText(rec, f, StFromView(t));
+        model[f][kLgDbTextType] = t;
+        break;
+      }
+      case 4: {
+        LgDbTd td{int32_t(rng() % 30000000), int32_t(rng() % 240000)};
+        LgDbRecPutTd(rec, f, td);
+        model[f][kLgDbTdType] = td;
+        break;
+      }
+      case 5: {
+        uint16_t kinds[] = {kLgDbIntType, kLgDbTextType, kLgDbTdType};
+        uint16_t k = kinds[rng() % 3];
+        bool had = model.count(f) && model[f].count(k);
+        ASSERT_EQ(LgDbRecFieldRemoveKind(rec, f, k), had);
+        if (had) {
+          model[f].erase(k);
+          if (model[f].empty()) model.erase(f);
+        }
+        break;
+      }
+      default:
+        ASSERT_EQ(LgDbRecFieldRemove(rec, f), model.erase(f) == 1);
+    }
+    if (step % 200 == 0) check();
+  }
+  check();
+  LgDbRecDestroy(rec);
+  EXPECT_EQ(lgdbtest::LiveChunkTotal(part_), baseline);
+}
+
+}  // namespace
