@@ -93,35 +93,26 @@ TEST_F(Backup, CopiesAPieceEvery200MillisecondsUntilTheEnd) {
   WaitSaved(part);
 }
 
-TEST_F(Backup, OneAtATimeInTheProcess) {
+TEST_F(Backup, OneAtATimeInTheProcessAndStopLetsTheNextOneRun) {
   ChPart a = SavedPart("a.db", 40);
   ChPart b = SavedPart("b.db", 10);
+  ChPart c = SavedPart("c.db", 10);
   ASSERT_EQ(ChStartBackup(a, "a.bak", RecordEnd, EndArg()), 0);
   ASSERT_EQ(ChStartBackup(b, "b.bak", RecordEnd, EndArg()), 0);
+  ASSERT_EQ(ChStartBackup(c, "c.bak", RecordEnd, EndArg()), 0);
   EXPECT_TRUE(ChInBackup(b));
   for (int i = 0; i < 6; ++i) Advance(200);  // a: 5 pieces
   EXPECT_EQ(ended_.destinations, std::vector<std::string>{"a.bak"});
-  EXPECT_EQ(ReadFileBytes("b.bak"), "");  // b waited its turn
-  EXPECT_EQ(ChBackupPercent(b), 0);
+  EXPECT_EQ(ReadFileBytes("c.bak"), "");  // c waits its turn
+  EXPECT_EQ(ChBackupPercent(c), 0);
+  Advance(200);
+  ChStopBackup(b);
+  EXPECT_FALSE(ChInBackup(b));
+  EXPECT_FALSE(FiExists("b.bak"));
   for (int i = 0; i < 6; ++i) Advance(200);
-  EXPECT_EQ(ended_.destinations, (std::vector<std::string>{"a.bak", "b.bak"}));
+  EXPECT_EQ(ended_.destinations, (std::vector<std::string>{"a.bak", "c.bak"}));
   EXPECT_TRUE(ReadFileBytes("a.bak") == ReadFileBytes("a.db"));
-  EXPECT_TRUE(ReadFileBytes("b.bak") == ReadFileBytes("b.db"));
-}
-
-TEST_F(Backup, StopDeletesTheCopyAndLetsTheNextOneRun) {
-  ChPart a = SavedPart("a.db", 40);
-  ChPart b = SavedPart("b.db", 10);
-  ASSERT_EQ(ChStartBackup(a, "a.bak", RecordEnd, EndArg()), 0);
-  ASSERT_EQ(ChStartBackup(b, "b.bak", RecordEnd, EndArg()), 0);
-  Advance(200);
-  Advance(200);
-  ChStopBackup(a);
-  EXPECT_FALSE(ChInBackup(a));
-  EXPECT_FALSE(FiExists("a.bak"));
-  for (int i = 0; i < 6; ++i) Advance(200);  // b: 5 pieces
-  EXPECT_EQ(ended_.destinations, std::vector<std::string>{"b.bak"});
-  EXPECT_TRUE(ReadFileBytes("b.bak") == ReadFileBytes("b.db"));
+  EXPECT_TRUE(ReadFileBytes("c.bak") == ReadFileBytes("c.db"));
 }
 
 void ReleaseWriter(intptr_t, int32_t) { ChBgSaveHookRelease(); }

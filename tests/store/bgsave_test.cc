@@ -161,7 +161,7 @@ TEST_F(BgSave, SaveStartedWhileThePreviousWritesWaitsForIt) {
   EXPECT_EQ(ChunkOnDisk("quil.db", a, 100), std::string(100, 'b'));
 }
 
-TEST_F(BgSave, CloseWaitsForTheSaveInFlight) {
+TEST_F(BgSave, CloseWaitsForTheSaveInFlightAndReturnsItsError) {
   ChPart part = NewPart();
   ChHandle a = NewChunk(ChPartNear(part), std::string(100, 'a'));
   ChBgSaveHookPauseAt(ChPageOf(a));
@@ -172,6 +172,17 @@ TEST_F(BgSave, CloseWaitsForTheSaveInFlight) {
   EXPECT_EQ(ChFiClose(ChGetChFi(part)), 0);
   EXPECT_TRUE(ran);
   EXPECT_EQ(ChunkOnDisk("quil.db", a, 100), std::string(100, 'a'));
+
+  ChFi f;
+  ASSERT_EQ(ChFiOpen("quil.db", kChFiReadWrite, &f), 0);
+  ASSERT_EQ(ChFiPartOpen(f, &part), 0);
+  NewChunk(ChPartNear(part), std::string(100, 'b'));
+  FiFailNthWrite(2, kFiStatusDiskFull);
+  Save(part);
+  uint16_t status = 0;
+  EXPECT_TRUE(ExTry([&] { status = ChFiClose(f); }));  // not raised
+  FiFailNthWrite(0, kFiStatusDiskFull);
+  EXPECT_EQ(status, kFiStatusDiskFull);
 }
 
 TEST_F(BgSave, ProgressMessagesAndTheQueueLoopFinishTheSave) {
