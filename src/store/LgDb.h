@@ -516,8 +516,9 @@ ChHandle LgDbSortedGet(ChHandle db, uint32_t ix);
 //   6     kLgDbOpGe          greater or equal  after or equal
 //   7     kLgDbOpPrefix      -                 begins with the value
 //   8     kLgDbOpContains    -                 holds the value
-//   9     kLgDbOpPresent     the field has a value of the kind (value
-//   10    kLgDbOpAbsent      unused) / has none
+//   9     kLgDbOpPresent     the field has a value of the value's kind
+//   10    kLgDbOpAbsent      the field has none (both need no value; a
+//                            condition without one asks for an integer)
 //
 // A record without a value of the condition's kind in the field fails
 // every operator but kLgDbOpAbsent.  Prefix and contains on integers and

@@ -30,10 +30,7 @@ bool Ordered(int32_t op, int c) {
       return c != kStAfter;
     case kLgDbOpGe:
       return c != kStBefore;
-    case kLgDbOpPrefix:
-    case kLgDbOpContains:
-      MaAssertFailure("LgDbSelectField-- Op needs a text");
-    default:
+    default:  // checked by Condition
       MaAssertFailure("LgDbSelectField-- Op");
   }
 }
@@ -66,13 +63,13 @@ bool Condition(ChHandle fieldValue, int32_t op, const LgDbValue& want) {
   uint16_t kind = want.kind == LgDbValueKind::kInt    ? kLgDbIntType
                   : want.kind == LgDbValueKind::kText ? kLgDbTextType
                                                       : kLgDbTdType;
+  if (op < kLgDbOpEq || op > kLgDbOpAbsent) MaAssertFailure("LgDbSelectField-- Op");
+  if ((op == kLgDbOpPrefix || op == kLgDbOpContains) && kind != kLgDbTextType)
+    MaAssertFailure("LgDbSelectField-- Op needs a text");
   ChHandle h = ValueOfKind(fieldValue, kind);
   if (op == kLgDbOpPresent) return h != 0;
   if (op == kLgDbOpAbsent) return h == 0;
-  if (!h) {
-    if (op < kLgDbOpEq || op > kLgDbOpContains) MaAssertFailure("LgDbSelectField-- Op");
-    return false;
-  }
+  if (!h) return false;
   const uint8_t* p = Deref(h);
   switch (want.kind) {
     case LgDbValueKind::kInt:
