@@ -43,9 +43,8 @@ namespace {
 
 constexpr uint32_t kSavePages = 50000;
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
+using storebench::Seconds;
+using storebench::WriteSequential;
 
 // A part of pages - 1 chunks of 4,000 bytes, each on a page of its own.
 struct BigPart {
@@ -55,26 +54,13 @@ struct BigPart {
   BigPart(const std::string& name, uint32_t pages) {
     ChFi file;
     if (ChFiCreate(name, &file) || ChFiPartCreate(file, &part)) abort();
-    for (uint32_t i = 1; i < pages; ++i) {
-      ChHandle h;
-      void* data = ChCreate(kUtTypeRaw, 4000, ChPartNear(part), &h);
-      memset(data, int(i), 4000);
-      ChUnlockMod(data);
-      chunks.push_back(h);
-    }
+    chunks = storebench::FillPages(part, pages);
   }
   ~BigPart() { (void)ChFiClose(ChGetChFi(part)); }
   BigPart(const BigPart&) = delete;
   BigPart& operator=(const BigPart&) = delete;
 
-  void ChangeAll() {
-    for (ChHandle h : chunks) {
-      ChLocked c(h);
-      c.Data()[11] ^= 1;
-      c.MarkModified();
-    }
-    ChMarkModified(ChPartInfoHandle(part));
-  }
+  void ChangeAll() { storebench::ChangeAll(part, chunks); }
 
   void SaveAndWait() {
     uint32_t rev;
@@ -114,24 +100,13 @@ void BM_SaveStartHoldUp(benchmark::State& state) {
 BENCHMARK(BM_SaveStartHoldUp)->Arg(1)->Arg(0)->ArgName("cached")
     ->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
 
-// Writes kSavePages pages at the start of fd, one fdatasync per 15 pages.
-void WriteSequential(int fd) {
-  std::vector<char> page(kChPageSize, 'b');
-  for (uint32_t i = 0; i < kSavePages; ++i) {
-    if (pwrite(fd, page.data(), kChPageSize, off_t(i) * kChPageSize) != ssize_t(kChPageSize))
-      abort();
-    if ((i + 1) % 15 == 0) (void)fdatasync(fd);
-  }
-  (void)fdatasync(fd);
-}
-
 void BM_BgSaveVsSequential(benchmark::State& state) {
   BgScratch scratch(kSavePages + 100);
   BigPart big("quil.db", kSavePages);
   big.SaveAndWait();
   int fd = open("baseline", O_RDWR | O_CREAT, 0644);
   if (fd < 0) abort();
-  WriteSequential(fd);
+  WriteSequential(fd, kSavePages);
   double saveTotal = 0, seqTotal = 0;
   int round = 0;
   for (auto _ : state) {
@@ -143,7 +118,7 @@ void BM_BgSaveVsSequential(benchmark::State& state) {
         big.SaveAndWait();
         save = Seconds(start);
       } else {
-        WriteSequential(fd);
+        WriteSequential(fd, kSavePages);
         seq = Seconds(start);
       }
     }

@@ -33,6 +33,8 @@ namespace {
 constexpr uint32_t kSavePages = 50000;
 
 using storebench::Scratch;
+using storebench::Seconds;
+using storebench::WriteSequential;
 
 void BM_LockUnlockCached(benchmark::State& state) {
   Scratch scratch(256);
@@ -58,22 +60,6 @@ void BM_LockUnlockCached(benchmark::State& state) {
 }
 BENCHMARK(BM_LockUnlockCached);
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-// Writes kSavePages pages at the start of fd, one fdatasync per 15 pages.
-void WriteSequential(int fd) {
-  std::vector<char> page(kChPageSize, 'b');
-  for (uint32_t i = 0; i < kSavePages; ++i) {
-    if (pwrite(fd, page.data(), kChPageSize, off_t(i) * kChPageSize) !=
-        ssize_t(kChPageSize))
-      abort();
-    if ((i + 1) % 15 == 0) fdatasync(fd);
-  }
-  fdatasync(fd);
-}
-
 // Each iteration saves 50,000 changed pages and writes the same number of
 // bytes sequentially into another file of the same directory, the two
 // taking turns in going first; the iteration time is the save's, and
@@ -90,26 +76,14 @@ void BM_SaveVsSequential(benchmark::State& state) {
     ChFi file;
     ChPart part;
     if (ChFiCreate("quil.db", &file) || ChFiPartCreate(file, &part)) abort();
-    std::vector<ChHandle> chunks;
-    for (uint32_t i = 1; i < kSavePages; ++i) {
-      ChHandle h;
-      void* data = ChCreate(kUtTypeRaw, 4000, ChPartNear(part), &h);
-      memset(data, int(i), 4000);
-      ChUnlockMod(data);
-      chunks.push_back(h);
-    }
+    std::vector<ChHandle> chunks = storebench::FillPages(part, kSavePages);
     uint32_t rev;
     int fd = open("baseline", O_RDWR | O_CREAT, 0644);
     if (fd < 0) abort();
     if (rewrite) {
       if (ChPartSave(part, 0, &rev) != 0) abort();
-      for (ChHandle h : chunks) {
-        ChLocked c(h);
-        c.Data()[7] ^= 1;
-        c.MarkModified();
-      }
-      ChMarkModified(ChPartInfoHandle(part));
-      WriteSequential(fd);
+      storebench::ChangeAll(part, chunks);
+      WriteSequential(fd, kSavePages);
     }
     if (ChPartChangedPages(part) != kSavePages) abort();
     // The two take turns in going first.
@@ -120,7 +94,7 @@ void BM_SaveVsSequential(benchmark::State& state) {
         if (ChPartSave(part, 0, &rev) != 0) abort();
         save = Seconds(start);
       } else {
-        WriteSequential(fd);
+        WriteSequential(fd, kSavePages);
         seq = Seconds(start);
       }
     }

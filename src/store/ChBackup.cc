@@ -128,14 +128,20 @@ uint16_t ChJobQueue(std::unique_ptr<ChCopyJob> job) {
   return 0;
 }
 
-uint16_t ChStartBackup(ChPart part, const std::string& destination, ChBackupCb callback,
-                       intptr_t argument) {
+std::unique_ptr<ChCopyJob> ChJobNew(ChPart part, const std::string& destination,
+                                    ChBackupCb callback, intptr_t argument, int32_t pieceMs) {
   auto job = std::make_unique<ChCopyJob>();
   job->part = part;
   job->destination = destination;
   job->callback = callback;
   job->argument = argument;
-  job->pieceMs = kChBackupPieceMs;
+  job->pieceMs = pieceMs;
+  return job;
+}
+
+uint16_t ChStartBackup(ChPart part, const std::string& destination, ChBackupCb callback,
+                       intptr_t argument) {
+  auto job = ChJobNew(part, destination, callback, argument, kChBackupPieceMs);
   job->start = [](ChCopyJob& j) {
     uint16_t status;
     j.total = FiGetLength(ChGetChFi(j.part)->file, status);

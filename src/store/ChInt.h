@@ -602,6 +602,9 @@ struct ChCopyJob {
   std::shared_ptr<void> state;  // the repack's own state
 };
 
+// A job with its destination, callback and spacing filled in.
+std::unique_ptr<ChCopyJob> ChJobNew(ChPart part, const std::string& destination,
+                                    ChBackupCb callback, intptr_t argument, int32_t pieceMs);
 // Waits for a save of the job's part in flight, creates (or truncates) the
 // destination and puts the job in line.  Returns 0 or the status of
 // creating the destination.

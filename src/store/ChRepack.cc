@@ -369,12 +369,7 @@ void RepackFinish(ChCopyJob& j, uint16_t status) {
 
 uint16_t ChStartRepack(ChPart part, const std::string& destination, ChBackupCb callback,
                        intptr_t argument) {
-  auto job = std::make_unique<ChCopyJob>();
-  job->part = part;
-  job->destination = destination;
-  job->callback = callback;
-  job->argument = argument;
-  job->pieceMs = kRepackPieceMs;
+  auto job = ChJobNew(part, destination, callback, argument, kRepackPieceMs);
   auto rec = std::make_shared<RepackRec>();
   rec->part = part;
   job->state = rec;

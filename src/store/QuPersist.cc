@@ -80,6 +80,18 @@ int32_t NodeAlloc() {
   return n;
 }
 
+// A new node for the entry at chunk and slot, not yet in its tree.
+int32_t NodeFor(ChHandle chunk, int32_t slot, const QuEntry& e, QuTree tree) {
+  int32_t n = NodeAlloc();
+  QuNode& x = N(n);
+  x.tree = tree;
+  x.chunk = chunk;
+  x.slot = slot;
+  x.routineId = e.routineId;
+  x.priority = e.priority;
+  return n;
+}
+
 void NodeFree(int32_t n) {
   N(n) = QuNode();
   N(n).parent = Q().freeNodes;
@@ -289,13 +301,7 @@ void QuCreateEntry(ChHandle chunk, int32_t routineId, int32_t priority, int32_t 
 void QuEnqueue(ChHandle chunk, int32_t slot) {
   QuEntry e = ReadEntry(chunk, slot);
   if (NodeOf(chunk, slot, e) >= 0) return;
-  int32_t n = NodeAlloc();
-  QuNode& x = N(n);
-  x.tree = QuTree::kReady;
-  x.chunk = chunk;
-  x.slot = slot;
-  x.routineId = e.routineId;
-  x.priority = e.priority;
+  int32_t n = NodeFor(chunk, slot, e, QuTree::kReady);
   Insert(n);
   WriteState(chunk, slot, kQuReady, n);
 }
@@ -305,14 +311,8 @@ void QuEnqueueDeferred(ChHandle chunk, int32_t date, int32_t time, int32_t slot)
     MaAssertFailure("QuEnqueueDeferred-- bad date/time");
   if (date == kQuNoDate) return QuEnqueue(chunk, slot);
   QuDequeue(chunk, slot);
-  QuEntry e = ReadEntry(chunk, slot);
-  int32_t n = NodeAlloc();
+  int32_t n = NodeFor(chunk, slot, ReadEntry(chunk, slot), QuTree::kDeferred);
   QuNode& x = N(n);
-  x.tree = QuTree::kDeferred;
-  x.chunk = chunk;
-  x.slot = slot;
-  x.routineId = e.routineId;
-  x.priority = e.priority;
   x.date = date;
   x.time = time;
   int32_t today, now;

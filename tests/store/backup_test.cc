@@ -5,12 +5,11 @@
 #include "bgsave_test_util.h"
 
 using namespace quil;
+using storetest::fakeNow;
 using storetest::ReadFileBytes;
 
 namespace {
 
-int64_t fakeNow = 0;
-int64_t FakeTime() { return fakeNow; }
 
 struct Ended {
   std::vector<std::string> destinations;
@@ -25,11 +24,7 @@ void RecordEnd(intptr_t arg, const std::string& destination, uint16_t status) {
 
 class Backup : public storetest::BgSaveTest {
  protected:
-  void SetUp() override {
-    fakeNow = SysTime();
-    HtSetTimeFn(FakeTime);
-    storetest::BgSaveTest::SetUp();
-  }
+  bool FakeClock() const override { return true; }
 
   // A saved part of about pages pages in file name.
   ChPart SavedPart(const std::string& name, int pages) {

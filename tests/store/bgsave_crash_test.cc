@@ -255,6 +255,8 @@ void KillNineRounds(int rounds) {
     posix_spawn_file_actions_t quiet;
     posix_spawn_file_actions_init(&quiet);
     posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "child.err", O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     pid_t pid;
     int spawned = posix_spawn(&pid, self.c_str(), &quiet, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&quiet);
@@ -264,8 +266,9 @@ void KillNineRounds(int rounds) {
     ASSERT_EQ(kill(pid, SIGKILL), 0);
     int status;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "round " << round << " child ended itself with "
-                                     << WEXITSTATUS(status);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+        << "round " << round << ": the child ended by itself (status " << status << ")\n"
+        << storetest::ReadFileBytes("child.err");
     Reports r = ReadReports(pipeFds[0]);
     close(pipeFds[0]);
     if (!r.any) {

@@ -11,9 +11,21 @@
 
 namespace storetest {
 
+// The simulated clock of tests that ask for one (BgSaveTest::FakeClock):
+// SysTime() answers fakeNow, which the test moves on.
+inline int64_t fakeNow = 0;
+inline int64_t FakeTime() { return fakeNow; }
+
 class BgSaveTest : public StoreTest {
  protected:
+  // True to run the test on the simulated clock.
+  virtual bool FakeClock() const { return false; }
+
   void SetUp() override {
+    if (FakeClock()) {
+      fakeNow = quil::SysTime();
+      quil::HtSetTimeFn(FakeTime);
+    }
     StoreTest::SetUp();
     quil::EnableThreads = true;
     quil::ChBgSaveSetEnabled(true);

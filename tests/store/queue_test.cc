@@ -10,11 +10,10 @@
 #include "bgsave_test_util.h"
 
 using namespace quil;
+using storetest::fakeNow;
 
 namespace {
 
-int64_t fakeNow = 0;
-int64_t FakeTime() { return fakeNow; }
 int32_t fakeDate = 20260115, fakeTime = 120000;
 void FakeCalendar(int32_t* date, int32_t* time) {
   *date = fakeDate;
@@ -27,9 +26,9 @@ void Record(ChHandle chunk, int32_t slot) { ran.push_back({chunk, slot}); }
 
 class Queue : public storetest::BgSaveTest {
  protected:
+  bool FakeClock() const override { return true; }
+
   void SetUp() override {
-    fakeNow = SysTime();
-    HtSetTimeFn(FakeTime);
     storetest::BgSaveTest::SetUp();
     ASSERT_EQ(QuPersistInitRtns(kPkgInit, kPkgVersion), 0);
     QuRoutineSet(kRoutine, Record);

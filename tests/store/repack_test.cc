@@ -6,12 +6,11 @@
 #include "bgsave_test_util.h"
 
 using namespace quil;
+using storetest::fakeNow;
 using storetest::ReadFileBytes;
 
 namespace {
 
-int64_t fakeNow = 0;
-int64_t FakeTime() { return fakeNow; }
 
 std::vector<std::string> logLines;
 void KeepLog(const std::string& line) { logLines.push_back(line); }
@@ -37,9 +36,9 @@ constexpr uint32_t kChunks = 900;
 
 class Repack : public storetest::BgSaveTest {
  protected:
+  bool FakeClock() const override { return true; }
+
   void SetUp() override {
-    fakeNow = SysTime();
-    HtSetTimeFn(FakeTime);
     storetest::BgSaveTest::SetUp();
     logLines.clear();
     ChSetRecordLogFn(KeepLog);
