@@ -377,14 +377,9 @@ void DestroyOne(ChHandle v, uint16_t kind) {
 
 void LgDbDataDestroy(ChHandle value) {
   if (!value) return;
-  if (!IsMulti(value)) {
-    DestroyOne(value, KindOfType(ChType(value), value));
-    return;
-  }
-  ChLiGenIter it = ChLiGenStart(value, kChLiNodeType);
-  uint32_t v, kind;
-  while (ChLiGenNext(it, &v, &kind, kChLiNodeType)) DestroyOne(v, uint16_t(kind));
-  ChLiGenDestroy(value, kChLiNodeType);
+  bool multi = IsMulti(value);
+  ForEachValue(value, [](ChHandle v, uint16_t kind) { DestroyOne(v, kind); });
+  if (multi) ChLiGenDestroy(value, kChLiNodeType);
 }
 
 ChHandle LgDbFieldDup(ChHandle value, ChHandle near) {
@@ -571,60 +566,25 @@ ChHandle LgDbRecGetTextId(ChHandle rec, ChHandle field) {
 // ---------------------------------------------------------------------------
 // Dates, colours, subscriptions, access permissions, user posts: fixed size.
 
-void LgDbFieldPutTd(LgDbSlot slot, LgDbTd value) { PutFixed(slot, kLgDbTdType, value); }
-bool LgDbFieldGetTd(LgDbSlot slot, LgDbTd* value) { return GetFixed(SlotValue(slot), kLgDbTdType, value); }
-void LgDbRecPutTd(ChHandle rec, ChHandle field, LgDbTd value) {
-  PutFixed(PutSlot(rec, field, "LgDbRecPutTd"), kLgDbTdType, value);
-}
-bool LgDbRecGetTd(ChHandle rec, ChHandle field, LgDbTd* value) {
-  return GetFixed(GetValue(rec, field, "LgDbRecGetTd-- RecH"), kLgDbTdType, value);
-}
+#define LGDB_FIXED_KIND(Name, In, Out, kind)                                           \
+  void LgDbFieldPut##Name(LgDbSlot slot, In value) { PutFixed(slot, kind, value); }     \
+  bool LgDbFieldGet##Name(LgDbSlot slot, Out* value) {                                 \
+    return GetFixed(SlotValue(slot), kind, value);                                     \
+  }                                                                                    \
+  void LgDbRecPut##Name(ChHandle rec, ChHandle field, In value) {                      \
+    PutFixed(PutSlot(rec, field, "LgDbRecPut" #Name), kind, value);                    \
+  }                                                                                    \
+  bool LgDbRecGet##Name(ChHandle rec, ChHandle field, Out* value) {                    \
+    return GetFixed(GetValue(rec, field, "LgDbRecGet" #Name "-- RecH"), kind, value);  \
+  }
 
-void LgDbFieldPutCol(LgDbSlot slot, const LgDbCol& value) { PutFixed(slot, kLgDbColType, value); }
-bool LgDbFieldGetCol(LgDbSlot slot, LgDbCol* value) { return GetFixed(SlotValue(slot), kLgDbColType, value); }
-void LgDbRecPutCol(ChHandle rec, ChHandle field, const LgDbCol& value) {
-  PutFixed(PutSlot(rec, field, "LgDbRecPutCol"), kLgDbColType, value);
-}
-bool LgDbRecGetCol(ChHandle rec, ChHandle field, LgDbCol* value) {
-  return GetFixed(GetValue(rec, field, "LgDbRecGetCol-- RecH"), kLgDbColType, value);
-}
+LGDB_FIXED_KIND(Td, LgDbTd, LgDbTd, kLgDbTdType)
+LGDB_FIXED_KIND(Col, const LgDbCol&, LgDbCol, kLgDbColType)
+LGDB_FIXED_KIND(Subscr, const LgDbSubscr&, LgDbSubscr, kLgDbSubscrType)
+LGDB_FIXED_KIND(AccPerm, ChHandle, ChHandle, kLgDbAccPermType)
+LGDB_FIXED_KIND(UserPosts, const LgDbUserPosts&, LgDbUserPosts, kLgDbUserPostsType)
 
-void LgDbFieldPutSubscr(LgDbSlot slot, const LgDbSubscr& value) {
-  PutFixed(slot, kLgDbSubscrType, value);
-}
-bool LgDbFieldGetSubscr(LgDbSlot slot, LgDbSubscr* value) {
-  return GetFixed(SlotValue(slot), kLgDbSubscrType, value);
-}
-void LgDbRecPutSubscr(ChHandle rec, ChHandle field, const LgDbSubscr& value) {
-  PutFixed(PutSlot(rec, field, "LgDbRecPutSubscr"), kLgDbSubscrType, value);
-}
-bool LgDbRecGetSubscr(ChHandle rec, ChHandle field, LgDbSubscr* value) {
-  return GetFixed(GetValue(rec, field, "LgDbRecGetSubscr-- RecH"), kLgDbSubscrType, value);
-}
-
-void LgDbFieldPutAccPerm(LgDbSlot slot, ChHandle list) { PutFixed(slot, kLgDbAccPermType, list); }
-bool LgDbFieldGetAccPerm(LgDbSlot slot, ChHandle* list) {
-  return GetFixed(SlotValue(slot), kLgDbAccPermType, list);
-}
-void LgDbRecPutAccPerm(ChHandle rec, ChHandle field, ChHandle list) {
-  PutFixed(PutSlot(rec, field, "LgDbRecPutAccPerm"), kLgDbAccPermType, list);
-}
-bool LgDbRecGetAccPerm(ChHandle rec, ChHandle field, ChHandle* list) {
-  return GetFixed(GetValue(rec, field, "LgDbRecGetAccPerm-- RecH"), kLgDbAccPermType, list);
-}
-
-void LgDbFieldPutUserPosts(LgDbSlot slot, const LgDbUserPosts& value) {
-  PutFixed(slot, kLgDbUserPostsType, value);
-}
-bool LgDbFieldGetUserPosts(LgDbSlot slot, LgDbUserPosts* value) {
-  return GetFixed(SlotValue(slot), kLgDbUserPostsType, value);
-}
-void LgDbRecPutUserPosts(ChHandle rec, ChHandle field, const LgDbUserPosts& value) {
-  PutFixed(PutSlot(rec, field, "LgDbRecPutUserPosts"), kLgDbUserPostsType, value);
-}
-bool LgDbRecGetUserPosts(ChHandle rec, ChHandle field, LgDbUserPosts* value) {
-  return GetFixed(GetValue(rec, field, "LgDbRecGetUserPosts-- RecH"), kLgDbUserPostsType, value);
-}
+#undef LGDB_FIXED_KIND
 
 // ---------------------------------------------------------------------------
 // Further record kinds and pictures: a new chunk replaces the old one.
