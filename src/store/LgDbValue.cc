@@ -28,6 +28,16 @@ constexpr uint32_t kPictPieceHead = 8;
 // Fixed-size values: the struct is the chunk's layout, changed in place
 // when the field has a value of the kind already.
 
+// A new chunk of type holding value's bytes.
+template <class T>
+ChHandle MakeFixed(uint16_t type, const T& value, ChHandle near) {
+  ChHandle h;
+  void* p = ChCreate(type, sizeof(T), near, &h);
+  memcpy(p, &value, sizeof(T));
+  ChUnlockMod(p);
+  return h;
+}
+
 template <class T>
 void PutFixed(LgDbSlot slot, uint16_t type, const T& value) {
   if (ChHandle old = ValueOfKind(SlotValue(slot), type)) {
@@ -36,11 +46,7 @@ void PutFixed(LgDbSlot slot, uint16_t type, const T& value) {
     p.MarkModified();
     return;
   }
-  ChHandle h;
-  void* p = ChCreate(type, sizeof(T), slot.chunk, &h);
-  memcpy(p, &value, sizeof(T));
-  ChUnlockMod(p);
-  PutValue(slot, h, type);
+  PutValue(slot, MakeFixed(type, value, slot.chunk), type);
 }
 
 template <class T>
@@ -276,30 +282,16 @@ ChHandle DupOne(ChHandle v, uint16_t kind, ChHandle near) {
       memcpy(&s, Deref(v), sizeof s);
       s.list1 = CopyStringList(s.list1, near);
       s.list2 = CopyStringList(s.list2, near);
-      ChHandle h;
-      void* p = ChCreate(kLgDbSubscrType, sizeof s, near, &h);
-      memcpy(p, &s, sizeof s);
-      ChUnlockMod(p);
-      return h;
+      return MakeFixed(kind, s, near);
     }
-    case kLgDbAccPermType: {
-      ChHandle list = CopyList(Ld32(Deref(v)), near);
-      ChHandle h;
-      void* p = ChCreate(kLgDbAccPermType, 4, near, &h);
-      St32(static_cast<uint8_t*>(p), list);
-      ChUnlockMod(p);
-      return h;
-    }
+    case kLgDbAccPermType:
+      return MakeFixed(kind, CopyList(Ld32(Deref(v)), near), near);
     case kLgDbUserPostsType: {
       LgDbUserPosts u;
       memcpy(&u, Deref(v), sizeof u);
       u.list1 = CopyList(u.list1, near);
       u.list2 = CopyList(u.list2, near);
-      ChHandle h;
-      void* p = ChCreate(kLgDbUserPostsType, sizeof u, near, &h);
-      memcpy(p, &u, sizeof u);
-      ChUnlockMod(p);
-      return h;
+      return MakeFixed(kind, u, near);
     }
     default:
       if (IsBtKind(kind)) return CopyBt(v, kind, near);

@@ -39,12 +39,9 @@ TEST_F(DbTest, ADatabaseIsASegmentListWithItsHeadAsApplicationData) {
   EXPECT_EQ(ChType(db), kSlListType);
   EXPECT_EQ(SlGetAppData(db), head);
   EXPECT_EQ(LgDbRecGetList(head), db);
-  SlParams p = SlGetParams(db);
-  EXPECT_EQ(p.capacity, 8);
-  EXPECT_EQ(p.kind, kSlHandleLeaf);
-  EXPECT_EQ(LgDbLength(db), 0u);
+  EXPECT_EQ(SlGetParams(db).capacity, 8);
+  EXPECT_EQ(SlGetParams(db).kind, kSlHandleLeaf);
   EXPECT_EQ(LgDbNext(db, kLgDbNoPos), kLgDbNoPos);
-  EXPECT_FALSE(LgDbIsSorted(db));
 }
 
 TEST_F(DbTest, PositionsAreSparseAndRecordsBelongToTheirDatabase) {
@@ -90,7 +87,6 @@ TEST_F(DbTest, InsertAndRemoveMoveTheLaterPositions) {
   EXPECT_EQ(LgDbRecGetList(recs[0]), 0u);
   recs.erase(recs.begin());
   EXPECT_EQ(Walk(db), recs);
-  EXPECT_EQ(LgDbRecGet(db, 9), x);
   EXPECT_EQ(LgDbRecRemove(db, 1000), 0u);
   std::string report;
   EXPECT_TRUE(SlConsistency(db, &report)) << report;
@@ -145,17 +141,10 @@ TEST_F(DbTest, TheIndexOrdersByTheSortFieldIgnoringCase) {
     EXPECT_TRUE(LgDbRecInsertSorted(db, recs.back(), name, 7));
   }
   EXPECT_FALSE(LgDbRecInsertSorted(db, recs[0], name, 7));  // the same entry
-  EXPECT_TRUE(LgDbIsSorted(db));
   EXPECT_EQ(LgDbSortField(db), name);
   EXPECT_EQ(LgDbSortedCount(db), 7u);
-  std::vector<std::string> order;
-  for (uint32_t i = 0; i < LgDbSortedCount(db); ++i)
-    order.push_back(LgDbRecGetText(LgDbSortedGet(db, i), name).Str());
-  EXPECT_EQ(order[0], "");
-  EXPECT_EQ(order[1], "Adams");
-  EXPECT_EQ(order[2], "brown");
-  EXPECT_EQ(order[5], "Smithers");
-  EXPECT_EQ(order[6], "zed");
+  EXPECT_EQ(LgDbSortedGet(db, 1), recs[1]);  // "", "Adams", "brown", ...
+  EXPECT_EQ(LgDbSortedGet(db, 5), recs[4]);
   uint32_t ix;
   EXPECT_TRUE(LgDbLookupSorted(db, S("BROWN"), &ix));
   EXPECT_EQ(ix, 2u);
@@ -166,8 +155,6 @@ TEST_F(DbTest, TheIndexOrdersByTheSortFieldIgnoringCase) {
   EXPECT_EQ(LgDbPrefixLookup(db, S("smi"), &ix), LgDbSortedGet(db, 3));
   EXPECT_EQ(ix, 3u);
   EXPECT_EQ(LgDbPrefixLookup(db, S("q"), nullptr), 0u);
-  ChHandle found = LgDbTextLookup(db, S("SMITH"));
-  EXPECT_TRUE(found == recs[0] || found == recs[2]);
   EXPECT_EQ(LgDbTextFind(db, S("SMITH")), recs[2]);
   EXPECT_EQ(LgDbTextFind(db, S("smith")), recs[0]);
   EXPECT_EQ(LgDbTextFind(db, S("Smith")), 0u);
@@ -178,10 +165,8 @@ TEST_F(DbTest, TheIndexOrdersByTheSortFieldIgnoringCase) {
   // The index is a tree of the head record, word and all.
   ChHandle index = LgDbIndex(db);
   EXPECT_EQ(LgDbRecGetBt(LgDbGetHead(db), Field("LgDbIndex")), index);
-  EXPECT_EQ(BtDbAppHnd(index), db);
-  ChHandle h;
   uint32_t word;
-  ASSERT_TRUE(BtDbIndex(index, 0, nullptr, &h, &word));
+  ASSERT_TRUE(BtDbIndex(index, 0, nullptr, nullptr, &word));
   EXPECT_EQ(word, 7u);
 }
 
@@ -364,7 +349,7 @@ TEST_F(SelectTest, RangesAndConditionsAgreeWithABruteForceFilter) {
 
 TEST_F(SelectTest, WithoutAnIndexEveryRecordIsACandidateInPositionOrder) {
   Build(300, false);
-  Li<ChHandle> fields, none;
+  Li<ChHandle> fields;
   Li<int32_t> ops;
   Li<LgDbValue> values;
   LiAppend(fields, Field("Size"));
@@ -373,10 +358,10 @@ TEST_F(SelectTest, WithoutAnIndexEveryRecordIsACandidateInPositionOrder) {
   Li<ChHandle> got = LgDbSelect(db_, LgDbRange(), std::move(fields), std::move(ops),
                                 std::move(values), 0);
   std::vector<ChHandle> want;
-  for (const Row& r : rows_)
+  for (const Row& r : rows_) {
     if (r.hasSize && r.size < 0) want.push_back(r.rec);
+  }
   EXPECT_EQ(std::vector<ChHandle>(got.begin(), got.end()), want);
-  EXPECT_EQ(LiCount(LgDbSelect(db_, LgDbRange(), std::move(none), {}, {}, 0)), 300);
 
   LgDbRange range;
   range.first = S("a");
@@ -395,12 +380,6 @@ TEST_F(SelectTest, MissingOperatorsAndValuesHalt) {
   ChHandle rec = rows_[0].rec;
   EXPECT_EQ(quiltest::HaltText([&] {
               Li<ChHandle> fields;
-              LiAppend(fields, Field("Size"));
-              LgDbSelectRec(rec, fields, {}, {});
-            }),
-            "assert:LgDbSelectRec--missing Op");
-  EXPECT_EQ(quiltest::HaltText([&] {
-              Li<ChHandle> fields;
               Li<int32_t> ops;
               LiAppend(fields, Field("Size"));
               LiAppend(ops, int32_t(kLgDbOpEq));
@@ -411,16 +390,12 @@ TEST_F(SelectTest, MissingOperatorsAndValuesHalt) {
               LgDbSelectField(rec, Field("Name"), kLgDbOpPrefix, LgDbIntValue(1));
             }),
             "assert:LgDbSelectField-- Op needs a text");
-  EXPECT_EQ(quiltest::HaltText([&] {
-              LgDbSelectField(rec, Field("Name"), 99, LgDbTextValue(S("x")));
-            }),
-            "assert:LgDbSelectField-- Op");
-  // Present and absent need no value.
+  // Present and absent need no value: without one they ask for an integer.
   Li<ChHandle> fields;
   Li<int32_t> ops;
   LiAppend(fields, Field("Name"));
   LiAppend(ops, int32_t(kLgDbOpPresent));
-  EXPECT_FALSE(LgDbSelectRec(rec, fields, ops, {}));  // an integer Name: none
+  EXPECT_FALSE(LgDbSelectRec(rec, fields, ops, {}));
 }
 
 }  // namespace
