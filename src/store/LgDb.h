@@ -337,7 +337,7 @@ Li<St> LgDbRecGetTextLi(ChHandle rec, ChHandle field);
 // Stores the name of identifier id as the field's text.
 void LgDbRecPutTextId(ChHandle rec, ChHandle field, ChHandle id);
 // The field's text interned in the file's name space (added when new); 0
-// when the field has no text.
+// when the field has no text or one longer than a name may be (3,000).
 ChHandle LgDbRecGetTextId(ChHandle rec, ChHandle field);
 void LgDbFieldPutText(LgDbSlot slot, St text);
 St LgDbFieldGetText(LgDbSlot slot);

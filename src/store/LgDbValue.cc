@@ -552,7 +552,8 @@ void LgDbRecPutTextId(ChHandle rec, ChHandle field, ChHandle id) {
 
 ChHandle LgDbRecGetTextId(ChHandle rec, ChHandle field) {
   ChHandle h = LgDbRecGetTextBuf(rec, field);
-  return h ? LgDbFieldIdGet(rec, LgDbHndToText(h)) : 0;
+  if (!h || LgDbTextHndLength(h) > uint32_t(kNmSpMaxName)) return 0;
+  return LgDbFieldIdGet(rec, LgDbHndToText(h));
 }
 
 // ---------------------------------------------------------------------------

@@ -173,6 +173,8 @@ TEST_F(RecordTest, TextIdentifiersGoThroughTheNameSpace) {
   EXPECT_EQ(LgDbRecGetText(rec, Field("Type")), "forum-root");
   LgDbRecPutText(rec, Field("Type"), S("FORUM-ROOT"));
   EXPECT_EQ(LgDbRecGetTextId(rec, Field("Type")), type);
+  LgDbRecPutText(rec, Field("Type"), StCreateRepeat(3001, 't'));
+  EXPECT_EQ(LgDbRecGetTextId(rec, Field("Type")), 0u);
 }
 
 TEST_F(RecordTest, WrongHandlesHalt) {
