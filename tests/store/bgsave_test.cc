@@ -185,9 +185,14 @@ TEST_F(BgSave, CloseWaitsForTheSaveInFlightAndReturnsItsError) {
   EXPECT_EQ(status, kFiStatusDiskFull);
 }
 
+std::vector<std::string> recordLog;
+void KeepRecord(const std::string& line) { recordLog.push_back(line); }
+
 TEST_F(BgSave, ProgressMessagesAndTheQueueLoopFinishTheSave) {
   ChPart part = NewPart();
   ChFi f = ChGetChFi(part);
+  recordLog.clear();
+  ChSetRecordLogFn(KeepRecord);
   UtDefinition def;
   def.name = "BgSaveTestType";
   def.layout = UtLayout().Op(kUtInt32).Done();
@@ -211,6 +216,11 @@ TEST_F(BgSave, ProgressMessagesAndTheQueueLoopFinishTheSave) {
   WaitSaved(part);
   expect.erase(expect.begin() + 2);  // the type table has not changed
   EXPECT_EQ(ChBgSaveMessages(f), expect);
+  ChSetRecordLogFn(nullptr);
+  ASSERT_EQ(recordLog.size(), 2u);
+  EXPECT_EQ(recordLog[0].substr(0, 19), "* DB save pages 1 @");
+  EXPECT_EQ(recordLog[1].substr(0, 19), "* DB save pages 1 @");
+  EXPECT_EQ(recordLog[1].size(), 27u);  // @HH:MM:SS
 }
 
 TEST_F(BgSave, WriteErrorIsRaisedAtCompletionAndTheChangesStayPending) {
