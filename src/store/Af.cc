@@ -130,6 +130,8 @@ uint16_t AfSaveAs(ChPart part, const std::string& path) {
   }
   uint32_t rev = 0;
   status = ChPartSave(part, 0, &rev);
+  // A background save must reach the disk before the file gets its name.
+  if (status == 0) ChBgSaveCleanupWait(temp);
   if (status == 0) status = ChFiMakePermanent(temp, path);
   if (status == 0) (void)ChFiClose(old);
   uint16_t reopened = RootOpen(part);

@@ -70,12 +70,13 @@ void BtRegisterTypes();
 // A position in a tree for walks in order: the path from the root to the
 // current entry.  Used by the iterations below; the fields are private to the
 // package.
+constexpr int kBtCursorLevels = 12;
 struct BtCursor {
   ChHandle tree = 0;
   uint32_t pos = 0;
   int depth = 0;  // levels on the path; the last holds the entry
-  ChHandle node[12] = {};
-  int idx[12] = {};
+  ChHandle node[kBtCursorLevels] = {};
+  int idx[kBtCursorLevels] = {};
 };
 
 // ---------------------------------------------------------------------------
@@ -224,7 +225,8 @@ bool Bti1DbInsert(ChHandle tree, uint32_t key, uint32_t word);
 bool Bti1DbRemove(ChHandle tree, uint32_t key, uint32_t* word);
 bool Bti1DbRemoveExact(ChHandle tree, uint32_t key, uint32_t word);
 // Replaces the word stored for key, inserting the entry when absent.  Where
-// several entries have the key, the first is replaced.
+// several entries have the key, the first is replaced.  A change in place
+// leaves the revision as it is.
 void Bti1DbSet(ChHandle tree, uint32_t key, uint32_t word);
 // The word of the first entry with key.
 bool Bti1DbLookup(ChHandle tree, uint32_t key, uint32_t* word);

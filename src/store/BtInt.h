@@ -108,7 +108,7 @@ constexpr uint32_t kBtHeaderBytes = 20;
 
 // Deepest tree the algorithms follow.  A kind's smallest non-root node has
 // 46 children, so 2^32 entries need at most 7 levels.
-constexpr int kBtMaxHeight = 12;
+constexpr int kBtMaxHeight = kBtCursorLevels;
 
 enum class BtField : uint8_t { kInt, kHandle };
 

@@ -36,6 +36,7 @@ constexpr int32_t kRepackPieceMs = 100;
 constexpr int64_t kRepackBufBytes = 16384;
 constexpr int kRepackReadsPerPiece = 8;  // 128 KiB of pages per piece
 constexpr size_t kRepackCachePerPage = 400;
+constexpr uint32_t kPartInfoExtraWord = 6;
 constexpr uint32_t kPartInfoPageCountWord = 7;
 
 struct Move {
@@ -252,8 +253,15 @@ uint16_t ChRepackFixup(ChCopyJob& j, uint32_t page) {
     std::vector<uint8_t> copy(pg + off + kBlkData, pg + off + kBlkData + length);
     int result = UtXlateChunk(*layout, copy.data(), pg + off + kBlkData, length, UtDir::kOut, ops);
     if (result != kUtOk) UtXlateHalt(result, "ChRepackFixup-- ");
-    if (page == 0 && off == kPgHeadSize)
-      St32(pg + off + kBlkData + 4 * kPartInfoPageCountWord, r.newPages);
+    if (page == 0 && off == kPgHeadSize) {
+      uint8_t* info = pg + off + kBlkData;
+      St32(info + 4 * kPartInfoPageCountWord, r.newPages);
+      // The further root word is a plain integer to the template but holds a
+      // handle in file form (the shared-string table): move it too.
+      uint32_t extra = Ld32(info + 4 * kPartInfoExtraWord);
+      ChHandle moved = Remap(ChHandleFromFile(extra, r.part), UtDir::kOut, &r);
+      St32(info + 4 * kPartInfoExtraWord, ChHandleToFile(moved));
+    }
   }
   return WritePage(j, page, pg);
 }

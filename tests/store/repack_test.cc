@@ -3,6 +3,8 @@
 // under its new handle through the handles of the other chunks, the copy
 // passes the check, and a damaged page gives up only what follows the
 // damage.
+#include "ChSt.h"
+#include "Store.h"
 #include "bgsave_test_util.h"
 
 using namespace quil;
@@ -165,6 +167,46 @@ TEST_F(Repack, PiecesFromTheQueueMakeADenseCopyWithItsHandlesRewritten) {
   NewChunk(ChPartNear(part), "more");
   Save(part);
   WaitSaved(part);
+}
+
+// The shared-string table hangs off the part information, not off a chunk:
+// the copy must carry its handle over too, or every shared string is lost.
+TEST_F(Repack, SharedStringsKeepTheirTableInTheCopy) {
+  StoreRegisterTypes();
+  // Filler first and destroyed afterwards, so that the table and the
+  // strings sit on late pages that the repack moves to the front.
+  ChPart part = NewPart();
+  std::vector<ChHandle> filler;
+  for (uint32_t i = 0; i < 400; ++i) filler.push_back(NewChunk(ChPartNear(part), Pattern(i)));
+  ChHandle last = filler.back();
+  for (int i = 0; i < 40; ++i)
+    (void)ChStPrivShrCvt(StToChStXfm(StFromView("word " + std::to_string(i % 10)), last));
+  for (ChHandle h : filler) ChDestroy(h);
+  Save(part);
+  WaitSaved(part);
+  ASSERT_EQ(ShrTableSize(part), 10u);
+  ASSERT_EQ(ChFiClose(ChGetChFi(part)), 0);
+  std::string out, tool = storetest::DbToolPath();
+  ASSERT_EQ(storetest::RunCommand(tool + " repack quil.db packed.db", &out), 0) << out;
+  EXPECT_EQ(storetest::RunCommand(tool + " check packed.db", &out), 0) << out;
+
+  ChFi f;
+  ASSERT_EQ(ChFiOpen("packed.db", kChFiReadOnly, &f), 0);
+  ChPart packed;
+  ASSERT_EQ(ChFiPartOpen(f, &packed), 0);
+  EXPECT_EQ(ShrTableSize(packed), 10u);
+  std::string report;
+  EXPECT_TRUE(ShrConsistency(packed, &report)) << report;
+  int counted = 0;
+  ChIter it;
+  ChStartFID(it, packed);
+  for (ChHandle h = ChNext(it); h != kChNil; h = ChNext(it))
+    if (ChStIsShared(h)) {
+      EXPECT_EQ(ShrCount(h), 4u);
+      counted += int(ShrCount(h));
+    }
+  EXPECT_EQ(counted, 40);
+  EXPECT_EQ(ChFiClose(f), 0);
 }
 
 TEST_F(Repack, DbToolRepacksAFileOffline) {
