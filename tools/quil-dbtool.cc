@@ -4,6 +4,9 @@
 //   quil-dbtool check FILE       verifies the whole file; prints each problem
 //   quil-dbtool backup SRC DST   byte copy of SRC into the new file DST, in
 //                                pieces of 131,072 bytes
+//   quil-dbtool tree FILE        the folder tree: unique path, type, name
+//                                path, title, children or messages
+//   quil-dbtool settings FILE    the sysop settings with their values
 //   quil-dbtool repack SRC DST   dense copy of SRC into DST: the chunks
 //                                packed into as few pages as they fill, the
 //                                handles inside them rewritten
@@ -17,6 +20,7 @@
 #include "Ch.h"
 #include "Ec.h"
 #include "Fi.h"
+#include "Forum.h"
 #include "Ma.h"
 #include "Store.h"
 #include "Ut.h"
@@ -29,6 +33,8 @@ int Usage() {
   fprintf(stderr,
           "usage: quil-dbtool info FILE\n"
           "       quil-dbtool check FILE\n"
+          "       quil-dbtool tree FILE\n"
+          "       quil-dbtool settings FILE\n"
           "       quil-dbtool backup SRC DST\n"
           "       quil-dbtool repack SRC DST\n");
   return 2;
@@ -122,6 +128,32 @@ int Repack(const std::string& from, const std::string& to) {
   return 0;
 }
 
+// Opens the file's forum root read-only, runs show on it, closes it.
+int WithRoot(const std::string& path, void (*show)(ForumRoot root)) {
+  uint16_t status = ChInit(kPkgVersion, 256);
+  if (status != 0) return Failed(path, status);
+  (void)ForumInitRtns(kPkgInit, kPkgVersion);
+  ForumRoot root = ForumDbOpenReadOnly(path, &status);
+  if (root) {
+    show(root);
+    ForumDbCloseReadOnly(root);
+  }
+  (void)ForumInitRtns(kPkgTerm, 0);
+  ChTerm();
+  return root ? 0 : Failed(path, status);
+}
+
+void ShowTree(ForumRoot root) {
+  std::string out;
+  ForumTreePrint(ForumTopFolder(root), &out);
+  fwrite(out.data(), 1, out.size(), stdout);
+}
+
+void ShowSettings(ForumRoot root) {
+  for (const ForumSysopRow& row : ForumSysopListAll(root))
+    printf("%s=%s\n", row.name.c_str(), row.value.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,6 +164,8 @@ int main(int argc, char** argv) {
   ChHandleLayoutSet(kChFilesForServer);
   if (argc == 3 && command == "info") return Info(argv[2]);
   if (argc == 3 && command == "check") return Check(argv[2]);
+  if (argc == 3 && command == "tree") return WithRoot(argv[2], ShowTree);
+  if (argc == 3 && command == "settings") return WithRoot(argv[2], ShowSettings);
   if (argc == 4 && command == "backup") return Backup(argv[2], argv[3]);
   if (argc == 4 && command == "repack") return Repack(argv[2], argv[3]);
   return Usage();

@@ -5,14 +5,24 @@
 #include <algorithm>
 #include <vector>
 
+#include "Af.h"
+#include "Bt.h"
+#include "Ch.h"
+#include "ChLi.h"
+#include "ChSt.h"
+#include "Doc.h"
 #include "Ex.h"
+#include "Fi.h"
+#include "Forum.h"
 #include "Ha.h"
 #include "Ht.h"
 #include "Ma.h"
 #include "Ql.h"
 #include "Qu.h"
 #include "Td.h"
+#include "Sl.h"
 #include "Thread.h"
+#include "Ut.h"
 
 namespace quil {
 
@@ -54,12 +64,40 @@ struct AuthorStep {
 //   ChInit (AppChPages pages, then AppMinChPages), ChLi Bt Sl IvSl Shr Qu
 //   Doc Af Sl(5) Cx TCP UDP Comm Strm Sess TCP(5) InOut Aux(5) BtDb BtiDb
 //   Bti1Db BtihDb BtmDb ShipConInit Forum.
+bool ChStart();
 const AuthorStep kAuthorSteps[] = {
     {"ThreadInitRtns", ThreadInitRtns, kPkgInit, 31},
     {"HaInitRtns", HaInitRtns, kPkgInit, 30},
     {"TdInitRtns", TdInitRtns, kPkgInit, 29},
+    {"UtInitRtns", UtInitRtns, kPkgInit, 28},
+    {"FiInitRtns", FiInitRtns, kPkgInit, 27},
+    {"ChInit", nullptr, kPkgInit, 26, ChStart, ChTerm},
+    {"ChLiInitRtns", ChLiInitRtns, kPkgInit, 25},
+    {"BtInitRtns", BtInitRtns, kPkgInit, 24},
+    {"SlInitRtns", SlInitRtns, kPkgInit, 23},
+    {"IvSlInitRtns", IvSlInitRtns, kPkgInit, 22},
+    {"ShrInitRtns", ShrInitRtns, kPkgInit, 21},
     {"QuInitRtns", QuInitRtns, kPkgInit, 20},
+    {"DocInitRtns", DocInitRtns, kPkgInit, 19},
+    {"AfInitRtns", AfInitRtns, kPkgInit, 18},
+    {"BtDbInitRtns", BtDbInitRtns, kPkgInit, 7},
+    {"BtiDbInitRtns", BtiDbInitRtns, kPkgInit, 6},
+    {"Bti1DbInitRtns", Bti1DbInitRtns, kPkgInit, 5},
+    {"BtihDbInitRtns", BtihDbInitRtns, kPkgInit, 4},
+    {"BtmDbInitRtns", BtmDbInitRtns, kPkgInit, 3},
+    {"ForumInitRtns", ForumInitRtns, kPkgInit, 1},
 };
+
+// The chunk store with AppChPages cache pages, or AppMinChPages when that
+// many cannot be had.
+bool ChStart() {
+  if (ChInit(kPkgVersion, AppChPages) == 0) return true;
+  if (AppChPages > AppMinChPages && ChInit(kPkgVersion, AppMinChPages) == 0) {
+    AppChPages = AppMinChPages;
+    return true;
+  }
+  HtAlert("", "Interal error. (Cannot allocate minimum number of chunk pages)");
+}
 
 int TermSelector(const AuthorStep& step) {
   return step.initSelector == kPkgInit2 ? kPkgTerm2 : kPkgTerm;

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Ch.h"  // kChPageSize
 #include "St.h"
 
 namespace quil {
@@ -59,7 +60,6 @@ extern bool BkAllowErrors;
 // Memory configuration.  The budget (HtSetMemSize) is always
 // AppChPages * 4096 + AppSmallObjHeap.
 
-constexpr uint32_t kChPageSize = 4096;
 extern uint32_t AppChPages;          // chunk cache pages
 extern uint32_t AppSmallObjHeap;     // small-object heap bytes
 extern uint32_t AppMinChPages;

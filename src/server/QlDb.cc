@@ -1,10 +1,11 @@
 // Opening and closing the conference database around each pass of main's
 // loop, the memory probe, and the start and end of request processing.
 //
-// The forum store and the request processor come later.  Until then the
-// open stands for a database that holds the factory memory settings (and
-// whatever -resetmem stored in it during this process), so that the probe
-// pass, the restart and -resetmem already run exactly as they will.
+// The forum store opens quil.db and its root; this file passes it the
+// process flags (-f, -noCheck, the first pass) and applies the memory
+// settings stored in the database.
+#include "Ch.h"
+#include "Forum.h"
 #include "Ht.h"
 #include "Ma.h"
 #include "Ql.h"
@@ -17,13 +18,7 @@ int32_t ForumDbOpenCount = 0;
 
 namespace {
 
-// The sysop memory settings of the database.
-struct MemSettings {
-  bool userSpecified = false;
-  uint32_t smallObjHeap = 460000;
-  uint32_t chPages = 50;
-};
-MemSettings storedSettings;
+constexpr char kQlDbFile[] = "quil.db";
 
 // Start-up self-tests: string conversions always, the thread primitives on
 // the first pass.
@@ -41,20 +36,25 @@ void QlSelfTests(bool firstPass) {
 
 bool ForumDbOpen() {
   ++ForumDbOpenCount;
-  // The forum store opens quil.db and its root here, with its consistency
-  // check on the first pass only (ForceFix, ForumNoCheck), records the
-  // hosting mode of a new database on the first pass and starts the sysop's
-  // request log on later ones.
+  // The consistency check runs on the first pass only.
+  ForumDbOpenOptions options;
+  options.forceFix = ForceFix;
+  options.check = FirstTime && !ForumNoCheck;
+  options.firstTime = FirstTime;
+  ChBgSaveSetEnabled(true);
+  wfForumRoot = ForumDbOpenI(kQlDbFile, &options);
+  ForceFix = options.forceFix;
   QlSelfTests(FirstTime);
   if (FirstTime && !quitFlag) {
+    ForumRoot root = wfForumRoot;
     if (ZapMem) {
-      storedSettings.userSpecified = true;
-      storedSettings.smallObjHeap = AppMinSmallObjHeap;
-      storedSettings.chPages = AppMinChPages;
+      ForumSysopSetMemUserSpecified(root, 1);
+      ForumSysopSetMemSmallObjHeap(root, int32_t(AppMinSmallObjHeap));
+      ForumSysopSetMemChPages(root, int32_t(AppMinChPages));
     }
-    AppHeapIsUserSpecified = storedSettings.userSpecified;
-    AppSmallObjHeap = storedSettings.smallObjHeap;
-    AppChPages = storedSettings.chPages;
+    AppHeapIsUserSpecified = ForumSysopMemUserSpecified(root) != 0;
+    AppSmallObjHeap = uint32_t(ForumSysopMemSmallObjHeap(root));
+    AppChPages = uint32_t(ForumSysopMemChPages(root));
     HtSetMemSize(AppChPages * kChPageSize + AppSmallObjHeap);
     FirstTime = false;
     restartFlag = true;
@@ -62,11 +62,13 @@ bool ForumDbOpen() {
     if (ZapMem && ExitAfterZapMem) restartFlag = false;
     ZapMem = false;
   }
-  return true;
+  return wfForumRoot != nullptr;
 }
 
 void ForumDbClose() {
-  // The forum store closes the root and its file here.
+  ForumRoot root = wfForumRoot;
+  wfForumRoot = nullptr;
+  ForumDbCloseI(root);
 }
 
 bool ForumCgiInit(St*) {

@@ -225,19 +225,25 @@ TEST(Author, PackagesStartAndStopAgainForARestart) {
 }
 
 TEST(MemoryProbe, TheFirstOpenAsksForARestartAndResetMemForAnExit) {
-  auto r = RunInChild([] {
+  quiltest::ScratchDir dir;
+  std::string path = dir.path();
+  auto r = RunInChild([&] {
+    if (chdir(path.c_str()) != 0) _exit(9);
     HtInitRtns(kPkgInit, kPkgVersion);
-    ThreadInitRtns(kPkgInit, kPkgVersion);
+    if (!AuthorInit(true, false, true, false)) _exit(8);
     if (!ForumDbOpen() || !restartFlag || !quitFlag || FirstTime) _exit(2);
+    ForumDbClose();
     restartFlag = false;
     quitFlag = false;
     if (!ForumDbOpen() || restartFlag || quitFlag) _exit(3);
+    ForumDbClose();
     if (ForumDbOpenCount != 2) _exit(4);
     // -resetmem: minimum settings stored, and no restart.
     FirstTime = true;
     ZapMem = ExitAfterZapMem = true;
     AppChPages = 90;
     if (!ForumDbOpen() || restartFlag || !quitFlag || ZapMem) _exit(5);
+    ForumDbClose();
     if (!AppHeapIsUserSpecified || AppChPages != AppMinChPages) _exit(6);
     if (HtGetMemFree() != AppMinChPages * 4096 + AppMinSmallObjHeap) _exit(7);
   });

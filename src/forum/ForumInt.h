@@ -1,0 +1,137 @@
+// ForumInt: what the sources of the forum package share -- the interned
+// field and type names, the root and the open-item record.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "Forum.h"
+
+namespace quil {
+
+// Every field name the package uses, interned once per open of the root.
+#define FORUM_FIELD_NAMES(X)                                                  \
+  X(Type) X(Name) X(Date) X(StructRev) X(MsgRev) X(UniqueId) X(Moderated)     \
+  X(NextUniqueId) X(File) X(Size) X(CategoryCount) X(Flags) X(Flags2)         \
+  X(Flags3) X(Title) X(CreateDate) X(NextForum) X(Inherits) X(SortSeq)        \
+  X(Parent) X(HtmlBanner) X(HtmlFooter) X(Template) X(FolderEmail)            \
+  X(ArchiveDays) X(ArchiveTo) X(Newsgroup) X(LinkFolders) X(LinkWebs) X(Hits) \
+  X(Posts) X(ChildrenHits) X(ChildrenPosts) X(AccPerm) X(AccDeny) X(EventId)  \
+  X(User) X(Html) X(DeletedCount) X(ContentType) X(BodyData) X(MessageNumber) \
+  X(MessageId) X(Enclosures) X(From) X(To) X(Other) X(Boundary) X(Source)     \
+  X(Alternative) X(Item) X(Url) X(EmailUsername) X(MessageInfo)               \
+  X(FolderEmailPostThru) X(GroupSize) X(Sysop)
+
+// Record types: X(member, text).
+#define FORUM_TYPE_NAMES(X)                                                    \
+  X(Root, "forum-root") X(Category, "forum-category") X(Topic, "forum-topic")  \
+  X(Response, "forum-response") X(Link, "forum-link") X(Live, "forum-live")    \
+  X(ShipCon, "forum-shipcon") X(Document, "forum-document")                    \
+  X(DelEvent, "w-del-event") X(ModifyEvent, "w-modify-event")                  \
+  X(MoveEvent, "w-move-event") X(DeletedCategory, "deleted-category")          \
+  X(DeletedTopic, "deleted-topic") X(DeletedLink, "deleted-link")              \
+  X(DeletedLive, "deleted-live") X(DeletedShipCon, "deleted-shipcon")          \
+  X(RegisteredUser, "registered-user") X(GuestUser, "guest-user")              \
+  X(UserGroup, "user-group") X(DeletedUser, "deleted-user")                    \
+  X(DeletedGuest, "deleted-guest") X(DeletedGroup, "deleted-group")            \
+  X(GroupRef, "group-ref") X(UserRef, "user-ref")                              \
+  X(SysopSettings, "sysop-settings")
+
+struct ForumFieldIds {
+#define FORUM_FIELD_MEMBER(n) ChHandle n = 0;
+  FORUM_FIELD_NAMES(FORUM_FIELD_MEMBER)
+#undef FORUM_FIELD_MEMBER
+#define FORUM_FIELD_MEMBER(name, field, dflt) ChHandle sysop##name = 0;
+  FORUM_SYSOP_INTS(FORUM_FIELD_MEMBER)
+#undef FORUM_FIELD_MEMBER
+#define FORUM_FIELD_MEMBER(name) ChHandle sysop##name = 0;
+  FORUM_SYSOP_TEXTS(FORUM_FIELD_MEMBER)
+#undef FORUM_FIELD_MEMBER
+  // Parenta .. Parentp.
+  std::array<ChHandle, 16> parentLetters{};
+};
+
+struct ForumTypeIds {
+#define FORUM_TYPE_MEMBER(member, text) ChHandle member = 0;
+  FORUM_TYPE_NAMES(FORUM_TYPE_MEMBER)
+#undef FORUM_TYPE_MEMBER
+};
+
+struct ForumFileRec {
+  int32_t refs = 0;
+  int kind = kForumKindNone;
+  ForumRoot root = nullptr;
+  ChHandle rec = 0;    // item record (head record of folders, discussions)
+  ChHandle list = 0;   // the record database of folders and discussions
+  ChHandle entry = 0;  // the entry record in the parent folder
+  int32_t uniqueId = 0;
+  ForumFileRec* parent = nullptr;  // holds a reference
+  int32_t messageIndex = -1;       // messages: position in the discussion
+  St linkPrefix;                   // unique paths of the links passed
+  // Cached attributes.
+  bool flagsValid = false;
+  uint32_t flags = 0;
+  uint32_t inherits = kForumInheritsDefault;
+  int32_t sortSeq = 0;
+  bool titleValid = false;
+  St title;
+};
+
+struct ForumRootRec {
+  ChFi file = nullptr;
+  ChPart part = 0;
+  ChHandle db = 0;
+  ChHandle head = 0;
+  ChHandle sysopRec = 0;
+  ChHandle uniqueIndex = 0;  // BtihDb: identifier -> record
+  ChHandle messageIds = 0;   // BtDb: message identifier -> message
+  ChHandle messageInfo = 0;  // BtmDb: (date, identifier) -> message
+  ForumFieldIds f;
+  ForumTypeIds t;
+  int32_t structRev = 1;
+  int32_t msgRev = 1;
+  int64_t itemCount = 0;
+  // Cached settings.
+  int32_t flags[3] = {kForumFlagsDefault, kForumFlags2Default, kForumFlags3Default};
+  // Open items by unique identifier; owned here, freed at reference 0.
+  std::unordered_map<int32_t, std::unique_ptr<ForumFileRec>> open;
+  // Messages have no identifier until asked; their handles are kept apart.
+  std::vector<std::unique_ptr<ForumFileRec>> anonymous;
+  // The root's own handles.
+  ForumFile top, users, guests, groups;
+  // Periodic saves.
+  bool changed = false;
+  int32_t saveTimer = 0;
+  bool saveBlocked = false;
+  int idleSlot = -1;
+};
+
+// Interns every name of the package in the root's file.
+void ForumInternNames(ForumRoot root);
+// A new open-item record with one reference, entered in the cache.
+ForumFileRec* ForumFileRecNew(ForumRoot root, int kind, ChHandle rec, int32_t uniqueId);
+// The handle of a record whose kind is known, from the cache or new.
+ForumFile ForumFileFromRec(ForumRoot root, ChHandle rec, ChHandle entry,
+                           const ForumFile& parent);
+// The kind of a record by its Type.
+int ForumKindOfRec(ForumRoot root, ChHandle rec);
+// The periodic save timer.
+void ForumSaveArm(ForumRoot root);
+void ForumSaveDisarm(ForumRoot root);
+// The message callbacks and the item callbacks.
+void ForumNotifyPosted(const ForumPostEvent& event);
+void ForumNotifyCreated(ForumRoot root, ChHandle rec);
+void ForumNotifyDeleted(ForumRoot root, ChHandle rec);
+// Integer field with a default.
+int32_t ForumRecInt(ChHandle rec, ChHandle field, int32_t dflt);
+// The now of the records.
+inline LgDbTd ForumNow() { return LgDbTdNow(); }
+// Root creation and opening.
+ChHandle ForumRootCreate(ChPart part);
+ForumRoot ForumRootOpen(ChPart part, ChHandle db);
+void ForumRootClose(ForumRoot root);
+
+}  // namespace quil

@@ -1,0 +1,349 @@
+// The folder tree: creating, deleting, moving and renaming the children of
+// folders, and reading a folder's entries.
+#include "Bt.h"
+#include "ForumInt.h"
+#include "Ma.h"
+
+namespace quil {
+
+namespace {
+
+constexpr uint32_t kFirstEventId = 250000000;
+
+bool IsInteger(const St& name) {
+  int32_t n = 0;
+  return StIntStXfm(name, &n);
+}
+
+// The entry of a live child by name, 0 when none.
+ChHandle EntryOf(const ForumFile& folder, const St& name) {
+  ChHandle list = ForumFileList(folder);
+  if (list == 0 || name.IsNil()) return 0;
+  ChHandle entry = LgDbTextFind(list, name);
+  if (entry == 0 || LgDbRecGetRec(entry, ForumFileRoot(folder)->f.File) == 0) return 0;
+  return entry;
+}
+
+// Takes the next number of a folder's NextForum counter.
+int32_t TakeNextForum(ForumRoot root, ChHandle folder) {
+  int32_t n = ForumRecInt(folder, root->f.NextForum, 1);
+  LgDbRecPutInt(folder, root->f.NextForum, n + 1);
+  return n;
+}
+
+// Puts a new entry for child into folder's list and name order.
+ChHandle EntryAdd(const ForumFile& folder, ChHandle child, const St& name, bool isFolder) {
+  ForumRoot root = ForumFileRoot(folder);
+  ChHandle list = ForumFileList(folder);
+  ChHandle head = ForumFileRecord(folder);
+  ChHandle entry = LgDbRecCreate(list);
+  LgDbRecPutText(entry, root->f.Name, name);
+  LgDbRecPutRec(entry, root->f.File, child);
+  uint32_t length = LgDbLength(list);
+  uint32_t eventId = length > kFirstEventId - 1 ? length : kFirstEventId;
+  LgDbRecPutInt(entry, root->f.EventId, int32_t(eventId));
+  LgDbRecPut(list, entry, eventId);
+  (void)LgDbRecInsertSorted(list, entry, root->f.Name);
+  LgDbRecPlusInt(head, root->f.Size, 1);
+  if (isFolder) LgDbRecPlusInt(head, root->f.CategoryCount, 1);
+  LgDbRecPutTd(head, root->f.Date, ForumNow());
+  LgDbRecPutInt(entry, root->f.Parent, ForumFileUniqueId(folder));
+  LgDbRecPutInt(child, root->f.Parent, ForumUniqueIdFromRec(root, entry));
+  return entry;
+}
+
+// Takes an entry out of the name order and leaves an event record of type
+// eventType with its EventId in the folder's list.
+void EntryWithdraw(const ForumFile& folder, ChHandle entry, ChHandle eventType,
+                   bool isFolder) {
+  ForumRoot root = ForumFileRoot(folder);
+  ChHandle list = ForumFileList(folder);
+  ChHandle head = ForumFileRecord(folder);
+  int32_t eventId = 0;
+  if (!LgDbRecGetInt(entry, root->f.EventId, &eventId))
+    MaAssertFailure("ForumCatItemDestroy--no EventId");
+  ChHandle event = LgDbRecCreate(list);
+  LgDbRecPutTextId(event, root->f.Type, eventType);
+  LgDbRecPutInt(event, root->f.EventId, eventId);
+  LgDbRecPutTd(event, root->f.Date, ForumNow());
+  LgDbRecPut(list, event, LgDbLength(list));
+  (void)LgDbRecRemoveSorted(list, entry);
+  (void)LgDbRecFieldRemove(entry, root->f.File);
+  LgDbRecPlusInt(head, root->f.Size, -1);
+  if (isFolder) LgDbRecPlusInt(head, root->f.CategoryCount, -1);
+  LgDbRecPutTd(head, root->f.Date, ForumNow());
+}
+
+// Takes a handle out of the open-item cache: holders keep it, new opens do
+// not find it.
+void Uncache(ForumRoot root, int32_t id) {
+  auto it = root->open.find(id);
+  if (it == root->open.end()) return;
+  root->anonymous.push_back(std::move(it->second));
+  root->open.erase(it);
+}
+
+ChHandle DeletedTypeOf(ForumRoot root, int kind) {
+  switch (kind) {
+    case kForumKindFolder: return root->t.DeletedCategory;
+    case kForumKindDiscussion: return root->t.DeletedTopic;
+    case kForumKindLink: return root->t.DeletedLink;
+    case kForumKindLive: return root->t.DeletedLive;
+    case kForumKindShipCon: return root->t.DeletedShipCon;
+    default: MaAssertFailure("ForumCatItemDestroy--unknown entry type");
+  }
+}
+
+}  // namespace
+
+uint16_t ForumCatNameCk(const ForumFile& folder, const St& name, bool isFolder,
+                        ChHandle sameEntry) {
+  if (!ForumFileIsCategory(folder)) return kForumNotContainer;
+  if (name.Empty()) return kForumNameEmpty;
+  if (isFolder && IsInteger(name)) return kForumIntegerName;
+  ChHandle entry = EntryOf(folder, name);
+  if (entry != 0 && entry != sameEntry) return kForumNameInUse;
+  return 0;
+}
+
+uint16_t ForumCatItemCreate(const ForumFile& folder, const St& type, const St& name,
+                            const St& title, ChHandle author, bool quiet, St* finalName) {
+  if (!ForumFileIsCategory(folder)) return kForumNotContainer;
+  ForumRoot root = ForumFileRoot(folder);
+  const ForumTypeIds& t = root->t;
+  ChHandle typeId = type.IsNil() ? 0 : LgDbFieldIdLookup(ForumFileRecord(folder), type);
+  bool numbered = typeId == t.Topic || typeId == t.Link || typeId == t.Live || typeId == t.ShipCon;
+  bool isFolder = typeId == t.Category;
+  St childName = name;
+  if (!numbered && !isFolder && typeId != t.Document) {
+    uint16_t status = ForumCatNameCk(folder, childName, false, 0);
+    return status != 0 ? status : kForumBadType;
+  }
+  if (numbered) {
+    childName = StStIntXfm(TakeNextForum(root, ForumFileRecord(folder)));
+  } else if (typeId == t.Document && IsInteger(childName)) {
+    return kForumNameEmpty;
+  }
+  uint16_t status = ForumCatNameCk(folder, childName, isFolder, 0);
+  if (status != 0) return status;
+
+  ChHandle near = ForumFileList(folder);
+  ChHandle child;
+  if (isFolder) {
+    child = LgDbGetHead(LgDbCreate(near));
+    LgDbRecPutInt(child, root->f.Size, 0);
+    LgDbRecPutInt(child, root->f.NextForum, 1);
+    LgDbRecPutInt(child, root->f.CategoryCount, 0);
+  } else if (typeId == t.Topic) {
+    child = LgDbGetHead(LgDbCreate(near));
+    LgDbRecPutInt(child, root->f.Size, 0);
+  } else {
+    child = LgDbRecCreate(near);
+    if (typeId == t.Link) {
+      ChHandle head = ForumFileRecord(folder);
+      if (!LgDbRecHasField(head, root->f.LinkFolders)) LgDbRecPutInt(head, root->f.LinkFolders, 0);
+      LgDbRecPlusInt(head, root->f.LinkWebs, 1);
+    }
+  }
+  LgDbTd now = ForumNow();
+  LgDbRecPutTextId(child, root->f.Type, typeId);
+  if (!title.IsNil()) LgDbRecPutText(child, root->f.Title, title);
+  LgDbRecPutTd(child, root->f.Date, now);
+  LgDbRecPutTd(child, root->f.CreateDate, now);
+  if (author != 0) LgDbRecPutRec(child, root->f.User, author);
+  (void)ForumUniqueIdFromRec(root, child);
+  (void)EntryAdd(folder, child, childName, isFolder);
+  ForumChanged(root, true);
+  ForumChanged(root, false);
+  ForumNotifyCreated(root, child);
+  if (!quiet) {
+    ForumFile item = ForumFileOpen(root, ForumUniquePathOf(ForumUniqueIdFromRec(root, child)));
+    if (item) ForumFileSetWebCreated(item, true);
+  }
+  ++root->itemCount;
+  if (finalName) *finalName = childName;
+  return 0;
+}
+
+uint16_t ForumCatItemDestroy(const ForumFile& folder, const St& name) {
+  ChHandle entry = EntryOf(folder, name);
+  if (entry == 0) return kForumNoEntry;
+  ForumRoot root = ForumFileRoot(folder);
+  ChHandle child = LgDbRecGetRec(entry, root->f.File);
+  int kind = ForumKindOfRec(root, child);
+  if (kind == kForumKindFolder && ForumRecInt(child, root->f.Size, 0) > 0) return kForumNoEntry;
+  ChHandle deletedType = DeletedTypeOf(root, kind);
+  if (kind == kForumKindDiscussion) {
+    ChHandle list = LgDbRecGetList(child);
+    uint32_t length = LgDbLength(list);
+    for (uint32_t i = 0; i < length; ++i) {
+      ChHandle msg = LgDbRecGet(list, i);
+      if (msg == 0) continue;
+      St messageId = LgDbRecGetText(msg, root->f.MessageId);
+      if (!messageId.Empty()) (void)BtDbRemove(root->messageIds, messageId, msg, 0);
+      LgDbTd date;
+      int32_t id = 0;
+      if (LgDbRecGetTd(msg, root->f.Date, &date) && LgDbRecGetInt(msg, root->f.UniqueId, &id))
+        (void)BtmDbRemove(root->messageInfo, date.date, id);
+    }
+  }
+  EntryWithdraw(folder, entry, root->t.DelEvent, kind == kForumKindFolder);
+  LgDbRecPutTextId(child, root->f.Type, deletedType);
+  int32_t id = 0;
+  if (LgDbRecGetInt(child, root->f.UniqueId, &id)) Uncache(root, id);
+  ForumChanged(root, true);
+  ForumNotifyDeleted(root, child);
+  return 0;
+}
+
+uint16_t ForumCatItemMove(const ForumFile& folder, const St& name, const ForumFile& target,
+                          const St& newName) {
+  ChHandle entry = EntryOf(folder, name);
+  if (entry == 0) return kForumNoEntry;
+  if (!ForumFileIsCategory(target)) return kForumNotContainer;
+  ForumRoot root = ForumFileRoot(folder);
+  ChHandle child = LgDbRecGetRec(entry, root->f.File);
+  int kind = ForumKindOfRec(root, child);
+  bool isFolder = kind == kForumKindFolder;
+  // A folder cannot go into itself or below itself.
+  int32_t childId = ForumUniqueIdFromRec(root, child);
+  for (ForumFileRec* f = target.Rec(); f; f = f->parent) {
+    if (f->uniqueId == childId) return kForumNotContainer;
+  }
+  bool keepsName = isFolder || kind == kForumKindDocument;
+  St finalName = newName.IsNil() ? name : newName;
+  if (keepsName) {
+    uint16_t status = ForumCatNameCk(target, finalName, isFolder, 0);
+    if (status != 0) return status;
+  } else {
+    finalName = StStIntXfm(TakeNextForum(root, ForumFileRecord(target)));
+  }
+  EntryWithdraw(folder, entry, root->t.MoveEvent, isFolder);
+  ChHandle moved = EntryAdd(target, child, finalName, isFolder);
+  auto it = root->open.find(childId);
+  if (it != root->open.end()) {
+    ForumFileRec* f = it->second.get();
+    ForumFileRec* old = f->parent;
+    f->parent = target.Rec();
+    ForumFileRefInc(f->parent);
+    f->entry = moved;
+    f->flagsValid = false;
+    if (old) ForumFileClose(old);
+  }
+  ForumChanged(root, true);
+  return 0;
+}
+
+uint16_t ForumCatItemSetName(const ForumFile& folder, const St& name, const St& newName) {
+  ChHandle entry = EntryOf(folder, name);
+  if (entry == 0) return kForumNoEntry;
+  ForumRoot root = ForumFileRoot(folder);
+  ChHandle child = LgDbRecGetRec(entry, root->f.File);
+  bool isFolder = ForumKindOfRec(root, child) == kForumKindFolder;
+  uint16_t status = ForumCatNameCk(folder, newName, isFolder, entry);
+  if (status != 0) return status;
+  ChHandle list = ForumFileList(folder);
+  (void)LgDbRecRemoveSorted(list, entry);
+  LgDbRecPutText(entry, root->f.Name, newName);
+  (void)LgDbRecInsertSorted(list, entry, root->f.Name);
+  ForumChanged(root, true);
+  return 0;
+}
+
+namespace {
+uint16_t SetChildText(const ForumFile& folder, const St& name, ChHandle field, St text) {
+  ChHandle entry = EntryOf(folder, name);
+  if (entry == 0) return kForumNoEntry;
+  ForumRoot root = ForumFileRoot(folder);
+  ChHandle child = LgDbRecGetRec(entry, root->f.File);
+  int32_t id = 0;
+  auto it = LgDbRecGetInt(child, root->f.UniqueId, &id) ? root->open.find(id) : root->open.end();
+  if (it != root->open.end() && field == root->f.Title) it->second->titleValid = false;
+  LgDbRecPutText(child, field, std::move(text));
+  ForumChanged(root, false);
+  return 0;
+}
+}  // namespace
+
+uint16_t ForumCatItemSetTitle(const ForumFile& folder, const St& name, St title) {
+  return SetChildText(folder, name, ForumFileRoot(folder)->f.Title, std::move(title));
+}
+
+uint16_t ForumCatItemSetHtml(const ForumFile& folder, const St& name, St html) {
+  return SetChildText(folder, name, ForumFileRoot(folder)->f.Html, std::move(html));
+}
+
+// ---------------------------------------------------------------------------
+// Reading entries.
+
+void ForumTreePrint(const ForumFile& folder, std::string* out) {
+  int kind = ForumFileKind(folder);
+  St title = ForumFileTitle(folder);
+  if (title.IsNil()) title = ForumFileRoot(folder) ? LgDbRecGetText(ForumFileRecord(folder),
+                                                                    ForumFileRoot(folder)->f.Name)
+                                                   : St();
+  std::string count = kind == kForumKindFolder       ? std::to_string(ForumCatItemCount(folder))
+                      : kind == kForumKindDiscussion ? std::to_string(ForumMessageCount(folder))
+                                                     : std::string("-");
+  *out += ForumFileUniquePath(folder).Str() + "\t" + ForumFileType(folder).Str() + "\t" +
+          ForumFilePath(folder).Str() + "\t" + title.Str() + "\t" + count + "\n";
+  if (kind != kForumKindFolder) return;
+  uint32_t n = ForumCatItemCount(folder);
+  for (uint32_t i = 0; i < n; ++i) {
+    ForumFile child = ForumFileHasChild(folder, ForumCatItemName(ForumFileRoot(folder),
+                                                                 ForumCatItemOpen(folder, i)));
+    if (child) ForumTreePrint(child, out);
+  }
+}
+
+uint32_t ForumCatItemCount(const ForumFile& folder) {
+  ChHandle list = ForumFileList(folder);
+  return list ? LgDbSortedCount(list) : 0;
+}
+
+ChHandle ForumCatItemOpen(const ForumFile& folder, uint32_t ix) {
+  ChHandle list = ForumFileList(folder);
+  return list ? LgDbSortedGet(list, ix) : 0;
+}
+
+St ForumCatItemName(ForumRoot root, ChHandle entry) {
+  return LgDbRecGetText(entry, root->f.Name);
+}
+
+namespace {
+ChHandle ChildOf(ForumRoot root, ChHandle entry) { return LgDbRecGetRec(entry, root->f.File); }
+}  // namespace
+
+St ForumCatItemTitle(ForumRoot root, ChHandle entry) {
+  ChHandle child = ChildOf(root, entry);
+  return child ? LgDbRecGetText(child, root->f.Title) : St();
+}
+
+St ForumCatItemType(ForumRoot root, ChHandle entry) {
+  ChHandle child = ChildOf(root, entry);
+  return child ? LgDbRecGetText(child, root->f.Type) : St();
+}
+
+ChHandle ForumCatItemAuthor(ForumRoot root, ChHandle entry) {
+  ChHandle child = ChildOf(root, entry);
+  return child ? LgDbRecGetRec(child, root->f.User) : 0;
+}
+
+LgDbTd ForumCatItemDate(ForumRoot root, ChHandle entry) {
+  LgDbTd td;
+  ChHandle child = ChildOf(root, entry);
+  if (child) (void)LgDbRecGetTd(child, root->f.Date, &td);
+  return td;
+}
+
+int32_t ForumCatItemSize(ForumRoot root, ChHandle entry) {
+  ChHandle child = ChildOf(root, entry);
+  if (!child) return -1;
+  int kind = ForumKindOfRec(root, child);
+  if (kind == kForumKindFolder) return ForumRecInt(child, root->f.Size, 0);
+  if (kind == kForumKindDiscussion)
+    return ForumRecInt(child, root->f.Size, 0) - ForumRecInt(child, root->f.DeletedCount, 0);
+  return -1;
+}
+
+}  // namespace quil

@@ -1,0 +1,169 @@
+// Unique identifiers: allocation from NextUniqueId, chosen identifiers, the
+// identifier index with repair of stale entries, opening by identifier,
+// the listing and the open-time check.
+#include "Bt.h"
+#include "Ex.h"
+#include "ForumInt.h"
+#include "Ma.h"
+
+namespace quil {
+
+int32_t ForumUniqueIdFromRec(ForumRoot root, ChHandle rec) {
+  int32_t id = 0;
+  if (LgDbRecGetInt(rec, root->f.UniqueId, &id)) return id;
+  MA_CHECK(ForumDebugFlag, ChIsLegal(rec) && ChType(rec) == kLgDbRecType,
+           "ForumUniqueIdFromRec--RecH refcount");
+  ChHandle next = LgDbIntHnd(root->head, root->f.NextUniqueId);
+  if (next == 0) MaAssertFailure("ForumRecUniqueId--no NextUniqueId in root heading");
+  id = LgDbIntHndValue(next);
+  MA_CHECK(ForumDebugFlag, !BtihDbLookup(root->uniqueIndex, uint32_t(id), nullptr),
+           "ForumRecUniqueId--unique ID already in UniqueIdSl");
+  LgDbRecPutInt(rec, root->f.UniqueId, id);
+  LgDbIntHndSet(next, id + 1);
+  ChMarkModified(next);
+  BtihDbSet(root->uniqueIndex, uint32_t(id), rec);
+  ForumSaveArm(root);
+  return id;
+}
+
+int32_t ForumNextUniqueId(ForumRoot root) {
+  return ForumRecInt(root->head, root->f.NextUniqueId, 0);
+}
+
+void ForumSetNextUniqueId(ForumRoot root, int32_t value) {
+  if (value > ForumNextUniqueId(root)) {
+    LgDbRecPutInt(root->head, root->f.NextUniqueId, value);
+    ForumSaveArm(root);
+  }
+}
+
+ChHandle ForumRecFromUniqueId(ForumRoot root, int32_t id) {
+  ChHandle rec = 0;
+  if (!BtihDbLookup(root->uniqueIndex, uint32_t(id), &rec)) return 0;
+  bool valid = false;
+  // A dangling entry must not stop the server: the checks never halt, and
+  // a raise from a damaged page only rejects the entry.
+  bool tolerant = ChFixAllPages;
+  ChFixAllPages = true;
+  {
+    ExQuietScope quiet;
+    (void)ExTry([&] {
+      int32_t stored = 0;
+      valid = ChIsLegal(rec) && ChType(rec) == kLgDbRecType && LgDbRecIsLegal(rec) &&
+              LgDbRecGetInt(rec, root->f.UniqueId, &stored) && stored == id;
+    });
+  }
+  ChFixAllPages = tolerant;
+  if (valid) return rec;
+  (void)BtihDbRemoveExact(root->uniqueIndex, uint32_t(id), rec);
+  ForumSaveArm(root);
+  return 0;
+}
+
+bool ForumSetUniqueIdFromRec(ForumRoot root, ChHandle rec, int32_t id) {
+  ChHandle holder = ForumRecFromUniqueId(root, id);
+  if (holder != 0) return holder == rec;
+  int32_t old = 0;
+  if (LgDbRecGetInt(rec, root->f.UniqueId, &old)) {
+    ChHandle was = 0;
+    if (BtihDbLookup(root->uniqueIndex, uint32_t(old), &was) && was == rec)
+      (void)BtihDbRemoveExact(root->uniqueIndex, uint32_t(old), rec);
+  }
+  LgDbRecPutInt(rec, root->f.UniqueId, id);
+  BtihDbSet(root->uniqueIndex, uint32_t(id), rec);
+  if (id >= ForumNextUniqueId(root)) ForumSetNextUniqueId(root, id + 1);
+  ForumSaveArm(root);
+  return true;
+}
+
+ForumFile ForumFileOpenUnique(ForumRoot root, int32_t uniqueId) {
+  ForumFile cached = ForumFileHaCkUnique(root, uniqueId);
+  if (cached) return cached;
+  ChHandle rec = ForumRecFromUniqueId(root, uniqueId);
+  if (rec == 0) return ForumFile();
+  int kind = ForumKindOfRec(root, rec);
+  if (kind == kForumKindMessage) {
+    ChHandle head = LgDbRecGetRec(rec, root->f.Parent);
+    int32_t item = 0;
+    if (head == 0 || !LgDbRecGetInt(rec, root->f.Item, &item)) return ForumFile();
+    ForumFile discussion = ForumFileOpenUnique(root, ForumUniqueIdFromRec(root, head));
+    return ForumFileOpenMessage(discussion, item);
+  }
+  int32_t entryId = 0;
+  if (!LgDbRecGetInt(rec, root->f.Parent, &entryId)) {
+    // The top folder, the groups and the settings have no parent.
+    return ForumFile(ForumFileRecNew(root, kind, rec, uniqueId));
+  }
+  ChHandle entry = ForumRecFromUniqueId(root, entryId);
+  int32_t folderId = 0;
+  if (entry == 0 || LgDbRecGetRec(entry, root->f.File) != rec ||
+      !LgDbRecGetInt(entry, root->f.Parent, &folderId))
+    return ForumFile();
+  ForumFile folder = ForumFileOpenUnique(root, folderId);
+  if (!ForumFileIsCategory(folder)) return ForumFile();
+  return ForumFileFromRec(root, rec, entry, folder);
+}
+
+void ForumUniquePrint(ForumRoot root, std::string* out) {
+  uint32_t count = BtihDbCount(root->uniqueIndex);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t key = 0;
+    ChHandle rec = 0;
+    if (!BtihDbIndex(root->uniqueIndex, i, &key, &rec)) break;
+    St title;
+    if (ChIsLegal(rec) && ChType(rec) == kLgDbRecType) title = LgDbRecGetText(rec, root->f.Title);
+    out->append(StHexNoZerosIntXfm(key).Str());
+    out->push_back('\t');
+    out->append(title.Str());
+    out->push_back('\n');
+  }
+}
+
+namespace {
+
+// Enters rec's identifier in the index when the index lacks it; returns 1
+// when it did.
+int32_t CkRecUniqueId(ForumRoot root, ChHandle rec) {
+  int32_t id = 0;
+  if (!LgDbRecGetInt(rec, root->f.UniqueId, &id)) return 0;
+  ChHandle indexed = 0;
+  if (BtihDbLookup(root->uniqueIndex, uint32_t(id), &indexed) && indexed == rec) return 0;
+  BtihDbSet(root->uniqueIndex, uint32_t(id), rec);
+  return 1;
+}
+
+int32_t FixupFolder(ForumRoot root, ChHandle folder, int depth) {
+  int32_t added = CkRecUniqueId(root, folder);
+  ChHandle list = LgDbRecGetList(folder);
+  if (list == 0 || depth > 1000) return added;
+  uint32_t count = LgDbSortedCount(list);
+  for (uint32_t i = 0; i < count; ++i) {
+    ChHandle entry = LgDbSortedGet(list, i);
+    added += CkRecUniqueId(root, entry);
+    ChHandle child = LgDbRecGetRec(entry, root->f.File);
+    if (child == 0) continue;
+    if (ForumKindOfRec(root, child) == kForumKindFolder) {
+      added += FixupFolder(root, child, depth + 1);
+    } else {
+      added += CkRecUniqueId(root, child);
+    }
+  }
+  return added;
+}
+
+}  // namespace
+
+int32_t ForumFixupUniqueId(ForumRoot root) {
+  int32_t added = 0;
+  for (uint32_t pos = 1; pos <= 4; ++pos) {
+    ChHandle rec = LgDbRecGet(root->db, pos);
+    if (rec) added += CkRecUniqueId(root, rec);
+  }
+  ChHandle topEntry = LgDbRecGet(root->db, 0);
+  ChHandle top = topEntry ? LgDbRecGetRec(topEntry, root->f.File) : 0;
+  if (top) added += FixupFolder(root, top, 0);
+  if (added > 0) ForumSaveArm(root);
+  return added;
+}
+
+}  // namespace quil
