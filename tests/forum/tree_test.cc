@@ -1,0 +1,226 @@
+// Folder children and messages: creation with its names and result codes,
+// deletion, moving, renaming, messages and their numbering, open-item
+// handles and their attributes.
+#include "forum_test_util.h"
+
+#include "LgDb.h"
+
+namespace {
+
+using forumtest::ForumTest;
+using forumtest::S;
+using namespace quil;
+
+class TreeTest : public ForumTest {
+ protected:
+  ChHandle F(const char* name) { return LgDbFieldIdGet(ForumRootHead(root_), S(name)); }
+  int32_t Int(ChHandle rec, const char* field) {
+    int32_t v = -999;
+    (void)LgDbRecGetInt(rec, F(field), &v);
+    return v;
+  }
+  uint16_t Try(const ForumFile& folder, const char* type, const char* name) {
+    return ForumCatItemCreate(folder, S(type), S(name), S("t"), 0, true, nullptr);
+  }
+};
+
+TEST_F(TreeTest, DiscussionsAreNumberedByTheFolderWhateverNameIsGiven) {
+  EXPECT_EQ(Create(top_, "forum-topic", "ignored"), "1");
+  EXPECT_EQ(ForumFileNextForum(top_), 2);
+  EXPECT_EQ(Create(top_, "forum-link", "ignored too"), "2");
+  EXPECT_EQ(Create(top_, "forum-live", ""), "3");
+  EXPECT_TRUE(Path("/1"));
+  EXPECT_EQ(ForumFileKind(Path("/1")), kForumKindDiscussion);
+  EXPECT_EQ(ForumFileKind(Path("/3")), kForumKindLive);
+  EXPECT_FALSE(Path("/ignored"));
+  // The first entry sits at position 250000000, the next after it.
+  ChHandle entry = ForumCatItemOpen(top_, 0);
+  EXPECT_EQ(Int(entry, "EventId"), 250000000);
+  EXPECT_EQ(Int(ForumCatItemOpen(top_, 1), "EventId"), 250000001);
+  EXPECT_EQ(ForumFileLinkWebs(top_), 1);
+  EXPECT_EQ(ForumFileLinkFolders(top_), 0);
+}
+
+TEST_F(TreeTest, NameChecksGiveTheirCodesAndChangeNothing) {
+  Create(top_, "forum-category", "L1Cat");
+  int32_t structRev = ForumRootStructRev(root_);
+  EXPECT_EQ(Try(top_, "forum-category", "12"), kForumIntegerName);
+  EXPECT_EQ(Try(top_, "forum-category", ""), kForumNameEmpty);
+  EXPECT_EQ(Try(top_, "forum-category", "L1Cat"), kForumNameInUse);
+  EXPECT_EQ(Try(top_, "forum-document", "7"), kForumNameEmpty);
+  EXPECT_EQ(Try(top_, "no-such-type", "x"), kForumBadType);
+  Create(top_, "forum-topic", "");
+  EXPECT_EQ(Try(Path("/1"), "forum-category", "inside"), kForumNotContainer);
+  EXPECT_EQ(ForumRootStructRev(root_), structRev + 1);
+  EXPECT_EQ(ForumFileSize(top_), 2);
+  EXPECT_EQ(ForumFileCategoryCount(top_), 1);
+}
+
+TEST_F(TreeTest, AFolderWithChildrenIsNotDeleted) {
+  Create(top_, "forum-category", "Outer");
+  ForumFile outer = Path("/Outer");
+  Create(outer, "forum-topic", "");
+  int32_t structRev = ForumRootStructRev(root_);
+  uint32_t listLength = LgDbLength(ForumFileList(top_));
+  EXPECT_EQ(ForumCatItemDestroy(top_, S("Outer")), kForumNoEntry);
+  EXPECT_EQ(ForumCatItemDestroy(top_, S("Missing")), kForumNoEntry);
+  EXPECT_EQ(ForumRootStructRev(root_), structRev);
+  EXPECT_EQ(LgDbLength(ForumFileList(top_)), listLength);
+  EXPECT_EQ(ForumFileSize(top_), 1);
+  EXPECT_TRUE(Path("/Outer/1"));
+}
+
+TEST_F(TreeTest, DeletionLeavesAnEventAndADeletedRecord) {
+  Create(top_, "forum-category", "Gone");
+  ForumFile gone = Path("/Gone");
+  int32_t id = ForumFileUniqueId(gone);
+  ChHandle rec = ForumFileRecord(gone);
+  EXPECT_EQ(ForumCatItemDestroy(top_, S("Gone")), 0);
+  EXPECT_EQ(LgDbRecGetText(rec, F("Type")), "deleted-category");
+  EXPECT_FALSE(Path("/Gone"));
+  EXPECT_FALSE(ForumFileOpenUnique(root_, id));
+  EXPECT_EQ(ForumFileSize(top_), 0);
+  EXPECT_EQ(ForumFileCategoryCount(top_), 0);
+  ChHandle list = ForumFileList(top_);
+  ChHandle event = LgDbRecGet(list, LgDbLength(list) - 1);
+  EXPECT_EQ(LgDbRecGetText(event, F("Type")), "w-del-event");
+  EXPECT_EQ(Int(event, "EventId"), 250000000);
+  EXPECT_EQ(ForumCatItemCount(top_), 0u);
+  // The holder of the handle still has it; the name is free again.
+  EXPECT_EQ(Create(top_, "forum-category", "Gone"), "Gone");
+  EXPECT_NE(ForumFileUniqueId(Path("/Gone")), id);
+}
+
+TEST_F(TreeTest, MessagesKeepSizeNegatedAndContentTypeOnlyWhenNotText) {
+  Create(top_, "forum-topic", "");
+  ForumFile d = Path("/1");
+  int32_t ix = -1;
+  ForumItemCreate(d, 0, S("first"), S("text"), S("hello world"), -1, true, &ix);
+  EXPECT_EQ(ix, 0);
+  ChHandle msg = ForumItemRec(d, 0);
+  EXPECT_FALSE(LgDbRecHasField(msg, F("ContentType")));
+  EXPECT_EQ(Int(msg, "Size"), -11);
+  EXPECT_EQ(ForumResponseSize(d, 0), 11);
+  EXPECT_EQ(ForumItemContentType(d, 0), "text");
+  ForumItemCreate(d, 0, S(""), S("text/html"), S("<b>x</b>"), 0, true, &ix);
+  EXPECT_EQ(ix, 1);
+  EXPECT_EQ(ForumItemContentType(d, 1), "text/html");
+  EXPECT_FALSE(LgDbRecHasField(ForumItemRec(d, 1), F("Title")));
+  EXPECT_EQ(ForumItemReplyTo(d, 1), 0);
+  EXPECT_EQ(ForumItemData(d, 1), "<b>x</b>");
+  EXPECT_EQ(ForumMessageInfoCount(root_), 2u);
+  // Messages are reached by path and by unique path.
+  ForumFile m = Path("/1/1");
+  ASSERT_TRUE(ForumFileIsMessage(m));
+  EXPECT_EQ(ForumFileOpenUnique(root_, ForumFileUniqueId(m)), m);
+  EXPECT_EQ(ForumFilePath(m), "/1/1");
+}
+
+TEST_F(TreeTest, NumbersAfterDeletionsAndPositionsNeverReused) {
+  Create(top_, "forum-topic", "");
+  ForumFile d = Path("/1");
+  int32_t ix = 0;
+  for (int i = 0; i < 3; ++i) ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, &ix);
+  EXPECT_TRUE(ForumItemDestroy(d, 2));
+  EXPECT_FALSE(ForumItemDestroy(d, 2));
+  EXPECT_EQ(ForumMessageCount(d), 2);
+  ForumItemCreate(d, 0, S(""), S(""), S("after"), -1, true, &ix);
+  EXPECT_EQ(ix, 3);
+  EXPECT_EQ(ForumItemNumber(d, 3), 2);
+  EXPECT_EQ(ForumItemNumber(d, 1), 1);
+  EXPECT_EQ(ForumMessageInfoCount(root_), 3u);
+  EXPECT_EQ(ForumCatItemSize(root_, ForumCatItemOpen(top_, 0)), 3);
+}
+
+TEST_F(TreeTest, MessageIdentifiersAreIndexed) {
+  Create(top_, "forum-topic", "");
+  ForumFile d = Path("/1");
+  int32_t ix = 0;
+  ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, &ix);
+  St longId = StCat(StCreateRepeat(60, 'a'), S("@b"));
+  ForumItemSetMessageId(d, ix, longId);
+  ForumItemCreate(d, 0, S(""), S(""), S("n"), -1, true, &ix);
+  ForumItemSetMessageId(d, ix, StCat(StCreateRepeat(60, 'a'), S("@c")));
+  EXPECT_EQ(ForumMessageIdLookup(root_, longId), ForumItemRec(d, 0));
+  EXPECT_EQ(ForumMessageIdLookup(root_, StCat(StCreateRepeat(60, 'a'), S("@c"))),
+            ForumItemRec(d, 1));
+  EXPECT_EQ(ForumMessageIdLookup(root_, S("none")), 0u);
+}
+
+TEST_F(TreeTest, MoveKeepsIdentifiersAndRefusesCycles) {
+  Create(top_, "forum-category", "A");
+  Create(top_, "forum-category", "B");
+  ForumFile a = Path("/A");
+  Create(a, "forum-category", "Inner");
+  Create(a, "forum-topic", "");
+  ForumFile topic = Path("/A/1");
+  int32_t id = ForumFileUniqueId(topic);
+  EXPECT_EQ(ForumCatItemMove(top_, S("A"), Path("/A/Inner"), St()), kForumNotContainer);
+  EXPECT_EQ(ForumCatItemMove(top_, S("A"), a, St()), kForumNotContainer);
+  EXPECT_EQ(ForumCatItemMove(a, S("1"), Path("/B"), St()), 0);
+  EXPECT_FALSE(Path("/A/1"));
+  EXPECT_EQ(ForumFilePath(topic), "/B/1");
+  EXPECT_EQ(ForumFilePath(ForumFileOpen(root_, ForumUniquePathOf(id))), "/B/1");
+  EXPECT_EQ(ForumCatItemMove(top_, S("A"), Path("/B"), S("Renamed")), 0);
+  EXPECT_EQ(ForumFilePath(Path("/B/Renamed/Inner")), "/B/Renamed/Inner");
+  EXPECT_EQ(ForumFileCategoryCount(top_), 1);
+  EXPECT_EQ(ForumFileSize(Path("/B")), 2);
+}
+
+TEST_F(TreeTest, HandlesAreSharedAndCountedAndSettersWriteThrough) {
+  Create(top_, "forum-category", "H");
+  int32_t before = ForumOpenItemCount(root_);
+  {
+    ForumFile one = Path("/H");
+    ForumFile two = Path("/H/");
+    EXPECT_EQ(one, two);
+    EXPECT_EQ(ForumOpenItemCount(root_), before + 1);
+    ForumSetTitle(one, S("New title"));
+    EXPECT_EQ(ForumFileTitle(two), "New title");
+    EXPECT_EQ(LgDbRecGetText(ForumFileRecord(one), F("Title")), "New title");
+    ForumSetHtmlBanner(one, S("<b>banner</b>"));
+    ForumSetHits(one, 42);
+    EXPECT_TRUE(ForumRootIsChanged(root_));
+  }
+  EXPECT_EQ(ForumOpenItemCount(root_), before);
+  Reopen();
+  ForumFile h = Path("/H");
+  EXPECT_EQ(ForumFileTitle(h), "New title");
+  EXPECT_EQ(ForumFileHtmlBanner(h), "<b>banner</b>");
+  EXPECT_EQ(ForumFileHits(h), 42);
+  EXPECT_EQ(ForumCatItemTitle(root_, ForumCatItemOpen(top_, 0)), "New title");
+}
+
+TEST_F(TreeTest, FlagsInheritThroughTheMaskAndWebItemsAreMarked) {
+  ASSERT_EQ(ForumCatItemCreate(top_, S("forum-category"), S("Web"), S(""), 0, false, nullptr), 0);
+  ForumFile web = Path("/Web");
+  EXPECT_TRUE(ForumFileWebCreated(web));
+  // Show tree view (0x2000) is inherited by default; show author (0x1)
+  // never is.
+  ForumFileSetShowTreeView(top_, true);
+  ForumFileSetShowAuthor(top_, true);
+  EXPECT_TRUE(ForumFileShowTreeView(web));
+  EXPECT_FALSE(ForumFileShowAuthor(web));
+  ForumSetInherits(web, 0);
+  EXPECT_FALSE(ForumFileShowTreeView(web));
+  ForumFileSetShowTreeView(web, true);
+  ForumFileSetShowTreeView(top_, false);
+  EXPECT_TRUE(ForumFileShowTreeView(web));
+}
+
+TEST_F(TreeTest, RenameKeepsUniquePathsAndDropsTheOldName) {
+  Create(top_, "forum-category", "L1Cat");
+  Create(Path("/L1Cat"), "forum-category", "L2Cat");
+  Create(Path("/L1Cat/L2Cat"), "forum-topic", "");
+  St unique = ForumFileUniquePath(Path("/L1Cat/L2Cat/1"));
+  EXPECT_EQ(ForumCatItemSetName(top_, S("L1Cat"), S("12")), kForumIntegerName);
+  EXPECT_EQ(ForumCatItemSetName(top_, S("L1Cat"), S("L1CatRenamed")), 0);
+  EXPECT_TRUE(Path("/L1CatRenamed/L2Cat/1"));
+  EXPECT_FALSE(Path("/L1Cat/L2Cat/1"));
+  ForumFile d = ForumFileOpen(root_, unique);
+  EXPECT_EQ(ForumFilePath(d), "/L1CatRenamed/L2Cat/1");
+  EXPECT_EQ(ForumCatItemSetTitle(Path("/L1CatRenamed"), S("L2Cat"), S("Second")), 0);
+  EXPECT_EQ(ForumFileTitle(Path("/L1CatRenamed/L2Cat")), "Second");
+}
+
+}  // namespace
