@@ -1,0 +1,160 @@
+// Unique identifiers and paths: allocation, chosen identifiers, the index
+// with repair, name paths, unique paths, links and chained link paths.
+#include "forum_test_util.h"
+
+#include "Bt.h"
+#include "LgDb.h"
+
+namespace {
+
+using forumtest::ForumTest;
+using forumtest::S;
+using namespace quil;
+
+using PathTest = ForumTest;
+
+TEST_F(PathTest, TopFolderByNameAndByUniquePath) {
+  ForumFile byName = Path("/");
+  ForumFile byId = Path(".ee6b280");
+  ASSERT_TRUE(byName);
+  EXPECT_EQ(byName, byId);
+  EXPECT_EQ(byName, top_);
+  EXPECT_EQ(ForumFileUniquePath(top_), ".ee6b280");
+  EXPECT_EQ(ForumFilePath(top_), "/");
+  Create(top_, "forum-category", "First");
+  // The folder takes 250000004, its entry record the next one.
+  EXPECT_EQ(ForumFileUniquePath(Path("/First")), ".ee6b284");
+  EXPECT_EQ(ForumNextUniqueId(root_), 250000006);
+}
+
+TEST_F(PathTest, TrailingSlashAndHeadPositionAreDropped) {
+  Create(top_, "forum-category", "L1Cat");
+  Create(Path("/L1Cat"), "forum-category", "L2Cat");
+  Create(Path("/L1Cat/L2Cat"), "forum-topic", "");
+  ForumFile d = Path("/L1Cat/L2Cat/1");
+  ASSERT_TRUE(d);
+  EXPECT_EQ(Path("/L1Cat/"), Path("/L1Cat"));
+  EXPECT_EQ(Path("/L1Cat/L2Cat/1/-1"), d);
+  EXPECT_EQ(Path("/L1Cat/L2Cat/1/-1/"), d);
+  St unique = ForumFileUniquePath(d);
+  EXPECT_EQ(ForumFileOpen(root_, StCat(unique, S("/-1"))), d);
+  EXPECT_EQ(ForumFileOpen(root_, StCat(ForumFileUniquePath(Path("/L1Cat")), S("/L2Cat/1"))), d);
+}
+
+TEST_F(PathTest, NamesAreQuotedAndSpacesRefused) {
+  Create(top_, "forum-category", "a b");
+  Create(top_, "forum-category", "x%y");
+  EXPECT_FALSE(Path("/a b"));
+  ForumFile ab = Path("/a%20b");
+  ASSERT_TRUE(ab);
+  EXPECT_EQ(ForumFilePath(ab), StCat(S("/"), StToUrlQuote(S("a b"))));
+  EXPECT_EQ(ForumFileOpen(root_, ForumFilePath(Path("/x%25y"))), Path("/x%25y"));
+  EXPECT_FALSE(Path("/missing"));
+  EXPECT_FALSE(Path(".zz"));
+  EXPECT_FALSE(Path(".fffffff"));
+  EXPECT_FALSE(Path("newsgroup.name"));
+  EXPECT_FALSE(Path(""));
+}
+
+TEST_F(PathTest, ChosenIdentifiersRaiseTheCounterAndAreNotShared) {
+  Create(top_, "forum-category", "A");
+  Create(top_, "forum-category", "B");
+  ChHandle a = ForumFileRecord(Path("/A"));
+  ChHandle b = ForumFileRecord(Path("/B"));
+  int32_t oldB = ForumUniqueIdFromRec(root_, b);
+  EXPECT_TRUE(ForumSetUniqueIdFromRec(root_, b, 260000000));
+  EXPECT_EQ(ForumNextUniqueId(root_), 260000001);
+  EXPECT_EQ(ForumRecFromUniqueId(root_, 260000000), b);
+  EXPECT_EQ(ForumRecFromUniqueId(root_, oldB), 0u);
+  EXPECT_FALSE(ForumSetUniqueIdFromRec(root_, a, 260000000));
+  EXPECT_TRUE(ForumSetUniqueIdFromRec(root_, a, 250000100));
+  EXPECT_EQ(ForumNextUniqueId(root_), 260000001);
+  ForumSetNextUniqueId(root_, 5);
+  EXPECT_EQ(ForumNextUniqueId(root_), 260000001);
+}
+
+TEST_F(PathTest, StaleIndexEntryIsDroppedOnFirstLookUp) {
+  Create(top_, "forum-category", "A");
+  ChHandle a = ForumFileRecord(Path("/A"));
+  ChHandle index = ForumUniqueIndex(root_);
+  BtihDbSet(index, 270000000, a);  // a carries another identifier
+  EXPECT_EQ(ForumRecFromUniqueId(root_, 270000000), 0u);
+  EXPECT_FALSE(BtihDbLookup(index, 270000000, nullptr));
+  BtihDbSet(index, 270000001, 0x12345);  // not a chunk at all
+  EXPECT_FALSE(ForumFileOpenUnique(root_, 270000001));
+  EXPECT_FALSE(BtihDbLookup(index, 270000001, nullptr));
+  // The open-time check puts back what the index lost.
+  int32_t id = ForumUniqueIdFromRec(root_, a);
+  ASSERT_TRUE(BtihDbRemoveExact(index, uint32_t(id), a));
+  EXPECT_EQ(ForumFixupUniqueId(root_), 1);
+  EXPECT_EQ(ForumRecFromUniqueId(root_, id), a);
+}
+
+TEST_F(PathTest, UniquePrintListsEveryIdentifier) {
+  Create(top_, "forum-category", "A", "Title of A");
+  std::string out;
+  ForumUniquePrint(root_, &out);
+  EXPECT_EQ(out.substr(0, 11), "ee6b280\t\nee");
+  EXPECT_NE(out.find("ee6b284\tTitle of A\n"), std::string::npos);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6);
+}
+
+class LinkTest : public ForumTest {
+ protected:
+  // A folder link in folder to target's unique path; returns the link.
+  ForumFile Link(const ForumFile& folder, const ForumFile& target, int kind = kForumLinkFolder) {
+    St name = Create(folder, "forum-link", "");
+    ForumFile link = ForumFileHasChild(folder, name);
+    ForumLinkSetUrl(link, ForumFileUniquePath(target));
+    ForumLinkSetType(link, kind);
+    return link;
+  }
+};
+
+TEST_F(LinkTest, FolderLinksAreFollowedAndCounted) {
+  Create(top_, "forum-category", "Src");
+  Create(top_, "forum-category", "Dst");
+  Create(Path("/Dst"), "forum-topic", "");
+  ForumFile link = Link(Path("/Src"), Path("/Dst"));
+  EXPECT_TRUE(ForumLinkIsFolder(link));
+  EXPECT_FALSE(ForumLinkIsLink(link));
+  EXPECT_EQ(ForumFileLinkFolders(Path("/Src")), 1);
+  EXPECT_EQ(ForumFileLinkWebs(Path("/Src")), 0);
+  EXPECT_EQ(ForumLinkOpen(link), Path("/Dst"));
+  EXPECT_EQ(Path("/Src/1/1"), Path("/Dst/1"));
+  // The chained form names the link before the target.
+  St chained = StCat(ForumFileUniquePath(link), ForumFileUniquePath(Path("/Dst/1")));
+  ForumFile viaLink = ForumFileOpen(root_, chained);
+  ASSERT_TRUE(viaLink);
+  EXPECT_EQ(ForumFileUniquePath(viaLink), chained);
+  // A target outside the link's target fails the chained open.
+  EXPECT_FALSE(ForumFileOpen(root_, StCat(ForumFileUniquePath(link), S(".ee6b280"))));
+  // A discussion link does not lead to a folder; a web link leads nowhere.
+  ForumLinkSetType(link, kForumLinkDiscussion);
+  EXPECT_FALSE(ForumLinkOpen(link));
+  ForumLinkSetType(link, 0);
+  EXPECT_TRUE(ForumLinkIsLink(link));
+  EXPECT_FALSE(ForumLinkOpen(link));
+  EXPECT_EQ(ForumFileLinkFolders(Path("/Src")), 0);
+  EXPECT_EQ(ForumFileLinkWebs(Path("/Src")), 1);
+}
+
+TEST_F(LinkTest, CyclesEndTheWalkAndTenChainedLinksFail) {
+  Create(top_, "forum-category", "Loop");
+  ForumFile loop = Path("/Loop");
+  ForumFile back = Link(loop, top_);
+  // A link up to an ancestor ends the walk where it stands.
+  EXPECT_EQ(Path("/Loop/1"), loop);
+  // A link naming itself leads nowhere.
+  ForumLinkSetUrl(back, ForumFileUniquePath(back));
+  EXPECT_FALSE(ForumLinkOpen(back));
+  ForumLinkSetUrl(back, ForumFileUniquePath(loop));
+  EXPECT_EQ(ForumLinkOpen(back), loop);
+  St chain;
+  for (int i = 0; i < 9; ++i) chain = StCat(std::move(chain), ForumFileUniquePath(back));
+  EXPECT_TRUE(ForumFileOpen(root_, StCat(chain, ForumFileUniquePath(loop))));
+  chain = StCat(std::move(chain), ForumFileUniquePath(back));
+  EXPECT_FALSE(ForumFileOpen(root_, StCat(chain, ForumFileUniquePath(loop))));
+}
+
+}  // namespace
