@@ -231,6 +231,8 @@ St ForumQuilSettingsText(const ForumQuilSettings& settings);
 // file gives empty settings; a read failure is a consistency failure
 // ("Error reading settings file").
 ForumQuilSettings ForumRootQuilSettingsLoad(const std::string& path = kForumSettingsFile);
+// The settings file read at start-up (ForumDbOpen).
+extern ForumQuilSettings wfQuilSettings;
 // Writes the settings back; returns 0 or the file-layer status.
 [[nodiscard]] uint16_t ForumRootQuilSettingsSave(const ForumQuilSettings& settings,
                                                  const std::string& path = kForumSettingsFile);

@@ -179,6 +179,8 @@ bool ForumSetKeywordIsText(int index) {
          k == "zevuzivMailbox" || k == "siteCharset" || k == "nntpMirror";
 }
 
+ForumQuilSettings wfQuilSettings;
+
 ForumQuilSettings::ForumQuilSettings() : values(size_t(kForumSetKeywordCount)) {}
 
 St ForumQuilSettings::Get(const char* keyword) const {

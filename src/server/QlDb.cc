@@ -42,6 +42,7 @@ bool ForumDbOpen() {
   options.check = FirstTime && !ForumNoCheck;
   options.firstTime = FirstTime;
   ChBgSaveSetEnabled(true);
+  wfQuilSettings = ForumRootQuilSettingsLoad();
   wfForumRoot = ForumDbOpenI(kQlDbFile, &options);
   ForceFix = options.forceFix;
   QlSelfTests(FirstTime);
