@@ -43,8 +43,13 @@ char AuthCodeChar(uint8_t byte);
 // The eleven characters from the first six bytes of digest and five groups
 // of six bits of sequence (low end first), placed in kAuthCodeOrder.
 St AuthCodeFromDigest(const uint8_t digest[16], uint32_t sequence);
-// A new code: MD5 over a call counter, the system time, the time of day and
-// four random bytes, with sequence as above.
+// The code of the MD5 digest of the sixteen bytes of counter, systemTime,
+// timeOfDay and random (each most significant byte first), with sequence as
+// above.
+St AuthCodeFromInputs(uint32_t counter, uint32_t systemTime, uint32_t timeOfDay, uint32_t random,
+                      uint32_t sequence);
+// A new code: a call counter, the system time in milliseconds, the time of
+// day in microseconds and four random bytes.
 St AuthNewCode(uint32_t sequence);
 
 // ---------------------------------------------------------------------------

@@ -6,10 +6,18 @@
 #include <random>
 
 #include "Auth.h"
+#include "Ht.h"
 
 namespace quil {
 
 namespace {
+
+void PutBe32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
 
 constexpr std::string_view kCodeAlphabet =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -44,19 +52,26 @@ St AuthCodeFromDigest(const uint8_t digest[16], uint32_t sequence) {
   return StFromView(std::string_view(code, kAuthCodeLength));
 }
 
+St AuthCodeFromInputs(uint32_t counter, uint32_t systemTime, uint32_t timeOfDay, uint32_t random,
+                      uint32_t sequence) {
+  uint8_t input[16];
+  PutBe32(input, counter);
+  PutBe32(input + 4, systemTime);
+  PutBe32(input + 8, timeOfDay);
+  PutBe32(input + 12, random);
+  uint8_t digest[kMd5DigestSize];
+  HashMd5(input, sizeof input, digest);
+  return AuthCodeFromDigest(digest, sequence);
+}
+
 St AuthNewCode(uint32_t sequence) {
   static uint32_t calls = 0;
   static std::mt19937 random{std::random_device{}()};
-  uint32_t words[4];
   timeval tv;
   gettimeofday(&tv, nullptr);
-  words[0] = ++calls;
-  words[1] = uint32_t(time(nullptr));
-  words[2] = uint32_t(tv.tv_usec) ^ (uint32_t(tv.tv_sec) << 20);
-  words[3] = uint32_t(random());
-  uint8_t digest[kMd5DigestSize];
-  HashMd5(words, sizeof words, digest);
-  return AuthCodeFromDigest(digest, sequence);
+  return AuthCodeFromInputs(++calls, uint32_t(SysTime()),
+                            uint32_t(tv.tv_sec % 86400) * 1000000u + uint32_t(tv.tv_usec),
+                            uint32_t(random()), sequence);
 }
 
 bool AuthParse(const St& cert, AuthCertParts* parts) {

@@ -4,6 +4,8 @@
 #include <array>
 #include <ctime>
 #include <list>
+#include <string_view>
+#include <unordered_map>
 
 #include "Auth.h"
 #include "Ma.h"
@@ -16,6 +18,8 @@ using Bucket = std::list<AuthSession>;
 
 struct AuthState {
   std::array<Bucket, kAuthBuckets> buckets;
+  // Every session by its code (a view of the code held by the session).
+  std::unordered_map<std::string_view, Bucket::iterator> byCode;
   AuthHooks hooks;
   int32_t count = 0;
   int32_t highWater = 0;
@@ -57,8 +61,10 @@ bool IsLive(const AuthSession& s, int64_t now) {
 }
 
 void End(Bucket& bucket, Bucket::iterator it) {
+  AuthState& s = State();
+  s.byCode.erase(it->code.View());
   bucket.erase(it);
-  --State().count;
+  --s.count;
 }
 
 // Ends the sessions of bucket for which drop holds.
@@ -93,21 +99,14 @@ void AuthSetHooks(AuthHooks hooks) { State().hooks = std::move(hooks); }
 void AuthSetClock(int64_t (*now)()) { State().clock = now; }
 
 AuthSession* AuthLookupCert(int bucket, const St& code, const St& remote) {
-  if (code.Length() == 0) return nullptr;
   AuthState& s = State();
-  int first = bucket >= 0 && bucket < kAuthBuckets ? bucket : 0;
-  int last = bucket >= 0 && bucket < kAuthBuckets ? bucket : kAuthBuckets - 1;
-  int64_t now = Now();
-  for (int b = first; b <= last; ++b) {
-    Bucket& list = s.buckets[size_t(b)];
-    for (auto it = list.begin(); it != list.end(); ++it) {
-      if (it->code.View() != code.View()) continue;
-      if (!AddressFits(*it, remote)) continue;
-      if (IsLive(*it, now)) return &*it;
-      End(list, it);
-      return nullptr;
-    }
-  }
+  auto found = s.byCode.find(code.View());
+  if (found == s.byCode.end()) return nullptr;
+  auto it = found->second;
+  if (bucket >= 0 && it->bucket != bucket) return nullptr;
+  if (!AddressFits(*it, remote)) return nullptr;
+  if (IsLive(*it, Now())) return &*it;
+  End(s.buckets[size_t(it->bucket)], it);
   return nullptr;
 }
 
@@ -138,6 +137,7 @@ void AuthInstallUser(ChHandle user, const St& remote, St* cert, bool temporary,
     fresh.remote = remote;
     fresh.lastUse = fresh.created = Now();
     fresh.bucket = BucketOf(user);
+    state.byCode.emplace(fresh.code.View(), std::prev(bucket.end()));
     state.highWater = std::max(state.highWater, ++state.count);
     if (h.replicate) h.replicate(user, fresh.code);
     s = &fresh;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "Auth.h"
 #include "ForumAcc.h"
@@ -25,11 +26,20 @@ TEST(AuthCode, CharactersComeFromTheDigestAndTheSequenceInTheirPlaces) {
   EXPECT_EQ(AuthCodeFromDigest(wrap, 63 | (52 << 6)).View(), "9aZha0Aaabz");
 }
 
-TEST(AuthCode, NewCodesAreElevenCodeCharactersAndDiffer) {
-  St a = AuthNewCode(1), b = AuthNewCode(1);
-  ASSERT_EQ(a.Length(), kAuthCodeLength);
-  for (char c : a.View()) EXPECT_TRUE(isalnum(static_cast<unsigned char>(c))) << c;
-  EXPECT_NE(a.View(), b.View());
+TEST(AuthCode, KnownInputsGiveAKnownCode) {
+  // MD5 of the words 1, 2, 3, 4 (big-endian) is bdab1a44dfed...; with the
+  // sequence 250000004.
+  EXPECT_EQ(AuthCodeFromInputs(1, 2, 3, 4, 250000004).View(), "dRZAokLV5eg");
+}
+
+TEST(AuthCode, NewCodesAreElevenCodeCharactersAndNeverRepeat) {
+  std::set<std::string> seen;
+  for (uint32_t i = 0; i < 100000; ++i) {
+    St code = AuthNewCode(i);
+    ASSERT_EQ(code.Length(), kAuthCodeLength);
+    for (char c : code.View()) ASSERT_TRUE(isalnum(static_cast<unsigned char>(c))) << c;
+    ASSERT_TRUE(seen.emplace(code.View()).second) << i;
+  }
 }
 
 TEST(AuthCert, BuildAndSplit) {
