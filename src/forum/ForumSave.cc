@@ -24,8 +24,11 @@ void SaveNow(intptr_t argument, int32_t);
 void SaveTimer(intptr_t argument, int32_t) {
   ForumRoot root = reinterpret_cast<ForumRoot>(argument);
   root->saveTimer = 0;
-  if (QuBgActive || ForumWaiting > 0) {
-    root->saveTimer = QuRamBlock(SaveNow, argument, kQuBlockRequest | kQuBlockBgPass);
+  // Wait for exactly the activities that run now: a blocked entry is let go
+  // only when every activity of its mask has ended.
+  uint32_t busy = (QuBgActive ? kQuBlockBgPass : 0) | (ForumWaiting > 0 ? kQuBlockRequest : 0);
+  if (busy != 0) {
+    root->saveTimer = QuRamBlock(SaveNow, argument, busy);
     return;
   }
   SaveNow(argument, 0);
