@@ -24,9 +24,9 @@
 //
 // Parent chain: an item record's Parent (integer) is the unique identifier
 // of its entry record, an entry's Parent the identifier of the folder; the
-// top folder has none.  A message keeps two values in Parent: the
-// discussion head (record) and the index of the message it answers
-// (integer); its Item is its position.
+// top folder has none.  A message has no Type; it belongs to its
+// discussion's record database (LgDbRecGetList), its Parent is the index of
+// the message it answers and its Item its position.
 //
 // Open items: code works through open-item handles (ForumFile), reference
 // counted and cached by unique identifier in the root; copying a ForumFile

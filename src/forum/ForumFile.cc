@@ -91,6 +91,13 @@ int ForumKindOfRec(ForumRoot root, ChHandle rec) {
   if (type == t.ShipCon) return kForumKindShipCon;
   if (type == t.Document) return kForumKindDocument;
   if (type == t.UserGroup) return kForumKindGroup;
+  // Messages carry no Type: they are the records of a discussion's list.
+  if (type == 0) {
+    ChHandle list = LgDbRecGetList(rec);
+    ChHandle head = list ? LgDbGetHead(list) : 0;
+    if (head != 0 && head != rec && LgDbRecGetTextId(head, root->f.Type) == t.Topic)
+      return kForumKindMessage;
+  }
   return kForumKindNone;
 }
 

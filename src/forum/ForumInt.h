@@ -101,7 +101,7 @@ struct ForumRootRec {
   // Messages have no identifier until asked; their handles are kept apart.
   std::vector<std::unique_ptr<ForumFileRec>> anonymous;
   // The root's own handles.
-  ForumFile top, users, guests, groups;
+  ForumFile top, usersGroup, guestsGroup, groupsList;
   // Periodic saves.
   bool changed = false;
   int32_t saveTimer = 0;

@@ -26,7 +26,6 @@ void ForumItemCreate(const ForumFile& discussion, ChHandle author, const St& tit
   ForumRoot root = d->root;
   const ForumFieldIds& f = root->f;
   ChHandle msg = LgDbRecCreate(d->list);
-  LgDbRecPutTextId(msg, f.Type, root->t.Response);
   if (author != 0) LgDbRecPutRec(msg, f.User, author);
   if (!title.Empty()) LgDbRecPutText(msg, f.Title, title);
   if (!contentType.Empty() && StCompare(contentType, StCStrXfm("text"), nullptr) != kStEqual)
@@ -48,7 +47,6 @@ void ForumItemCreate(const ForumFile& discussion, ChHandle author, const St& tit
   LgDbRecPutTd(msg, f.Date, now);
   LgDbRecPutInt(msg, f.MessageNumber, pos - ForumRecInt(d->rec, f.DeletedCount, 0));
   LgDbRecPutInt(msg, f.Parent, replyTo);
-  LgDbRecPutRec(msg, f.Parent, d->rec);
   LgDbRecPutInt(msg, f.Item, pos);
   int32_t id = ForumUniqueIdFromRec(root, msg);
   BtmEntry entry;

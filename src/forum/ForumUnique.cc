@@ -83,7 +83,7 @@ ForumFile ForumFileOpenUnique(ForumRoot root, int32_t uniqueId) {
   if (rec == 0) return ForumFile();
   int kind = ForumKindOfRec(root, rec);
   if (kind == kForumKindMessage) {
-    ChHandle head = LgDbRecGetRec(rec, root->f.Parent);
+    ChHandle head = LgDbGetHead(LgDbRecGetList(rec));
     int32_t item = 0;
     if (head == 0 || !LgDbRecGetInt(rec, root->f.Item, &item)) return ForumFile();
     ForumFile discussion = ForumFileOpenUnique(root, ForumUniqueIdFromRec(root, head));
