@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "Ch.h"
@@ -111,6 +112,24 @@ double ReopenInChild(const std::string& self, const std::string& path, bool chec
 
 std::string selfPath;
 
+// With QUIL_FORUM_LOAD_CHUNKS set: the live chunks of the part by type
+// (count and bytes of their blocks) on standard error, to see where the file's bytes go.
+void PrintChunks(ChPart part) {
+  std::map<uint16_t, std::pair<int64_t, int64_t>> byType;
+  ChIter it;
+  ChStartFID(it, part);
+  for (ChHandle h; (h = ChNext(it)) != kChNil;) {
+    auto& [count, bytes] = byType[ChType(h)];
+    ++count;
+    bytes += (ChSize(h) + 8 + 15) / 16 * 16;  // the block with its header
+  }
+  ChStop(it);
+  for (auto& [type, cb] : byType)
+    fprintf(stderr, "type %5u: %10lld chunks %12lld bytes\n", type, (long long)cb.first,
+            (long long)cb.second);
+  fprintf(stderr, "pages %u\n", ChPageCount(part));
+}
+
 void BM_ForumLoad(benchmark::State& state) {
   const double scale = Scale();
   const int folders = std::max(1, int(kFullFolders * scale));
@@ -165,6 +184,7 @@ void BM_ForumLoad(benchmark::State& state) {
     if (ForumRootSave(root) != 0) abort();
     ForumRootSaveWait(root);
     double saveSeconds = storebench::Seconds(saveStart);
+    if (getenv("QUIL_FORUM_LOAD_CHUNKS")) PrintChunks(ForumRootPart(root));
     top = ForumFile();
     ForumDbCloseI(root);
     (void)ForumInitRtns(kPkgTerm, 0);

@@ -101,12 +101,14 @@ struct ForumRootRec {
   // Messages have no identifier until asked; their handles are kept apart.
   std::vector<std::unique_ptr<ForumFileRec>> anonymous;
   // The root's own handles.
-  ForumFile top, usersGroup, guestsGroup, groupsList;
+  ForumFile top, users, guests, groups;
   // Periodic saves.
   bool changed = false;
   int32_t saveTimer = 0;
   bool saveBlocked = false;
   int idleSlot = -1;
+  // Where the next message body goes (ForumItemCreate).
+  ChHandle lastBody = 0;
 };
 
 // Interns every name of the package in the root's file.

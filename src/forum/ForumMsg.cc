@@ -25,13 +25,23 @@ void ForumItemCreate(const ForumFile& discussion, ChHandle author, const St& tit
   ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
   ForumRoot root = d->root;
   const ForumFieldIds& f = root->f;
-  ChHandle msg = LgDbRecCreate(d->list);
+  // The body goes first, next to the body posted last, and the record and
+  // its small values after it: messages then fill their pages one after
+  // the other instead of leaving each page with a hole the next body does
+  // not fit.
+  ChHandle near = root->lastBody != 0 && ChIsLegal(root->lastBody) &&
+                          ChPartOf(root->lastBody) == root->part
+                      ? root->lastBody
+                      : d->list;
+  ChHandle bodyHnd = LgDbTextToHnd(body, near);
+  root->lastBody = bodyHnd;
+  ChHandle msg = LgDbRecCreate(bodyHnd);
   if (author != 0) LgDbRecPutRec(msg, f.User, author);
   if (!title.Empty()) LgDbRecPutText(msg, f.Title, title);
   if (!contentType.Empty() && StCompare(contentType, StCStrXfm("text"), nullptr) != kStEqual)
     LgDbRecPutText(msg, f.ContentType, contentType);
   LgDbRecPutInt(msg, f.Size, -body.Length());
-  LgDbRecPutText(msg, f.BodyData, body);
+  LgDbRecFieldPut(msg, f.BodyData, bodyHnd);
   // The discussion's Size counts every position ever used, so a deleted
   // last message does not give its position again.
   ChHandle sizeHnd = LgDbIntHnd(d->rec, f.Size);
@@ -45,8 +55,10 @@ void ForumItemCreate(const ForumFile& discussion, ChHandle author, const St& tit
   }
   LgDbTd now = ForumNow();
   LgDbRecPutTd(msg, f.Date, now);
-  LgDbRecPutInt(msg, f.MessageNumber, pos - ForumRecInt(d->rec, f.DeletedCount, 0));
-  LgDbRecPutInt(msg, f.Parent, replyTo);
+  // The number is the position until messages have been deleted.
+  int32_t deleted = ForumRecInt(d->rec, f.DeletedCount, 0);
+  if (deleted > 0) LgDbRecPutInt(msg, f.MessageNumber, pos - deleted);
+  if (replyTo >= 0) LgDbRecPutInt(msg, f.Parent, replyTo);
   LgDbRecPutInt(msg, f.Item, pos);
   int32_t id = ForumUniqueIdFromRec(root, msg);
   BtmEntry entry;

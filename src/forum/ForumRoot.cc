@@ -203,11 +203,11 @@ ForumRoot ForumRootOpen(ChPart part, ChHandle head) {
   }
   ForumSysopCacheLoad(root);
   root->top = ForumFileOpenUnique(root, kForumTopId);
-  root->usersGroup = ForumFileOpenUnique(root, kForumUsersId);
-  root->guestsGroup = ForumFileOpenUnique(root, kForumGuestsId);
+  root->users = ForumFileOpenUnique(root, kForumUsersId);
+  root->guests = ForumFileOpenUnique(root, kForumGuestsId);
   ChHandle groups = LgDbRecGet(root->db, 3);
-  root->groupsList = ForumFile(ForumFileRecNew(root, kForumKindGroup, groups, 0));
-  MA_CHECK(true, root->top && root->usersGroup && root->guestsGroup,
+  root->groups = ForumFile(ForumFileRecNew(root, kForumKindGroup, groups, 0));
+  MA_CHECK(true, root->top && root->users && root->guests,
            "ForumRootOpen--cannot open the top folder or the groups");
   ThreadStateSlot slot;
   slot.save = [] { return std::any(); };
@@ -223,9 +223,9 @@ void ForumRootClose(ForumRoot root) {
   std::unique_ptr<ForumRootRec> owned(root);
   ForumSaveDisarm(root);
   if (root->idleSlot >= 0) ThreadStateSlotRemove(root->idleSlot);
-  root->groupsList = ForumFile();
-  root->guestsGroup = ForumFile();
-  root->usersGroup = ForumFile();
+  root->groups = ForumFile();
+  root->guests = ForumFile();
+  root->users = ForumFile();
   root->top = ForumFile();
   MA_CHECK(ForumDebugFlag, root->open.empty() && root->anonymous.empty(),
            "ForumRootClose-- open items left");
