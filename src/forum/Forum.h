@@ -378,6 +378,8 @@ int32_t ForumMessageCount(const ForumFile& discussion);
 // The message with a mail/news identifier (0 when none).
 ChHandle ForumMessageIdLookup(ForumRoot root, const St& messageId);
 void ForumItemSetMessageId(const ForumFile& discussion, int32_t index, const St& messageId);
+// Takes a message out of the message-identifier and per-date indexes.
+void ForumMessageUnindex(ForumRoot root, ChHandle message);
 // Entries of the per-date index.
 uint32_t ForumMessageInfoCount(ForumRoot root);
 

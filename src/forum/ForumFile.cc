@@ -294,28 +294,21 @@ FORUM_FILE_TEXTS(FORUM_FILE_TEXT_DEF)
   }
 FORUM_FILE_INTS(FORUM_FILE_INT_DEF)
 
-LgDbTd ForumFileDate(const ForumFile& file) {
-  ForumFileRec* f = Checked(file, "ForumFileDate--File");
-  LgDbTd td;
-  (void)LgDbRecGetTd(f->rec, f->root->f.Date, &td);
-  return td;
-}
-void ForumSetDate(const ForumFile& file, LgDbTd value) {
-  ForumFileRec* f = Checked(file, "ForumSetDate--File");
-  LgDbRecPutTd(f->rec, f->root->f.Date, value);
-  ForumFileChanged(file);
-}
-LgDbTd ForumFileCreateDate(const ForumFile& file) {
-  ForumFileRec* f = Checked(file, "ForumFileCreateDate--File");
-  LgDbTd td;
-  (void)LgDbRecGetTd(f->rec, f->root->f.CreateDate, &td);
-  return td;
-}
-void ForumSetCreateDate(const ForumFile& file, LgDbTd value) {
-  ForumFileRec* f = Checked(file, "ForumSetCreateDate--File");
-  LgDbRecPutTd(f->rec, f->root->f.CreateDate, value);
-  ForumFileChanged(file);
-}
+#define FORUM_FILE_TD_DEF(name)                                        \
+  LgDbTd ForumFile##name(const ForumFile& file) {                      \
+    ForumFileRec* f = Checked(file, "ForumFile" #name "--File");       \
+    LgDbTd td;                                                         \
+    (void)LgDbRecGetTd(f->rec, f->root->f.name, &td);                  \
+    return td;                                                         \
+  }                                                                    \
+  void ForumSet##name(const ForumFile& file, LgDbTd value) {           \
+    ForumFileRec* f = Checked(file, "ForumSet" #name "--File");        \
+    LgDbRecPutTd(f->rec, f->root->f.name, value);                      \
+    ForumFileChanged(file);                                            \
+  }
+FORUM_FILE_TD_DEF(Date)
+FORUM_FILE_TD_DEF(CreateDate)
+
 ChHandle ForumFileUser(const ForumFile& file) {
   ForumFileRec* f = Checked(file, "ForumFileUser--File");
   return LgDbRecGetRec(f->rec, f->root->f.User);

@@ -78,17 +78,21 @@ void ForumItemCreate(const ForumFile& discussion, ChHandle author, const St& tit
   if (index) *index = pos;
 }
 
-bool ForumItemDestroy(const ForumFile& discussion, int32_t index) {
-  ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
-  ChHandle msg = MessageAt(d, index);
-  if (msg == 0) return false;
-  ForumRoot root = d->root;
+void ForumMessageUnindex(ForumRoot root, ChHandle msg) {
   St messageId = LgDbRecGetText(msg, root->f.MessageId);
   if (!messageId.Empty()) (void)BtDbRemove(root->messageIds, messageId, msg, 0);
   LgDbTd date;
   int32_t id = 0;
   if (LgDbRecGetTd(msg, root->f.Date, &date) && LgDbRecGetInt(msg, root->f.UniqueId, &id))
     (void)BtmDbRemove(root->messageInfo, date.date, id);
+}
+
+bool ForumItemDestroy(const ForumFile& discussion, int32_t index) {
+  ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
+  ChHandle msg = MessageAt(d, index);
+  if (msg == 0) return false;
+  ForumRoot root = d->root;
+  ForumMessageUnindex(root, msg);
   (void)LgDbRecPut(d->list, 0, uint32_t(index));
   LgDbRecPlusInt(d->rec, root->f.DeletedCount, 1);
   ForumChanged(root, false);

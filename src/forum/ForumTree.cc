@@ -178,13 +178,7 @@ uint16_t ForumCatItemDestroy(const ForumFile& folder, const St& name) {
     uint32_t length = LgDbLength(list);
     for (uint32_t i = 0; i < length; ++i) {
       ChHandle msg = LgDbRecGet(list, i);
-      if (msg == 0) continue;
-      St messageId = LgDbRecGetText(msg, root->f.MessageId);
-      if (!messageId.Empty()) (void)BtDbRemove(root->messageIds, messageId, msg, 0);
-      LgDbTd date;
-      int32_t id = 0;
-      if (LgDbRecGetTd(msg, root->f.Date, &date) && LgDbRecGetInt(msg, root->f.UniqueId, &id))
-        (void)BtmDbRemove(root->messageInfo, date.date, id);
+      if (msg != 0) ForumMessageUnindex(root, msg);
     }
   }
   EntryWithdraw(folder, entry, root->t.DelEvent, kind == kForumKindFolder);

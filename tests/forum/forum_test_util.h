@@ -18,19 +18,11 @@
 #include "Qu.h"
 #include "Store.h"
 #include "Ut.h"
+#include "../store/store_test_util.h"
 
 namespace forumtest {
 
-// Runs a shell command; returns its exit status, its output in *out.
-inline int RunCommand(const std::string& command, std::string* out) {
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  char buf[4096];
-  size_t n;
-  out->clear();
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using storetest::RunCommand;
 
 inline std::string DbTool() {
   const char* dir = getenv("QUIL_BINARY_DIR");
