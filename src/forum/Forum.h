@@ -328,6 +328,17 @@ FORUM_FILE_FLAGS(FORUM_FILE_FLAG_DECL)
 [[nodiscard]] uint16_t ForumCatNameCk(const ForumFile& folder, const St& name,
                                       bool isFolder, ChHandle sameEntry);
 
+// Listing orders of a folder's children (CatForumSeq values).
+constexpr int kForumSeqCreate = 0;     // oldest first by CreateDate
+constexpr int kForumSeqRevMod = 1;     // most recently changed first
+constexpr int kForumSeqDefault = 2;    // the sysop's CatForumSeq
+constexpr int kForumSeqRevCreate = 3;  // newest first (any other value too)
+constexpr int kForumSeqAlpha = 4;      // folders by Name, others by Title
+// The live entries of folder in listing order: the higher SortSeq first,
+// then by order; items that compare equal keep their name order.  Links
+// are dated by their targets.  Access rights are the caller's to apply.
+std::vector<ChHandle> CreateCatList(const ForumFile& folder, int order);
+
 // The folder tree below folder, one line per item, depth first in name
 // order: unique path, type, name path, title, and the count (children of a
 // folder, messages of a discussion, "-" otherwise), separated by tabs.

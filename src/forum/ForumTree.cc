@@ -1,5 +1,7 @@
 // The folder tree: creating, deleting, moving and renaming the children of
 // folders, and reading a folder's entries.
+#include <algorithm>
+
 #include "Bt.h"
 #include "ForumInt.h"
 #include "Ma.h"
@@ -269,6 +271,59 @@ uint16_t ForumCatItemSetHtml(const ForumFile& folder, const St& name, St html) {
 
 // ---------------------------------------------------------------------------
 // Reading entries.
+
+namespace {
+
+// What the listing orders compare of one child.
+struct ListItem {
+  ChHandle entry;
+  int32_t sortSeq;
+  LgDbTd created, changed;
+  St key;  // Latin-1 upper case
+};
+
+}  // namespace
+
+std::vector<ChHandle> CreateCatList(const ForumFile& folder, int order) {
+  ForumRoot root = ForumFileRoot(folder);
+  if (order == kForumSeqDefault) order = ForumSysopCatForumSeq(root);
+  std::vector<ListItem> items;
+  uint32_t n = ForumCatItemCount(folder);
+  for (uint32_t i = 0; i < n; ++i) {
+    ListItem item{ForumCatItemOpen(folder, i), 0, {}, {}, {}};
+    ChHandle child = LgDbRecGetRec(item.entry, root->f.File);
+    if (child == 0) continue;
+    item.sortSeq = ForumRecInt(child, root->f.SortSeq, 0);
+    ChHandle dated = child;
+    int kind = ForumKindOfRec(root, child);
+    if (kind == kForumKindLink && order != kForumSeqAlpha) {
+      ForumFile target = ForumLinkOpen(ForumFileHasChild(folder, ForumCatItemName(root, item.entry)));
+      if (target) dated = ForumFileRecord(target);
+    }
+    (void)LgDbRecGetTd(dated, root->f.CreateDate, &item.created);
+    (void)LgDbRecGetTd(dated, root->f.Date, &item.changed);
+    if (order == kForumSeqAlpha) {
+      St key = kind == kForumKindFolder ? LgDbRecGetText(item.entry, root->f.Name)
+                                        : LgDbRecGetText(child, root->f.Title);
+      item.key = StTranslate(std::move(key), StLatinUpper);
+    }
+    items.push_back(std::move(item));
+  }
+  auto before = [order](const ListItem& a, const ListItem& b) {
+    if (a.sortSeq != b.sortSeq) return a.sortSeq > b.sortSeq;
+    switch (order) {
+      case kForumSeqCreate: return LgDbTdCompare(a.created, b.created) == kStBefore;
+      case kForumSeqRevMod: return LgDbTdCompare(a.changed, b.changed) == kStAfter;
+      case kForumSeqAlpha: return StCompare(a.key, b.key, nullptr) == kStBefore;
+      default: return LgDbTdCompare(a.created, b.created) == kStAfter;
+    }
+  };
+  std::stable_sort(items.begin(), items.end(), before);
+  std::vector<ChHandle> entries;
+  entries.reserve(items.size());
+  for (const ListItem& item : items) entries.push_back(item.entry);
+  return entries;
+}
 
 void ForumTreePrint(const ForumFile& folder, std::string* out) {
   int kind = ForumFileKind(folder);

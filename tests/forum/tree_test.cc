@@ -224,3 +224,47 @@ TEST_F(TreeTest, RenameKeepsUniquePathsAndDropsTheOldName) {
 }
 
 }  // namespace
+
+namespace {
+
+class ListTest : public TreeTest {
+ protected:
+  void Item(const char* type, const char* name, const char* title, int created, int changed) {
+    St final = Create(top_, type, name, title);
+    ForumFile f = ForumFileHasChild(top_, final);
+    ForumSetCreateDate(f, LgDbTd{created, 120000});
+    ForumSetDate(f, LgDbTd{changed, 120000});
+  }
+  std::string Names(int order) {
+    std::string out;
+    for (ChHandle entry : CreateCatList(top_, order)) {
+      if (!out.empty()) out += ' ';
+      out += ForumCatItemName(root_, entry).Str();
+    }
+    return out;
+  }
+};
+
+TEST_F(ListTest, FiveOrdersAfterTheSortSequence) {
+  Item("forum-category", "Beta", "", 20010101, 20100101);
+  Item("forum-category", "alpha", "", 20030101, 20050101);
+  Item("forum-topic", "", "gamma", 20020101, 20200101);
+  Item("forum-topic", "", "Delta", 20000101, 20010101);
+  EXPECT_EQ(Names(kForumSeqCreate), "2 Beta 1 alpha");
+  EXPECT_EQ(Names(kForumSeqRevCreate), "alpha 1 Beta 2");
+  EXPECT_EQ(Names(7), "alpha 1 Beta 2");
+  EXPECT_EQ(Names(kForumSeqDefault), "alpha 1 Beta 2");  // the sysop's default
+  EXPECT_EQ(Names(kForumSeqRevMod), "1 Beta alpha 2");
+  EXPECT_EQ(Names(kForumSeqAlpha), "alpha Beta 2 1");
+  ForumSysopSetCatForumSeq(root_, kForumSeqAlpha);
+  EXPECT_EQ(Names(kForumSeqDefault), "alpha Beta 2 1");
+  ForumSetSortSeq(ForumFileHasChild(top_, S("2")), 5);
+  EXPECT_EQ(Names(kForumSeqCreate), "2 Beta 1 alpha");
+  EXPECT_EQ(Names(kForumSeqRevCreate), "2 alpha 1 Beta");
+  EXPECT_EQ(Names(kForumSeqAlpha), "2 alpha Beta 1");
+  // Equal items keep their name order.
+  ForumSetCreateDate(ForumFileHasChild(top_, S("Beta")), LgDbTd{20030101, 120000});
+  EXPECT_EQ(Names(kForumSeqCreate), "2 1 alpha Beta");
+}
+
+}  // namespace
