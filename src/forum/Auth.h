@@ -156,4 +156,49 @@ int32_t AuthSessionHighWater();
 // Replaces the clock (seconds) behind session times; null restores it.
 void AuthSetClock(int64_t (*now)());
 
+// ---------------------------------------------------------------------------
+// The store's side (AuthUser.cc): users are records of the open root, whose
+// settings and records the hooks read (installed when the root opens,
+// ForumUsersOnOpen).
+
+struct ForumRootRec;
+using ForumRoot = ForumRootRec*;
+
+// The cookie line for user, or nil: only for a registered user, when the
+// request brought no cookie (cookieReceived false), and when both the
+// sysop and the user allow cookies.
+St AuthSetCookie(ForumRoot root, ChHandle user, bool cookieReceived);
+// The user named by the "quilUser" cookie of a Cookie header, or 0: only
+// when the sysop allows cookies, the stored digest equals the cookie's and
+// the user takes cookies.
+ChHandle AuthCookieLookup(ForumRoot root, const St& header);
+
+// Filters are named templates run with the request's variables; the
+// template layer registers the runner.  The runner gives false when there
+// is no template of that name, else its output in *output.
+using AuthFilterRunFn = std::function<bool(const char* name, St* output)>;
+void AuthSetFilterRunner(AuthFilterRunFn fn);
+// The filters a site may define.
+constexpr char kAuthFilterAuthenticate[] = "authenticateFilter";
+constexpr char kAuthFilterLogin[] = "loginFilter";
+constexpr char kAuthFilterLoginFailure[] = "loginFailureFilter";
+constexpr char kAuthFilterRegisterFailure[] = "registerFailureFilter";
+constexpr char kAuthFilterRegisterProcess[] = "registerProcessFilter";
+constexpr char kAuthFilterPreferencesProcess[] = "preferencesProcessFilter";
+constexpr char kAuthFilterHttpBasicNew[] = "httpBasicNewFilter";
+// Runs filter name: true, with the output in *response, when the output
+// begins (ignoring case) with "<HTML>" or "HTTP" and so answers the request
+// itself.
+bool FilterCheck(const char* name, St* response);
+// Runs "authenticateFilter": a response of its own goes to *response (true
+// in *answered); other output is a user's unique identifier in hexadecimal,
+// whose live user is returned (0 otherwise).
+ChHandle AuthenticateFilter(ForumRoot root, St* response, bool* answered);
+
+// The log line of a successful authentication step, written when the sysop
+// logs authentication: what + " User=" + the user's identifier in
+// hexadecimal + " " + type + " " + name.  The text is returned (nil when
+// logging is off).
+St AuthLogAuthenticated(ForumRoot root, const St& what, ChHandle user);
+
 }  // namespace quil

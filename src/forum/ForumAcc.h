@@ -1,13 +1,36 @@
-// Access rights: the mask arithmetic of access lists.
+// Access rights: who may do what in a folder, discussion or chat room, and
+// who may use or change a user group.
 //
 // Rights are bits of a 32-bit mask.  A folder's mask also carries rights
 // for the items below it; ForumAccMoveDown turns the mask of a list into the
 // mask it gives one level down.  kForumAccNoEntry is never stored; the sign
 // bit of a stored value marks a group entry.
+//
+// Stored lists.  An item record's AccPerm field holds a chunk list of
+// (principal, value) entries giving rights; AccDeny a list of the same form
+// taking rights away.  A principal is a user record, a group record, or a
+// general principal (kForumAccAllUsers, kForumAccAllGuests, ForumUser.h).
+//
+//   NODE WORD  MEANING
+//   datum      the principal (a record handle, or 1 / 2)
+//   datum2     the mask, with the sign bit set for a group
+//
+// Every item either has its own list or uses the list of its nearest
+// ancestor that has one (a group: the list of groups, and failing that the
+// top folder); the top folder always has one.  The list in use is unfolded
+// into memory on first use (ForumAccUnfolded), shared by the open items
+// that inherit it, with a cache of per-user results; a change of a list
+// releases the unfolded lists of its item and of every open item below it,
+// and a sweep every 900,000 ms releases all of them.
+//
+// Threads: everything here runs under the run lock.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
+
+#include "ChLi.h"
+#include "Forum.h"
 
 namespace quil {
 
@@ -61,5 +84,105 @@ uint32_t ForumAccFinish(uint32_t mask, uint32_t structure, const ForumAccAsk& as
 // folder (or no folder), 1 when its first item is a discussion, 2 for
 // another kind.
 uint32_t ForumAccRestrict(uint32_t mask, int firstItem, const ForumAccAsk& ask);
+
+// ---------------------------------------------------------------------------
+// Stored lists.  A list value is the handle of its first node (an empty
+// list names only its part); the calls that change a list return its new
+// value, which the caller stores back.
+
+ChHandle AccPermCreate(ChHandle near);
+void AccPermDestroy(ChHandle list);
+// The stored value of principal (sign bit included); false when absent.
+bool AccPermGet(ChHandle list, ChHandle principal, uint32_t* value);
+// Sets the value of principal, adding the entry when absent;
+// kForumAccNoEntry deletes it.
+[[nodiscard]] ChHandle AccPermPut(ChHandle list, ChHandle principal, uint32_t value);
+// Changes an existing entry; false when principal has none.
+bool AccPermChange(ChHandle list, ChHandle principal, uint32_t value);
+[[nodiscard]] ChHandle AccPermDelete(ChHandle list, ChHandle principal);
+struct AccPermIter {
+  ChLiGenIter it;
+};
+AccPermIter AccPermStart(ChHandle list);
+bool AccPermNext(AccPermIter& iter, ChHandle* principal, uint32_t* value);
+void AccPermStop(AccPermIter& iter);
+
+// ---------------------------------------------------------------------------
+// Rights checks.
+
+// The user's full mask for item (user 0 or kForumAccAllGuests: a guest).
+uint32_t ForumAccResolve(const ForumFile& item, ChHandle user);
+// True when every bit of mask is granted to user in item.
+bool ForumAccOpCk(const ForumFile& item, ChHandle user, uint32_t mask);
+// The rights an item's kind withholds from users without host rights
+// (none so far: every kind offers every right).
+uint32_t ForumAccStructure(const ForumFile& item);
+// Marks the site as folders only or chat only.
+void ForumAccSetFoldersOrChatOnly(ForumRoot root, bool on);
+
+// ---------------------------------------------------------------------------
+// Editing an item's own list.  Each change releases the unfolded lists of
+// the item and of the open items below it.
+
+// Whether item has a list of its own.
+bool ForumAccHasList(const ForumFile& item);
+// Gives item a list of its own holding the entries of the list it uses now
+// (moved down a level when inherited), so that its rights stay as they were
+// until edited.  False when it has one already.
+bool ForumAccCreateList(const ForumFile& item);
+// Adds or changes principal's given (Enable) or taken (Inhibit) mask in
+// the item's own list, creating an empty list first when it has none.  A
+// group's entry is marked by the sign bit; kForumAccNoEntry deletes.
+void ForumAccEnable(const ForumFile& item, ChHandle principal, uint32_t mask);
+void ForumAccInhibit(const ForumFile& item, ChHandle principal, uint32_t mask);
+// The entry of the item's own list: false when principal has none; the
+// masks without the group mark (taken 0 when not inhibited).
+bool ForumAccGet(const ForumFile& item, ChHandle principal, uint32_t* given, uint32_t* taken);
+// Removes the item's own list, so that it uses its parent's again; the top
+// folder keeps only its entries for all registered users and all guests.
+void ForumAccClear(const ForumFile& item);
+// Removes the taken masks of the item's own list.
+void ForumAccClearInhibit(const ForumFile& item);
+// Walks the entries of the item's own list.
+struct ForumAccIter {
+  ChHandle given = 0, taken = 0;
+  AccPermIter it;
+};
+ForumAccIter ForumAccStart(const ForumFile& item);
+bool ForumAccNext(ForumAccIter& iter, ChHandle* principal, uint32_t* given, uint32_t* taken);
+void ForumAccStop(ForumAccIter& iter);
+// Releases the unfolded lists of item and of every open item below it.
+void ForumAccRelease(const ForumFile& item);
+// The periodic sweep: releases every unfolded list of the root.
+void AccSweep(ForumRoot root);
+constexpr int32_t kAccSweepMs = 900000;
+
+// ---------------------------------------------------------------------------
+// The operations of the access-list form.  Each returns the message to
+// show, empty when there is none.
+
+constexpr char kAccMsgHasList[] = "File already has an access list";
+constexpr char kAccMsgSysopHost[] =
+    "If the sysop is in the access list, he/she must have host access: ";
+constexpr char kAccMsgNoSuchName[] = "No user or group named \"";
+constexpr char kAccMsgWholeUsers[] = "You cannot add the whole \"users\" list.";
+constexpr char kAccMsgWholeGroups[] = "You cannot add the whole \"groups\" list.";
+constexpr char kAccMsgGuests[] = "You cannot add the \"guests\" list.";
+constexpr char kAccMsgClearConfirm[] =
+    "Clearing this access list will switch to using the access list of its parent folder.";
+
+// "createAccess": gives the item its own list (ForumAccCreateList).
+St ForumAccFormCreate(const ForumFile& item);
+// Names typed by hand ("userName", one per line) added with an access
+// class form value ("access"); the names that fail give one message line
+// each ("No user or group named \"" + name + "\"", or the refusals of the
+// whole "users", "groups" and "guests" lists).  The sysop may only be given
+// host access.
+St ForumAccFormAddNames(const ForumFile& item, const St& names, const St& access);
+// Sets an existing principal's class (the "inList" rows); the sysop check
+// as above.
+St ForumAccFormSetClass(const ForumFile& item, ChHandle principal, const St& access);
+// "clear" (after "confirmClear"): ForumAccClear.
+St ForumAccFormClear(const ForumFile& item);
 
 }  // namespace quil

@@ -60,6 +60,9 @@ struct ForumTypeIds {
 #undef FORUM_TYPE_MEMBER
 };
 
+struct ForumAccUnfolded;  // ForumAcc.cc
+struct ForumUserState;    // ForumUser.cc
+
 struct ForumFileRec {
   int32_t refs = 0;
   int kind = kForumKindNone;
@@ -78,6 +81,9 @@ struct ForumFileRec {
   int32_t sortSeq = 0;
   bool titleValid = false;
   St title;
+  // The access list the item uses (shared with the items that inherit it);
+  // null until first asked.
+  std::shared_ptr<ForumAccUnfolded> acc;
 };
 
 struct ForumRootRec {
@@ -109,6 +115,8 @@ struct ForumRootRec {
   int idleSlot = -1;
   // Where the next message body goes (ForumItemCreate).
   ChHandle lastBody = 0;
+  // Users, sessions and access lists of the root (ForumUser.cc).
+  std::shared_ptr<ForumUserState> userState;
 };
 
 // Interns every name of the package in the root's file.

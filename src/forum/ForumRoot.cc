@@ -9,6 +9,7 @@
 #include "Ec.h"
 #include "Fi.h"
 #include "ForumInt.h"
+#include "ForumUser.h"
 #include "Ht.h"
 #include "Ma.h"
 #include "Thread.h"
@@ -285,6 +286,7 @@ ForumRoot ForumDbOpenI(const std::string& path, ForumDbOpenOptions* options) {
       ForumSysopSetHtmlFooter(root, StCStrXfm(kFactoryFooter));
     }
   }
+  ForumUsersOnOpen(root, newRoot);
   if (repair || (!created && options->check)) {
     int32_t added = ForumFixupUniqueId(root);
     if (repair || added > 0) {

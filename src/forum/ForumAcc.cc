@@ -1,0 +1,545 @@
+// Access lists: the stored lists, unfolding with inheritance, resolving a
+// user's rights with the per-user cache, the operation check, editing, the
+// periodic sweep and the operations of the access-list form.
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "ForumAcc.h"
+#include "ForumUserInt.h"
+#include "Ma.h"
+#include "Qu.h"
+
+namespace quil {
+
+// One user's result in an unfolded list: the mask the list gives (before
+// moving down and finishing) and what the check needs of the user, valid
+// while the root's user generation is unchanged.
+struct AccCacheEntry {
+  ChHandle user = 0;
+  uint32_t generation = 0;
+  uint32_t mask = 0;
+  uint32_t flags = 0;
+  bool guest = false;
+};
+
+struct ForumAccUnfolded {
+  static constexpr int kBuckets = 128;
+  static constexpr size_t kBucketMax = 8;
+  struct Group {
+    ChHandle group;
+    uint32_t given, taken;
+  };
+  const ForumFileRec* owner = nullptr;  // the item whose list this is
+  std::vector<std::pair<ChHandle, uint32_t>> users;  // sorted by principal
+  std::vector<Group> groups;
+  uint32_t guestDefault = 0;
+  uint32_t userDefault = 0;
+  // Most recently used first.
+  std::array<std::vector<AccCacheEntry>, kBuckets> cache;
+};
+
+namespace {
+
+constexpr uint32_t kValueMask = ~kForumAccGroupEntry;
+
+// ---------------------------------------------------------------------------
+// Stored lists on item records.
+
+
+ChHandle ItemRec(const ForumFile& item) { return ForumFileRecord(item); }
+
+// The record that holds the access list of an open item: a message uses
+// its discussion's.
+ForumFileRec* ListHolder(ForumFileRec* r) {
+  return r->kind == kForumKindMessage && r->parent ? r->parent : r;
+}
+
+bool HasOwnList(ForumFileRec* r) {
+  ChHandle list = 0;
+  return LgDbRecGetAccPerm(r->rec, r->root->f.AccPerm, &list);
+}
+
+// The item whose list r uses when it has none: the parent; for a group the
+// list of groups, and for that the top folder.
+ForumFileRec* InheritFrom(ForumFileRec* r) {
+  ForumRoot root = r->root;
+  if (r->kind == kForumKindGroup) {
+    ForumFileRec* top = ForumTopFolder(root).Rec();
+    ChHandle list = ForumGroupList(root);
+    if (r->rec == list) return top;
+    // The root keeps the list of groups open.
+    for (auto& [id, open] : root->open)
+      if (open->rec == list) return open.get();
+    return top;
+  }
+  return r->parent;
+}
+
+std::shared_ptr<ForumAccUnfolded> Build(ForumFileRec* r) {
+  ForumRoot root = r->root;
+  auto u = std::make_shared<ForumAccUnfolded>();
+  u->owner = r;
+  ChHandle given = 0, taken = 0;
+  (void)LgDbRecGetAccPerm(r->rec, root->f.AccPerm, &given);
+  if (!LgDbRecGetAccPerm(r->rec, root->f.AccDeny, &taken)) taken = 0;
+  auto takenOf = [&](ChHandle principal) {
+    uint32_t value = 0;
+    return taken != 0 && AccPermGet(taken, principal, &value) ? value & kValueMask : 0;
+  };
+  AccPermIter it = AccPermStart(given);
+  ChHandle principal = 0;
+  uint32_t value = 0;
+  while (AccPermNext(it, &principal, &value)) {
+    uint32_t mask = value & kValueMask, off = takenOf(principal);
+    if (principal == kForumAccAllUsers)
+      u->userDefault = mask & ~off;
+    else if (principal == kForumAccAllGuests)
+      u->guestDefault = mask & ~off;
+    else if (value & kForumAccGroupEntry)
+      u->groups.push_back({principal, mask, off});
+    else
+      u->users.emplace_back(principal, mask & ~off);
+  }
+  AccPermStop(it);
+  std::sort(u->users.begin(), u->users.end());
+  return u;
+}
+
+// The unfolded list r uses (built, or shared from the ancestor that owns
+// it, on first use).
+ForumAccUnfolded* Unfold(ForumFileRec* r) {
+  if (r->acc) return r->acc.get();
+  if (HasOwnList(r)) {
+    r->acc = Build(r);
+  } else {
+    ForumFileRec* up = InheritFrom(r);
+    if (!up) MaHalt("ForumAccUnfold--no access permissions at root category");
+    Unfold(up);
+    r->acc = up->acc;
+  }
+  return r->acc.get();
+}
+
+size_t BucketOf(ChHandle user) {
+  return size_t((user * 2654435761u) >> 25) % ForumAccUnfolded::kBuckets;
+}
+
+// The mask the list gives a registered user, without the cache.
+uint32_t ListMaskOf(ForumRoot root, const ForumAccUnfolded& u, ChHandle user) {
+  auto it = std::lower_bound(u.users.begin(), u.users.end(), std::make_pair(user, 0u));
+  if (it != u.users.end() && it->first == user) return it->second;
+  uint32_t given = 0, taken = 0;
+  bool any = false;
+  for (const ForumAccUnfolded::Group& g : u.groups) {
+    if (!ForumGroupHasUser(root, g.group, user)) continue;
+    any = true;
+    given |= g.given;
+    taken |= g.taken;
+  }
+  return any ? given & ~taken : u.userDefault;
+}
+
+const AccCacheEntry& CachedUser(ForumRoot root, ForumAccUnfolded& u, ChHandle user) {
+  uint32_t generation = ForumUsersGeneration(root);
+  std::vector<AccCacheEntry>& bucket = u.cache[BucketOf(user)];
+  for (size_t i = 0; i < bucket.size(); ++i) {
+    if (bucket[i].user != user) continue;
+    if (bucket[i].generation != generation) {
+      bucket.erase(bucket.begin() + long(i));
+      break;
+    }
+    if (i != 0) std::rotate(bucket.begin(), bucket.begin() + long(i), bucket.begin() + long(i) + 1);
+    return bucket.front();
+  }
+  AccCacheEntry e;
+  e.user = user;
+  e.generation = generation;
+  e.flags = ForumUserFlags(root, user);
+  e.guest = ForumUserGetType(root, user) != kForumUserRegistered;
+  e.mask = e.guest ? u.guestDefault : ListMaskOf(root, u, user);
+  if (bucket.size() >= ForumAccUnfolded::kBucketMax) bucket.pop_back();
+  bucket.insert(bucket.begin(), e);
+  return bucket.front();
+}
+
+// Resolving, with what the restricting steps need about the asker.
+uint32_t Resolve(ForumFileRec* item, ChHandle user, ForumAccAsk* ask) {
+  ForumRoot root = item->root;
+  ForumFileRec* r = ListHolder(item);
+  ask->guestAccess = ForumSysopAllowGuests(root);
+  ask->provisionalReadOnly = ForumSysopProvisionalIsReadOnly(root);
+  ask->provisionalModerated = ForumSysopProvisionalIsModerated(root);
+  ask->foldersOrChatOnly = ForumUserStateOf(root).foldersOrChatOnly;
+  ForumAccUnfolded* u = Unfold(r);
+  uint32_t mask;
+  if (!ForumIsRecordPrincipal(user)) {
+    ask->guest = true;
+    mask = u->guestDefault;
+  } else {
+    const AccCacheEntry& e = CachedUser(root, *u, user);
+    ask->guest = e.guest;
+    ask->sysop = !e.guest && (e.flags & kForumUserSysop);
+    ask->provisional = (e.flags & kForumUserProvisional) != 0;
+    mask = e.mask;
+  }
+  if (r->kind == kForumKindGroup && r->rec == ForumGroupUsers(root)) return 0;
+  // A group's rights are not folder rights: they are never moved down.
+  if (u->owner != r && r->kind != kForumKindGroup) mask = ForumAccMoveDown(mask);
+  return ForumAccFinish(mask, 0, *ask);
+}
+
+// The folder-structure input of a check: 0 no items (or no folder), 1 the
+// first item is a discussion, 2 another kind.
+int FirstItemKind(const ForumFile& item) {
+  if (!ForumFileIsCategory(item) || ForumCatItemCount(item) == 0) return 0;
+  ForumRoot root = ForumFileRoot(item);
+  ChHandle entry = ForumCatItemOpen(item, 0);
+  ChHandle child = entry ? LgDbRecGetRec(entry, root->f.File) : 0;
+  return child && LgDbRecGetTextId(child, root->f.Type) == root->t.Topic ? 1 : 2;
+}
+
+// Releases the unfolded lists of the open items for which below holds.
+template <typename Pred>
+void ReleaseWhere(ForumRoot root, Pred below) {
+  for (auto& [id, rec] : root->open)
+    if (below(rec.get())) rec->acc.reset();
+  for (auto& rec : root->anonymous)
+    if (below(rec.get())) rec->acc.reset();
+}
+
+bool IsBelow(const ForumFileRec* r, const ForumFileRec* item) {
+  for (const ForumFileRec* p = r; p; p = InheritFrom(const_cast<ForumFileRec*>(p)))
+    if (p == item) return true;
+  return false;
+}
+
+void SweepTimer(intptr_t argument, int32_t) {
+  ForumRoot root = reinterpret_cast<ForumRoot>(argument);
+  ForumUserState& s = ForumUserStateOf(root);
+  s.sweepTimer = 0;
+  AccSweep(root);
+  s.sweepTimer = QuRamAdd(kAccSweepMs, SweepTimer, argument);
+}
+
+// Writes a list value back to its field.
+void PutList(const ForumFile& item, ChHandle field, ChHandle list) {
+  LgDbRecPutAccPerm(ItemRec(item), field, list);
+}
+
+void Changed(const ForumFile& item) {
+  ForumRoot root = ForumFileRoot(item);
+  ForumUsersChanged(root);
+  ForumAccRelease(item);
+  ForumChanged(root, true);
+}
+
+// Sets principal's value in the list of field, creating the list.
+void SetEntry(const ForumFile& item, ChHandle field, ChHandle principal, uint32_t mask) {
+  ForumRoot root = ForumFileRoot(item);
+  ChHandle rec = ItemRec(item);
+  if (!HasOwnList(item.Rec())) PutList(item, root->f.AccPerm, AccPermCreate(rec));
+  ChHandle list = 0;
+  if (!LgDbRecGetAccPerm(rec, field, &list)) list = AccPermCreate(rec);
+  uint32_t value = mask;
+  if (mask != kForumAccNoEntry && ForumUserGetType(root, principal) == kForumUserGroup)
+    value |= kForumAccGroupEntry;
+  PutList(item, field, AccPermPut(list, principal, value));
+  Changed(item);
+}
+
+void RemoveList(const ForumFile& item, ChHandle field) {
+  // The field's value owns the nodes of its list: removing it destroys them.
+  (void)LgDbRecFieldRemoveKind(ItemRec(item), field, kLgDbAccPermType);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Stored lists.
+
+ChHandle AccPermCreate(ChHandle near) { return ChLiGenCreate(near, kChLiNodeType); }
+
+void AccPermDestroy(ChHandle list) { (void)ChLiGenDestroy(list, kChLiNodeType); }
+
+bool AccPermGet(ChHandle list, ChHandle principal, uint32_t* value) {
+  ChLiGenIter it = ChLiGenStart(list, kChLiNodeType);
+  uint32_t p = 0, v = 0;
+  bool found = false;
+  while (ChLiGenNext(it, &p, &v, kChLiNodeType)) {
+    if (p == principal) {
+      *value = v;
+      found = true;
+      break;
+    }
+  }
+  ChLiGenStop(it);
+  return found;
+}
+
+bool AccPermChange(ChHandle list, ChHandle principal, uint32_t value) {
+  ChLiGenIter it = ChLiGenStart(list, kChLiNodeType);
+  bool found = false;
+  for (ChHandle node; (node = ChLiGenNextEntry(it, kChLiNodeType)) != 0;) {
+    uint32_t p = 0, v = 0;
+    ChLiGenGetDataEntry(node, &p, &v, kChLiNodeType);
+    if (p == principal) {
+      ChLiGenSetDataEntry(list, node, p, value, kChLiNodeType);
+      found = true;
+      break;
+    }
+  }
+  ChLiGenStop(it);
+  return found;
+}
+
+ChHandle AccPermDelete(ChHandle list, ChHandle principal) {
+  uint32_t value = 0;
+  if (!AccPermGet(list, principal, &value)) return list;
+  return ChLiGenDeleteMatch(list, principal, value, kChLiNodeType);
+}
+
+ChHandle AccPermPut(ChHandle list, ChHandle principal, uint32_t value) {
+  if (value == kForumAccNoEntry) return AccPermDelete(list, principal);
+  if (AccPermChange(list, principal, value)) return list;
+  return ChLiGenAppend(list, principal, value, kChLiNodeType);
+}
+
+AccPermIter AccPermStart(ChHandle list) { return AccPermIter{ChLiGenStart(list, kChLiNodeType)}; }
+
+bool AccPermNext(AccPermIter& iter, ChHandle* principal, uint32_t* value) {
+  uint32_t p = 0, v = 0;
+  if (!ChLiGenNext(iter.it, &p, &v, kChLiNodeType)) return false;
+  *principal = p;
+  *value = v;
+  return true;
+}
+
+void AccPermStop(AccPermIter& iter) { ChLiGenStop(iter.it); }
+
+// ---------------------------------------------------------------------------
+// Checks.
+
+uint32_t ForumAccStructure(const ForumFile&) { return 0; }
+
+void ForumAccSetFoldersOrChatOnly(ForumRoot root, bool on) {
+  ForumUserStateOf(root).foldersOrChatOnly = on;
+}
+
+uint32_t ForumAccResolve(const ForumFile& item, ChHandle user) {
+  ForumAccAsk ask;
+  return Resolve(item.Rec(), user, &ask);
+}
+
+bool ForumAccOpCk(const ForumFile& item, ChHandle user, uint32_t mask) {
+  ForumAccAsk ask;
+  uint32_t granted = Resolve(item.Rec(), user, &ask);
+  // Only the bits of new items depend on what the folder holds.
+  int first = (mask & (kForumAccAddFolder | kForumAccAddDiscussion)) ? FirstItemKind(item) : 0;
+  granted = ForumAccRestrict(granted, first, ask);
+  return (granted & mask) == mask;
+}
+
+// ---------------------------------------------------------------------------
+// Editing.
+
+bool ForumAccHasList(const ForumFile& item) { return HasOwnList(item.Rec()); }
+
+bool ForumAccCreateList(const ForumFile& item) {
+  ForumFileRec* r = item.Rec();
+  if (HasOwnList(r)) return false;
+  ForumRoot root = r->root;
+  ForumAccUnfolded* u = Unfold(r);
+  const ForumFileRec* owner = u->owner;
+  bool down = owner != r;
+  ChHandle rec = ItemRec(item);
+  ChHandle taken = AccPermCreate(rec);
+  bool anyTaken = false;
+  // Copy the owner's entries, moved down a level when inherited.
+  ChHandle ownerGiven = 0, ownerTaken = 0;
+  (void)LgDbRecGetAccPerm(owner->rec, root->f.AccPerm, &ownerGiven);
+  bool hasTaken = LgDbRecGetAccPerm(owner->rec, root->f.AccDeny, &ownerTaken);
+  ChHandle given = AccPermCreate(rec);
+  AccPermIter walk = AccPermStart(ownerGiven);
+  ChHandle principal = 0;
+  uint32_t value = 0;
+  while (AccPermNext(walk, &principal, &value)) {
+    uint32_t mask = value & kValueMask;
+    given = AccPermPut(given, principal, (down ? ForumAccMoveDown(mask) : mask) |
+                                             (value & kForumAccGroupEntry));
+  }
+  AccPermStop(walk);
+  if (hasTaken) {
+    walk = AccPermStart(ownerTaken);
+    while (AccPermNext(walk, &principal, &value)) {
+      uint32_t mask = value & kValueMask;
+      taken = AccPermPut(taken, principal, (down ? ForumAccMoveDown(mask) : mask) |
+                                               (value & kForumAccGroupEntry));
+      anyTaken = true;
+    }
+    AccPermStop(walk);
+  }
+  PutList(item, root->f.AccPerm, given);
+  if (anyTaken)
+    PutList(item, root->f.AccDeny, taken);
+  else
+    AccPermDestroy(taken);
+  Changed(item);
+  return true;
+}
+
+void ForumAccEnable(const ForumFile& item, ChHandle principal, uint32_t mask) {
+  SetEntry(item, ForumFileRoot(item)->f.AccPerm, principal, mask);
+}
+
+void ForumAccInhibit(const ForumFile& item, ChHandle principal, uint32_t mask) {
+  SetEntry(item, ForumFileRoot(item)->f.AccDeny, principal, mask);
+}
+
+bool ForumAccGet(const ForumFile& item, ChHandle principal, uint32_t* given, uint32_t* taken) {
+  ForumRoot root = ForumFileRoot(item);
+  ChHandle rec = ItemRec(item), list = 0;
+  uint32_t value = 0;
+  *given = *taken = 0;
+  if (!LgDbRecGetAccPerm(rec, root->f.AccPerm, &list) || !AccPermGet(list, principal, &value))
+    return false;
+  *given = value & kValueMask;
+  if (LgDbRecGetAccPerm(rec, root->f.AccDeny, &list) && AccPermGet(list, principal, &value))
+    *taken = value & kValueMask;
+  return true;
+}
+
+void ForumAccClear(const ForumFile& item) {
+  ForumRoot root = ForumFileRoot(item);
+  if (!HasOwnList(item.Rec())) return;
+  if (item.Rec() == ForumTopFolder(root).Rec()) {
+    uint32_t users = 0, guests = 0, taken = 0;
+    (void)ForumAccGet(item, kForumAccAllUsers, &users, &taken);
+    (void)ForumAccGet(item, kForumAccAllGuests, &guests, &taken);
+    RemoveList(item, root->f.AccPerm);
+    RemoveList(item, root->f.AccDeny);
+    ChHandle list = AccPermCreate(ItemRec(item));
+    list = AccPermPut(list, kForumAccAllUsers, users);
+    list = AccPermPut(list, kForumAccAllGuests, guests);
+    PutList(item, root->f.AccPerm, list);
+  } else {
+    RemoveList(item, root->f.AccPerm);
+    RemoveList(item, root->f.AccDeny);
+  }
+  Changed(item);
+}
+
+void ForumAccClearInhibit(const ForumFile& item) {
+  RemoveList(item, ForumFileRoot(item)->f.AccDeny);
+  Changed(item);
+}
+
+ForumAccIter ForumAccStart(const ForumFile& item) {
+  ForumRoot root = ForumFileRoot(item);
+  ForumAccIter iter;
+  ChHandle rec = ItemRec(item);
+  if (!LgDbRecGetAccPerm(rec, root->f.AccPerm, &iter.given)) iter.given = ChPartNear(root->part);
+  if (!LgDbRecGetAccPerm(rec, root->f.AccDeny, &iter.taken)) iter.taken = 0;
+  iter.it = AccPermStart(iter.given);
+  return iter;
+}
+
+bool ForumAccNext(ForumAccIter& iter, ChHandle* principal, uint32_t* given, uint32_t* taken) {
+  uint32_t value = 0;
+  if (!AccPermNext(iter.it, principal, &value)) return false;
+  *given = value & kValueMask;
+  *taken = iter.taken != 0 && AccPermGet(iter.taken, *principal, &value) ? value & kValueMask : 0;
+  return true;
+}
+
+void ForumAccStop(ForumAccIter& iter) { AccPermStop(iter.it); }
+
+void ForumAccRelease(const ForumFile& item) {
+  const ForumFileRec* target = item.Rec();
+  ReleaseWhere(ForumFileRoot(item), [&](const ForumFileRec* r) { return IsBelow(r, target); });
+}
+
+void AccSweep(ForumRoot root) {
+  ReleaseWhere(root, [](const ForumFileRec*) { return true; });
+}
+
+void ForumAccSetDefaults(ForumRoot root) {
+  ForumFile top = ForumTopFolder(root);
+  if (ForumAccHasList(top)) return;
+  ForumAccEnable(top, kForumAccAllUsers, kForumAccAllRights);
+  ForumAccEnable(top, kForumAccAllGuests, kForumAccAllRights);
+}
+
+void ForumAccSweepStart(ForumRoot root) {
+  ForumUserState& s = ForumUserStateOf(root);
+  if (s.sweepTimer == 0)
+    s.sweepTimer = QuRamAdd(kAccSweepMs, SweepTimer, reinterpret_cast<intptr_t>(root));
+}
+
+// ---------------------------------------------------------------------------
+// The access-list form.
+
+namespace {
+
+// Sets a principal's class: given and taken masks of the class.
+St SetClass(const ForumFile& item, ChHandle principal, const St& access) {
+  ForumRoot root = ForumFileRoot(item);
+  const ForumAccessClass* c = ForumGetAccessClass(access.View());
+  if (!c) return St();
+  if (ForumUserGetSysop(root, principal) && c->formValue != "host") {
+    std::string msg = kAccMsgSysopHost;
+    msg += ForumUserName(root, principal).View();
+    return StFromView(msg);
+  }
+  ForumAccEnable(item, principal, c->given);
+  ForumAccInhibit(item, principal, c->taken);
+  return St();
+}
+
+}  // namespace
+
+St ForumAccFormCreate(const ForumFile& item) {
+  return ForumAccCreateList(item) ? St() : StCStrXfm(kAccMsgHasList);
+}
+
+St ForumAccFormAddNames(const ForumFile& item, const St& names, const St& access) {
+  ForumRoot root = ForumFileRoot(item);
+  std::string messages;
+  auto say = [&](std::string_view line) {
+    if (!messages.empty()) messages += '\n';
+    messages += line;
+  };
+  std::string_view rest = names.View();
+  while (!rest.empty()) {
+    size_t end = rest.find('\n');
+    St name = StStripBlanks(StFromView(rest.substr(0, end)));
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (name.Empty()) continue;
+    ChHandle principal = ForumUserLookup(root, name);
+    if (principal == 0) principal = ForumGroupLookup(root, name);
+    if (principal == ForumGroupUsers(root)) {
+      say(kAccMsgWholeUsers);
+    } else if (principal == ForumGroupList(root)) {
+      say(kAccMsgWholeGroups);
+    } else if (principal == ForumGroupGuests(root)) {
+      say(kAccMsgGuests);
+    } else if (principal == 0) {
+      say(std::string(kAccMsgNoSuchName) + name.Str() + "\"");
+    } else {
+      St msg = SetClass(item, principal, access);
+      if (!msg.Empty()) say(msg.View());
+    }
+  }
+  return StFromView(messages);
+}
+
+St ForumAccFormSetClass(const ForumFile& item, ChHandle principal, const St& access) {
+  return SetClass(item, principal, access);
+}
+
+St ForumAccFormClear(const ForumFile& item) {
+  ForumAccClear(item);
+  return St();
+}
+
+}  // namespace quil

@@ -1,0 +1,231 @@
+// Access lists on a real database file: the defaults of a new root,
+// inheritance and its cut, groups, the cache, the operation check and the
+// form's messages.
+#include "ForumAcc.h"
+#include "ForumUser.h"
+#include "forum_test_util.h"
+
+using namespace quil;
+using forumtest::S;
+
+namespace {
+
+constexpr uint32_t kParticipantGiven = 0x3cffffff, kParticipantTaken = 0x3000000;
+constexpr uint32_t kReadOnlyGiven = 0x1, kReadOnlyTaken = 0x3ffffffe;
+
+class AccTest : public forumtest::ForumTest {
+ protected:
+  ChHandle NewUser(const char* name) {
+    ChHandle user = 0;
+    EXPECT_EQ(ForumUserCreate(root_, kForumUserRegistered, S(name), St(), St(), &user), 0);
+    return user;
+  }
+  ChHandle NewGroup(const char* name) {
+    ChHandle group = 0;
+    EXPECT_EQ(ForumGroupCreate(root_, S(name), &group), 0);
+    return group;
+  }
+  void GiveClass(const ForumFile& item, ChHandle principal, const char* access) {
+    EXPECT_TRUE(ForumAccFormSetClass(item, principal, S(access)).Empty());
+  }
+};
+
+TEST_F(AccTest, ANewDatabaseGrantsAllButHostAndModeratedEverywhere) {
+  Create(top_, "forum-category", "sub");
+  ForumFile sub = Path("/sub");
+  St name = Create(sub, "forum-topic", "x");
+  ForumFile discussion = ForumFileHasChild(sub, name);
+  ChHandle ann = NewUser("Ann Lee");
+  for (const ForumFile* item : {&top_, &sub, &discussion}) {
+    for (ChHandle who : {ChHandle(0), kForumAccAllGuests, ann}) {
+      EXPECT_TRUE(ForumAccOpCk(*item, who, kForumAccRead | kForumAccPost));
+      EXPECT_FALSE(ForumAccOpCk(*item, who, kForumAccHost));
+      EXPECT_FALSE(ForumAccOpCk(*item, who, kForumAccModerated));
+    }
+  }
+  EXPECT_EQ(ForumAccResolve(top_, ann), kForumAccAllRights);
+  EXPECT_EQ(ForumAccResolve(sub, ann), ForumAccMoveDown(kForumAccAllRights));
+  uint32_t given = 0, taken = 0;
+  ASSERT_TRUE(ForumAccGet(top_, kForumAccAllGuests, &given, &taken));
+  EXPECT_EQ(given, kForumAccAllRights);
+  EXPECT_FALSE(ForumAccHasList(sub));
+  // No guests on this site: nothing for them.
+  ForumSysopSetAllowGuests(root_, false);
+  EXPECT_EQ(ForumAccResolve(sub, 0), 0u);
+  EXPECT_NE(ForumAccResolve(sub, ann), 0u);
+}
+
+TEST_F(AccTest, AListOnASubfolderCutsInheritanceAndClearingRestoresIt) {
+  Create(top_, "forum-category", "sub");
+  ForumFile sub = Path("/sub");
+  St name = Create(sub, "forum-topic", "x");
+  ForumFile discussion = ForumFileHasChild(sub, name);
+  ChHandle ann = NewUser("Ann Lee");
+  ASSERT_TRUE(ForumAccOpCk(discussion, 0, kForumAccRead));
+  GiveClass(sub, ann, "host");
+  EXPECT_TRUE(ForumAccHasList(sub));
+  EXPECT_FALSE(ForumAccOpCk(sub, 0, kForumAccRead));
+  EXPECT_FALSE(ForumAccOpCk(discussion, 0, kForumAccRead));
+  EXPECT_TRUE(ForumAccOpCk(sub, ann, kForumAccHost));
+  // A change above no longer reaches the subfolder.
+  ForumAccEnable(top_, kForumAccAllGuests, kForumAccAllRights | kForumAccHost);
+  EXPECT_FALSE(ForumAccOpCk(discussion, 0, kForumAccRead));
+  sub = discussion = ForumFile();
+  Reopen();
+  sub = Path("/sub");
+  discussion = ForumFileHasChild(sub, name);
+  ann = ForumUserLookup(root_, S("Ann Lee"));
+  EXPECT_TRUE(ForumAccOpCk(sub, ann, kForumAccHost));
+  EXPECT_FALSE(ForumAccOpCk(discussion, 0, kForumAccRead));
+  EXPECT_TRUE(ForumAccFormClear(sub).Empty());
+  EXPECT_FALSE(ForumAccHasList(sub));
+  EXPECT_TRUE(ForumAccOpCk(discussion, 0, kForumAccRead));
+  EXPECT_FALSE(ForumAccOpCk(sub, ann, kForumAccHost));
+}
+
+TEST_F(AccTest, CreatingAListKeepsTheRightsUntilItIsEdited) {
+  Create(top_, "forum-category", "sub");
+  ForumFile sub = Path("/sub");
+  ChHandle ann = NewUser("Ann Lee");
+  uint32_t before = ForumAccResolve(sub, ann);
+  EXPECT_TRUE(ForumAccFormCreate(sub).Empty());
+  EXPECT_EQ(ForumAccFormCreate(sub).View(), "File already has an access list");
+  EXPECT_EQ(ForumAccResolve(sub, ann), before);
+  EXPECT_EQ(ForumAccResolve(sub, 0), before);
+}
+
+TEST_F(AccTest, ParticipantAndReadOnlyGroupsGiveParticipantMinusWhatReadOnlyTakes) {
+  ChHandle ann = NewUser("Ann Lee"), bob = NewUser("Bob Ray");
+  ChHandle writers = NewGroup("Writers"), readers = NewGroup("Readers");
+  ASSERT_EQ(ForumGroupAddUser(root_, writers, ann), 0);
+  ASSERT_EQ(ForumGroupAddUser(root_, readers, ann), 0);
+  ASSERT_EQ(ForumGroupAddUser(root_, writers, bob), 0);
+  GiveClass(top_, writers, "participant");
+  GiveClass(top_, readers, "readOnly");
+  uint32_t given = 0, taken = 0;
+  ASSERT_TRUE(ForumAccGet(top_, writers, &given, &taken));
+  EXPECT_EQ(given, kParticipantGiven);
+  EXPECT_EQ(taken, kParticipantTaken);
+  uint32_t both = (kParticipantGiven | kReadOnlyGiven) & ~(kParticipantTaken | kReadOnlyTaken);
+  EXPECT_EQ(ForumAccResolve(top_, ann), both);
+  EXPECT_EQ(ForumAccResolve(top_, bob), kParticipantGiven & ~kParticipantTaken);
+  EXPECT_FALSE(ForumAccOpCk(top_, ann, kForumAccPost));
+  EXPECT_TRUE(ForumAccOpCk(top_, ann, kForumAccRead));
+  // The cached answer follows a change of membership.
+  ASSERT_EQ(ForumGroupRemoveUser(root_, readers, ann), 0);
+  EXPECT_TRUE(ForumAccOpCk(top_, ann, kForumAccPost));
+  // A direct entry goes before the groups.
+  GiveClass(top_, ann, "noAccess");
+  EXPECT_FALSE(ForumAccOpCk(top_, ann, kForumAccRead));
+  // A user in no group of the list gets the default for registered users.
+  ChHandle cy = NewUser("Cy Dunn");
+  EXPECT_EQ(ForumAccResolve(top_, cy), kForumAccAllRights);
+}
+
+TEST_F(AccTest, SysopAndHostsGetEveryRightButModerated) {
+  ChHandle sysop = ForumUserLookup(root_, S("sysop"));
+  ChHandle ann = NewUser("Ann Lee");
+  GiveClass(top_, ann, "moderated");
+  EXPECT_TRUE(ForumAccOpCk(top_, ann, kForumAccModerated | kForumAccPost));
+  ForumAccEnable(top_, ann, kForumAccHost | kForumAccModerated);
+  ForumAccInhibit(top_, ann, 0);
+  EXPECT_EQ(ForumAccResolve(top_, ann), (kForumAccHost | kForumAccAllRights) & ~kForumAccModerated);
+  EXPECT_EQ(ForumAccResolve(top_, sysop), kForumAccAllRights);
+  // The sysop may only be given host access.
+  std::string want = std::string(kAccMsgSysopHost) + "sysop";
+  EXPECT_EQ(ForumAccFormSetClass(top_, sysop, S("readOnly")).View(), want);
+  EXPECT_TRUE(ForumAccFormSetClass(top_, sysop, S("host")).Empty());
+}
+
+TEST_F(AccTest, ProvisionalUsersAreHeldBackAsTheSysopSays) {
+  ChHandle ann = NewUser("Ann Lee");
+  ForumUserSetFlags(root_, ann, ForumUserFlags(root_, ann) | kForumUserProvisional);
+  EXPECT_TRUE(ForumAccOpCk(top_, ann, kForumAccPost));
+  ForumSysopSetProvisionalIsModerated(root_, true);
+  EXPECT_TRUE(ForumAccOpCk(top_, ann, kForumAccPost | kForumAccModerated));
+  ForumSysopSetProvisionalIsReadOnly(root_, true);
+  EXPECT_FALSE(ForumAccOpCk(top_, ann, kForumAccPost));
+  EXPECT_TRUE(ForumAccOpCk(top_, ann, kForumAccRead));
+}
+
+TEST_F(AccTest, AFolderHoldsOneKindOfItemUnlessMixingIsAllowed) {
+  Create(top_, "forum-category", "sub");
+  ForumFile sub = Path("/sub");
+  ChHandle ann = NewUser("Ann Lee");
+  uint32_t noMix = kForumAccRead | kForumAccAddFolder | kForumAccAddDiscussion;
+  ForumAccEnable(sub, ann, noMix);
+  EXPECT_TRUE(ForumAccOpCk(sub, ann, kForumAccAddFolder | kForumAccAddDiscussion));
+  Create(sub, "forum-topic", "x");
+  EXPECT_FALSE(ForumAccOpCk(sub, ann, kForumAccAddFolder));
+  EXPECT_TRUE(ForumAccOpCk(sub, ann, kForumAccAddDiscussion));
+  ForumAccEnable(sub, ann, noMix | kForumAccMixed);
+  EXPECT_TRUE(ForumAccOpCk(sub, ann, kForumAccAddFolder));
+  ForumAccSetFoldersOrChatOnly(root_, true);
+  EXPECT_FALSE(ForumAccOpCk(sub, ann, kForumAccAddFolder));
+  EXPECT_TRUE(ForumAccOpCk(sub, ann, kForumAccAddDiscussion));
+}
+
+TEST_F(AccTest, TheFormRefusesUnknownNamesAndWholeLists) {
+  ChHandle ann = NewUser("Ann Lee");
+  St messages = ForumAccFormAddNames(top_, S("Ann Lee\nNo Body\nusers\ngroups\nguests\n"),
+                                     S("readOnly"));
+  EXPECT_EQ(messages.View(),
+            "No user or group named \"No Body\"\n"
+            "You cannot add the whole \"users\" list.\n"
+            "You cannot add the whole \"groups\" list.\n"
+            "You cannot add the \"guests\" list.");
+  EXPECT_EQ(ForumAccResolve(top_, ann), kReadOnlyGiven);
+  int entries = 0;
+  ForumAccIter it = ForumAccStart(top_);
+  ChHandle principal = 0;
+  uint32_t given = 0, taken = 0;
+  while (ForumAccNext(it, &principal, &given, &taken)) ++entries;
+  ForumAccStop(it);
+  EXPECT_EQ(entries, 3);  // registered users, guests, Ann
+  // Clearing the top folder's list leaves only the general entries.
+  ForumAccClear(top_);
+  EXPECT_TRUE(ForumAccHasList(top_));
+  EXPECT_FALSE(ForumAccGet(top_, ann, &given, &taken));
+  EXPECT_EQ(ForumAccResolve(top_, ann), kForumAccAllRights);
+}
+
+TEST_F(AccTest, StoredListsPutChangeAndDeleteEntries) {
+  ChHandle near = ForumFileRecord(top_);
+  ChHandle list = AccPermCreate(near);
+  list = AccPermPut(list, kForumAccAllUsers, 5);
+  list = AccPermPut(list, kForumAccAllGuests, 7);
+  list = AccPermPut(list, kForumAccAllUsers, 9);
+  uint32_t value = 0;
+  ASSERT_TRUE(AccPermGet(list, kForumAccAllUsers, &value));
+  EXPECT_EQ(value, 9u);
+  list = AccPermPut(list, kForumAccAllUsers, kForumAccNoEntry);
+  EXPECT_FALSE(AccPermGet(list, kForumAccAllUsers, &value));
+  EXPECT_FALSE(AccPermChange(list, kForumAccAllUsers, 1));
+  EXPECT_TRUE(AccPermChange(list, kForumAccAllGuests, 1));
+  ASSERT_TRUE(AccPermGet(list, kForumAccAllGuests, &value));
+  EXPECT_EQ(value, 1u);
+  AccPermDestroy(list);
+}
+
+TEST_F(AccTest, TheSweepReleasesUnfoldedListsWithoutChangingAnswers) {
+  Create(top_, "forum-category", "sub");
+  ForumFile sub = Path("/sub");
+  ChHandle ann = NewUser("Ann Lee");
+  uint32_t before = ForumAccResolve(sub, ann);
+  AccSweep(root_);
+  EXPECT_EQ(ForumAccResolve(sub, ann), before);
+}
+
+TEST_F(AccTest, GroupsUseTheListOfGroupsAndTheAllUsersGroupHasNoRights) {
+  ChHandle writers = NewGroup("Writers");
+  ChHandle ann = NewUser("Ann Lee");
+  ForumFile group = ForumFileOpenUnique(root_, ForumUserUniqueId(root_, writers));
+  ASSERT_TRUE(group);
+  EXPECT_EQ(ForumAccResolve(group, ann), kForumAccAllRights);
+  ForumFile users = ForumFileOpenUnique(root_, kForumUsersId);
+  EXPECT_EQ(ForumAccResolve(users, ann), 0u);
+  GiveClass(group, ann, "readOnly");
+  EXPECT_EQ(ForumAccResolve(group, ann), kReadOnlyGiven);
+}
+
+}  // namespace

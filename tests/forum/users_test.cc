@@ -1,0 +1,337 @@
+// Users, groups, passwords, sessions, cookies and filters on a real
+// database file.
+#include "Auth.h"
+#include "ForumUser.h"
+#include "forum_test_util.h"
+
+using namespace quil;
+using forumtest::S;
+
+namespace {
+
+int64_t fakeNow = 1000000;
+int64_t FakeClock() { return fakeNow; }
+
+class UsersTest : public forumtest::ForumTest {
+ protected:
+  void SetUp() override {
+    ForumTest::SetUp();
+    AuthSetClock(FakeClock);
+  }
+  void TearDown() override {
+    AuthSetClock(nullptr);
+    ForumSetDirectoryCheck(nullptr);
+    AuthSetFilterRunner(nullptr);
+    ForumTest::TearDown();
+  }
+  ChHandle NewUser(const char* name, const char* password = "pw", const char* email = nullptr) {
+    ChHandle user = 0;
+    EXPECT_EQ(ForumUserCreate(root_, kForumUserRegistered, S(name), email ? S(email) : St(),
+                              StHashMd5(S(password)), &user),
+              0);
+    return user;
+  }
+};
+
+TEST_F(UsersTest, NewRootHasTheSysopWithTheDefaultPassword) {
+  ChHandle sysop = ForumUserLookup(root_, S(kForumSysopUserName));
+  ASSERT_NE(sysop, 0u);
+  EXPECT_TRUE(ForumUserGetSysop(root_, sysop));
+  bool found = false;
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("sysop"), S(kForumSysopDefaultPassword), &found), sysop);
+  EXPECT_EQ(ForumUserDestroy(root_, sysop), kForumUserIsSysop);
+  EXPECT_EQ(ForumUserSetName(root_, sysop, S("boss")), kForumUserRenameSysop);
+  Reopen();
+  sysop = ForumUserLookup(root_, S("SYSOP"));
+  ASSERT_NE(sysop, 0u);
+  EXPECT_TRUE(ForumUserGetSysop(root_, sysop));
+  EXPECT_EQ(ForumUserCount(root_), 1u);
+}
+
+TEST_F(UsersTest, CreationNormalisesNamesAndGivesTheFieldDefaults) {
+  ChHandle john = NewUser("  John   Smith ", "pw", "John@Example.org");
+  EXPECT_EQ(ForumUserName(root_, john).View(), "Smith, John");
+  EXPECT_EQ(ForumUserLookup(root_, S("smith, john")), john);
+  EXPECT_EQ(ForumUserGetType(root_, john), kForumUserRegistered);
+  EXPECT_EQ(ForumUserFlags(root_, john), kForumUserFlagsDefault);
+  EXPECT_EQ(ForumUserLogoutTime(root_, john), 600);
+  EXPECT_EQ(ForumUserMaxData(root_, john), 15000);
+  EXPECT_EQ(ForumUserLoginCount(root_, john), 0);
+  EXPECT_GE(ForumUserUniqueId(root_, john), kForumFirstFreeId);
+  EXPECT_EQ(ForumUserPassword(root_, john).View(), StHashMd5(S("pw")).View());
+  ForumUserSetBio(root_, john, S("plays chess"));
+  ForumUserSet2ndLine(root_, john, S("second"));
+  ForumUserSetLogoutTime(root_, john, 60);
+  ForumUserIncLogin(root_, john);
+  ForumUserIncLogin(root_, john);
+  Reopen();
+  john = ForumUserLookup(root_, S("John Smith"));
+  ASSERT_NE(john, 0u);
+  EXPECT_EQ(ForumUserBio(root_, john).View(), "plays chess");
+  EXPECT_EQ(ForumUser2ndLine(root_, john).View(), "second");
+  EXPECT_EQ(ForumUserLogoutTime(root_, john), 60);
+  EXPECT_EQ(ForumUserLoginCount(root_, john), 2);
+  LgDbTd last, now;
+  EXPECT_TRUE(ForumUserLastLogin(root_, john, &last));
+  EXPECT_TRUE(ForumUserThisLogin(root_, john, &now));
+  // The general principals have no record: defaults, and setters do nothing.
+  EXPECT_EQ(ForumUserLogoutTime(root_, kForumAccAllGuests), 600);
+  ForumUserSetBio(root_, kForumAccAllUsers, S("x"));
+  EXPECT_TRUE(ForumUserBio(root_, kForumAccAllUsers).IsNil());
+  EXPECT_FALSE(ForumUserIsLegal(root_, kForumAccAllUsers));
+}
+
+TEST_F(UsersTest, NamesAreUniqueAmongUsersGuestsAndGroups) {
+  NewUser("Ann Lee");
+  ChHandle other = 0, group = 0;
+  EXPECT_EQ(ForumUserCreate(root_, kForumUserRegistered, S("ann LEE"), St(), St(), &other),
+            kForumUserNameInUse);
+  EXPECT_EQ(ForumUserCreate(root_, kForumUserGuest, S("Lee, Ann"), St(), St(), &other),
+            kForumUserNameInUse);
+  ASSERT_EQ(ForumGroupCreate(root_, S("Editors"), &group), 0);
+  EXPECT_EQ(ForumUserCreate(root_, kForumUserRegistered, S("editors"), St(), St(), &other),
+            kForumUserNameIsGroup);
+  EXPECT_EQ(ForumGroupCreate(root_, S("Lee, Ann"), &other), kForumGroupNameIsUser);
+  EXPECT_EQ(ForumGroupCreate(root_, S("EDITORS"), &other), kForumGroupNameInUse);
+  EXPECT_EQ(ForumGroupCreate(root_, S("guests"), &other), kForumGroupNameInUse);
+  EXPECT_EQ(ForumUserCreate(root_, kForumUserRegistered, S("users"), St(), St(), &other),
+            kForumUserNameIsGroup);
+}
+
+TEST_F(UsersTest, DeletionKeepsTheRecordWithTheDeletedType) {
+  ChHandle ann = NewUser("Ann Lee", "pw", "ann@example.org");
+  ChHandle group = 0;
+  ASSERT_EQ(ForumGroupCreate(root_, S("Editors"), &group), 0);
+  ASSERT_EQ(ForumGroupAddUser(root_, group, ann), 0);
+  St cert;
+  AuthInstallUser(ann, S("10.0.0.1"), &cert, false, St());
+  ASSERT_EQ(AuthSessionCount(), 1);
+  ASSERT_EQ(ForumUserDestroy(root_, ann), 0);
+  EXPECT_EQ(AuthSessionCount(), 0);
+  EXPECT_EQ(ForumUserGetType(root_, ann), kForumUserDeleted);
+  EXPECT_FALSE(ForumUserIsLegal(root_, ann));
+  EXPECT_EQ(ForumUserName(root_, ann).View(), "Lee, Ann");
+  EXPECT_EQ(ForumUserLookup(root_, S("Ann Lee")), 0u);
+  EXPECT_EQ(ForumUserLookupEmail(root_, S("ann@example.org"), false), 0u);
+  EXPECT_FALSE(ForumGroupHasUser(root_, group, ann));
+  EXPECT_EQ(ForumUserDestroy(root_, ann), kForumUserNotFound);
+  ChHandle again = NewUser("Ann Lee");
+  EXPECT_NE(again, ann);
+  Reopen();
+  EXPECT_EQ(ForumUserCount(root_), 2u);  // the sysop and the new Ann
+}
+
+TEST_F(UsersTest, GroupsKeepSortedMembersAcrossAReopen) {
+  ChHandle group = 0;
+  ASSERT_EQ(ForumGroupCreate(root_, S("Editors"), &group), 0);
+  ChHandle zed = NewUser("Zed Young"), amy = NewUser("Amy Brown"), guest = 0;
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserGuest, S("Visitor One"), St(), St(), &guest), 0);
+  ASSERT_EQ(ForumGroupAddUser(root_, group, zed), 0);
+  ASSERT_EQ(ForumGroupAddUser(root_, group, amy), 0);
+  EXPECT_EQ(ForumGroupAddUser(root_, group, amy), kForumUserAlreadyInGroup);
+  EXPECT_EQ(ForumGroupAddUser(root_, ForumGroupUsers(root_), amy), kForumUserNotFound);
+  Reopen();
+  group = ForumGroupLookup(root_, S("editors"));
+  ASSERT_NE(group, 0u);
+  EXPECT_EQ(ForumGroupSize(root_, group), 2u);
+  amy = ForumUserLookup(root_, S("Amy Brown"));
+  zed = ForumUserLookup(root_, S("Zed Young"));
+  EXPECT_EQ(ForumGroupMemberAt(root_, group, 0), amy);
+  EXPECT_EQ(ForumGroupMemberAt(root_, group, 1), zed);
+  EXPECT_EQ(ForumGroupLookupUser(root_, group, S("zed young")), zed);
+  EXPECT_EQ(ForumGroupLookupUser(root_, ForumGroupUsers(root_), S("Amy Brown")), amy);
+  EXPECT_EQ(ForumGroupLookupUser(root_, ForumGroupUsers(root_), S("Visitor One")), 0u);
+  EXPECT_NE(ForumGroupLookupUser(root_, ForumGroupGuests(root_), S("Visitor One")), 0u);
+  EXPECT_TRUE(ForumGroupHasUser(root_, ForumGroupUsers(root_), amy));
+  ASSERT_EQ(ForumGroupRemoveUser(root_, group, zed), 0);
+  EXPECT_EQ(ForumGroupRemoveUser(root_, group, zed), kForumUserNotInGroup);
+  EXPECT_FALSE(ForumGroupHasUser(root_, group, zed));
+  // Renaming keeps the member index in step.
+  ASSERT_EQ(ForumUserSetName(root_, amy, S("Amy Green")), 0);
+  EXPECT_EQ(ForumGroupLookupUser(root_, group, S("Amy Green")), amy);
+  EXPECT_EQ(ForumUserLookup(root_, S("Amy Brown")), 0u);
+  EXPECT_EQ(ForumGroupDestroy(root_, ForumGroupUsers(root_)), kForumNotContainer);
+  ASSERT_EQ(ForumGroupDestroy(root_, group), 0);
+  EXPECT_EQ(ForumGroupLookup(root_, S("Editors")), 0u);
+  EXPECT_EQ(ForumUserGetType(root_, group), kForumUserNone);
+}
+
+TEST_F(UsersTest, CaseInsensitivePasswordsUpgradeTheStoredDigest) {
+  ChHandle ann = NewUser("Ann Lee", "Secret");
+  bool found = false;
+  // Case-sensitive site: as typed, or all lower case.
+  ASSERT_TRUE(ForumSysopPwCaseSensitive(root_));
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("Ann Lee"), S("Secret"), &found), ann);
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("Ann Lee"), S("SECRET"), &found), 0u);
+  EXPECT_TRUE(found);
+  ForumSysopSetPwCaseSensitive(root_, false);
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("Ann Lee"), S("sECRET"), &found), 0u);
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("Ann Lee"), S("Secret"), &found), ann);
+  EXPECT_EQ(ForumUserPassword(root_, ann).View(), StHashMd5(S("secret")).View());
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("Ann Lee"), S("SECRET"), &found), ann);
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("Ann Lee"), S(""), &found), 0u);
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("Nobody Here"), S("secret"), &found), 0u);
+  EXPECT_FALSE(found);
+}
+
+TEST_F(UsersTest, PasswordLookUpFallsBackToTheEmailAddress) {
+  ChHandle ann = NewUser("Ann Lee", "pw", "Ann.Lee@Example.org");
+  bool found = false;
+  EXPECT_EQ(ForumUserCheckPassword(root_, S(" \"ann.lee@example.org\" "), S("pw"), &found), ann);
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("ann.lee@"), S("pw"), &found), ann);  // a prefix
+  EXPECT_EQ(ForumUserLookupEmail(root_, S("ann.lee@"), false), 0u);
+  ForumUserSetEmail(root_, ann, S("al@example.net"));
+  EXPECT_EQ(ForumUserLookupEmail(root_, S("ann.lee@example.org"), false), 0u);
+  EXPECT_EQ(ForumUserLookupEmail(root_, S("AL@example.net"), false), ann);
+}
+
+TEST_F(UsersTest, TheDirectoryDecidesExceptForTheSysop) {
+  NewUser("Ann Lee", "stored");
+  ForumSetDirectoryCheck([](ForumRoot, const St& name, const St& password) {
+    if (name.View() == "sysop") return ForumDirectoryAnswer::kRefused;
+    return password.View() == "ldap" ? ForumDirectoryAnswer::kAccepted
+                                     : ForumDirectoryAnswer::kRefused;
+  });
+  bool found = false;
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("Ann Lee"), S("stored"), &found), 0u);
+  EXPECT_NE(ForumUserCheckPassword(root_, S("Ann Lee"), S("ldap"), &found), 0u);
+  ChHandle bob = ForumUserCheckPassword(root_, S("Bob Ray"), S("ldap"), &found);
+  ASSERT_NE(bob, 0u);
+  EXPECT_EQ(ForumUserName(root_, bob).View(), "Ray, Bob");
+  EXPECT_EQ(ForumUserPassword(root_, bob).View(), StHashMd5(S("ldap")).View());
+  EXPECT_NE(ForumUserCheckPassword(root_, S("sysop"), S("sysop"), &found), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Sessions on the store.
+
+TEST_F(UsersTest, ACertificateIdleTooLongIsRefusedAndItsSessionIsGone) {
+  ChHandle ann = NewUser("Ann Lee");
+  St cert, remote = S("10.0.0.1");
+  AuthInstallUser(ann, remote, &cert, false, St());
+  EXPECT_EQ(ForumUserLoginCount(root_, ann), 1);
+  bool guest = false;
+  fakeNow += 600;
+  St c = cert;
+  EXPECT_EQ(AuthenticateUser(&c, remote, &guest), ann);  // at the limit, and refreshed
+  fakeNow += 601;  // past the user's 600 seconds
+  c = cert;
+  EXPECT_EQ(AuthenticateUser(&c, remote, &guest), 0u);
+  EXPECT_TRUE(guest);
+  EXPECT_EQ(c.View()[0], '^');
+  EXPECT_EQ(AuthSessionCount(), 0);
+  // The sysop's time-out applies as well.
+  ForumUserSetLogoutTime(root_, ann, 100000);
+  ForumSysopSetLogoutTimeout(root_, 50);
+  AuthInstallUser(ann, remote, &cert, false, St());
+  fakeNow += 51;
+  c = cert;
+  EXPECT_EQ(AuthenticateUser(&c, remote, &guest), 0u);
+  EXPECT_EQ(AuthSessionCount(), 0);
+}
+
+TEST_F(UsersTest, AnotherAddressIsRefusedOnlyWhenBothChecksAreOn) {
+  ChHandle ann = NewUser("Ann Lee");
+  St cert;
+  AuthInstallUser(ann, S("10.0.0.1"), &cert, false, St());
+  bool guest = false;
+  St c = cert;
+  ASSERT_TRUE(ForumSysopCheckRemoteAddr(root_));
+  EXPECT_EQ(AuthenticateUser(&c, S("10.0.0.2"), &guest), 0u);
+  ForumUserSetFlags(root_, ann, ForumUserFlags(root_, ann) | kForumUserNoRemoteCheck);
+  c = cert;
+  EXPECT_EQ(AuthenticateUser(&c, S("10.0.0.2"), &guest), ann);
+  ForumUserSetFlags(root_, ann, ForumUserFlags(root_, ann) & ~kForumUserNoRemoteCheck);
+  ForumSysopSetCheckRemoteAddr(root_, false);
+  c = cert;
+  EXPECT_EQ(AuthenticateUser(&c, S("10.0.0.2"), &guest), ann);
+}
+
+TEST_F(UsersTest, SessionsEndWhenTheRootCloses) {
+  ChHandle ann = NewUser("Ann Lee");
+  St cert;
+  AuthInstallUser(ann, S("10.0.0.1"), &cert, false, St());
+  Reopen();
+  EXPECT_EQ(AuthSessionCount(), 0);
+  bool guest = false;
+  EXPECT_EQ(AuthenticateUser(&cert, S("10.0.0.1"), &guest), 0u);
+}
+
+TEST_F(UsersTest, CookiesCarryNameAndDigestAndAStaleDigestFindsNobody) {
+  ChHandle ann = NewUser("Ann Lee", "pw");
+  EXPECT_TRUE(AuthSetCookie(root_, ann, false).IsNil());  // the site uses no cookies
+  ForumSysopSetUseCookies(root_, true);
+  ASSERT_TRUE(ForumSysopDefaultOldUsersCookie(root_));
+  St line = AuthSetCookie(root_, ann, false);
+  std::string want = "Set-Cookie: quilUser=" + StToHex(S("Lee, Ann")).Str() + "@" +
+                     StToHex(StHashMd5(S("pw"))).Str() + "; path=/\r\n";
+  EXPECT_EQ(line.View(), want);
+  EXPECT_TRUE(AuthSetCookie(root_, ann, true).IsNil());  // the request brought one
+  St header = StFromView("theme=dark; QUILUSER=" + StToHex(S("Lee, Ann")).Str() + "@" +
+                         StToHex(StHashMd5(S("pw"))).Str());
+  EXPECT_EQ(AuthCookieLookup(root_, header), ann);
+  ForumUserSetFlags(root_, ann,
+                    ForumUserFlags(root_, ann) | kForumUserCookieChosen | kForumUserCookiesOff);
+  EXPECT_EQ(AuthCookieLookup(root_, header), 0u);
+  EXPECT_TRUE(AuthSetCookie(root_, ann, false).IsNil());
+  ForumUserSetFlags(root_, ann, ForumUserFlags(root_, ann) & ~kForumUserCookiesOff);
+  ForumUserSetPassword(root_, ann, StHashMd5(S("changed")));
+  EXPECT_EQ(AuthCookieLookup(root_, header), 0u);
+  ForumSysopSetUseCookies(root_, false);
+  EXPECT_EQ(AuthCookieLookup(root_, header), 0u);
+}
+
+TEST_F(UsersTest, NewUsersTakeTheSysopsCookieDefault) {
+  ForumSysopSetUseCookies(root_, true);
+  ForumSysopSetDefaultNewUsersCookie(root_, false);
+  ChHandle ann = NewUser("Ann Lee");
+  EXPECT_EQ(ForumUserFlags(root_, ann),
+            kForumUserFlagsDefault | kForumUserCookieChosen | kForumUserCookiesOff);
+  EXPECT_FALSE(ForumUserCookiesOn(root_, ann));
+  ChHandle guest = 0;
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserGuest, S("Visitor"), St(), St(), &guest), 0);
+  EXPECT_EQ(ForumUserFlags(root_, guest), kForumUserFlagsDefault);
+}
+
+TEST_F(UsersTest, FiltersAnswerTheRequestOrNameTheUser) {
+  ChHandle ann = NewUser("Ann Lee");
+  std::string authenticateOutput;
+  AuthSetFilterRunner([&](const char* name, St* output) {
+    if (std::string_view(name) == kAuthFilterAuthenticate) {
+      *output = StFromView(authenticateOutput);
+      return true;
+    }
+    if (std::string_view(name) == kAuthFilterLogin) {
+      *output = S("http/1.0 302 Found\r\nLocation: /\r\n\r\n");
+      return true;
+    }
+    return false;
+  });
+  St response;
+  EXPECT_TRUE(FilterCheck(kAuthFilterLogin, &response));
+  EXPECT_EQ(response.View().substr(0, 4), "http");
+  EXPECT_FALSE(FilterCheck(kAuthFilterRegisterFailure, &response));
+  bool answered = false;
+  authenticateOutput = StHexNoZerosIntXfm(uint32_t(ForumUserUniqueId(root_, ann))).Str() + "\n";
+  EXPECT_EQ(AuthenticateFilter(root_, &response, &answered), ann);
+  EXPECT_FALSE(answered);
+  authenticateOutput = "<html><body>go away</body></html>";
+  EXPECT_EQ(AuthenticateFilter(root_, &response, &answered), 0u);
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(response.View(), authenticateOutput);
+  authenticateOutput = StHexNoZerosIntXfm(uint32_t(kForumTopId)).Str();  // not a user
+  EXPECT_EQ(AuthenticateFilter(root_, &response, &answered), 0u);
+}
+
+TEST_F(UsersTest, AuthenticationLogLines) {
+  ChHandle ann = NewUser("Ann Lee");
+  EXPECT_TRUE(AuthLogAuthenticated(root_, S(" Authenticate via Quil cookie: x"), ann).IsNil());
+  ForumSysopSetLogAuthentication(root_, true);
+  St line = AuthLogAuthenticated(root_, S(" Authenticate via Quil cookie: x"), ann);
+  std::string want = " Authenticate via Quil cookie: x User=" +
+                     StHexNoZerosIntXfm(uint32_t(ForumUserUniqueId(root_, ann))).Str() +
+                     " registered-user Lee, Ann";
+  EXPECT_EQ(line.View(), want);
+}
+
+}  // namespace
