@@ -149,9 +149,21 @@ void ShowTree(ForumRoot root) {
   fwrite(out.data(), 1, out.size(), stdout);
 }
 
+// One line per setting: a line feed in a value is written "\n" and a
+// backslash "\\".
 void ShowSettings(ForumRoot root) {
-  for (const ForumSysopRow& row : ForumSysopListAll(root))
-    printf("%s=%s\n", row.name.c_str(), row.value.c_str());
+  for (const ForumSysopRow& row : ForumSysopListAll(root)) {
+    std::string value;
+    for (char c : row.value) {
+      if (c == '\n') {
+        value += "\\n";
+      } else {
+        if (c == '\\') value += '\\';
+        value += c;
+      }
+    }
+    printf("%s=%s\n", row.name.c_str(), value.c_str());
+  }
 }
 
 }  // namespace

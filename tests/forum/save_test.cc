@@ -83,6 +83,7 @@ TEST_F(ForumTest, ToolPrintsTheTreeAndTheSettings) {
   ForumItemCreate(Path("/Sub/1"), 0, S(""), S(""), S("body"), -1, true, &ix);
   Create(top_, "forum-link", "", "Elsewhere");
   ForumSysopSetMaxCols(root_, 123);
+  ForumSysopSetGreeting(root_, S("two\nlines \\ here"));
   Close();
   std::string out;
   ASSERT_EQ(forumtest::RunCommand(forumtest::DbTool() + " tree quil.db", &out), 0) << out;
@@ -93,7 +94,8 @@ TEST_F(ForumTest, ToolPrintsTheTreeAndTheSettings) {
             ".ee6b286\tforum-topic\t/Sub/1\tTalk\t1\n");
   ASSERT_EQ(forumtest::RunCommand(forumtest::DbTool() + " settings quil.db", &out), 0);
   EXPECT_NE(out.find("\nMaxCols=123\n"), std::string::npos);
-  EXPECT_NE(out.find("\nGreeting=(none)\n"), std::string::npos);
+  EXPECT_NE(out.find("\nGreeting=two\\nlines \\\\ here\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\nHtmlCategory=(none)\n"), std::string::npos);
   EXPECT_EQ(out.substr(0, 15), "AllowGuests=on\n");
   // Read-only: the file is unchanged by the tool.
   ASSERT_EQ(forumtest::RunCommand(forumtest::DbTool() + " check quil.db", &out), 0) << out;
