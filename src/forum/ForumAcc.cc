@@ -173,7 +173,9 @@ uint32_t Resolve(ForumFileRec* item, ChHandle user, ForumAccAsk* ask) {
   ask->foldersOrChatOnly = ForumUserStateOf(root).foldersOrChatOnly;
   ForumAccUnfolded* u = Unfold(r);
   uint32_t mask;
-  if (!ForumIsRecordPrincipal(user)) {
+  if (user == kForumAccAllUsers) {
+    mask = u->userDefault;
+  } else if (!ForumIsRecordPrincipal(user)) {
     ask->guest = true;
     mask = u->guestDefault;
   } else {

@@ -110,7 +110,8 @@ void AccPermStop(AccPermIter& iter);
 // ---------------------------------------------------------------------------
 // Rights checks.
 
-// The user's full mask for item (user 0 or kForumAccAllGuests: a guest).
+// The user's full mask for item (user 0 or kForumAccAllGuests: a guest;
+// kForumAccAllUsers: a registered user without an entry of its own).
 uint32_t ForumAccResolve(const ForumFile& item, ChHandle user);
 // True when every bit of mask is granted to user in item.
 bool ForumAccOpCk(const ForumFile& item, ChHandle user, uint32_t mask);

@@ -83,7 +83,8 @@ bool ForumUserIsRecord(ChHandle h) {
 
 void ForumUsersOnOpen(ForumRoot root, bool newRoot) {
   ForumUserStateOf(root);
-  if (newRoot) {
+  // A database made before it had users gets them now, like a new one.
+  if (newRoot || MembersDb(root, ForumGroupUsers(root), false) == 0) {
     // Part of making the root: the revisions stay at their first values and
     // the sysop's identifier is given when first asked for, so the first
     // free identifier stays the first item's.
@@ -97,10 +98,12 @@ void ForumUsersOnOpen(ForumRoot root, bool newRoot) {
     MA_CHECK(true, status == 0 && sysop != 0, "ForumRootCreate--error creating sysop user");
     ForumUserSetSysop(root, sysop, true);
     ForumAccSetDefaults(root);
-    LgDbRecPutInt(root->head, root->f.StructRev, structRev);
-    LgDbRecPutInt(root->head, root->f.MsgRev, msgRev);
-    root->structRev = structRev;
-    root->msgRev = msgRev;
+    if (newRoot) {
+      LgDbRecPutInt(root->head, root->f.StructRev, structRev);
+      LgDbRecPutInt(root->head, root->f.MsgRev, msgRev);
+      root->structRev = structRev;
+      root->msgRev = msgRev;
+    }
   }
   ForumAuthHooksInstall(root);
   ForumAccSweepStart(root);
@@ -450,7 +453,7 @@ void ForumSetDirectoryCheck(ForumDirectoryCheckFn fn) { DirectoryCheck() = std::
 
 ChHandle ForumUserCheckPassword(ForumRoot root, const St& name, const St& password, bool* found) {
   *found = false;
-  ChHandle user = ForumUserLookup(root, name);
+  ChHandle user = ForumGroupLookupUser(root, ForumGroupUsers(root), name);
   if (user == 0 && name.View().find('@') != std::string_view::npos) {
     std::string address;
     for (char c : name.View())
@@ -458,6 +461,10 @@ ChHandle ForumUserCheckPassword(ForumRoot root, const St& name, const St& passwo
     St stripped = StStripBlanks(StFromView(address));
     user = ForumUserLookupEmail(root, stripped, false);
     if (user == 0) user = ForumUserLookupEmail(root, stripped, true);
+  }
+  if (password.Empty()) {
+    *found = user != 0;
+    return 0;
   }
   bool isSysop = user != 0 && ForumUserGetSysop(root, user);
   if (DirectoryCheck() && !isSysop) {
@@ -476,7 +483,6 @@ ChHandle ForumUserCheckPassword(ForumRoot root, const St& name, const St& passwo
   }
   if (user == 0) return 0;
   *found = true;
-  if (password.Empty()) return 0;
   St stored = ForumUserPassword(root, user);
   if (stored.IsNil()) return 0;
   St lowerDigest = StHashMd5(Lower(password));

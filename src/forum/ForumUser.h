@@ -213,9 +213,10 @@ using ForumDirectoryCheckFn =
 // answers kNotUsed, passwords are checked against the stored digests.
 void ForumSetDirectoryCheck(ForumDirectoryCheckFn fn);
 
-// The user whose name (normalised; else, for a text with "@", the e-mail
-// address, exact then as a prefix) and password match, or 0.  *found tells
-// whether the name was found at all.  For the sysop's name the directory is
+// The registered user whose name (normalised; else, for a text with "@",
+// the e-mail address, exact then as a prefix) and password match, or 0.
+// *found tells whether the name was found at all.  An empty password never
+// matches (and never reaches the directory).  For the sysop's name the directory is
 // never asked; a name the directory accepts that has no user yet becomes a
 // registered user with the digest of password.  When passwords are not
 // case-sensitive, a match of the password as typed (but not in lower case)

@@ -25,16 +25,22 @@ class AccTest : public forumtest::ForumTest {
     EXPECT_EQ(ForumGroupCreate(root_, S(name), &group), 0);
     return group;
   }
+  // The folder "/sub" with one discussion; the discussion's name.
+  St SubWithDiscussion(ForumFile* sub, ForumFile* discussion) {
+    Create(top_, "forum-category", "sub");
+    *sub = Path("/sub");
+    St name = Create(*sub, "forum-topic", "x");
+    *discussion = ForumFileHasChild(*sub, name);
+    return name;
+  }
   void GiveClass(const ForumFile& item, ChHandle principal, const char* access) {
     EXPECT_TRUE(ForumAccFormSetClass(item, principal, S(access)).Empty());
   }
 };
 
 TEST_F(AccTest, ANewDatabaseGrantsAllButHostAndModeratedEverywhere) {
-  Create(top_, "forum-category", "sub");
-  ForumFile sub = Path("/sub");
-  St name = Create(sub, "forum-topic", "x");
-  ForumFile discussion = ForumFileHasChild(sub, name);
+  ForumFile sub, discussion;
+  St name = SubWithDiscussion(&sub, &discussion);
   ChHandle ann = NewUser("Ann Lee");
   for (const ForumFile* item : {&top_, &sub, &discussion}) {
     for (ChHandle who : {ChHandle(0), kForumAccAllGuests, ann}) {
@@ -56,10 +62,8 @@ TEST_F(AccTest, ANewDatabaseGrantsAllButHostAndModeratedEverywhere) {
 }
 
 TEST_F(AccTest, AListOnASubfolderCutsInheritanceAndClearingRestoresIt) {
-  Create(top_, "forum-category", "sub");
-  ForumFile sub = Path("/sub");
-  St name = Create(sub, "forum-topic", "x");
-  ForumFile discussion = ForumFileHasChild(sub, name);
+  ForumFile sub, discussion;
+  St name = SubWithDiscussion(&sub, &discussion);
   ChHandle ann = NewUser("Ann Lee");
   ASSERT_TRUE(ForumAccOpCk(discussion, 0, kForumAccRead));
   GiveClass(sub, ann, "host");
@@ -120,6 +124,10 @@ TEST_F(AccTest, ParticipantAndReadOnlyGroupsGiveParticipantMinusWhatReadOnlyTake
   // A user in no group of the list gets the default for registered users.
   ChHandle cy = NewUser("Cy Dunn");
   EXPECT_EQ(ForumAccResolve(top_, cy), kForumAccAllRights);
+  ForumAccEnable(top_, kForumAccAllUsers, kForumAccRead);
+  EXPECT_EQ(ForumAccResolve(top_, cy), kForumAccRead);
+  EXPECT_EQ(ForumAccResolve(top_, kForumAccAllUsers), kForumAccRead);
+  EXPECT_EQ(ForumAccResolve(top_, kForumAccAllGuests), kForumAccAllRights);
 }
 
 TEST_F(AccTest, SysopAndHostsGetEveryRightButModerated) {

@@ -200,6 +200,12 @@ TEST_F(UsersTest, TheDirectoryDecidesExceptForTheSysop) {
   EXPECT_EQ(ForumUserName(root_, bob).View(), "Ray, Bob");
   EXPECT_EQ(ForumUserPassword(root_, bob).View(), StHashMd5(S("ldap")).View());
   EXPECT_NE(ForumUserCheckPassword(root_, S("sysop"), S("sysop"), &found), 0u);
+  ForumSetDirectoryCheck([](ForumRoot, const St&, const St&) {
+    return ForumDirectoryAnswer::kAccepted;  // a directory that binds anonymously
+  });
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("Ann Lee"), S(""), &found), 0u);
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("Cy Dunn"), S(""), &found), 0u);
+  EXPECT_EQ(ForumUserLookup(root_, S("Cy Dunn")), 0u);
 }
 
 // ---------------------------------------------------------------------------
