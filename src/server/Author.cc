@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <vector>
 
 #include "Af.h"
@@ -64,6 +65,7 @@ struct AuthorStep {
 //   ChInit (AppChPages pages, then AppMinChPages), ChLi Bt Sl IvSl Shr Qu
 //   Doc Af Sl(5) Cx TCP UDP Comm Strm Sess TCP(5) InOut Aux(5) BtDb BtiDb
 //   Bti1Db BtihDb BtmDb ShipConInit Forum.
+bool RemoveStaleTemporaryFiles();
 bool ChStart();
 const AuthorStep kAuthorSteps[] = {
     {"ThreadInitRtns", ThreadInitRtns, kPkgInit, 31},
@@ -71,6 +73,7 @@ const AuthorStep kAuthorSteps[] = {
     {"TdInitRtns", TdInitRtns, kPkgInit, 29},
     {"UtInitRtns", UtInitRtns, kPkgInit, 28},
     {"FiInitRtns", FiInitRtns, kPkgInit, 27},
+    {"stale temporary files", nullptr, kPkgInit, 26, RemoveStaleTemporaryFiles, nullptr},
     {"ChInit", nullptr, kPkgInit, 26, ChStart, ChTerm},
     {"ChLiInitRtns", ChLiInitRtns, kPkgInit, 25},
     {"BtInitRtns", BtInitRtns, kPkgInit, 24},
@@ -87,6 +90,19 @@ const AuthorStep kAuthorSteps[] = {
     {"BtmDbInitRtns", BtmDbInitRtns, kPkgInit, 3},
     {"ForumInitRtns", ForumInitRtns, kPkgInit, 1},
 };
+
+// Transient files ("AU000000" and a suffix) that a process which did not
+// end in order left in the working directory.  A file still open in a live
+// process keeps its data when its name goes.
+bool RemoveStaleTemporaryFiles() {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(".", error)) {
+    std::string name = entry.path().filename().string();
+    if (name.size() > 8 && name.compare(0, 8, "AU000000") == 0 && entry.is_regular_file(error))
+      std::filesystem::remove(entry.path(), error);
+  }
+  return true;
+}
 
 // The chunk store with AppChPages cache pages, or AppMinChPages when that
 // many cannot be had.
