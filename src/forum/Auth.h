@@ -195,6 +195,36 @@ bool FilterCheck(const char* name, St* response);
 // whose live user is returned (0 otherwise).
 ChHandle AuthenticateFilter(ForumRoot root, St* response, bool* answered);
 
+// One request's authentication, in order: HTTP basic authorization (when
+// allowed and the request carries a name and password), else the URL's
+// certificate (a missing or unknown one becomes a guest certificate); with
+// no user yet the cookie, then "authenticateFilter" (which may also answer
+// the request); a user found by basic authorization, cookie or filter is
+// installed, which gives the certificate for the page's links.  A browser
+// whose agent text holds "AOL" has its address cleared first.
+struct AuthRequest {
+  // In.
+  St cert;           // the URL's certificate (nil when none); out: the page's
+  St remote;         // the remote address; out: cleared for AOL browsers
+  St agent;          // the user agent text
+  St basicName;      // HTTP basic authorization, nil when none
+  St basicPassword;
+  bool basicAllowed = false;  // the site accepts basic authorization
+  int command = 0;            // the request's command number
+  St cookieHeader;            // the Cookie header, nil when none
+  // Out.
+  ChHandle user = 0;
+  bool madeGuest = false;  // a guest certificate was made for this request
+  St response;             // a filter's whole response, nil when none
+  St errorTitle;           // an error page to show instead (nil: none)
+  St errorText;
+};
+// Commands on which the sysop may act as the user of the URL's certificate
+// while authorized as the sysop by basic authorization.
+constexpr int kAuthCmdPreferences = 25;
+constexpr int kAuthCmdPreferencesSave = 26;
+void AuthenticateRequest(ForumRoot root, AuthRequest* request);
+
 // The log line of a successful authentication step, written when the sysop
 // logs authentication: what + " User=" + the user's identifier in
 // hexadecimal + " " + type + " " + name.  The text is returned (nil when

@@ -91,6 +91,93 @@ ChHandle AuthenticateFilter(ForumRoot root, St* response, bool* answered) {
   return ForumUserIsLegal(root, user) ? user : 0;
 }
 
+namespace {
+
+St Cat(std::string_view a, std::string_view b) { return StFromView(std::string(a) + std::string(b)); }
+
+// Step 1: basic authorization.  False when the request was answered (a
+// filter's response or the auto-registration error).
+bool AuthenticateBasic(ForumRoot root, AuthRequest* r) {
+  ChHandle users = ForumGroupUsers(root);
+  if (ForumGroupLookupUser(root, users, r->basicName) == 0) {
+    if (FilterCheck(kAuthFilterHttpBasicNew, &r->response)) return false;
+    ChHandle created = 0;
+    uint16_t status = ForumUserCreate(root, kForumUserRegistered, r->basicName, St(),
+                                      StHashMd5(r->basicPassword), &created);
+    if (status != 0) {
+      r->errorTitle = StCStrXfm("Auto-registration error");
+      r->errorText = Cat("Auto-registration for basic authorization failed: ",
+                         std::to_string(status));
+      return false;
+    }
+  }
+  bool found = false;
+  ChHandle user = ForumUserCheckPassword(root, r->basicName, r->basicPassword, &found);
+  ChHandle asUser = 0;
+  if (user != 0 && ForumUserGetSysop(root, user) &&
+      (r->command == kAuthCmdPreferences || r->command == kAuthCmdPreferencesSave)) {
+    bool guest = false;
+    St cert = r->cert;
+    asUser = AuthenticateUser(&cert, r->remote, &guest);
+  }
+  if (asUser != 0) {
+    r->user = asUser;
+    return true;
+  }
+  r->cert = AuthGuest(AuthTag(r->cert));
+  r->madeGuest = user == 0;
+  if (user != 0) {
+    (void)AuthLogAuthenticated(root, StCStrXfm(" Authenticate via HTTP basic: "), user);
+    AuthInstallUser(user, r->remote, &r->cert, false, StCStrXfm(" basic"));
+    r->user = user;
+  }
+  return true;
+}
+
+}  // namespace
+
+void AuthenticateRequest(ForumRoot root, AuthRequest* r) {
+  r->user = 0;
+  r->madeGuest = false;
+  if (r->agent.View().find("AOL") != std::string_view::npos) {
+    if (ForumSysopLogAuthentication(root))
+      Wf_log_write(" Authenticate for AOL browser, IP was: %s", r->remote.CStr());
+    r->remote = StCreate();
+  }
+  if (r->basicAllowed && !r->basicName.Empty() && !r->basicPassword.IsNil()) {
+    (void)AuthenticateBasic(root, r);
+    return;
+  }
+  St presented = r->cert;
+  r->user = AuthenticateUser(&r->cert, r->remote, &r->madeGuest);
+  if (r->user != 0) {
+    (void)AuthLogAuthenticated(
+        root,
+        Cat(" Authenticate via Quil authCert: ", presented.Str() + " IP:" + r->remote.Str()),
+        r->user);
+    return;
+  }
+  ChHandle user = 0;
+  St reason;
+  if (!r->cookieHeader.IsNil()) {
+    user = AuthCookieLookup(root, r->cookieHeader);
+    if (user != 0) {
+      (void)AuthLogAuthenticated(root, Cat(" Authenticate via Quil cookie: ", r->cookieHeader.View()),
+                                 user);
+      reason = StCStrXfm(" cookie");
+    }
+  }
+  if (user == 0) {
+    bool answered = false;
+    user = AuthenticateFilter(root, &r->response, &answered);
+    if (answered) return;
+    if (user != 0) reason = StCStrXfm(" filter");
+  }
+  if (user == 0) return;
+  AuthInstallUser(user, r->remote, &r->cert, false, reason);
+  r->user = user;
+}
+
 St AuthLogAuthenticated(ForumRoot root, const St& what, ChHandle user) {
   if (!ForumSysopLogAuthentication(root)) return St();
   std::string line(what.View());

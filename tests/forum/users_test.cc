@@ -340,4 +340,125 @@ TEST_F(UsersTest, AuthenticationLogLines) {
   EXPECT_EQ(line.View(), want);
 }
 
+// ---------------------------------------------------------------------------
+// The order of authentication for one request.
+
+TEST_F(UsersTest, ARequestIsAuthenticatedByCertificateThenCookieThenFilter) {
+  ChHandle ann = NewUser("Ann Lee", "pw");
+  AuthRequest r;
+  r.remote = S("10.0.0.1");
+  r.cert = S("17.nosuchcode-news^4");
+  AuthenticateRequest(root_, &r);
+  EXPECT_EQ(r.user, 0u);
+  EXPECT_TRUE(r.madeGuest);
+  EXPECT_EQ(AuthTag(r.cert).View(), "news");
+  // The cookie names Ann: she is installed and the certificate is hers.
+  ForumSysopSetUseCookies(root_, true);
+  r.cookieHeader = StFromView("quilUser=" + StToHex(S("Lee, Ann")).Str() + "@" +
+                              StToHex(StHashMd5(S("pw"))).Str());
+  AuthenticateRequest(root_, &r);
+  EXPECT_EQ(r.user, ann);
+  EXPECT_FALSE(r.madeGuest);
+  AuthCertParts parts;
+  ASSERT_TRUE(AuthParse(r.cert, &parts));
+  EXPECT_EQ(parts.code.Length(), kAuthCodeLength);
+  EXPECT_EQ(parts.tag.View(), "news");
+  // Next time the certificate alone does it.
+  r.cookieHeader = St();
+  AuthenticateRequest(root_, &r);
+  EXPECT_EQ(r.user, ann);
+  // A filter that names a user, for a request with nothing else.
+  AuthSetFilterRunner([&](const char* name, St* output) {
+    if (std::string_view(name) != kAuthFilterAuthenticate) return false;
+    *output = StHexNoZerosIntXfm(uint32_t(ForumUserUniqueId(root_, ann)));
+    return true;
+  });
+  AuthRequest other;
+  other.remote = S("10.0.0.9");
+  AuthenticateRequest(root_, &other);
+  EXPECT_EQ(other.user, ann);
+  EXPECT_EQ(AuthSessionCount(), 2);  // one per address
+}
+
+TEST_F(UsersTest, BasicAuthorizationRegistersNewNamesAndChecksPasswords) {
+  ChHandle ann = NewUser("Ann Lee", "pw");
+  AuthRequest r;
+  r.remote = S("10.0.0.1");
+  r.basicAllowed = true;
+  r.basicName = S("Ann Lee");
+  r.basicPassword = S("wrong");
+  r.cert = S("^3");
+  AuthenticateRequest(root_, &r);
+  EXPECT_EQ(r.user, 0u);
+  EXPECT_TRUE(r.madeGuest);
+  r.basicPassword = S("pw");
+  AuthenticateRequest(root_, &r);
+  EXPECT_EQ(r.user, ann);
+  EXPECT_EQ(ForumUserLoginCount(root_, ann), 1);
+  // An unknown name is registered with the digest of its password.
+  AuthRequest fresh;
+  fresh.basicAllowed = true;
+  fresh.basicName = S("Cy Dunn");
+  fresh.basicPassword = S("cy");
+  AuthenticateRequest(root_, &fresh);
+  ChHandle cy = ForumUserLookup(root_, S("Cy Dunn"));
+  ASSERT_NE(cy, 0u);
+  EXPECT_EQ(fresh.user, cy);
+  // A name taken by a group cannot be registered.
+  ChHandle group = 0;
+  ASSERT_EQ(ForumGroupCreate(root_, S("Editors"), &group), 0);
+  AuthRequest clash;
+  clash.basicAllowed = true;
+  clash.basicName = S("Editors");
+  clash.basicPassword = S("x");
+  AuthenticateRequest(root_, &clash);
+  EXPECT_EQ(clash.user, 0u);
+  EXPECT_EQ(clash.errorTitle.View(), "Auto-registration error");
+  EXPECT_EQ(clash.errorText.View(), "Auto-registration for basic authorization failed: 2313");
+  // Not allowed by the site: the name and password are ignored.
+  fresh.basicAllowed = false;
+  fresh.cert = St();
+  AuthenticateRequest(root_, &fresh);
+  EXPECT_EQ(fresh.user, 0u);
+}
+
+TEST_F(UsersTest, TheSysopMayActAsAnotherUserOnThePreferencePages) {
+  ChHandle ann = NewUser("Ann Lee", "pw");
+  St annCert;
+  AuthInstallUser(ann, S("10.0.0.1"), &annCert, false, St());
+  AuthRequest r;
+  r.remote = S("10.0.0.1");
+  r.basicAllowed = true;
+  r.basicName = S("sysop");
+  r.basicPassword = S(kForumSysopDefaultPassword);
+  r.cert = annCert;
+  r.command = kAuthCmdPreferences;
+  AuthenticateRequest(root_, &r);
+  EXPECT_EQ(r.user, ann);
+  EXPECT_EQ(r.cert.View(), annCert.View());
+  r.command = 1;
+  AuthenticateRequest(root_, &r);
+  EXPECT_TRUE(ForumUserGetSysop(root_, r.user));
+}
+
+TEST_F(UsersTest, AnAolBrowserLosesItsAddress) {
+  ChHandle ann = NewUser("Ann Lee", "pw");
+  ForumSysopSetUseCookies(root_, true);
+  AuthRequest r;
+  r.remote = S("10.0.0.1");
+  r.agent = S("Mozilla/4.0 (compatible; AOL 9.0)");
+  r.cookieHeader = StFromView("quilUser=" + StToHex(S("Lee, Ann")).Str() + "@" +
+                              StToHex(StHashMd5(S("pw"))).Str());
+  AuthenticateRequest(root_, &r);
+  EXPECT_EQ(r.user, ann);
+  EXPECT_TRUE(r.remote.Empty());
+  // The session is bound to no address: the browser's next request from
+  // another of its proxies finds it by the certificate alone.
+  r.remote = S("10.0.0.2");
+  r.cookieHeader = St();
+  AuthenticateRequest(root_, &r);
+  EXPECT_EQ(r.user, ann);
+  EXPECT_EQ(AuthSessionCount(), 1);
+}
+
 }  // namespace
