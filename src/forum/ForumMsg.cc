@@ -25,19 +25,23 @@ void ForumItemCreate(const ForumFile& discussion, ChHandle author, const St& tit
   ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
   ForumRoot root = d->root;
   const ForumFieldIds& f = root->f;
-  // Messages go after the one posted last: the record and its small values
-  // first, into what is left of the last page, then the body, so that
-  // pages fill one after the other.
+  // The body goes first, next to the body posted last, and the record and
+  // its small values after it: messages then fill their pages one after
+  // the other instead of leaving each page with a hole the next body does
+  // not fit.
   ChHandle near = root->lastBody != 0 && ChIsLegal(root->lastBody) &&
                           ChPartOf(root->lastBody) == root->part
                       ? root->lastBody
                       : d->list;
-  ChHandle msg = LgDbRecCreate(near);
+  ChHandle bodyHnd = LgDbTextToHnd(body, near);
+  root->lastBody = bodyHnd;
+  ChHandle msg = LgDbRecCreate(bodyHnd);
   if (author != 0) LgDbRecPutRec(msg, f.User, author);
   if (!title.Empty()) LgDbRecPutText(msg, f.Title, title);
   if (!contentType.Empty() && StCompare(contentType, StCStrXfm("text"), nullptr) != kStEqual)
     LgDbRecPutText(msg, f.ContentType, contentType);
   LgDbRecPutInt(msg, f.Size, -body.Length());
+  LgDbRecFieldPut(msg, f.BodyData, bodyHnd);
   // The discussion's Size counts every position ever used, so a deleted
   // last message does not give its position again.
   ChHandle sizeHnd = LgDbIntHnd(d->rec, f.Size);
@@ -57,9 +61,6 @@ void ForumItemCreate(const ForumFile& discussion, ChHandle author, const St& tit
   if (replyTo >= 0) LgDbRecPutInt(msg, f.Parent, replyTo);
   LgDbRecPutInt(msg, f.Item, pos);
   int32_t id = ForumUniqueIdFromRec(root, msg);
-  ChHandle bodyHnd = LgDbTextToHnd(body, msg);
-  LgDbRecFieldPut(msg, f.BodyData, bodyHnd);
-  root->lastBody = bodyHnd;
   BtmEntry entry;
   entry.key1 = now.date;
   entry.key2 = id;
