@@ -172,6 +172,9 @@ constexpr char kAccMsgGuests[] = "You cannot add the \"guests\" list.";
 constexpr char kAccMsgClearConfirm[] =
     "Clearing this access list will switch to using the access list of its parent folder.";
 
+// The form value of the class whose masks are given and taken ("host",
+// "participant", ...), empty when the pair is no class.
+std::string_view ForumAccClassOf(uint32_t given, uint32_t taken);
 // "createAccess": gives the item its own list (ForumAccCreateList).
 St ForumAccFormCreate(const ForumFile& item);
 // Names typed by hand ("userName", one per line) added with an access

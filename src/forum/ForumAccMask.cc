@@ -39,6 +39,12 @@ const ForumAccessClass* ForumGetAccessClass(std::string_view formValue) {
   return nullptr;
 }
 
+std::string_view ForumAccClassOf(uint32_t given, uint32_t taken) {
+  for (const ForumAccessClass& c : kClasses)
+    if (c.given == given && c.taken == taken) return c.formValue;
+  return {};
+}
+
 uint32_t ForumAccFinish(uint32_t mask, uint32_t structure, const ForumAccAsk& ask) {
   bool host = (mask & kForumAccHost) != 0;
   if (!host && (ask.guest || !ask.sysop)) mask &= ~structure;

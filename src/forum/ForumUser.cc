@@ -228,6 +228,11 @@ ChHandle ForumUserAt(ForumRoot root, uint32_t ix) {
   return db == 0 ? 0 : LgDbSortedGet(db, ix);
 }
 
+bool ForumUserPrefixIx(ForumRoot root, const St& prefix, uint32_t* ix) {
+  ChHandle db = MembersDb(root, ForumGroupUsers(root), false);
+  return db != 0 && LgDbPrefixLookup(db, prefix, ix) != 0;
+}
+
 // ---------------------------------------------------------------------------
 // Type, sysop, flags, logins.
 

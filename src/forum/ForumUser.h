@@ -135,6 +135,9 @@ uint32_t ForumUserCount(ForumRoot root);
 uint32_t ForumGuestCount(ForumRoot root);
 // The ix-th registered user in name order, 0 past the end.
 ChHandle ForumUserAt(ForumRoot root, uint32_t ix);
+// The name-order index of the first registered user whose name begins with
+// prefix (ignoring case); false when none does.
+bool ForumUserPrefixIx(ForumRoot root, const St& prefix, uint32_t* ix);
 
 // A record of a live registered user or guest.
 bool ForumUserIsLegal(ForumRoot root, ChHandle user);

@@ -190,6 +190,9 @@ TEST_F(AccTest, TheFormRefusesUnknownNamesAndWholeLists) {
   while (ForumAccNext(it, &principal, &given, &taken)) ++entries;
   ForumAccStop(it);
   EXPECT_EQ(entries, 3);  // registered users, guests, Ann
+  ASSERT_TRUE(ForumAccGet(top_, ann, &given, &taken));
+  EXPECT_EQ(ForumAccClassOf(given, taken), "readOnly");
+  EXPECT_EQ(ForumAccClassOf(kForumAccAllRights, 0), "");
   // Clearing the top folder's list leaves only the general entries.
   ForumAccClear(top_);
   EXPECT_TRUE(ForumAccHasList(top_));

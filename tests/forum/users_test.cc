@@ -138,6 +138,10 @@ TEST_F(UsersTest, GroupsKeepSortedMembersAcrossAReopen) {
   zed = ForumUserLookup(root_, S("Zed Young"));
   EXPECT_EQ(ForumGroupMemberAt(root_, group, 0), amy);
   EXPECT_EQ(ForumGroupMemberAt(root_, group, 1), zed);
+  uint32_t ix = 0;
+  ASSERT_TRUE(ForumUserPrefixIx(root_, S("you"), &ix));  // "Young, Zed"
+  EXPECT_EQ(ForumUserAt(root_, ix), zed);
+  EXPECT_FALSE(ForumUserPrefixIx(root_, S("Xu"), &ix));
   EXPECT_EQ(ForumGroupLookupUser(root_, group, S("zed young")), zed);
   EXPECT_EQ(ForumGroupLookupUser(root_, ForumGroupUsers(root_), S("Amy Brown")), amy);
   EXPECT_EQ(ForumGroupLookupUser(root_, ForumGroupUsers(root_), S("Visitor One")), 0u);
