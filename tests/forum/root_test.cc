@@ -3,6 +3,7 @@
 
 #include "Doc.h"
 #include "LgDb.h"
+#include "Thread.h"
 
 namespace {
 
@@ -72,6 +73,18 @@ TEST_F(ForumTest, ClosingWithAnItemOpenHalts) {
         ForumDbCloseI(r);
       },
       "ForumRootClose-- open items left");
+}
+
+TEST_F(ForumTest, AnIdlePassHaltsWhileARequestLeftAnItemOpen) {
+  wfForumRoot = root_;
+  ForumQuitFlag = true;
+  // Only the root's own handles: the idle pass ends normally.
+  EXPECT_EQ(ForumThreadsIdle(), -3);
+  Create(top_, "forum-category", "Left");
+  ForumFile left = Path("/Left");
+  EXPECT_DEATH(ForumThreadsIdle(), "ForumThreadsIdle-- open items left");
+  ForumQuitFlag = false;
+  wfForumRoot = nullptr;
 }
 
 }  // namespace
