@@ -67,23 +67,27 @@ BENCHMARK(BM_AuthLookupCert);
 
 constexpr int kFolderLevels = 20;
 
-// A new database in a scratch directory (removed once open: nothing is
-// saved during the run) with a chain of folders and one registered user.
+// A new database in a scratch directory (the working directory while it is
+// open, for the chunk cache's transient file) with a chain of folders and
+// one registered user; everything is closed and removed at exit.
 struct DeepTree {
+  std::filesystem::path dir, oldDir;
   ForumRoot root = nullptr;
   ForumFile deepest;
   ChHandle user = 0;
   DeepTree() {
     char tmpl[] = "/tmp/quil-bench-acc-XXXXXX";
     if (!mkdtemp(tmpl)) abort();
+    dir = tmpl;
+    oldDir = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
     (void)UtInitRtns(kPkgInit, kPkgVersion);
     StoreRegisterTypes();
     (void)QuInitRtns(kPkgInit, kPkgVersion);
     if (ChInit(kPkgVersion, 256) != 0) abort();
     (void)ForumInitRtns(kPkgInit, kPkgVersion);
     ForumDbOpenOptions options;
-    root = ForumDbOpenI(std::string(tmpl) + "/quil.db", &options);
-    std::filesystem::remove_all(tmpl);
+    root = ForumDbOpenI("quil.db", &options);
     ForumFile folder = ForumTopFolder(root);
     for (int level = 1; level <= kFolderLevels; ++level) {
       St name = StFromView("level" + std::to_string(level));
@@ -95,6 +99,16 @@ struct DeepTree {
     deepest = folder;
     if (ForumUserCreate(root, kForumUserRegistered, StFromView("Ann Lee"), St(), St(), &user) != 0)
       abort();
+  }
+  ~DeepTree() {
+    deepest = ForumFile();
+    ForumDbCloseI(root);
+    (void)ForumInitRtns(kPkgTerm, 0);
+    ChTerm();
+    (void)QuInitRtns(kPkgTerm, 0);
+    (void)UtInitRtns(kPkgTerm, 0);
+    std::filesystem::current_path(oldDir);
+    std::filesystem::remove_all(dir);
   }
 };
 
