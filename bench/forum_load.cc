@@ -181,8 +181,7 @@ void BM_ForumLoad(benchmark::State& state) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     auto saveStart = std::chrono::steady_clock::now();
-    if (ForumRootSave(root) != 0) abort();
-    ForumRootSaveWait(root);
+    if (ForumRootSave(root) != 0 || ForumRootSaveWait(root) != 0) abort();
     double saveSeconds = storebench::Seconds(saveStart);
     if (getenv("QUIL_FORUM_LOAD_CHUNKS")) PrintChunks(ForumRootPart(root));
     top = ForumFile();

@@ -145,8 +145,8 @@ ForumRoot ForumDbOpenReadOnly(const std::string& path, uint16_t* status);
 void ForumDbCloseReadOnly(ForumRoot root);
 // Saves the root now (in the background when enabled); 0 or the status.
 [[nodiscard]] uint16_t ForumRootSave(ForumRoot root);
-// Waits for a save in flight to finish.
-void ForumRootSaveWait(ForumRoot root);
+// Waits for a save in flight to finish; 0 or the status of its failure.
+[[nodiscard]] uint16_t ForumRootSaveWait(ForumRoot root);
 
 // The chunk part of the root's file, the root database and its head.
 ChPart ForumRootPart(ForumRoot root);

@@ -291,8 +291,7 @@ ForumRoot ForumDbOpenI(const std::string& path, ForumDbOpenOptions* options) {
     int32_t added = ForumFixupUniqueId(root);
     if (repair || added > 0) {
       ChMarkModified(root->head);
-      (void)ForumRootSave(root);
-      ForumRootSaveWait(root);
+      if (ForumRootSave(root) == 0) (void)ForumRootSaveWait(root);
       (void)ChFiFlush(file);
       Wf_log_write("* DB repaired");
     }
@@ -300,7 +299,7 @@ ForumRoot ForumDbOpenI(const std::string& path, ForumDbOpenOptions* options) {
   }
   if (newRoot) {
     uint16_t status = ForumRootSave(root);
-    if (status == 0) ForumRootSaveWait(root);
+    if (status == 0) status = ForumRootSaveWait(root);
     if (status != 0)
       MaHalt(("ForumDbOpenI-- could not open database: " + EcToSt(status).Str()).c_str());
   }
@@ -333,11 +332,9 @@ void ForumDbCloseReadOnly(ForumRoot root) {
 void ForumDbCloseI(ForumRoot root) {
   if (!root) return;
   ChFi file = root->file;
-  if (ChPartIsModified(root->part)) {
-    uint16_t status = ForumRootSave(root);
-    if (status != 0) Wf_err_write(("ForumDbClose-- save failed: " + EcToSt(status).Str()).c_str());
-  }
-  ForumRootSaveWait(root);
+  uint16_t status = ChPartIsModified(root->part) ? ForumRootSave(root) : 0;
+  if (status == 0) status = ForumRootSaveWait(root);
+  if (status != 0) Wf_err_write(("ForumDbClose-- save failed: " + EcToSt(status).Str()).c_str());
   ForumRootClose(root);
   (void)ChFiClose(file);
 }

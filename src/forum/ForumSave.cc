@@ -8,6 +8,7 @@
 // save is still running, is put back for another 2,000 ms.  The save itself
 // is the store's background save: it freezes the changed pages and returns.
 #include "Ec.h"
+#include "Ex.h"
 #include "ForumInt.h"
 #include "Ht.h"
 #include "Qu.h"
@@ -69,6 +70,9 @@ uint16_t ForumRootSave(ForumRoot root) {
   return ChPartSave(root->part, 0, &revision);
 }
 
-void ForumRootSaveWait(ForumRoot root) { ChBgSaveCleanupWait(root->file); }
+uint16_t ForumRootSaveWait(ForumRoot root) {
+  if (ExTry([&] { ChBgSaveCleanupWait(root->file); })) return 0;
+  return uint16_t(ExLastError);
+}
 
 }  // namespace quil
