@@ -14,6 +14,14 @@ using forumtest::RunCommand;
 using quiltest::Quil;
 using quiltest::ScratchDir;
 
+// Waits until q is in its run loop.  The lock file appears before the
+// server's own signal handlers are in place (a SIGTERM that early ends it
+// with status 1), so the lock alone is not enough.
+void Serving(Quil& q, const ScratchDir& dir) {
+  ASSERT_NE(quiltest::WaitForLock(dir), 0);
+  ASSERT_TRUE(q.ErrUntil("select: wait"));
+}
+
 std::string Tool(const ScratchDir& dir, const char* command, int* status = nullptr) {
   std::string out;
   int rc = RunCommand(DbTool() + " " + command + " " + dir.File("quil.db"), &out);
@@ -23,8 +31,8 @@ std::string Tool(const ScratchDir& dir, const char* command, int* status = nullp
 
 // Starts the server, waits until it serves, stops it with SIGTERM.
 void ServeOnce(const ScratchDir& dir) {
-  Quil q(dir.path(), {"-server"});
-  ASSERT_NE(quiltest::WaitForLock(dir), 0);
+  Quil q(dir.path(), {"-server", "-trace"});
+  Serving(q, dir);
   quiltest::Ended e = quiltest::Stop(q, dir);
   EXPECT_EQ(e.err.find("ForumDbOpenI"), std::string::npos) << e.err;
 }
@@ -67,13 +75,13 @@ TEST(ServerDb, ForcedRepairAndNoCheckStillOpen) {
   ScratchDir dir;
   ServeOnce(dir);
   {
-    Quil q(dir.path(), {"-server", "-f"});
-    ASSERT_NE(quiltest::WaitForLock(dir), 0);
+    Quil q(dir.path(), {"-server", "-f", "-trace"});
+    Serving(q, dir);
     quiltest::Stop(q, dir);
   }
   {
-    Quil q(dir.path(), {"-server", "-noCheck"});
-    ASSERT_NE(quiltest::WaitForLock(dir), 0);
+    Quil q(dir.path(), {"-server", "-noCheck", "-trace"});
+    Serving(q, dir);
     quiltest::Stop(q, dir);
   }
   int status = -1;
