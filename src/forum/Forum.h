@@ -128,10 +128,15 @@ struct ForumDbOpenOptions {
   bool firstTime = false; // a fresh install may clear directories
 };
 
-// Opens or creates the database file at path and its root.  Halts with
-// "ForumDbOpenI-- could not open database: " + the error text when the
-// file cannot be opened; a missing file is created.  forceFix is cleared
-// when the repair ran.
+// Opens or creates the database file at path and its root.  A missing
+// file is created.  A file whose creation or save never finished (no
+// master part, an interrupted save, a header of zeros) is kept as path +
+// ".bad" and a new database takes its place.  Other failures halt with
+// "ForumDbOpenI-- could not open database: " + the error text (an older
+// format: "ForumDbOpenI-- could not import old database: ").  With
+// forceFix, or with check when ChCheck finds a problem, the identifier
+// index is repaired, the file saved and flushed and "* DB repaired"
+// logged; forceFix is cleared then.  A new root gets the factory settings.
 ForumRoot ForumDbOpenI(const std::string& path, ForumDbOpenOptions* options);
 // Saves a changed root (waiting for the save), then closes the root and the
 // file.  Halts with "ForumRootClose-- open items left" while handles other

@@ -111,7 +111,6 @@ struct ForumRootRec {
   // Periodic saves.
   bool changed = false;
   int32_t saveTimer = 0;
-  bool saveBlocked = false;
   int idleSlot = -1;
   // Where the next message body goes (ForumItemCreate).
   ChHandle lastBody = 0;
