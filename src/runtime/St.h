@@ -626,4 +626,154 @@ void StKeywordsDestroy(StList& keywords) noexcept;
 // quotes with its double quotes doubled; other text is returned unchanged.
 St StToDbFieldQuote(St str);
 
+// ---------------------------------------------------------------------------
+// Documents and mail (StDoc.cc).  A document is a mail message, a news
+// article or a MIME part: a head of header fields (RFC 5322), an empty line,
+// and a body.  Lines may end in CR LF, LF or a lone CR (old Macintosh
+// clients); all three are accepted wherever lines are read.  A field that
+// continues on lines starting with a blank or tab is folded.  A document
+// without an empty line is all head: its body is missing.
+
+// The next line of doc from *ix, without its line break, and moves *ix past
+// the break; nil when *ix is at or past the end.
+St StDocGetLine(const St& doc, int32_t* ix);
+// Position of the first byte of the body: just after the first empty line.
+// A document whose first line is empty has no head.  Without an empty line
+// the body is missing and the result is the length of doc.
+int32_t StDocBodyIx(const St& doc);
+int32_t StBytesDocBodyIx(const void* bytes, int32_t length);
+// The body of doc (consumes it): nil when the body is missing or empty.
+St StToBodyXfm(St doc);
+
+// The whole field named `name` (compared without regard to ASCII case; a
+// trailing colon in name is ignored) from the head: its name, colon and value
+// with the folding line breaks kept, without the final line break.  The
+// first such field wins; nil when the head has none.
+St StBytesGetHeader(const void* bytes, int32_t length, std::string_view name);
+St StGetHeader(const St& doc, std::string_view name);
+// The value of that field, unfolded (the line breaks of folding removed, the
+// blanks after them kept, as RFC 5322 unfolds) and without leading and
+// trailing white space.  Nil when the field is absent, empty when it is
+// present with no value.  Encoded words are left for StStripEncodedWords.
+St StBytesDocFieldValue(const void* bytes, int32_t length,
+                        std::string_view name);
+St StDocFieldValue(const St& doc, std::string_view name);
+// One item of a structured field value such as Content-Type or
+// Content-Disposition ("multipart/mixed; boundary=\"b1\"").  An empty item
+// gives the main value (the text before the first ";", trimmed, in ASCII
+// lower case); otherwise the value of the parameter named item (ASCII case
+// ignored), with quotes removed and backslash escapes resolved.  Nil when
+// there is no such parameter.  RFC 2231 continued parameters are not joined.
+St StFieldValueItem(const St& value, std::string_view item);
+
+// Takes the first address off an address list ("a@b.c, Ann <d@e.f>, \"Doe,
+// J\" <g@h.i>") in *rest and returns it as a bare address (the text between
+// angle brackets when there are some, else the entry without comments and
+// blanks).  Commas inside quotes, comments and angle brackets do not split.
+// A group ("team: a@b.c, d@e.f;") gives its members one by one.  Empty
+// entries are skipped; nil (with *rest nil) when no address is left.  When
+// name is given it receives the display name (quotes removed; nil when none).
+St StEmailPop(St* rest, St* name = nullptr);
+
+// The tag names of the SGML/HTML markup in text, in ASCII lower case, each
+// once, in order of first appearance; end tags count under their name and
+// comments and declarations ("<!...>") are skipped.  Used to check a body
+// against the list of HTML elements the sysop disallows.
+StList StGetSGMLTags(const St& text);
+
+// A MIME boundary for a multipart body holding content: "=_Quil_" and 24
+// lower-case hexadecimal digits taken from the MD5 digest of content and an
+// attempt number, so that it is the same for the same content (and tests can
+// know it); a boundary whose "--" line would occur in content is replaced by
+// the next attempt.
+St StMakeBoundary(const St& content);
+
+// True when doc cannot be sent as text: it holds a zero byte, DEL, or a
+// control byte other than tab, line feed, form feed, carriage return and
+// escape (which JIS text needs).  Latin-1 bytes from 128 up are text.
+bool StDocIsBinary(const St& doc);
+// True when doc starts with a head of header fields (every line before the
+// empty line is a field or a continuation) that has a Content-Type or a
+// Content-Transfer-Encoding field: a MIME part as stored for an enclosure.
+bool StDocIsMimePart(const St& doc);
+// The body of a MIME part decoded according to its Content-Transfer-Encoding
+// (base64, quoted-printable, x-uuencode; 7bit, 8bit and binary as they are).
+// A doc that is not a MIME part is returned unchanged.
+St StDocToBinaryXfm(St doc);
+// Makes doc a MIME part of the given content type: "Content-Type: " type
+// (with "; name=" and the quoted file name when fileName is not empty),
+// "Content-Transfer-Encoding: ", and "Content-Disposition: attachment;
+// filename=" when there is a file name, each ended by CR LF, then CR LF and
+// the body.  Encoding: text types that are not binary go as "7bit" when every
+// byte is printable ASCII (line breaks made CR LF) and as "quoted-printable"
+// otherwise; all else as "base64" in lines of 76 characters.
+St StDocToMimePartXfm(St doc, std::string_view contentType,
+                      std::string_view fileName = {});
+
+// One leaf part of a parsed MIME document.
+struct StEncPart {
+  St head;         // the part's header lines, without the empty line
+  St contentType;  // type/subtype in lower case ("text/plain" by default)
+  St charset;      // the charset parameter, nil when none
+  St fileName;     // Content-Disposition filename or Content-Type name
+  St body;         // the decoded bytes
+  // Position among the parts of the innermost multipart/alternative that
+  // holds this part (0 for the first), -1 outside any alternative.
+  int32_t alternative = -1;
+};
+using StEncList = std::vector<StEncPart>;
+// Maximum nesting of multipart bodies that StEncParse descends into; deeper
+// multiparts are returned as one undecoded part.
+constexpr int kStEncMaxDepth = 16;
+// Parses doc (head and body) into its leaf parts in order and appends them to
+// *parts, descending into nested multiparts (RFC 2046: preamble and epilogue
+// dropped, the line break before a delimiter belongs to the delimiter, a
+// missing close delimiter ends the last part at the end of the body; the
+// parts of multipart/digest default to message/rfc822).  A document that is
+// not multipart gives one part.  Each body is decoded with StDocToBinaryXfm's
+// rules.  Returns the number of parts appended.
+int32_t StEncParse(const St& doc, StEncList* parts);
+// The boundary parameter of a head's multipart Content-Type; nil when the
+// head is not multipart or names no boundary.
+St StEncBoundary(const St& doc);
+// True when a part is an enclosure (an attached document) rather than text of
+// the message: it has a file name, or its type is neither text/plain nor
+// text/html.
+bool StEncIsEnclosure(const StEncPart& part);
+void StEncLiDestroy(StEncList& parts) noexcept;
+
+// ---------------------------------------------------------------------------
+// uuencoding (StUu.cc), as POSIX uuencode and uudecode write and read it: a
+// file is "begin <octal mode> <name>", lines of at most 45 bytes each, a line
+// "`" and "end".  A line is its byte count as a character (count + 32), then
+// every 3 bytes as 4 characters of 6 bits (value + 32); a zero value is
+// written as "`" (not a blank, which mail transports strip), and both are
+// read as zero.
+
+constexpr int32_t kUuLineBytes = 45;
+// Characters of the encoded line for length bytes, without a line break.
+// REQUIRES: 0 <= length <= kUuLineBytes.
+int32_t UuEncodeLineCount(int32_t length);
+int32_t UuEncodeLine(const void* bytes, int32_t length, char* out);
+// Bytes that an encoded line (without its line break) decodes to: the count
+// its first character gives.  -1 when the line is empty or a character
+// within the counted groups lies outside " " to "`".  Characters missing at
+// the end (trailing blanks cut off on the way) are read as zero.
+int32_t UuDecodeLineCount(const void* line, int32_t length);
+// Writes UuDecodeLineCount bytes to out and returns that count (or -1).
+int32_t UuDecodeLine(const void* line, int32_t length, char* out);
+// A whole uuencoded file of data with mode 644 and the given name, lines
+// ended by CR LF.
+St StUuEncode(const St& data, std::string_view name);
+// Decodes the first complete "begin" ... "end" block of text; nil when there
+// is none or a line in it is malformed.  *name receives the file name.
+St StUuDecode(const St& text, St* name);
+// Takes the uuencoded pictures out of message text (consumed): every
+// complete, well-formed block whose file name ends in ".gif", ".jpg",
+// ".jpeg", ".jpe", ".png" or ".bmp" (any case) is removed from the text, its
+// name appended to *names and its bytes to *pictures.  Other blocks stay in
+// the text.  Returns the remaining text (the input block when there was no
+// picture).
+St UuDecodePict(St text, StList* names, StList* pictures);
+
 }  // namespace quil
