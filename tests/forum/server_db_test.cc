@@ -29,6 +29,12 @@ std::string Tool(const ScratchDir& dir, const char* command, int* status = nullp
   return out;
 }
 
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 // Starts the server, waits until it serves, stops it with SIGTERM.
 void ServeOnce(const ScratchDir& dir) {
   Quil q(dir.path(), {"-server", "-trace"});
@@ -77,12 +83,15 @@ TEST(ServerDb, ForcedRepairAndNoCheckStillOpen) {
   {
     Quil q(dir.path(), {"-server", "-f", "-trace"});
     Serving(q, dir);
-    quiltest::Stop(q, dir);
+    quiltest::Ended e = quiltest::Stop(q, dir);
+    // Once: the repair of the first open clears the flag.
+    EXPECT_EQ(Count(e.err, "* DB repaired\n"), 1u) << e.err;
   }
   {
     Quil q(dir.path(), {"-server", "-noCheck", "-trace"});
     Serving(q, dir);
-    quiltest::Stop(q, dir);
+    quiltest::Ended e = quiltest::Stop(q, dir);
+    EXPECT_EQ(Count(e.err, "* DB repaired"), 0u) << e.err;
   }
   int status = -1;
   std::string check = Tool(dir, "check", &status);
