@@ -776,4 +776,45 @@ St StUuDecode(const St& text, St* name);
 // picture).
 St UuDecodePict(St text, StList* names, StList* pictures);
 
+// ---------------------------------------------------------------------------
+// Scrambling of stored text (StCrypt.cc).  Not protection against anyone who
+// has this code: it keeps stored secrets (outside mailbox passwords and the
+// like) from being read at a glance in the database, export files and logs.
+// Printable ASCII bytes (32-126) are rotated within that range by a key
+// stream that depends on the position and on key; every other byte is left
+// as it is, so the result has the same length and line structure, holds no
+// new zero or control bytes and passes through text-only channels.  The key
+// stream is part of the stored format and must never change.
+
+St StEncrypt(St str, std::string_view key = {});
+// The reverse of StEncrypt with the same key.
+St StDecrypt(St str, std::string_view key = {});
+
+// ---------------------------------------------------------------------------
+// Objectionable words (StObjectionable.cc).  The sysop's word list is kept
+// compiled: each word in Latin-1 upper case, cut to 255 bytes, as a one-byte
+// length followed by its bytes, the words concatenated.  Matching ignores
+// Latin-1 case.  A word matches whole words only ("ASS" does not match
+// "class"); a word written with a trailing "*" matches every word that begins
+// with it ("DAMN*" matches "damned").  A word holding a byte from 128 up
+// matches anywhere, as text in languages written without blanks between
+// words (Japanese) has no word boundaries.  Letters and digits (with the
+// Latin-1 letters) make up words.
+//
+// The telephone-number rule, when asked for, also matches a run of 7 to 15
+// digits in groups separated by one or two of " -.()" (with an optional
+// leading "+" or "("), whose last group has at least 4 digits and which is not
+// part of a longer word: "555-1234", "(212) 555-1234", "+1 212 555 1234";
+// dates such as "2026-12-05" and amounts such as "1,234,567" do not match.
+
+// Compiles the sysop's list: words separated by white space or commas.
+St StObjectionableListXfm(const St& words);
+// True when text holds a word of list (or a telephone number, with phone).
+bool StObjectionable(const St& text, const St& list, bool phone);
+// Consumes text and wraps every match in before and after (the moderation
+// page marks them in red); the input block is returned when nothing matches.
+St StObjectionableCover(St text, const St& list, bool phone,
+                        std::string_view before = "<font color=red>",
+                        std::string_view after = "</font>");
+
 }  // namespace quil
