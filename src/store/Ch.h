@@ -45,6 +45,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,10 @@ void ChMarkModified(ChHandle h);
 // it).  Returns the handle, which changes when the chunk moved.  REQUIRES:
 // not locked ("ChResize-- Chunk is locked").
 ChHandle ChResize(ChHandle h, uint32_t length);
+// ChResize on a handle variable, which follows the chunk when it moves.
+inline void ChCvtSize(ChHandle* h, uint32_t length) { *h = ChResize(*h, length); }
+// ChResize by another name, for callers that keep the new handle elsewhere.
+inline ChHandle ChXfmSize(ChHandle h, uint32_t length) { return ChResize(h, length); }
 // Copies a chunk into the part of near; returns the new handle.
 ChHandle ChDup(ChHandle h, ChHandle near);
 
@@ -185,6 +190,11 @@ uint32_t ChDecRefCount(ChHandle h);
 bool ChIsLegal(ChHandle h);
 bool ChIsInTemp(ChHandle h);
 bool ChIsInMaster(ChHandle h);
+// True for a chunk of a part other than its file's master part.  Files hold
+// only a master part, so this is false for every chunk of an open file.
+bool ChIsInSecondary(ChHandle h);
+// Multi-user files are not supported (ChFiIsMultiUser).
+inline bool ChIsInMultiUser(ChHandle) { return false; }
 // True when a and b are chunks of different files.
 bool ChIsCrossLink(ChHandle a, ChHandle b);
 
@@ -289,6 +299,11 @@ ChFi ChGetFile(ChHandle h);
 // there, and the part belongs to dest from now on.  The previous file is
 // left open for the caller to close.
 [[nodiscard]] uint16_t ChPartDup(ChPart part, ChFi dest);
+// The last step of ChPartDup: the part, its type table and revision now
+// belong to dest (whose master it becomes); the previous file keeps no
+// master part.  REQUIRES: every page of the part is changed since the last
+// save, so that the next save writes all of it to dest.
+void ChPartSwitch(ChPart part, ChFi dest);
 [[noreturn]] void ChPartRevert(ChPart part);
 
 bool ChPartIsModified(ChPart part);
@@ -438,6 +453,46 @@ bool ChCheck(ChPart part, std::string* report);
 // Verifies the page table of a part against the cache and the transient
 // file; halts on the first inconsistency (run by saves when ChCheckFlag).
 void ChCheckPageTable(ChPart part);
+
+// Where a page is and how full it is (ChGetPageInfo).
+enum class ChPageWhere : uint8_t { kFree, kFile, kTransient, kCache };
+struct ChPageInfo {
+  ChPart part = 0;
+  uint32_t page = 0;
+  ChPageWhere where = ChPageWhere::kFree;
+  bool inSave = false;  // frozen for the background save in progress
+  uint32_t revision = 0;
+  uint32_t chunks = 0;
+  uint32_t usedBytes = 0;  // blocks of chunks, headers included
+  uint32_t freeBytes = 0;
+  uint32_t largestFree = 0;
+};
+// The page of handle h (any handle on the page will do).  A free page or an
+// unknown part gives where == kFree and no counts.  Loads the page.
+ChPageInfo ChGetPageInfo(ChHandle h);
+
+// Calls visit with every chunk of part, its type and size; returns the
+// number of chunks.  visit may be empty (a count only).
+uint32_t ChScanChunks(ChPart part,
+                      const std::function<void(ChHandle, uint16_t, uint32_t)>& visit);
+
+// Allocation totals of a part.
+struct ChAllocInfo {
+  uint32_t pageCount = 0;   // page numbers in use
+  uint32_t pages = 0;       // allocated pages
+  uint32_t emptyPages = 0;  // allocated pages without chunks
+  uint64_t chunks = 0;
+  uint64_t usedBytes = 0;
+  uint64_t freeBytes = 0;
+  uint32_t largestFree = 0;
+};
+ChAllocInfo ChGetAllocInfo(ChPart part);
+
+// Checks every handle stored in the chunks of part (found through their
+// layout templates): each must be 0, nil, a constant or a legal chunk of
+// the part's own file.  Returns the number of problems, one line each in
+// *report (may be null).
+uint32_t ChCrossChk(ChPart part, std::string* report);
 
 // Offline check of a database file, opened read-only: header, space map,
 // type table, and every allocated page (page number, flags, owning part,

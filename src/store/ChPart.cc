@@ -440,6 +440,14 @@ uint16_t ChPartDup(ChPart part, ChFi dest) {
   });
   if (!ok) status = uint16_t(ExLastError);
   if (status != 0) return status;
+  ChPartSwitch(part, dest);
+  return 0;
+}
+
+void ChPartSwitch(ChPart part, ChFi dest) {
+  ChPartRec& p = PartOrHalt(part, "ChPartSwitch-- Illegal part");
+  MA_CHECK(ChDebugFlag, p.file != nullptr && dest != p.file && !ChFiHasMaster(dest),
+           "ChPartSwitch-- bad destination");
   for (int i = 1; i <= p.file->types.Count(); ++i)
     dest->types.Enter(p.file->types.localToGlobal[size_t(i)]);
   dest->head[kHdRevision] = p.file->head[kHdRevision];
@@ -447,7 +455,6 @@ uint16_t ChPartDup(ChPart part, ChFi dest) {
   p.file->master = 0;
   p.file = dest;
   dest->master = part;
-  return 0;
 }
 
 void ChPartRevert(ChPart) { MaAssertFailure("ChPartRevert--not implemented"); }
