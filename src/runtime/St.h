@@ -817,4 +817,43 @@ St StObjectionableCover(St text, const St& list, bool phone,
                         std::string_view before = "<font color=red>",
                         std::string_view after = "</font>");
 
+// ---------------------------------------------------------------------------
+// Japanese text (StJapanese.cc).  Three encodings of JIS X 0208 are in use:
+// JIS (ISO-2022-JP, 7 bits: "ESC $ B" or "ESC $ @" switch to two-byte
+// characters, "ESC ( B" or "ESC ( J" back to one byte; mail and news), Shift
+// JIS (lead bytes 0x81-0x9F and 0xE0-0xFC; web pages) and EUC-JP (both bytes
+// 0xA1-0xFE; Unix systems).  Half-width katakana (JIS X 0201: single bytes
+// 0xA1-0xDF in Shift JIS, 0x8E and the byte in EUC, "ESC ( I" or SO/SI in
+// JIS) are turned into their full-width forms by every converter, a voiced or
+// semi-voiced sound mark joining the kana before it (half-width "ka" and
+// "dakuten" give full-width "ga"), because ISO-2022-JP cannot carry them and
+// many mail readers show them as garbage.  A character that has no JIS X 0208
+// form (JIS X 0212 in EUC, the Shift JIS user-defined area) and a broken or
+// cut multi-byte sequence become the geta mark (JIS 0x222E).  Bytes below
+// 0x80 are copied.  JIS output switches back to one-byte mode before every
+// line break and at the end.
+
+enum StCodeType : int {
+  kCodeAscii = 0,      // no byte from 128 up and no JIS escape
+  kCodeJis = 1,
+  kCodeShiftJis = 2,
+  kCodeEuc = 3,
+};
+// The encoding of text, judged from the first byte sequences that only one
+// encoding allows.  Text that either Shift JIS or EUC could be (two-byte
+// sequences of 0xA1-0xFC only) is taken as EUC: read as Shift JIS it would be
+// runs of half-width kana, which real text seldom is.
+int DetectCodeType(const St& text);
+
+St StJisToShiftJisXfm(St text);
+St StJisToEucXfm(St text);
+St StShiftJisToJisXfm(St text);
+St StShiftJisToEucXfm(St text);
+St StEucToJisXfm(St text);
+St StEucToShiftJisXfm(St text);
+// Text in any of the encodings converted to JIS (mail) or Shift JIS (web
+// pages); text already in that encoding, and ASCII, is returned unchanged.
+St StToJis(St text);
+St StToShiftJis(St text);
+
 }  // namespace quil
