@@ -38,8 +38,10 @@ Line LineAt(const uint8_t* p, int32_t n, int32_t ix) {
 }
 
 std::string_view Trim(std::string_view v) {
-  while (!v.empty() && StCharIsWhiteSpace(uint8_t(v.front()))) v.remove_prefix(1);
-  while (!v.empty() && StCharIsWhiteSpace(uint8_t(v.back()))) v.remove_suffix(1);
+  while (!v.empty() && StCharIsWhiteSpace(uint8_t(v.front())))
+    v.remove_prefix(1);
+  while (!v.empty() && StCharIsWhiteSpace(uint8_t(v.back())))
+    v.remove_suffix(1);
   return v;
 }
 
@@ -73,15 +75,17 @@ Field FindField(const uint8_t* p, int32_t n, std::string_view name) {
     ix = line.next;
     int32_t nameLength = FieldNameLength(p, line);
     if (nameLength < 0 ||
-        !EqualNoCase(std::string_view(reinterpret_cast<const char*>(p) + line.start,
-                                      size_t(nameLength)),
-                     name))
+        !EqualNoCase(
+            std::string_view(reinterpret_cast<const char*>(p) + line.start,
+                             size_t(nameLength)),
+            name))
       continue;
     found.start = line.start;
-    found.valueStart = int32_t(
-        static_cast<const uint8_t*>(std::memchr(p + line.start, ':',
-                                                size_t(line.end - line.start))) -
-        p) + 1;
+    found.valueStart =
+        int32_t(static_cast<const uint8_t*>(std::memchr(
+                    p + line.start, ':', size_t(line.end - line.start))) -
+                p) +
+        1;
     found.end = line.end;
     while (ix < n) {
       Line more = LineAt(p, n, ix);
@@ -194,7 +198,8 @@ St StFieldValueItem(const St& value, std::string_view item) {
     ++i;  // the ";"
     size_t eq = v.find('=', i);
     size_t semi = v.find(';', i);
-    if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+    if (eq == std::string_view::npos ||
+        (semi != std::string_view::npos && semi < eq)) {
       i = semi == std::string_view::npos ? v.size() : semi;
       continue;
     }
@@ -235,13 +240,15 @@ St StEmailPop(St* rest, St* name) {
     std::string display, bare, angle;
     bool inAngle = false, sawAngle = false;
     int comment = 0;
-    size_t start = i;
     for (; i < v.size(); ++i) {
       char c = v[i];
       if (comment > 0) {
-        if (c == '\\' && i + 1 < v.size()) ++i;
-        else if (c == '(') ++comment;
-        else if (c == ')') --comment;
+        if (c == '\\' && i + 1 < v.size())
+          ++i;
+        else if (c == '(')
+          ++comment;
+        else if (c == ')')
+          --comment;
         continue;
       }
       if (c == '"') {
@@ -252,8 +259,10 @@ St StEmailPop(St* rest, St* name) {
         continue;
       }
       if (inAngle) {
-        if (c == '>') inAngle = false;
-        else if (!StCharIsWhiteSpace(uint8_t(c))) angle += c;
+        if (c == '>')
+          inAngle = false;
+        else if (!StCharIsWhiteSpace(uint8_t(c)))
+          angle += c;
         continue;
       }
       if (c == '(') {
@@ -266,13 +275,11 @@ St StEmailPop(St* rest, St* name) {
       } else if (c == ':' && !sawAngle) {
         display.clear();
         bare.clear();
-        start = i + 1;
       } else {
         display += c;
         if (!StCharIsWhiteSpace(uint8_t(c))) bare += c;
       }
     }
-    (void)start;
     if (i < v.size()) ++i;  // the separator
     std::string address = sawAngle ? angle : bare;
     if (address.empty()) continue;
@@ -298,8 +305,8 @@ StList StGetSGMLTags(const St& text) {
   while ((i = v.find('<', i)) != std::string_view::npos) {
     ++i;
     if (i < v.size() && v[i] == '!') {
-      size_t end = v.compare(i, 3, "!--") == 0 ? v.find("-->", i + 3)
-                                               : v.find('>', i);
+      size_t end =
+          v.compare(i, 3, "!--") == 0 ? v.find("-->", i + 3) : v.find('>', i);
       if (end == std::string_view::npos) break;
       i = end + 1;
       continue;
@@ -397,7 +404,8 @@ St StDocToBinaryXfm(St doc) {
   if (!StDocIsMimePart(doc)) return doc;
   St encoding = StDocFieldValue(doc, "Content-Transfer-Encoding");
   int32_t ix = StDocBodyIx(doc);
-  St body = ix < doc.Length() ? StSubstr(doc, ix, doc.Length() - ix) : StCreate();
+  St body =
+      ix < doc.Length() ? StSubstr(doc, ix, doc.Length() - ix) : StCreate();
   return DecodeBody(std::move(body), encoding);
 }
 
@@ -418,7 +426,8 @@ std::string Quoted(std::string_view v) {
 St StDocToMimePartXfm(St doc, std::string_view contentType,
                       std::string_view fileName) {
   StCheck(doc, "StDocToMimePartXfm-- doc");
-  bool text = contentType.size() >= 5 && EqualNoCase(contentType.substr(0, 5), "text/");
+  bool text =
+      contentType.size() >= 5 && EqualNoCase(contentType.substr(0, 5), "text/");
   std::string head = "Content-Type: ";
   head += contentType;
   if (!fileName.empty()) head += "; name=" + Quoted(fileName);
@@ -445,7 +454,8 @@ St StDocToMimePartXfm(St doc, std::string_view contentType,
   }
   head += "\r\n";
   if (!fileName.empty())
-    head += "Content-Disposition: attachment; filename=" + Quoted(fileName) + "\r\n";
+    head += "Content-Disposition: attachment; filename=" + Quoted(fileName) +
+            "\r\n";
   head += "\r\n";
   return StCat(StFromView(head), std::move(body));
 }
@@ -485,7 +495,8 @@ void ParseMultipart(const St& body, const St& boundary, bool digest,
   int32_t prevEnd = 0;  // end of the previous line (before its break)
   for (int32_t ix = 0; ix < n;) {
     Line line = LineAt(p, n, ix);
-    std::string_view text(body.CStr() + line.start, size_t(line.end - line.start));
+    std::string_view text(body.CStr() + line.start,
+                          size_t(line.end - line.start));
     bool delimiter = false, close = false;
     if (text.size() >= 2 + b.size() && text.substr(0, 2) == dash &&
         text.substr(2, b.size()) == b) {
@@ -518,7 +529,8 @@ void ParsePart(const St& doc, bool digest, int depth, int32_t alternative,
     if (!boundary.Empty()) {
       St body = StSubstr(doc, bodyIx, doc.Length() - bodyIx);
       ParseMultipart(body, boundary, main == "multipart/digest",
-                     main == "multipart/alternative", alternative, depth, parts);
+                     main == "multipart/alternative", alternative, depth,
+                     parts);
       return;
     }
   }
@@ -528,16 +540,20 @@ void ParsePart(const St& doc, bool digest, int depth, int32_t alternative,
   while (headEnd > 0 && (doc[headEnd - 1] == '\n' || doc[headEnd - 1] == '\r'))
     --headEnd;
   part.head = headEnd > 0 ? StSubstr(doc, 0, headEnd) : St();
-  part.contentType = main.Empty() ? StFromView(digest ? "message/rfc822" : "text/plain")
-                                  : main;
+  part.contentType = main.Empty()
+                         ? StFromView(digest ? "message/rfc822" : "text/plain")
+                         : main;
   if (!type.IsNil()) part.charset = StFieldValueItem(type, "charset");
   St disposition = StDocFieldValue(doc, "Content-Disposition");
-  if (!disposition.IsNil()) part.fileName = StFieldValueItem(disposition, "filename");
-  if (part.fileName.Empty() && !type.IsNil()) part.fileName = StFieldValueItem(type, "name");
+  if (!disposition.IsNil())
+    part.fileName = StFieldValueItem(disposition, "filename");
+  if (part.fileName.Empty() && !type.IsNil())
+    part.fileName = StFieldValueItem(type, "name");
   if (part.fileName.Empty()) part.fileName = St();
   St body = bodyIx < doc.Length() ? StSubstr(doc, bodyIx, doc.Length() - bodyIx)
                                   : StCreate();
-  part.body = DecodeBody(std::move(body), StDocFieldValue(doc, "Content-Transfer-Encoding"));
+  part.body = DecodeBody(std::move(body),
+                         StDocFieldValue(doc, "Content-Transfer-Encoding"));
   part.alternative = alternative;
   parts->push_back(std::move(part));
 }

@@ -104,7 +104,9 @@ Chars FromJis(const St& text) {
   return out;
 }
 
-bool IsSjisLead(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsSjisLead(uint8_t c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 bool IsSjisTrail(uint8_t c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 
 Chars FromShiftJis(const St& text) {
@@ -157,11 +159,14 @@ Chars FromEuc(const St& text) {
     } else if (c == 0x8E && i + 1 < n && IsKanaByte(p[i + 1])) {
       out.push_back({Char::kKana, p[i + 1]});
       i += 2;
-    } else if (c == 0x8F && i + 2 < n && IsEucByte(p[i + 1]) && IsEucByte(p[i + 2])) {
-      out.push_back({Char::kKanji, kGeta});  // JIS X 0212 has no JIS X 0208 form
+    } else if (c == 0x8F && i + 2 < n && IsEucByte(p[i + 1]) &&
+               IsEucByte(p[i + 2])) {
+      // JIS X 0212 has no JIS X 0208 form.
+      out.push_back({Char::kKanji, kGeta});
       i += 3;
     } else if (IsEucByte(c) && i + 1 < n && IsEucByte(p[i + 1])) {
-      out.push_back({Char::kKanji, uint16_t((c & 0x7F) << 8 | (p[i + 1] & 0x7F))});
+      out.push_back(
+          {Char::kKanji, uint16_t((c & 0x7F) << 8 | (p[i + 1] & 0x7F))});
       i += 2;
     } else {
       out.push_back({Char::kKanji, kGeta});
@@ -182,7 +187,8 @@ void KanaToFullWidth(Chars* chars) {
       continue;
     }
     uint8_t k = uint8_t(ch.code);
-    if ((k == 0xDE || k == 0xDF) && !out.empty() && out.back().kind == Char::kKanji) {
+    if ((k == 0xDE || k == 0xDF) && !out.empty() &&
+        out.back().kind == Char::kKanji) {
       uint16_t prev = out.back().code;
       bool voiced = k == 0xDE;
       // Ka to To (except small tsu) and Ha to Ho take the voiced mark; Ha to
@@ -272,7 +278,8 @@ int DetectCodeType(const St& text) {
       return kCodeJis;
     if (c < 0x80) continue;
     high = true;
-    if ((c >= 0x81 && c <= 0x8D) || (c >= 0x90 && c <= 0x9F)) return kCodeShiftJis;
+    if ((c >= 0x81 && c <= 0x8D) || (c >= 0x90 && c <= 0x9F))
+      return kCodeShiftJis;
     if (c >= 0xF0 && c <= 0xFE) return kCodeEuc;
     if (c == 0x8E || c == 0x8F || (c >= 0xE0 && c <= 0xEF)) {
       if (next == 0xFD || next == 0xFE) return kCodeEuc;
@@ -313,17 +320,23 @@ St StEucToShiftJisXfm(St text) {
 
 St StToJis(St text) {
   switch (DetectCodeType(text)) {
-    case kCodeShiftJis: return StShiftJisToJisXfm(std::move(text));
-    case kCodeEuc: return StEucToJisXfm(std::move(text));
-    default: return text;
+    case kCodeShiftJis:
+      return StShiftJisToJisXfm(std::move(text));
+    case kCodeEuc:
+      return StEucToJisXfm(std::move(text));
+    default:
+      return text;
   }
 }
 
 St StToShiftJis(St text) {
   switch (DetectCodeType(text)) {
-    case kCodeJis: return StJisToShiftJisXfm(std::move(text));
-    case kCodeEuc: return StEucToShiftJisXfm(std::move(text));
-    default: return text;
+    case kCodeJis:
+      return StJisToShiftJisXfm(std::move(text));
+    case kCodeEuc:
+      return StEucToShiftJisXfm(std::move(text));
+    default:
+      return text;
   }
 }
 

@@ -54,13 +54,14 @@ int32_t WordEnd(const uint8_t* p, int32_t n, int32_t i, std::string_view w) {
   bool prefix = !w.empty() && w.back() == '*';
   if (prefix) w.remove_suffix(1);
   if (w.empty() || size_t(n - i) < w.size()) return -1;
-  bool anywhere = std::any_of(w.begin(), w.end(),
-                              [](char c) { return uint8_t(c) >= 128; });
+  bool anywhere =
+      std::any_of(w.begin(), w.end(), [](char c) { return uint8_t(c) >= 128; });
   for (size_t k = 0; k < w.size(); ++k)
     if (Fold(p[i + int32_t(k)]) != uint8_t(w[k])) return -1;
   int32_t end = i + int32_t(w.size());
   if (anywhere) return end;
-  if (IsWordByte(uint8_t(w.front())) && i > 0 && IsWordByte(p[i - 1])) return -1;
+  if (IsWordByte(uint8_t(w.front())) && i > 0 && IsWordByte(p[i - 1]))
+    return -1;
   if (prefix) {
     while (end < n && IsWordByte(p[end])) ++end;
     return end;
@@ -103,13 +104,16 @@ St StObjectionableListXfm(const St& words) {
   std::string_view v = words.View();
   size_t i = 0;
   while (i < v.size()) {
-    while (i < v.size() && (StCharIsWhiteSpace(uint8_t(v[i])) || v[i] == ',')) ++i;
+    while (i < v.size() && (StCharIsWhiteSpace(uint8_t(v[i])) || v[i] == ','))
+      ++i;
     size_t start = i;
-    while (i < v.size() && !StCharIsWhiteSpace(uint8_t(v[i])) && v[i] != ',') ++i;
+    while (i < v.size() && !StCharIsWhiteSpace(uint8_t(v[i])) && v[i] != ',')
+      ++i;
     if (i == start) continue;
     size_t len = std::min<size_t>(i - start, 255);
     list += char(len);
-    for (size_t k = start; k < start + len; ++k) list += char(Fold(uint8_t(v[k])));
+    for (size_t k = start; k < start + len; ++k)
+      list += char(Fold(uint8_t(v[k])));
   }
   return StFromView(list);
 }

@@ -116,7 +116,8 @@ UuBlock FindBlock(const St& text, int32_t from) {
     while (scan < text.Length()) {
       St body = StDocGetLine(text, &scan);
       std::string_view b = body.View();
-      while (!b.empty() && (b.back() == ' ' || b.back() == '\t')) b.remove_suffix(1);
+      while (!b.empty() && (b.back() == ' ' || b.back() == '\t'))
+        b.remove_suffix(1);
       if (b == "end") {
         ok = true;
         break;

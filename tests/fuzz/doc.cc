@@ -3,9 +3,9 @@
 // The input is read as a mail message: header fields and their values,
 // structured value items, the MIME part tests and conversions, the multipart
 // parser (every part is rebuilt as a MIME part and decoded again, which must
-// give back its bytes, text parts up to their line breaks), address lists, tag names, uuencoded pictures, the
-// Japanese detection and converters, and the objectionable-word filter with
-// the input's first line as the word list.
+// give back its bytes, text parts up to their line breaks), address lists, tag
+// names, uuencoded pictures, the Japanese detection and converters, and the
+// objectionable-word filter with the input's first line as the word list.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (!StDocGetLine(doc, &ix).IsNil()) ++lines;
   if (StDocBodyIx(doc) > doc.Length()) abort();
 
-  for (const char* name : {"Subject", "From", "Content-Type", "To", "Message-Id:"}) {
+  for (const char* name :
+       {"Subject", "From", "Content-Type", "To", "Message-Id:"}) {
     St field = StGetHeader(doc, name);
     St value = StDocFieldValue(doc, name);
     if (field.IsNil() != value.IsNil()) abort();
@@ -52,12 +53,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   StEncParse(doc, &parts);
   for (const StEncPart& part : parts) {
     St type = part.contentType;
-    St mime = StDocToMimePartXfm(part.body, type.IsNil() ? "text/plain" : type.View(),
-                                 part.fileName.View());
+    St mime =
+        StDocToMimePartXfm(part.body, type.IsNil() ? "text/plain" : type.View(),
+                           part.fileName.View());
     if (!StDocIsMimePart(mime)) abort();
     St back = StDocToBinaryXfm(mime);
-    bool base64 = !StDocFieldValue(mime, "Content-Transfer-Encoding").View().compare("base64");
-    if (base64 ? !(back == part.body) : Lines(back) != Lines(part.body)) abort();
+    bool base64 = !StDocFieldValue(mime, "Content-Transfer-Encoding")
+                       .View()
+                       .compare("base64");
+    if (base64 ? !(back == part.body) : Lines(back) != Lines(part.body))
+      abort();
     (void)StEncIsEnclosure(part);
   }
   St binary = StDocToBinaryXfm(doc);
@@ -72,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   St sjis = StToShiftJis(doc);
   St euc = StJisToEucXfm(doc);
   St back = StEucToShiftJisXfm(euc);
-  if (!(StShiftJisToEucXfm(back) == euc) && DetectCodeType(doc) == kCodeAscii) abort();
+  if (!(StShiftJisToEucXfm(back) == euc) && DetectCodeType(doc) == kCodeAscii)
+    abort();
 
   int32_t firstLine = 0;
   St words = StDocGetLine(doc, &firstLine);

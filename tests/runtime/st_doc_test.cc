@@ -1,11 +1,12 @@
 // Documents and mail: lines, heads, header fields with folding, field value
 // items, address lists, MIME parts and nested multipart bodies, byte for
 // byte, with CR LF and LF line breaks.
+#include "St.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "St.h"
 #include "st_test_util.h"
 
 namespace quil {
@@ -25,7 +26,8 @@ TEST_F(StDocTest, GetLineAcceptsEveryLineBreak) {
   St doc = S("a\r\nb\nc\rd\r\n\r\ne");
   int32_t ix = 0;
   std::vector<std::string> lines;
-  for (St line = StDocGetLine(doc, &ix); !line.IsNil(); line = StDocGetLine(doc, &ix))
+  for (St line = StDocGetLine(doc, &ix); !line.IsNil();
+       line = StDocGetLine(doc, &ix))
     lines.push_back(line.Str());
   EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
   EXPECT_EQ(ix, doc.Length());
@@ -36,8 +38,8 @@ TEST_F(StDocTest, GetLineAcceptsEveryLineBreak) {
 TEST_F(StDocTest, BodyIndexAndMissingBody) {
   EXPECT_EQ(StDocBodyIx(S("A: 1\r\nB: 2\r\n\r\nbody")), 14);
   EXPECT_EQ(StDocBodyIx(S("A: 1\nB: 2\n\nbody")), 11);
-  EXPECT_EQ(StDocBodyIx(S("\r\nbody")), 2);            // no head
-  EXPECT_EQ(StDocBodyIx(S("A: 1\r\nB: 2\r\n")), 12);   // body missing
+  EXPECT_EQ(StDocBodyIx(S("\r\nbody")), 2);           // no head
+  EXPECT_EQ(StDocBodyIx(S("A: 1\r\nB: 2\r\n")), 12);  // body missing
   EXPECT_EQ(StToBodyXfm(S("A: 1\r\n\r\nthe body\r\n")), "the body\r\n");
   EXPECT_TRUE(StToBodyXfm(S("A: 1\r\nB: 2")).IsNil());
   EXPECT_TRUE(StToBodyXfm(S("A: 1\r\n\r\n")).IsNil());
@@ -70,8 +72,10 @@ TEST_F(StDocTest, HeaderFieldsUnfoldAndStopAtTheBody) {
     EXPECT_TRUE(StDocFieldValue(doc, "Body-Field").IsNil());
     EXPECT_TRUE(StDocFieldValue(doc, "Subj").IsNil());
   }
-  EXPECT_EQ(StGetHeader(S(kMail), "SUBJECT"), "Subject: a folded\r\n  subject line");
-  EXPECT_EQ(StGetHeader(S(Lf(kMail)), "subject"), "Subject: a folded\n  subject line");
+  EXPECT_EQ(StGetHeader(S(kMail), "SUBJECT"),
+            "Subject: a folded\r\n  subject line");
+  EXPECT_EQ(StGetHeader(S(Lf(kMail)), "subject"),
+            "Subject: a folded\n  subject line");
   EXPECT_EQ(StGetHeader(S("From: x"), "from"), "From: x");  // no line break
   EXPECT_EQ(StBytesDocFieldValue("To : b@c\r\n", 10, "to"), "b@c");
   EXPECT_TRUE(StDocFieldValue(S("\r\nSubject: x\r\n"), "Subject").IsNil());
@@ -79,7 +83,8 @@ TEST_F(StDocTest, HeaderFieldsUnfoldAndStopAtTheBody) {
 }
 
 TEST_F(StDocTest, FieldValueItems) {
-  St ct = S("Multipart/Mixed; boundary=\"a;b \\\"c\\\"\"; charset = iso-8859-1 ;x");
+  St ct =
+      S("Multipart/Mixed; boundary=\"a;b \\\"c\\\"\"; charset = iso-8859-1 ;x");
   EXPECT_EQ(StFieldValueItem(ct, ""), "multipart/mixed");
   EXPECT_EQ(StFieldValueItem(ct, "BOUNDARY"), "a;b \"c\"");
   EXPECT_EQ(StFieldValueItem(ct, "charset"), "iso-8859-1");
@@ -91,7 +96,8 @@ TEST_F(StDocTest, FieldValueItems) {
   EXPECT_EQ(StFieldValueItem(St(), ""), "");
 }
 
-std::vector<std::string> PopAll(std::string list, std::vector<std::string>* names) {
+std::vector<std::string> PopAll(std::string list,
+                                std::vector<std::string>* names) {
   std::vector<std::string> out;
   St rest = S(list);
   for (;;) {
@@ -111,7 +117,8 @@ TEST_F(StDocTest, EmailPopSplitsAddressLists) {
                    " k@l.m (Kim)",
                    &names),
             (std::vector<std::string>{"a@b.c", "d@e.f", "g@h.i", "k@l.m"}));
-  EXPECT_EQ(names, (std::vector<std::string>{"(nil)", "Ann Lee", "Doe, J", "(nil)"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"(nil)", "Ann Lee", "Doe, J", "(nil)"}));
   names.clear();
   EXPECT_EQ(PopAll("team: x@y.z, <w@v.u>;, last@one", &names),
             (std::vector<std::string>{"x@y.z", "w@v.u", "last@one"}));
@@ -149,7 +156,8 @@ TEST_F(StDocTest, BinaryAndMimePartTests) {
   EXPECT_TRUE(StDocIsBinary(S("\x7f")));
   EXPECT_TRUE(StDocIsBinary(S("\x01")));
   EXPECT_TRUE(StDocIsMimePart(S("Content-Type: text/plain\r\n\r\nx")));
-  EXPECT_TRUE(StDocIsMimePart(S("X-A: 1\n folded\ncontent-transfer-encoding: base64\n")));
+  EXPECT_TRUE(StDocIsMimePart(
+      S("X-A: 1\n folded\ncontent-transfer-encoding: base64\n")));
   EXPECT_FALSE(StDocIsMimePart(S("Subject: x\r\n\r\nContent-Type: a/b")));
   EXPECT_FALSE(StDocIsMimePart(S("Dear Ann,\r\nContent-Type: a/b\r\n")));
   EXPECT_FALSE(StDocIsMimePart(S("\r\nContent-Type: a/b")));
@@ -160,15 +168,18 @@ TEST_F(StDocTest, MimePartsByteForByteAndBack) {
             "Content-Type: text/plain\r\n"
             "Content-Transfer-Encoding: 7bit\r\n\r\n"
             "line 1\r\nline 2");
-  EXPECT_EQ(StDocToMimePartXfm(S("caf\xe9\r\n"), "text/plain; charset=iso-8859-1"),
-            "Content-Type: text/plain; charset=iso-8859-1\r\n"
-            "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
-            "caf=E9\r\n");
-  EXPECT_EQ(StDocToMimePartXfm(S(std::string("GIF\0", 4)), "image/gif", "a \"b\".gif"),
-            "Content-Type: image/gif; name=\"a \\\"b\\\".gif\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n"
-            "Content-Disposition: attachment; filename=\"a \\\"b\\\".gif\"\r\n\r\n"
-            "R0lGAA==");
+  EXPECT_EQ(
+      StDocToMimePartXfm(S("caf\xe9\r\n"), "text/plain; charset=iso-8859-1"),
+      "Content-Type: text/plain; charset=iso-8859-1\r\n"
+      "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+      "caf=E9\r\n");
+  EXPECT_EQ(
+      StDocToMimePartXfm(S(std::string("GIF\0", 4)), "image/gif",
+                         "a \"b\".gif"),
+      "Content-Type: image/gif; name=\"a \\\"b\\\".gif\"\r\n"
+      "Content-Transfer-Encoding: base64\r\n"
+      "Content-Disposition: attachment; filename=\"a \\\"b\\\".gif\"\r\n\r\n"
+      "R0lGAA==");
   std::string binary;
   for (int i = 0; i < 300; ++i) binary += char(i * 7);
   St part = StDocToMimePartXfm(S(binary), "application/octet-stream", "x.bin");
@@ -227,9 +238,10 @@ std::vector<PartView> Parse(const std::string& doc) {
   EXPECT_EQ(size_t(n), parts.size());
   std::vector<PartView> out;
   for (const StEncPart& p : parts)
-    out.push_back({p.contentType.Str(), p.charset.IsNil() ? "(nil)" : p.charset.Str(),
-                   p.fileName.IsNil() ? "(nil)" : p.fileName.Str(), p.body.Str(),
-                   p.alternative});
+    out.push_back({p.contentType.Str(),
+                   p.charset.IsNil() ? "(nil)" : p.charset.Str(),
+                   p.fileName.IsNil() ? "(nil)" : p.fileName.Str(),
+                   p.body.Str(), p.alternative});
   StEncLiDestroy(parts);
   return out;
 }

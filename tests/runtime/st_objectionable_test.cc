@@ -1,12 +1,13 @@
 // Objectionable words: the compiled list byte for byte, whole words and
 // prefixes, case, multi-byte words, the telephone-number rule and covering;
 // and the scrambling of stored text.
+#include "St.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
-#include "St.h"
 #include "st_test_util.h"
 
 namespace quil {
@@ -19,7 +20,14 @@ St List(std::string_view words) { return StObjectionableListXfm(S(words)); }
 
 TEST_F(StObjectionableTest, ListIsLengthPrefixedUpperCaseWords) {
   EXPECT_EQ(List(" darn,heck\r\n\xe9t\xe9 ,, damn* "),
-            "\x04" "DARN" "\x04" "HECK" "\x03" "\xc9T\xc9" "\x05" "DAMN*");
+            "\x04"
+            "DARN"
+            "\x04"
+            "HECK"
+            "\x03"
+            "\xc9T\xc9"
+            "\x05"
+            "DAMN*");
   St longList = List(std::string(300, 'x'));
   EXPECT_EQ(longList.Length(), 256);
   EXPECT_EQ(longList[0], 255);
@@ -34,28 +42,33 @@ TEST_F(StObjectionableTest, WholeWordsPrefixesAndCase) {
   EXPECT_FALSE(StObjectionable(S("assess darned"), list, false));
   EXPECT_TRUE(StObjectionable(S("it's damned"), list, false));
   EXPECT_FALSE(StObjectionable(S("goddamn"), list, false));
-  EXPECT_TRUE(StObjectionable(S("l'\xc9T\xc9!"), list, false));      // Latin-1 case
-  EXPECT_TRUE(StObjectionable(S("abc\x93\xfa" "def"), list, false));  // anywhere
+  EXPECT_TRUE(StObjectionable(S("l'\xc9T\xc9!"), list, false));  // Latin-1 case
+  EXPECT_TRUE(StObjectionable(S("abc\x93\xfa"
+                                "def"),
+                              list, false));  // anywhere
   EXPECT_FALSE(StObjectionable(S("nothing here"), list, false));
   EXPECT_FALSE(StObjectionable(S("ass"), St(), false));
   EXPECT_FALSE(StObjectionable(St(), list, true));
 }
 
 TEST_F(StObjectionableTest, TelephoneNumbers) {
-  for (std::string_view yes : {"call 555-1234", "(212) 555-1234", "+1 212 555 1234",
-                               "5551234", "tel.212.555.1234."})
+  for (std::string_view yes :
+       {"call 555-1234", "(212) 555-1234", "+1 212 555 1234", "5551234",
+        "tel.212.555.1234."})
     EXPECT_TRUE(StObjectionable(S(yes), St(), true)) << yes;
-  for (std::string_view no : {"555-123", "on 2026-12-05", "1,234,567", "x5551234",
-                              "12 345 67", "5551234x", "1234567890123456"})
+  for (std::string_view no :
+       {"555-123", "on 2026-12-05", "1,234,567", "x5551234", "12 345 67",
+        "5551234x", "1234567890123456"})
     EXPECT_FALSE(StObjectionable(S(no), St(), true)) << no;
   EXPECT_FALSE(StObjectionable(S("call 555-1234"), St(), false));
 }
 
 TEST_F(StObjectionableTest, CoverWrapsEveryMatch) {
   St list = List("darn damn*");
-  EXPECT_EQ(StObjectionableCover(S("Darn it, damned phone 555-1234!"), list, true),
-            "<font color=red>Darn</font> it, <font color=red>damned</font> phone "
-            "<font color=red>555-1234</font>!");
+  EXPECT_EQ(
+      StObjectionableCover(S("Darn it, damned phone 555-1234!"), list, true),
+      "<font color=red>Darn</font> it, <font color=red>damned</font> phone "
+      "<font color=red>555-1234</font>!");
   EXPECT_EQ(StObjectionableCover(S("darn"), list, false, "[", "]"), "[darn]");
   EXPECT_TRUE(quiltest::KeepsBlock("clean text 555-1234", [&](St s) {
     return StObjectionableCover(std::move(s), list, false);

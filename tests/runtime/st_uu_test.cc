@@ -1,11 +1,12 @@
 // uuencoding: lines byte for byte against the classic encoder, round trips
 // of every length, lenient reading, and pictures taken out of message text.
+#include "St.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
-#include "St.h"
 #include "st_test_util.h"
 
 namespace quil {
@@ -39,7 +40,7 @@ TEST_F(StUuTest, LinesAsTheClassicEncoderWritesThem) {
   EXPECT_EQ(UuEncodeLineCount(kUuLineBytes), 61);
   EXPECT_EQ(DecodeLine("#0V%T"), "Cat");
   EXPECT_EQ(DecodeLine("#    "), std::string(3, '\0'));  // blanks are zeros
-  EXPECT_EQ(DecodeLine("#0V"), std::string("C`\0", 3));    // trailing cut off
+  EXPECT_EQ(DecodeLine("#0V"), std::string("C`\0", 3));  // trailing cut off
   EXPECT_EQ(DecodeLine("`"), "");
   EXPECT_EQ(DecodeLine(""), "(bad)");
   EXPECT_EQ(DecodeLine("#0v%T"), "(bad)");  // lower case is outside the range
@@ -63,7 +64,8 @@ TEST_F(StUuTest, WholeFilesRoundTrip) {
     EXPECT_EQ(StUuDecode(S("some text\n" + lf), &name), data) << n;
   }
   St name;
-  EXPECT_TRUE(StUuDecode(S("begin 644 x\r\n#0V%T\r\n"), &name).IsNil());  // no end
+  EXPECT_TRUE(
+      StUuDecode(S("begin 644 x\r\n#0V%T\r\n"), &name).IsNil());  // no end
   EXPECT_TRUE(StUuDecode(S("begin 644 x\r\n#0v%T\r\nend\r\n"), &name).IsNil());
   EXPECT_TRUE(StUuDecode(S("begin x\r\nend\r\n"), &name).IsNil());  // no mode
 }
@@ -81,7 +83,8 @@ TEST_F(StUuTest, PicturesAreTakenOutOfMessageText) {
   EXPECT_EQ(pictures[0], gif);
   EXPECT_EQ(names[1], "p.png");
   EXPECT_EQ(pictures[1], "png");
-  EXPECT_EQ(rest, "Look:\r\nand a file:\r\n" + StUuEncode(S("doc"), "a.doc").Str() +
+  EXPECT_EQ(rest, "Look:\r\nand a file:\r\n" +
+                      StUuEncode(S("doc"), "a.doc").Str() +
                       "broken:\r\nbegin 644 b.png\r\n#0V%T\r\nbye\r\n");
   names.clear();
   pictures.clear();
