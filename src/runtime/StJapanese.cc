@@ -233,33 +233,39 @@ St ToJis(Chars chars) {
   return StFromView(out);
 }
 
-St ToShiftJis(Chars chars) {
+// Bytes are copied, two-byte characters written by put.
+template <class PutPair>
+St Encode(Chars chars, PutPair put) {
   KanaToFullWidth(&chars);
   std::string out;
   for (const Char& ch : chars) {
-    if (ch.kind == Char::kByte) {
+    if (ch.kind == Char::kByte)
       out += char(ch.code);
-      continue;
-    }
-    int row = ch.code >> 8, cell = ch.code & 0xFF;
-    out += char(((row + 1) >> 1) + (row <= 0x5E ? 0x70 : 0xB0));
-    out += char(cell + ((row & 1) ? (cell >= 0x60 ? 0x20 : 0x1F) : 0x7E));
+    else
+      put(&out, ch.code >> 8, ch.code & 0xFF);
   }
   return StFromView(out);
 }
 
+St ToShiftJis(Chars chars) {
+  return Encode(std::move(chars), [](std::string* out, int row, int cell) {
+    *out += char(((row + 1) >> 1) + (row <= 0x5E ? 0x70 : 0xB0));
+    *out += char(cell + ((row & 1) ? (cell >= 0x60 ? 0x20 : 0x1F) : 0x7E));
+  });
+}
+
 St ToEuc(Chars chars) {
-  KanaToFullWidth(&chars);
-  std::string out;
-  for (const Char& ch : chars) {
-    if (ch.kind == Char::kByte) {
-      out += char(ch.code);
-      continue;
-    }
-    out += char((ch.code >> 8) | 0x80);
-    out += char((ch.code & 0xFF) | 0x80);
-  }
-  return StFromView(out);
+  return Encode(std::move(chars), [](std::string* out, int row, int cell) {
+    *out += char(row | 0x80);
+    *out += char(cell | 0x80);
+  });
+}
+
+// One converter: checks its argument, decodes and encodes.
+template <Chars (*From)(const St&), St (*To)(Chars)>
+St Convert(const St& text, const char* what) {
+  StCheck(text, what);
+  return To(From(text));
 }
 
 }  // namespace
@@ -294,28 +300,22 @@ int DetectCodeType(const St& text) {
 }
 
 St StJisToShiftJisXfm(St text) {
-  StCheck(text, "StJisToShiftJisXfm-- text");
-  return ToShiftJis(FromJis(text));
+  return Convert<FromJis, ToShiftJis>(text, "StJisToShiftJisXfm-- text");
 }
 St StJisToEucXfm(St text) {
-  StCheck(text, "StJisToEucXfm-- text");
-  return ToEuc(FromJis(text));
+  return Convert<FromJis, ToEuc>(text, "StJisToEucXfm-- text");
 }
 St StShiftJisToJisXfm(St text) {
-  StCheck(text, "StShiftJisToJisXfm-- text");
-  return ToJis(FromShiftJis(text));
+  return Convert<FromShiftJis, ToJis>(text, "StShiftJisToJisXfm-- text");
 }
 St StShiftJisToEucXfm(St text) {
-  StCheck(text, "StShiftJisToEucXfm-- text");
-  return ToEuc(FromShiftJis(text));
+  return Convert<FromShiftJis, ToEuc>(text, "StShiftJisToEucXfm-- text");
 }
 St StEucToJisXfm(St text) {
-  StCheck(text, "StEucToJisXfm-- text");
-  return ToJis(FromEuc(text));
+  return Convert<FromEuc, ToJis>(text, "StEucToJisXfm-- text");
 }
 St StEucToShiftJisXfm(St text) {
-  StCheck(text, "StEucToShiftJisXfm-- text");
-  return ToShiftJis(FromEuc(text));
+  return Convert<FromEuc, ToShiftJis>(text, "StEucToShiftJisXfm-- text");
 }
 
 St StToJis(St text) {

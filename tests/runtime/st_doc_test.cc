@@ -301,5 +301,18 @@ TEST_F(StDocTest, EnclosureClassification) {
   EXPECT_TRUE(StEncIsEnclosure(part));
 }
 
+using StDocDeathTest = StDocTest;
+
+TEST_F(StDocDeathTest, ArgumentChecks) {
+  quiltest::BadString bad;
+  EXPECT_DEATH(StDocFieldValue(bad.get(), "To"), "StDocFieldValue-- doc");
+  EXPECT_DEATH(StEncParse(bad.get(), nullptr), "StEncParse-- doc");
+  EXPECT_DEATH(StToJis(bad.get()), "DetectCodeType-- text");
+  EXPECT_DEATH(StObjectionable(S("x"), bad.get(), false),
+               "StObjectionable-- list");
+  char out[80];
+  EXPECT_DEATH(UuEncodeLine("", kUuLineBytes + 1, out), "UuEncodeLine-- length");
+}
+
 }  // namespace
 }  // namespace quil
