@@ -730,7 +730,8 @@ constexpr int kStEncMaxDepth = 16;
 // dropped, the line break before a delimiter belongs to the delimiter, a
 // missing close delimiter ends the last part at the end of the body; the
 // parts of multipart/digest default to message/rfc822).  A document that is
-// not multipart gives one part.  Each body is decoded with StDocToBinaryXfm's
+// not multipart gives one part, and so does an attached message
+// (message/rfc822), whose own parts are not taken apart.  Each body is decoded with StDocToBinaryXfm's
 // rules.  Returns the number of parts appended.
 int32_t StEncParse(const St& doc, StEncList* parts);
 // The boundary parameter of a head's multipart Content-Type; nil when the

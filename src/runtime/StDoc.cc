@@ -130,7 +130,6 @@ int32_t StDocBodyIx(const St& doc) {
 St StToBodyXfm(St doc) {
   StCheck(doc, "StToBodyXfm-- doc");
   int32_t ix = StDocBodyIx(doc);
-  if (ix == 0) return doc;
   return StSubstr(doc, ix, doc.Length() - ix);
 }
 

@@ -77,9 +77,14 @@ void ForEachMatch(const St& text, const St& list, bool phone, Found found) {
   const uint8_t* p = text.Bytes();
   int32_t n = text.Length();
   std::string_view l = list.View();
+  // The first bytes of the words, so that most positions are passed over
+  // without walking the list.
+  bool first[256] = {};
+  for (size_t k = 0; k + 1 < l.size(); k += 1 + uint8_t(l[k]))
+    if (uint8_t(l[k]) > 0) first[uint8_t(l[k + 1])] = true;
   for (int32_t i = 0; i < n;) {
     int32_t best = -1;
-    for (size_t k = 0; k < l.size();) {
+    for (size_t k = 0; first[Fold(p[i])] && k < l.size();) {
       size_t len = uint8_t(l[k]);
       std::string_view w = l.substr(k + 1, len);
       k += 1 + len;

@@ -44,6 +44,7 @@ TEST_F(StDocTest, BodyIndexAndMissingBody) {
   EXPECT_TRUE(StToBodyXfm(S("A: 1\r\nB: 2")).IsNil());
   EXPECT_TRUE(StToBodyXfm(S("A: 1\r\n\r\n")).IsNil());
   EXPECT_TRUE(StToBodyXfm(St()).IsNil());
+  EXPECT_TRUE(StToBodyXfm(S("")).IsNil());
 }
 
 const char kMail[] =

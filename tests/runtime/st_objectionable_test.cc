@@ -48,6 +48,7 @@ TEST_F(StObjectionableTest, WholeWordsPrefixesAndCase) {
                               list, false));  // anywhere
   EXPECT_FALSE(StObjectionable(S("nothing here"), list, false));
   EXPECT_FALSE(StObjectionable(S("ass"), St(), false));
+  EXPECT_FALSE(StObjectionable(S("a star * here"), List("*"), false));
   EXPECT_FALSE(StObjectionable(St(), list, true));
 }
 
