@@ -130,6 +130,7 @@ int32_t StDocBodyIx(const St& doc) {
 St StToBodyXfm(St doc) {
   StCheck(doc, "StToBodyXfm-- doc");
   int32_t ix = StDocBodyIx(doc);
+  if (ix >= doc.Length()) return St();
   return StSubstr(doc, ix, doc.Length() - ix);
 }
 
