@@ -383,6 +383,9 @@ void KwEval(ExprCall& c) {
 void KwEvalTemplate(ExprCall& c) {
   c.Return(ExprEvalTemplateSt(c.Context(), c.ReceiverSt()));
 }
+// Japanese text in whatever encoding to JIS (mail) or Shift JIS (pages).
+void KwToJis(ExprCall& c) { c.Return(StToJis(c.ReceiverSt())); }
+void KwToShiftJis(ExprCall& c) { c.Return(StToShiftJis(c.ReceiverSt())); }
 void KwToBase64(ExprCall& c) { c.Return(StToBase64(c.ReceiverSt())); }
 void KwFromBase64(ExprCall& c) { c.Return(StFromBase64(c.ReceiverSt())); }
 void KwToQuotedPrintable(ExprCall& c) {
@@ -563,6 +566,8 @@ constexpr Builtin kBuiltins[] = {
     {".canUseQuotedPrintable", KwCanUseQuotedPrintable},
     {".toIsoQuoted", KwToIsoQuoted},
     {".stripEncodedWords", KwStripEncodedWords},
+    {".toJis", KwToJis},
+    {".toShiftJis", KwToShiftJis},
     {"date", KwDate},
     {"time", KwTime},
     {"dateGmt", KwDateGmt},

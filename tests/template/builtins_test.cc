@@ -40,6 +40,10 @@ TEST(StringMethods, EscapesAndEncodings) {
   EXPECT_EQ(Value("\"&lt;&amp;\".fromSGML"), "<&");
   EXPECT_EQ(Value("\"hello\".toBase64"), "aGVsbG8=");
   EXPECT_EQ(Value("\"aGVsbG8=\".fromBase64"), "hello");
+  // Japanese: EUC-JP "\xA4\xA2" (hiragana a) to Shift JIS and to JIS.
+  EXPECT_EQ(Value("\"\xA4\xA2\".toShiftJis"), "\x82\xA0");
+  EXPECT_EQ(Value("\"\xA4\xA2\".toJis"), "\x1B$B$\"\x1B(B");
+  EXPECT_EQ(Value("\"plain\".toJis"), "plain");
   EXPECT_EQ(Value("\"caf\" & 233.putChar(0, 233).substr(0,0) & \"=\".toQuotedPrintable"),
             "caf=3D");
   EXPECT_EQ(Value("\"a=3Db\".fromQuotedPrintable"), "a=b");
