@@ -142,7 +142,7 @@ ChHandle ForumRootCreate(ChPart part) {
   LgDbRecPutTd(top, r.f.Date, now);
   LgDbRecPutTd(top, r.f.CreateDate, now);
   LgDbRecPutInt(top, r.f.CategoryCount, 0);
-  LgDbRecPutInt(top, r.f.Flags, int32_t(kForumFlagUserPrefs | kForumFlagShowSummary));
+  LgDbRecPutInt(top, r.f.Flags, int32_t(kForumFlagUserPrefs));
   ChHandle topEntry = LgDbRecCreate(near);
   LgDbRecPutRec(topEntry, r.f.File, top);
   LgDbRecPut(r.db, topEntry, 0);

@@ -2,6 +2,7 @@
 #include "forum_test_util.h"
 
 #include "Doc.h"
+#include "ForumInt.h"
 #include "LgDb.h"
 #include "Thread.h"
 
@@ -47,6 +48,23 @@ TEST_F(ForumTest, NewRootHasFiveListRecordsAndTheFirstFreeIdentifier) {
   // Sixteen Parent names were interned with the root.
   EXPECT_NE(LgDbFieldIdLookup(ForumRootHead(root_), S("Parenta")), 0u);
   EXPECT_NE(LgDbFieldIdLookup(ForumRootHead(root_), S("Parentp")), 0u);
+}
+
+TEST_F(ForumTest, ANewRootsTopFolderCarriesOnlyTheUserPreferencesFlag) {
+  // The summary button of the top folder is a factory setting, set after
+  // the root is built.
+  ChFi file = nullptr;
+  ChPart part = 0;
+  ASSERT_EQ(ChFiCreate("bare.db", &file), 0);
+  ASSERT_EQ(ChFiPartCreate(file, &part), 0);
+  ChHandle head = ForumRootCreate(part);
+  ChHandle entry = LgDbRecGet(LgDbRecGetList(head), 0);
+  ChHandle top = LgDbRecGetRec(entry, LgDbFieldIdGet(head, S("File")));
+  int32_t flags = 0;
+  EXPECT_TRUE(LgDbRecGetInt(top, LgDbFieldIdGet(head, S("Flags")), &flags));
+  EXPECT_EQ(flags, 0x20000);
+  (void)ChFiClose(file);
+  EXPECT_EQ(ForumFileStoredFlags(top_), 0x30000u);
 }
 
 TEST_F(ForumTest, RootIsFoundByNameAfterReopen) {
