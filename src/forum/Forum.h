@@ -305,13 +305,14 @@ FORUM_FILE_FLAGS(FORUM_FILE_FLAG_DECL)
 // Folder children.
 
 // Creates a child of folder.  type is "forum-category", "forum-topic",
-// "forum-link", "forum-live", "forum-shipcon" or "forum-document".  A
-// discussion, link, chat room or container item is named by the folder's
-// NextForum counter whatever name says.  The final name goes to
-// *finalName (may be null).  Returns 0, 2300 (name in use), 2301 (empty
-// name, or an integer for a document), 2302 (unknown type), 2303 (folder
-// is no container), 2318 (a folder name that is an integer).  Unless quiet,
-// the new item gets bit 0x400 of its flags.
+// "forum-link", "forum-live" or "forum-shipcon".  A discussion, link, chat
+// room or container item is named by the folder's NextForum counter
+// whatever name says.  The final name goes to *finalName (may be null).
+// Returns 0, 2300 (name in use), 2301 (empty name, or an integer for a
+// document), 2302 (any other type, "forum-document" included: documents
+// are not made here), 2303 (folder is no container), 2318 (a folder name
+// that is an integer).  Unless quiet, the new item gets bit 0x400 of its
+// flags.
 [[nodiscard]] uint16_t ForumCatItemCreate(const ForumFile& folder, const St& type,
                                           const St& name, const St& title,
                                           ChHandle author, bool quiet, St* finalName);

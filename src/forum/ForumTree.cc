@@ -55,9 +55,11 @@ ChHandle EntryAdd(const ForumFile& folder, ChHandle child, const St& name, bool 
 }
 
 // Takes an entry out of the name order and leaves an event record of type
-// eventType with its EventId in the folder's list.
+// eventType with its EventId in the folder's list: appended, the entry
+// staying without its File (a deletion), or in the entry's place, the entry
+// destroyed (a move).
 void EntryWithdraw(const ForumFile& folder, ChHandle entry, ChHandle eventType,
-                   bool isFolder) {
+                   bool isFolder, bool inPlace) {
   ForumRoot root = ForumFileRoot(folder);
   ChHandle list = ForumFileList(folder);
   ChHandle head = ForumFileRecord(folder);
@@ -68,9 +70,17 @@ void EntryWithdraw(const ForumFile& folder, ChHandle entry, ChHandle eventType,
   LgDbRecPutTextId(event, root->f.Type, eventType);
   LgDbRecPutInt(event, root->f.EventId, eventId);
   LgDbRecPutTd(event, root->f.Date, ForumNow());
-  LgDbRecPut(list, event, LgDbLength(list));
   (void)LgDbRecRemoveSorted(list, entry);
-  (void)LgDbRecFieldRemove(entry, root->f.File);
+  if (inPlace) {
+    (void)LgDbRecPut(list, event, uint32_t(eventId));
+    int32_t entryId = 0;
+    if (LgDbRecGetInt(entry, root->f.UniqueId, &entryId))
+      (void)BtihDbRemoveExact(root->uniqueIndex, uint32_t(entryId), entry);
+    LgDbRecDestroy(entry);
+  } else {
+    LgDbRecPut(list, event, LgDbLength(list));
+    (void)LgDbRecFieldRemove(entry, root->f.File);
+  }
   LgDbRecPlusInt(head, root->f.Size, -1);
   if (isFolder) LgDbRecPlusInt(head, root->f.CategoryCount, -1);
   LgDbRecPutTd(head, root->f.Date, ForumNow());
@@ -128,6 +138,9 @@ uint16_t ForumCatItemCreate(const ForumFile& folder, const St& type, const St& n
   }
   uint16_t status = ForumCatNameCk(folder, childName, isFolder, 0);
   if (status != 0) return status;
+  // Documents come with the messages they are attached to, not as children
+  // made here.
+  if (typeId == t.Document) return kForumBadType;
 
   ChHandle near = ForumFileList(folder);
   ChHandle child;
@@ -183,7 +196,7 @@ uint16_t ForumCatItemDestroy(const ForumFile& folder, const St& name) {
       if (msg != 0) ForumMessageUnindex(root, msg);
     }
   }
-  EntryWithdraw(folder, entry, root->t.DelEvent, kind == kForumKindFolder);
+  EntryWithdraw(folder, entry, root->t.DelEvent, kind == kForumKindFolder, false);
   LgDbRecPutTextId(child, root->f.Type, deletedType);
   int32_t id = 0;
   if (LgDbRecGetInt(child, root->f.UniqueId, &id)) Uncache(root, id);
@@ -214,7 +227,7 @@ uint16_t ForumCatItemMove(const ForumFile& folder, const St& name, const ForumFi
   } else {
     finalName = StStIntXfm(TakeNextForum(root, ForumFileRecord(target)));
   }
-  EntryWithdraw(folder, entry, root->t.MoveEvent, isFolder);
+  EntryWithdraw(folder, entry, root->t.MoveEvent, isFolder, true);
   ChHandle moved = EntryAdd(target, child, finalName, isFolder);
   auto it = root->open.find(childId);
   if (it != root->open.end()) {
@@ -223,9 +236,10 @@ uint16_t ForumCatItemMove(const ForumFile& folder, const St& name, const ForumFi
     f->parent = target.Rec();
     ForumFileRefInc(f->parent);
     f->entry = moved;
-    f->flagsValid = false;
     if (old) ForumFileClose(old);
   }
+  // The item and the open items below it now inherit from the target.
+  ForumFileFlagsPropagate(target);
   ForumChanged(root, true);
   return 0;
 }

@@ -48,6 +48,10 @@ TEST_F(TreeTest, NameChecksGiveTheirCodesAndChangeNothing) {
   EXPECT_EQ(Try(top_, "forum-category", ""), kForumNameEmpty);
   EXPECT_EQ(Try(top_, "forum-category", "L1Cat"), kForumNameInUse);
   EXPECT_EQ(Try(top_, "forum-document", "7"), kForumNameEmpty);
+  // Documents are not made as folder children (nor could they be deleted
+  // as one).
+  EXPECT_EQ(Try(top_, "forum-document", "picture.gif"), kForumBadType);
+  EXPECT_FALSE(Path("/picture.gif"));
   EXPECT_EQ(Try(top_, "no-such-type", "x"), kForumBadType);
   Create(top_, "forum-topic", "");
   EXPECT_EQ(Try(Path("/1"), "forum-category", "inside"), kForumNotContainer);
@@ -157,8 +161,16 @@ TEST_F(TreeTest, MoveKeepsIdentifiersAndRefusesCycles) {
   int32_t id = ForumFileUniqueId(topic);
   EXPECT_EQ(ForumCatItemMove(top_, S("A"), Path("/A/Inner"), St()), kForumNotContainer);
   EXPECT_EQ(ForumCatItemMove(top_, S("A"), a, St()), kForumNotContainer);
+  ChHandle aList = ForumFileList(a);
+  uint32_t aLength = LgDbLength(aList);
+  int32_t eventId = Int(LgDbTextFind(aList, S("1")), "EventId");
   EXPECT_EQ(ForumCatItemMove(a, S("1"), Path("/B"), St()), 0);
   EXPECT_FALSE(Path("/A/1"));
+  // The move event takes the place of the entry it replaces.
+  EXPECT_EQ(LgDbLength(aList), aLength);
+  ChHandle event = LgDbRecGet(aList, uint32_t(eventId));
+  EXPECT_EQ(LgDbRecGetText(event, F("Type")), "w-move-event");
+  EXPECT_EQ(Int(event, "EventId"), eventId);
   EXPECT_EQ(ForumFilePath(topic), "/B/1");
   EXPECT_EQ(ForumFilePath(ForumFileOpen(root_, ForumUniquePathOf(id))), "/B/1");
   EXPECT_EQ(ForumCatItemMove(top_, S("A"), Path("/B"), S("Renamed")), 0);
@@ -206,6 +218,23 @@ TEST_F(TreeTest, FlagsInheritThroughTheMaskAndWebItemsAreMarked) {
   ForumFileSetShowTreeView(web, true);
   ForumFileSetShowTreeView(top_, false);
   EXPECT_TRUE(ForumFileShowTreeView(web));
+}
+
+TEST_F(TreeTest, AMovedFolderAndTheItemsBelowItInheritFromTheirNewParent) {
+  Create(top_, "forum-category", "A");
+  Create(top_, "forum-category", "B");
+  Create(Path("/A"), "forum-category", "C");
+  Create(Path("/A/C"), "forum-topic", "");
+  ForumSetInherits(Path("/A"), 0);
+  ForumFileSetShowTreeView(Path("/A"), true);
+  ForumFile c = Path("/A/C");
+  ForumFile topic = Path("/A/C/1");
+  EXPECT_TRUE(ForumFileShowTreeView(c));
+  EXPECT_TRUE(ForumFileShowTreeView(topic));
+  EXPECT_EQ(ForumCatItemMove(top_, S("A"), Path("/B"), St()), 0);
+  EXPECT_EQ(ForumCatItemMove(Path("/B/A"), S("C"), Path("/B"), St()), 0);
+  EXPECT_FALSE(ForumFileShowTreeView(c));
+  EXPECT_FALSE(ForumFileShowTreeView(topic));
 }
 
 TEST_F(TreeTest, RenameKeepsUniquePathsAndDropsTheOldName) {
