@@ -49,7 +49,8 @@ ChHandle ForumRecFromUniqueId(ForumRoot root, int32_t id) {
     ExQuietScope quiet;
     (void)ExTry([&] {
       int32_t stored = 0;
-      valid = ChIsLegal(rec) && ChType(rec) == kLgDbRecType && LgDbRecIsLegal(rec) &&
+      valid = ChIsLegal(rec) && ChPartOf(rec) == root->part &&
+              ChType(rec) == kLgDbRecType && LgDbRecIsLegal(rec) &&
               LgDbRecGetInt(rec, root->f.UniqueId, &stored) && stored == id;
     });
   }
@@ -158,6 +159,17 @@ int32_t ForumFixupUniqueId(ForumRoot root) {
   for (uint32_t pos = 1; pos <= 4; ++pos) {
     ChHandle rec = LgDbRecGet(root->db, pos);
     if (rec) added += CkRecUniqueId(root, rec);
+  }
+  // The members of the all-users group, the guests group and the list of
+  // groups: each group keeps them in the database its File names.
+  for (uint32_t pos = 1; pos <= 3; ++pos) {
+    ChHandle group = LgDbRecGet(root->db, pos);
+    ChHandle membersHead = group ? LgDbRecGetRec(group, root->f.File) : 0;
+    ChHandle members = membersHead ? LgDbRecGetList(membersHead) : 0;
+    if (members == 0) continue;
+    uint32_t at = kLgDbNoPos;
+    for (ChHandle m = LgDbGetNextRec(members, &at); m != 0; m = LgDbGetNextRec(members, &at))
+      added += CkRecUniqueId(root, m);
   }
   ChHandle topEntry = LgDbRecGet(root->db, 0);
   ChHandle top = topEntry ? LgDbRecGetRec(topEntry, root->f.File) : 0;

@@ -3,6 +3,7 @@
 #include "forum_test_util.h"
 
 #include "Bt.h"
+#include "ForumUser.h"
 #include "LgDb.h"
 
 namespace {
@@ -88,6 +89,35 @@ TEST_F(PathTest, StaleIndexEntryIsDroppedOnFirstLookUp) {
   ASSERT_TRUE(BtihDbRemoveExact(index, uint32_t(id), a));
   EXPECT_EQ(ForumFixupUniqueId(root_), 1);
   EXPECT_EQ(ForumRecFromUniqueId(root_, id), a);
+}
+
+TEST_F(PathTest, TheOpenTimeCheckPutsBackUsersAndGuests) {
+  ChHandle user = 0, guest = 0;
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserRegistered, S("Ann Example"), S("ann@example.org"),
+                            St(), &user), 0);
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserGuest, S("Visitor"), St(), St(), &guest), 0);
+  ChHandle index = ForumUniqueIndex(root_);
+  for (ChHandle rec : {user, guest}) {
+    int32_t id = ForumUniqueIdFromRec(root_, rec);
+    ASSERT_TRUE(BtihDbRemoveExact(index, uint32_t(id), rec));
+  }
+  EXPECT_EQ(ForumFixupUniqueId(root_), 2);
+  EXPECT_EQ(ForumRecFromUniqueId(root_, ForumUserUniqueId(root_, user)), user);
+  EXPECT_EQ(ForumRecFromUniqueId(root_, ForumUserUniqueId(root_, guest)), guest);
+}
+
+TEST_F(PathTest, AnIndexEntryIntoAnotherFileIsDropped) {
+  ChFi file = nullptr;
+  ChPart part = 0;
+  ASSERT_EQ(ChFiCreate("other.db", &file), 0);
+  ASSERT_EQ(ChFiPartCreate(file, &part), 0);
+  ChHandle elsewhere = LgDbRecCreate(ChPartNear(part));
+  ChHandle uniqueId = LgDbFieldIdGet(ForumRootHead(root_), S("UniqueId"));
+  LgDbRecPutInt(elsewhere, uniqueId, 270000002);
+  BtihDbSet(ForumUniqueIndex(root_), 270000002, elsewhere);
+  EXPECT_EQ(ForumRecFromUniqueId(root_, 270000002), 0u);
+  EXPECT_FALSE(BtihDbLookup(ForumUniqueIndex(root_), 270000002, nullptr));
+  (void)ChFiClose(file);
 }
 
 TEST_F(PathTest, UniquePrintListsEveryIdentifier) {
