@@ -293,7 +293,8 @@ ForumRoot ForumDbOpenI(const std::string& path, ForumDbOpenOptions* options) {
       ChMarkModified(root->head);
       if (ForumRootSave(root) == 0) (void)ForumRootSaveWait(root);
       (void)ChFiFlush(file);
-      Wf_log_write("* DB repaired");
+      // Identifiers put back into the index are no repair of the file.
+      if (repair) Wf_log_write("* DB repaired");
     }
     options->forceFix = false;
   }

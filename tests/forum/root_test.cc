@@ -1,6 +1,7 @@
 // The root of a new database and its reopening.
 #include "forum_test_util.h"
 
+#include "Bt.h"
 #include "Doc.h"
 #include "ForumInt.h"
 #include "LgDb.h"
@@ -65,6 +66,18 @@ TEST_F(ForumTest, ANewRootsTopFolderCarriesOnlyTheUserPreferencesFlag) {
   EXPECT_EQ(flags, 0x20000);
   (void)ChFiClose(file);
   EXPECT_EQ(ForumFileStoredFlags(top_), 0x30000u);
+}
+
+TEST_F(ForumTest, IdentifiersPutBackAtOpenAreSavedButNoRepairIsLogged) {
+  Create(top_, "forum-category", "Lost");
+  ChHandle rec = ForumFileRecord(Path("/Lost"));
+  int32_t id = ForumUniqueIdFromRec(root_, rec);
+  ASSERT_TRUE(BtihDbRemoveExact(ForumUniqueIndex(root_), uint32_t(id), rec));
+  testing::internal::CaptureStderr();
+  Reopen();
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.find("* DB repaired"), std::string::npos) << err;
+  EXPECT_TRUE(ForumFileOpenUnique(root_, id));
 }
 
 TEST_F(ForumTest, RootIsFoundByNameAfterReopen) {
