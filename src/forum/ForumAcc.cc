@@ -186,8 +186,7 @@ uint32_t Resolve(ForumFileRec* item, ChHandle user, ForumAccAsk* ask) {
     mask = e.mask;
   }
   if (r->kind == kForumKindGroup && r->rec == ForumGroupUsers(root)) return 0;
-  // A group's rights are not folder rights: they are never moved down.
-  if (u->owner != r && r->kind != kForumKindGroup) mask = ForumAccMoveDown(mask);
+  if (u->owner != r) mask = ForumAccMoveDown(mask);
   return ForumAccFinish(mask, 0, *ask);
 }
 

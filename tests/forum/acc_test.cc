@@ -239,4 +239,17 @@ TEST_F(AccTest, GroupsUseTheListOfGroupsAndTheAllUsersGroupHasNoRights) {
   EXPECT_EQ(ForumAccResolve(group, ann), kReadOnlyGiven);
 }
 
+TEST_F(AccTest, AGroupMovesItsInheritedListDownAndKeepsItsRightsWhenItGetsItsOwn) {
+  ChHandle writers = NewGroup("Writers");
+  ChHandle ann = NewUser("Ann Lee");
+  // A mask whose child bit 0x4000 moves down to 0x2.
+  ForumAccEnable(top_, ann, kForumAccRead | 0x4000);
+  ForumFile group = ForumFileOpenUnique(root_, ForumUserUniqueId(root_, writers));
+  ASSERT_TRUE(group);
+  uint32_t inherited = ForumAccResolve(group, ann);
+  EXPECT_EQ(inherited, ForumAccMoveDown(kForumAccRead | 0x4000));
+  ASSERT_TRUE(ForumAccCreateList(group));
+  EXPECT_EQ(ForumAccResolve(group, ann), inherited);
+}
+
 }  // namespace
