@@ -145,17 +145,19 @@ void AuthenticateRequest(ForumRoot root, AuthRequest* r) {
     r->remote = StCreate();
   }
   if (r->basicAllowed && !r->basicName.Empty() && !r->basicPassword.IsNil()) {
-    (void)AuthenticateBasic(root, r);
-    return;
-  }
-  St presented = r->cert;
-  r->user = AuthenticateUser(&r->cert, r->remote, &r->madeGuest);
-  if (r->user != 0) {
-    (void)AuthLogAuthenticated(
-        root,
-        Cat(" Authenticate via Quil authCert: ", presented.Str() + " IP:" + r->remote.Str()),
-        r->user);
-    return;
+    // A refused password leaves a guest, whom the cookie or the filter may
+    // still name.
+    if (!AuthenticateBasic(root, r) || r->user != 0) return;
+  } else {
+    St presented = r->cert;
+    r->user = AuthenticateUser(&r->cert, r->remote, &r->madeGuest);
+    if (r->user != 0) {
+      (void)AuthLogAuthenticated(
+          root,
+          Cat(" Authenticate via Quil authCert: ", presented.Str() + " IP:" + r->remote.Str()),
+          r->user);
+      return;
+    }
   }
   ChHandle user = 0;
   St reason;

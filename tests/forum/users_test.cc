@@ -426,6 +426,23 @@ TEST_F(UsersTest, BasicAuthorizationRegistersNewNamesAndChecksPasswords) {
   EXPECT_EQ(fresh.user, 0u);
 }
 
+TEST_F(UsersTest, ARefusedBasicPasswordStillLetsTheCookieNameTheUser) {
+  ChHandle ann = NewUser("Ann Lee", "pw");
+  ForumSysopSetUseCookies(root_, true);
+  AuthRequest r;
+  r.remote = S("10.0.0.1");
+  r.basicAllowed = true;
+  r.basicName = S("Ann Lee");
+  r.basicPassword = S("wrong");
+  r.cookieHeader = StFromView("quilUser=" + StToHex(S("Lee, Ann")).Str() + "@" +
+                              StToHex(StHashMd5(S("pw"))).Str());
+  AuthenticateRequest(root_, &r);
+  EXPECT_EQ(r.user, ann);
+  AuthCertParts parts;
+  ASSERT_TRUE(AuthParse(r.cert, &parts));
+  EXPECT_EQ(parts.code.Length(), kAuthCodeLength);
+}
+
 TEST_F(UsersTest, TheSysopMayActAsAnotherUserOnThePreferencePages) {
   ChHandle ann = NewUser("Ann Lee", "pw");
   St annCert;
