@@ -98,8 +98,11 @@ St Cat(std::string_view a, std::string_view b) { return StFromView(std::string(a
 // Step 1: basic authorization.  False when the request was answered (a
 // filter's response or the auto-registration error).
 bool AuthenticateBasic(ForumRoot root, AuthRequest* r) {
-  ChHandle users = ForumGroupUsers(root);
-  if (ForumGroupLookupUser(root, users, r->basicName) == 0) {
+  // The name is looked up as the password check does (by name, then as an
+  // e-mail address); only a name found neither way is new.
+  bool found = false;
+  ChHandle user = ForumUserCheckPassword(root, r->basicName, r->basicPassword, &found);
+  if (!found) {
     if (FilterCheck(kAuthFilterHttpBasicNew, &r->response)) return false;
     ChHandle created = 0;
     uint16_t status = ForumUserCreate(root, kForumUserRegistered, r->basicName, St(),
@@ -110,9 +113,8 @@ bool AuthenticateBasic(ForumRoot root, AuthRequest* r) {
                          std::to_string(status));
       return false;
     }
+    user = ForumUserCheckPassword(root, r->basicName, r->basicPassword, &found);
   }
-  bool found = false;
-  ChHandle user = ForumUserCheckPassword(root, r->basicName, r->basicPassword, &found);
   ChHandle asUser = 0;
   if (user != 0 && ForumUserGetSysop(root, user) &&
       (r->command == kAuthCmdPreferences || r->command == kAuthCmdPreferencesSave)) {

@@ -426,6 +426,19 @@ TEST_F(UsersTest, BasicAuthorizationRegistersNewNamesAndChecksPasswords) {
   EXPECT_EQ(fresh.user, 0u);
 }
 
+TEST_F(UsersTest, BasicAuthorizationFindsAUserByEmailAddressInsteadOfRegisteringIt) {
+  ChHandle ann = NewUser("Ann Lee", "pw", "ann@example.org");
+  uint32_t users = ForumUserCount(root_);
+  AuthRequest r;
+  r.basicAllowed = true;
+  r.basicName = S("ann@example.org");
+  r.basicPassword = S("pw");
+  AuthenticateRequest(root_, &r);
+  EXPECT_EQ(r.user, ann);
+  EXPECT_EQ(ForumUserCount(root_), users);
+  EXPECT_EQ(ForumUserLookup(root_, S("ann@example.org")), 0u);
+}
+
 TEST_F(UsersTest, ARefusedBasicPasswordStillLetsTheCookieNameTheUser) {
   ChHandle ann = NewUser("Ann Lee", "pw");
   ForumSysopSetUseCookies(root_, true);
