@@ -113,6 +113,8 @@ struct AuthSessionObject {
   virtual ~AuthSessionObject() = default;
 };
 
+// A login session, or a guest visit's session (user 0, no code, sequence
+// the guest counter of its certificate, bucket that counter modulo 256).
 struct AuthSession {
   ChHandle user = 0;
   bool temporary = false;
@@ -139,7 +141,9 @@ void AuthInstallUser(ChHandle user, const St& remote, St* cert, bool temporary,
 // The user of a certificate, or 0.  A certificate without a live session
 // is replaced by a guest certificate with its tag; *madeGuest tells.
 ChHandle AuthenticateUser(St* cert, const St& remote, bool* madeGuest);
-// The session object of a live session (created by make on first use).
+// The session object of a live session (created by make on first use).  A
+// guest certificate gets a session of its own here the first time; it
+// lives until the sysop's time-out, refreshed by AuthenticateUser.
 AuthSessionObject* AuthGetSession(const St& cert, const St& remote,
                                   const std::function<std::unique_ptr<AuthSessionObject>()>& make);
 // End the sessions of a user, of a user at an address, of one code.

@@ -49,7 +49,8 @@ int BucketOf(ChHandle user) { return int(user % kAuthBuckets); }
 bool AddressFits(const AuthSession& s, const St& remote) {
   if (s.remote.View() == remote.View()) return true;
   const AuthHooks& h = Hooks();
-  return !(h.sysopChecksRemote() && h.userChecksRemote(s.user));
+  // A guest has no setting of its own: the sysop's check decides.
+  return !(h.sysopChecksRemote() && (s.user == 0 || h.userChecksRemote(s.user)));
 }
 
 bool IsLive(const AuthSession& s, int64_t now) {
@@ -90,6 +91,31 @@ AuthSession* FindUser(ChHandle user, const St& remote) {
     it = next;
   }
   return nullptr;
+}
+
+// The live session of the guest visit with this counter (its sequence),
+// dead ones ended on the way; created when make is true and there is none.
+AuthSession* FindGuest(uint32_t counter, const St& remote, bool make) {
+  AuthState& state = State();
+  int b = int(counter % kAuthBuckets);
+  Bucket& bucket = state.buckets[size_t(b)];
+  int64_t now = Now();
+  for (auto it = bucket.begin(); it != bucket.end();) {
+    auto next = std::next(it);
+    if (it->user == 0 && it->sequence == counter && AddressFits(*it, remote)) {
+      if (IsLive(*it, now)) return &*it;
+      End(bucket, it);
+    }
+    it = next;
+  }
+  if (!make) return nullptr;
+  AuthSession& fresh = bucket.emplace_back();
+  fresh.remote = remote;
+  fresh.lastUse = fresh.created = now;
+  fresh.bucket = b;
+  fresh.sequence = counter;
+  state.highWater = std::max(state.highWater, ++state.count);
+  return &fresh;
 }
 
 }  // namespace
@@ -159,7 +185,10 @@ ChHandle AuthenticateUser(St* cert, const St& remote, bool* madeGuest) {
   *madeGuest = false;
   AuthCertParts parts;
   bool parsed = AuthParse(*cert, &parts);
-  if (parsed && parts.code.Length() == 0) return 0;  // a guest's own certificate
+  if (parsed && parts.code.Length() == 0) {  // a guest's own certificate
+    if (AuthSession* s = FindGuest(parts.sequence, remote, false)) s->lastUse = Now();
+    return 0;
+  }
   if (parsed) {
     if (AuthSession* s = AuthLookupCert(parts.bucket, parts.code, remote)) {
       s->lastUse = Now();
@@ -175,13 +204,16 @@ AuthSessionObject* AuthGetSession(const St& cert, const St& remote,
                                   const std::function<std::unique_ptr<AuthSessionObject>()>& make) {
   AuthCertParts parts;
   if (!AuthParse(cert, &parts)) return nullptr;
-  AuthSession* s = AuthLookupCert(parts.bucket, parts.code, remote);
+  // A guest visit gets its session when it first needs the object.
+  AuthSession* s = parts.code.Length() == 0 ? FindGuest(parts.sequence, remote, true)
+                                            : AuthLookupCert(parts.bucket, parts.code, remote);
   if (!s) return nullptr;
   if (!s->object && make) s->object = make();
   return s->object.get();
 }
 
 void AuthRemoveUser(ChHandle user) {
+  if (user == 0) return;  // guests end by time-out only
   EndWhere(State().buckets[size_t(BucketOf(user))],
            [&](const AuthSession& s) { return s.user == user; });
 }

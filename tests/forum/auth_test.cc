@@ -251,13 +251,48 @@ TEST_F(AuthSessions, TheSessionObjectLivesWithTheSessionAndTheLogLine) {
   int made = 0;
   auto make = [&] {
     ++made;
-    return std::unique_ptr<AuthSessionObject>(new Obj);
+    return std::unique_ptr<AuthSessionObject>(std::make_unique<Obj>());
   };
   AuthSessionObject* o = AuthGetSession(cert, S("1.2.3.4"), make);
   ASSERT_NE(o, nullptr);
   EXPECT_EQ(AuthGetSession(cert, S("1.2.3.4"), make), o);
   EXPECT_EQ(made, 1);
-  EXPECT_EQ(AuthGetSession(S("^5"), S("1.2.3.4"), make), nullptr);
+  EXPECT_EQ(AuthGetSession(S("12.nosuchcode^0"), S("1.2.3.4"), make), nullptr);
+  EXPECT_EQ(made, 1);
+}
+
+TEST_F(AuthSessions, AGuestVisitGetsItsSessionOnFirstUseUntilTheSysopsTimeOut) {
+  struct Obj : AuthSessionObject {};
+  int made = 0;
+  auto make = [&] {
+    ++made;
+    return std::unique_ptr<AuthSessionObject>(std::make_unique<Obj>());
+  };
+  St guest = S("-tag^261");
+  EXPECT_EQ(AuthSessionCount(), 0);
+  AuthSessionObject* o = AuthGetSession(guest, S("a"), make);
+  ASSERT_NE(o, nullptr);
+  EXPECT_EQ(AuthSessionCount(), 1);
+  EXPECT_EQ(AuthGetSession(S("^261"), S("a"), make), o);  // the counter names it
+  EXPECT_NE(AuthGetSession(S("^262"), S("a"), make), o);
+  EXPECT_EQ(made, 2);
+  // Presenting the certificate keeps the visit alive; idling ends it.
+  clockNow += 3000;
+  St t = guest;
+  EXPECT_EQ(Check(&t, "a"), 0u);
+  EXPECT_EQ(t.View(), guest.View());
+  clockNow += 3000;
+  EXPECT_EQ(AuthGetSession(guest, S("a"), make), o);
+  clockNow += 3601;
+  EXPECT_NE(AuthGetSession(guest, S("a"), make), nullptr);
+  EXPECT_EQ(made, 3);
+  // From another address only when the sysop does not check addresses.
+  AuthSessionObject* here = AuthGetSession(guest, S("a"), make);
+  EXPECT_NE(AuthGetSession(guest, S("b"), make), here);
+  sysopChecks = false;
+  EXPECT_EQ(AuthGetSession(guest, S("c"), make), here);
+  AuthRemoveUser(0);  // no user: guests are not removed by user
+  EXPECT_GE(AuthSessionCount(), 2);
 }
 
 TEST(ForumAcc, MovingDownMapsTheChildBitsAndKeepsTheRest) {
