@@ -491,6 +491,8 @@ inline ChPartRec* ChPartGet(ChPart part) {
   return part > 0 && part < int(ChState.parts.size()) ? ChState.parts[size_t(part)].get()
                                                  : nullptr;
 }
+// The part of an open part number; halts with what for any other number.
+ChPartRec& ChPartOrHalt(ChPart part, const char* what);
 // The page-table entry of page (kPteFree when beyond the table).
 inline uint32_t ChPte(const ChPartRec& p, uint32_t page) {
   const auto& slot = p.slots[page / kPteSlotSize];

@@ -33,11 +33,6 @@ enum PartInfoWord : int {
 constexpr uint32_t kPartInfoSize = 288;
 constexpr uint32_t kPartInfoOffset = 16;
 
-ChPartRec& PartOrHalt(ChPart part, const char* what) {
-  ChPartRec* p = ChPartGet(part);
-  if (!p) MaAssertFailure(what);
-  return *p;
-}
 
 // Links every unallocated page number below the page count into the free
 // list, lowest first.
@@ -401,7 +396,7 @@ uint16_t ChFiPartOpen(ChFi f, ChPart* out) {
 }
 
 void ChPartClose(ChPart part) {
-  ChPartRec& p = PartOrHalt(part, "ChPartClose-- Illegal part");
+  ChPartRec& p = ChPartOrHalt(part, "ChPartClose-- Illegal part");
   MA_CHECK(ChDebugFlag, p.file != nullptr, "ChPartClose-- transient part");
   (void)ChBgSaveWaitIdle(*p.file, false);
   PartDrop(p);
@@ -415,7 +410,7 @@ ChFi ChGetChFi(ChPart part) {
 ChFi ChGetFile(ChHandle h) { return ChGetChFi(ChPartOf(h)); }
 
 uint16_t ChPartDup(ChPart part, ChFi dest) {
-  ChPartRec& p = PartOrHalt(part, "ChPartDup-- Illegal part");
+  ChPartRec& p = ChPartOrHalt(part, "ChPartDup-- Illegal part");
   MA_CHECK(ChDebugFlag, p.file != nullptr && dest != p.file && !ChFiHasMaster(dest),
            "ChPartDup-- bad destination");
   ChBgSaveCleanupWait(p.file);
@@ -445,7 +440,7 @@ uint16_t ChPartDup(ChPart part, ChFi dest) {
 }
 
 void ChPartSwitch(ChPart part, ChFi dest) {
-  ChPartRec& p = PartOrHalt(part, "ChPartSwitch-- Illegal part");
+  ChPartRec& p = ChPartOrHalt(part, "ChPartSwitch-- Illegal part");
   MA_CHECK(ChDebugFlag, p.file != nullptr && dest != p.file && !ChFiHasMaster(dest),
            "ChPartSwitch-- bad destination");
   for (int i = 1; i <= p.file->types.Count(); ++i)
@@ -460,20 +455,20 @@ void ChPartSwitch(ChPart part, ChFi dest) {
 void ChPartRevert(ChPart) { MaAssertFailure("ChPartRevert--not implemented"); }
 
 bool ChPartIsModified(ChPart part) {
-  return PartOrHalt(part, "ChPartIsModified-- Illegal part").modified;
+  return ChPartOrHalt(part, "ChPartIsModified-- Illegal part").modified;
 }
 
 uint32_t ChPartChangedPages(ChPart part) {
-  const ChPartRec& p = PartOrHalt(part, "ChPartChangedPages-- Illegal part");
+  const ChPartRec& p = ChPartOrHalt(part, "ChPartChangedPages-- Illegal part");
   return uint32_t(std::count(p.changedBit.begin(), p.changedBit.end(), 1));
 }
 
 uint32_t ChPartPageCount(ChPart part) {
-  return PartOrHalt(part, "ChPartPageCount-- Illegal part").pageCount;
+  return ChPartOrHalt(part, "ChPartPageCount-- Illegal part").pageCount;
 }
 
 uint32_t ChPageCount(ChPart part) {
-  return PartOrHalt(part, "ChPageCount-- Illegal part").allocated;
+  return ChPartOrHalt(part, "ChPageCount-- Illegal part").allocated;
 }
 
 uint32_t ChPageLimit() {
@@ -485,33 +480,33 @@ uint32_t ChAvailablePages(ChPart part) {
 }
 
 bool ChPartIsCatast(ChPart part) {
-  return PartOrHalt(part, "ChPartIsCatast-- Illegal part").catast;
+  return ChPartOrHalt(part, "ChPartIsCatast-- Illegal part").catast;
 }
 
 void ChPartMarkCatast(ChPart part) {
-  PartOrHalt(part, "ChPartMarkCatast-- Illegal part").catast = true;
+  ChPartOrHalt(part, "ChPartMarkCatast-- Illegal part").catast = true;
 }
 
 uint32_t ChGetRev(ChPart part) {
-  return PartOrHalt(part, "ChGetRev-- Illegal part").revision;
+  return ChPartOrHalt(part, "ChGetRev-- Illegal part").revision;
 }
 
 ChHandle ChGetRoot(ChPart part) {
-  return PartOrHalt(part, "ChGetRoot-- Illegal part").root;
+  return ChPartOrHalt(part, "ChGetRoot-- Illegal part").root;
 }
 
 void ChSetRoot(ChPart part, ChHandle root) {
-  ChPartRec& p = PartOrHalt(part, "ChSetRoot-- Illegal part");
+  ChPartRec& p = ChPartOrHalt(part, "ChSetRoot-- Illegal part");
   p.root = root;
   p.modified = true;
 }
 
 uint32_t ChGetRootExtra(ChPart part) {
-  return PartOrHalt(part, "ChGetRootExtra-- Illegal part").rootExtra;
+  return ChPartOrHalt(part, "ChGetRootExtra-- Illegal part").rootExtra;
 }
 
 void ChSetRootExtra(ChPart part, uint32_t value) {
-  ChPartRec& p = PartOrHalt(part, "ChSetRootExtra-- Illegal part");
+  ChPartRec& p = ChPartOrHalt(part, "ChSetRootExtra-- Illegal part");
   p.rootExtra = value;
   p.modified = true;
 }
@@ -521,7 +516,7 @@ void ChSetRootExtra(ChPart part, uint32_t value) {
 
 uint16_t ChPartSave(ChPart part, int mode, uint32_t* revision) {
   (void)mode;  // the replace-all save is the only mode
-  ChPartRec& p = PartOrHalt(part, "ChPartSave-- Illegal part");
+  ChPartRec& p = ChPartOrHalt(part, "ChPartSave-- Illegal part");
   if (!p.file) MaAssertFailure("ChPartSave-- attempt to save transient file");
   ChFiRec& f = *p.file;
   if (f.readOnly) MaAssertFailure("ChPartSave-- file is R/O");
@@ -556,6 +551,12 @@ uint16_t ChPartSave(ChPart part, int mode, uint32_t* revision) {
   if (revision) *revision = f.head[kHdRevision];
   // 4 to 7 and the writing (ChBgSave.cc).
   return ChBgSaveStart(p);
+}
+
+ChPartRec& ChPartOrHalt(ChPart part, const char* what) {
+  ChPartRec* p = ChPartGet(part);
+  if (!p) MaAssertFailure(what);
+  return *p;
 }
 
 }  // namespace quil

@@ -11,12 +11,6 @@ namespace quil {
 
 namespace {
 
-ChPartRec& PartOrHalt(ChPart part, const char* where) {
-  ChPartRec* p = ChPartGet(part);
-  if (!p) MaAssertFailure(where);
-  return *p;
-}
-
 ChPageWhere WhereOf(uint32_t pte) {
   switch (pte & kPteWhere) {
     case kPteFile: return ChPageWhere::kFile;
@@ -101,7 +95,7 @@ ChPageInfo ChGetPageInfo(ChHandle h) {
 }
 
 uint32_t ChScanChunks(ChPart part, const std::function<void(ChHandle, uint16_t, uint32_t)>& visit) {
-  PartOrHalt(part, "ChScanChunks-- Illegal part");
+  ChPartOrHalt(part, "ChScanChunks-- Illegal part");
   ChIter it;
   ChStartFID(it, part);
   uint32_t n = 0;
@@ -111,7 +105,7 @@ uint32_t ChScanChunks(ChPart part, const std::function<void(ChHandle, uint16_t, 
 }
 
 ChAllocInfo ChGetAllocInfo(ChPart part) {
-  ChPartRec& p = PartOrHalt(part, "ChGetAllocInfo-- Illegal part");
+  ChPartRec& p = ChPartOrHalt(part, "ChGetAllocInfo-- Illegal part");
   ChAllocInfo info;
   info.pageCount = p.pageCount;
   for (uint32_t page = 0; page < p.pageCount; ++page) {
@@ -129,7 +123,7 @@ ChAllocInfo ChGetAllocInfo(ChPart part) {
 }
 
 uint32_t ChCrossChk(ChPart part, std::string* report) {
-  ChPartRec& p = PartOrHalt(part, "ChCrossChk-- Illegal part");
+  ChPartRec& p = ChPartOrHalt(part, "ChCrossChk-- Illegal part");
   CrossArg arg{0, p.file, report};
   UtXlateOps ops;
   ops.handleXfm = CheckHandle;
