@@ -253,3 +253,37 @@ TEST_F(AccTest, AGroupMovesItsInheritedListDownAndKeepsItsRightsWhenItGetsItsOwn
 }
 
 }  // namespace
+
+namespace {
+
+class AccReviewTest : public AccTest {};
+
+TEST_F(AccReviewTest, GroupsUseTheOwnListOfTheListOfGroups) {
+  ChHandle writers = NewGroup("Writers");
+  ChHandle ann = NewUser("Ann Lee");
+  {
+    ForumFile list = ForumFileOpenUnique(root_, ForumUserUniqueId(root_, ForumGroupList(root_)));
+    ASSERT_TRUE(list);
+    GiveClass(list, ann, "readOnly");
+  }
+  ForumFile group = ForumFileOpenUnique(root_, ForumUserUniqueId(root_, writers));
+  ASSERT_TRUE(group);
+  EXPECT_EQ(ForumAccResolve(group, ann), kForumAccRead);
+  EXPECT_FALSE(ForumAccOpCk(group, ann, kForumAccPost));
+}
+
+TEST_F(AccReviewTest, AMovedItemTakesTheRightsOfItsNewPlaceAtOnce) {
+  Create(top_, "forum-category", "Closed");
+  Create(top_, "forum-category", "Open");
+  ForumFile closed = Path("/Closed");
+  GiveClass(closed, kForumAccAllGuests, "noAccess");
+  Create(closed, "forum-topic", "");
+  ForumFile d = Path("/Closed/1");
+  EXPECT_FALSE(ForumAccOpCk(d, 0, kForumAccRead));
+  ASSERT_EQ(ForumCatItemMove(closed, S("1"), Path("/Open"), St()), 0);
+  EXPECT_TRUE(ForumAccOpCk(d, 0, kForumAccRead));
+  ASSERT_EQ(ForumCatItemMove(Path("/Open"), S("1"), closed, St()), 0);
+  EXPECT_FALSE(ForumAccOpCk(d, 0, kForumAccRead));
+}
+
+}  // namespace

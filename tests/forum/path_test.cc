@@ -190,3 +190,95 @@ TEST_F(LinkTest, CyclesEndTheWalkAndTenChainedLinksFail) {
 }
 
 }  // namespace
+
+namespace {
+
+using forumtest::S;
+using namespace quil;
+
+class LinkPrefixTest : public forumtest::ForumTest {
+ protected:
+  ForumFile Link(const ForumFile& folder, const ForumFile& target) {
+    St name = Create(folder, "forum-link", "");
+    ForumFile link = ForumFileHasChild(folder, name);
+    ForumLinkSetUrl(link, ForumFileUniquePath(target));
+    ForumLinkSetType(link, kForumLinkFolder);
+    return link;
+  }
+};
+
+TEST_F(LinkPrefixTest, AnOpenThroughALinkLeavesOtherHoldersWithTheirOwnUniquePath) {
+  Create(top_, "forum-category", "Src");
+  Create(top_, "forum-category", "Dst");
+  ForumFile link = Link(Path("/Src"), Path("/Dst"));
+  ForumFile direct = Path("/Dst");
+  St own = ForumFileUniquePath(direct);
+  St chained = StCat(ForumFileUniquePath(link), own);
+  ForumFile viaLink = ForumFileOpen(root_, chained);
+  ASSERT_TRUE(viaLink);
+  EXPECT_EQ(viaLink, direct);  // one cached item
+  EXPECT_EQ(ForumFileUniquePath(viaLink), chained);
+  EXPECT_EQ(ForumFileUniquePath(direct), own);
+  EXPECT_EQ(ForumFileUniquePath(Path("/Dst")), own);
+  ForumFile copy = viaLink;
+  EXPECT_EQ(ForumFileUniquePath(copy), chained);
+}
+
+TEST_F(LinkPrefixTest, ANamePathThroughALinkCarriesTheLinkInItsUniquePath) {
+  Create(top_, "forum-category", "Src");
+  Create(top_, "forum-category", "Dst");
+  Create(Path("/Dst"), "forum-category", "Inner");
+  ForumFile link = Link(Path("/Src"), Path("/Dst"));
+  ForumFile inner = Path("/Src/1/Inner");
+  ASSERT_TRUE(inner);
+  EXPECT_EQ(ForumFilePath(inner), "/Dst/Inner");
+  St want = StCat(ForumFileUniquePath(link), ForumFileUniquePath(Path("/Dst/Inner")));
+  EXPECT_EQ(ForumFileUniquePath(inner), want);
+  // The unique path it gives opens the same item again.
+  EXPECT_EQ(ForumFileOpen(root_, want), inner);
+  EXPECT_EQ(ForumFileUniquePath(ForumFileOpen(root_, want)), want);
+}
+
+TEST_F(ForumTest, DeletedMessagesAndMessagesOfDeletedDiscussionsDoNotOpen) {
+  Create(top_, "forum-topic", "");
+  Create(top_, "forum-topic", "");
+  ForumFile d = Path("/1");
+  int32_t ix = 0;
+  ForumItemCreate(d, 0, S("a"), S(""), S("first"), -1, true, &ix);
+  ForumItemCreate(d, 0, S("b"), S(""), S("second"), 0, true, &ix);
+  int32_t first = ForumFileUniqueId(Path("/1/0"));
+  int32_t second = ForumFileUniqueId(Path("/1/1"));
+  {
+    ForumFile held = ForumFileOpenUnique(root_, second);  // cached while deleted
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(ForumItemDestroy(d, 0));
+    ASSERT_TRUE(ForumItemDestroy(d, 1));
+    EXPECT_FALSE(ForumFileOpenUnique(root_, second));
+  }
+  EXPECT_FALSE(ForumFileOpenUnique(root_, first));
+  EXPECT_FALSE(ForumFileOpenUnique(root_, second));
+  EXPECT_FALSE(ForumFileOpen(root_, ForumUniquePathOf(first)));
+  EXPECT_FALSE(Path("/1/0"));
+  ForumFile e = Path("/2");
+  ForumItemCreate(e, 0, S("c"), S(""), S("third"), -1, true, &ix);
+  int32_t third = ForumFileUniqueId(Path("/2/0"));
+  e = ForumFile();
+  d = ForumFile();
+  ASSERT_EQ(ForumCatItemDestroy(top_, S("2")), 0);
+  EXPECT_FALSE(ForumFileOpenUnique(root_, third));
+  EXPECT_FALSE(ForumFileOpen(root_, StCat(ForumUniquePathOf(third), S("/x"))));
+  Reopen();
+  EXPECT_FALSE(ForumFileOpenUnique(root_, first));
+  EXPECT_FALSE(ForumFileOpenUnique(root_, third));
+}
+
+TEST_F(ForumTest, EmptyNamesInAPathAreRefused) {
+  Create(top_, "forum-category", "A");
+  Create(Path("/A"), "forum-category", "B");
+  EXPECT_TRUE(Path("/A/B"));
+  EXPECT_FALSE(Path("//A"));
+  EXPECT_FALSE(Path("/A//B"));
+  EXPECT_FALSE(ForumFileOpen(root_, StCat(ForumFileUniquePath(Path("/A")), S("//B"))));
+}
+
+}  // namespace

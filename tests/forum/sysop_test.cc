@@ -106,7 +106,7 @@ TEST_F(SysopTest, SettingsSurviveAReopen) {
 
 TEST(QuilSettings, KeywordsIgnoreCaseAndBlanksAndWriteBackInOrder) {
   ForumQuilSettings s = ForumQuilSettingsParse(
-      S("  WEBPORT = 8080 \nimages=/pics\n\nnot a setting line\nuseChat=0\nsmtpIp = 10.0.0.1\n"));
+      S("  WEBPORT = 8080 \nimages=/pics\n\n  \nuseChat=0\nsmtpIp = 10.0.0.1\n"));
   EXPECT_EQ(s.GetInt("webPort", 0), 8080);
   EXPECT_EQ(s.Get("images"), "/pics");
   EXPECT_EQ(s.GetInt("useChat", 1), 0);
@@ -135,6 +135,11 @@ TEST(QuilSettings, BadContentHalts) {
   EXPECT_DEATH(ForumQuilSettingsParse(S("webPort=\n")), "Bad webPort value in settings file");
   EXPECT_DEATH(ForumQuilSettingsParse(S("colour=blue\n")),
                "Unknown keyword in settings file: colour");
+  // A line without "=" is a keyword without a value, and no keyword of the
+  // list.
+  EXPECT_DEATH(ForumQuilSettingsParse(S("webPort=80\nnot a setting line\n")),
+               "Unknown keyword in settings file: not a setting line");
+  EXPECT_DEATH(ForumQuilSettingsParse(S("useChat\n")), "Unknown keyword in settings file: useChat");
 }
 
 TEST(QuilSettings, TheServerRefusesToStartWithABadSettingsFile) {

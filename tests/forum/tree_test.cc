@@ -3,6 +3,10 @@
 // handles and their attributes.
 #include "forum_test_util.h"
 
+#include <set>
+
+#include "ForumAcc.h"
+#include "ForumUser.h"
 #include "LgDb.h"
 
 namespace {
@@ -294,6 +298,108 @@ TEST_F(ListTest, FiveOrdersAfterTheSortSequence) {
   // Equal items keep their name order.
   ForumSetCreateDate(ForumFileHasChild(top_, S("Beta")), LgDbTd{20030101, 120000});
   EXPECT_EQ(Names(kForumSeqCreate), "2 1 alpha Beta");
+}
+
+}  // namespace
+
+namespace {
+
+class TreeReviewTest : public TreeTest {
+ protected:
+  // The entry names of folder in name order, joined by blanks.
+  std::string Names(const ForumFile& folder) {
+    std::string out;
+    for (uint32_t i = 0; i < ForumCatItemCount(folder); ++i) {
+      if (!out.empty()) out += ' ';
+      out += ForumCatItemName(root_, ForumCatItemOpen(folder, i)).Str();
+    }
+    return out;
+  }
+};
+
+TEST_F(TreeReviewTest, AFoldersOnlySiteMakesOnlyFoldersLinksAndContainers) {
+  ForumAccSetFoldersOrChatOnly(root_, true);
+  EXPECT_EQ(Try(top_, "forum-topic", ""), kForumNotContainer);
+  EXPECT_EQ(Try(top_, "forum-live", ""), kForumNotContainer);
+  EXPECT_EQ(Try(top_, "forum-category", "F"), 0);
+  EXPECT_EQ(Try(top_, "forum-link", ""), 0);
+  EXPECT_EQ(Try(top_, "forum-shipcon", ""), 0);
+  EXPECT_EQ(ForumFileSize(top_), 3);
+}
+
+TEST_F(TreeReviewTest, MovesAndRenamesNeverGiveTwoChildrenOneName) {
+  Create(top_, "forum-category", "A");
+  Create(top_, "forum-category", "B");
+  ForumFile a = Path("/A"), b = Path("/B");
+  Create(a, "forum-topic", "");
+  // A discussion renamed to a number the folder has not given yet.
+  (void)ForumCatItemSetName(a, S("1"), S("3"));
+  Create(b, "forum-topic", "");
+  Create(b, "forum-topic", "");
+  Create(b, "forum-topic", "");
+  ASSERT_EQ(ForumCatItemMove(b, S("1"), a, St()), 0);
+  ASSERT_EQ(ForumCatItemMove(b, S("2"), a, St()), 0);
+  ASSERT_EQ(ForumCatItemMove(b, S("3"), a, St()), 0);
+  std::string names = Names(a);
+  std::set<std::string> distinct;
+  size_t count = 0;
+  for (size_t at = 0; at < names.size();) {
+    size_t end = names.find(' ', at);
+    if (end == std::string::npos) end = names.size();
+    distinct.insert(names.substr(at, end - at));
+    ++count;
+    at = end + 1;
+  }
+  EXPECT_EQ(count, 4u) << names;
+  EXPECT_EQ(distinct.size(), count) << names;
+  // A folder moved next to a folder of its name is refused, in any case.
+  Create(b, "forum-category", "Same");
+  Create(a, "forum-category", "Same");
+  EXPECT_EQ(ForumCatItemMove(b, S("Same"), a, St()), kForumNameInUse);
+  EXPECT_EQ(ForumCatItemSetName(a, S("Same"), S("4")), kForumIntegerName);
+}
+
+TEST_F(TreeReviewTest, StaleMessageNumbersAnswerNotFound) {
+  Create(top_, "forum-topic", "");
+  ForumFile d = Path("/1");
+  int32_t ix = 0;
+  ForumItemCreate(d, 0, S("t"), S(""), S("body"), -1, true, &ix);
+  ForumItemCreate(d, 0, S("u"), S(""), S("more"), -1, true, &ix);
+  ASSERT_TRUE(ForumItemDestroy(d, 0));
+  for (int32_t n : {0, 2, 7, -2, 1 << 30}) {
+    EXPECT_EQ(ForumResponseSize(d, n), -1) << n;
+    EXPECT_EQ(ForumItemRec(d, n), 0u);
+    EXPECT_TRUE(ForumItemData(d, n).IsNil());
+    EXPECT_EQ(ForumItemAuthor(d, n), 0u);
+  }
+  EXPECT_EQ(ForumResponseSize(d, 1), 4);
+}
+
+TEST_F(TreeReviewTest, DeletingALinkLowersTheFoldersLinkCounts) {
+  Create(top_, "forum-category", "F");
+  St web = Create(top_, "forum-link", "");
+  St toFolder = Create(top_, "forum-link", "");
+  ForumFile link = ForumFileHasChild(top_, toFolder);
+  ForumLinkSetUrl(link, ForumFileUniquePath(Path("/F")));
+  ForumLinkSetType(link, kForumLinkFolder);
+  link = ForumFile();
+  EXPECT_EQ(ForumFileLinkWebs(top_), 1);
+  EXPECT_EQ(ForumFileLinkFolders(top_), 1);
+  ASSERT_EQ(ForumCatItemDestroy(top_, web), 0);
+  EXPECT_EQ(ForumFileLinkWebs(top_), 0);
+  ASSERT_EQ(ForumCatItemDestroy(top_, toFolder), 0);
+  EXPECT_EQ(ForumFileLinkFolders(top_), 0);
+}
+
+TEST_F(TreeReviewTest, APostGoesOnItsAuthorsPostList) {
+  ChHandle ann = 0;
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserRegistered, S("Ann Lee"), St(), St(), &ann), 0);
+  Create(top_, "forum-topic", "");
+  ForumFile d = Path("/1");
+  int32_t ix = 0;
+  ForumItemCreate(d, ann, S("t"), S(""), S("body"), -1, true, &ix);
+  LgDbUserPosts posts;
+  ASSERT_TRUE(ForumUserUserPosts(root_, ann, &posts));
 }
 
 }  // namespace
