@@ -23,7 +23,9 @@ namespace quil {
   X(User) X(Html) X(DeletedCount) X(ContentType) X(BodyData) X(MessageNumber) \
   X(MessageId) X(Enclosures) X(From) X(To) X(Other) X(Boundary) X(Source)     \
   X(Alternative) X(Item) X(Url) X(EmailUsername) X(MessageInfo)               \
-  X(FolderEmailPostThru) X(GroupSize) X(Sysop)
+  X(FolderEmailPostThru) X(GroupSize) X(Sysop) X(FolderEmailPw)               \
+  X(FolderEmailReply) X(FolderEmailReplyTo) X(FolderEmailFrom)                \
+  X(FolderEmailStripSig) X(Background) X(ListItems)
 
 // Record types: X(member, text).
 #define FORUM_TYPE_NAMES(X)                                                    \
@@ -73,7 +75,9 @@ struct ForumFileRec {
   int32_t uniqueId = 0;
   ForumFileRec* parent = nullptr;  // holds a reference
   int32_t messageIndex = -1;       // messages: position in the discussion
-  St linkPrefix;                   // unique paths of the links passed
+  // A document detached while this handle was open: its record is
+  // destroyed when the last holder lets go.
+  bool destroyOnClose = false;
   // Cached attributes.
   bool flagsValid = false;
   uint32_t flags = 0;
@@ -127,6 +131,29 @@ ForumFile ForumFileFromRec(ForumRoot root, ChHandle rec, ChHandle entry,
                            const ForumFile& parent);
 // The kind of a record by its Type.
 int ForumKindOfRec(ForumRoot root, ChHandle rec);
+// Takes the open item of identifier id out of the open-item cache: its
+// holders keep it, new opens do not find it.
+void ForumFileUncache(ForumRoot root, int32_t id);
+// The same for every open item at or below item (item included).
+void ForumFileUncacheBelow(ForumRoot root, const ForumFileRec* item);
+// A new reference to an open item.
+inline ForumFile ForumFileShare(ForumFileRec* rec) {
+  ForumFileRefInc(rec);
+  return ForumFile(rec);
+}
+// The open item of identifier id whose record is rec (cached or not);
+// null when none is open.
+ForumFileRec* ForumFileFindOpen(ForumRoot root, int32_t id, ChHandle rec);
+// The folders-only rule of creation and rights (ForumSysopSiteKind).
+bool ForumSiteIsFoldersOnly(ForumRoot root);
+// The registered newsgroup look-ups, in order (ForumRoot.cc).
+[[nodiscard]] bool ForumNewsgroupLookup(ForumRoot root, const St& name, ForumFile* out);
+// Link counts of a folder record: the counter a link of these flags goes
+// to (kForumFlagLinkFolder for LinkFolders, kForumFlagLinkContainer for
+// LinkWebs, 0 for a discussion link, which neither counts), and the change
+// of that counter by delta (both counters made 0 when absent).
+uint32_t ForumLinkCountBit(uint32_t flags);
+void ForumLinkCount(ForumRoot root, ChHandle folder, uint32_t flags, int32_t delta);
 // The periodic save timer.
 void ForumSaveArm(ForumRoot root);
 void ForumSaveDisarm(ForumRoot root);

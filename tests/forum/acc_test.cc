@@ -12,6 +12,12 @@ namespace {
 
 constexpr uint32_t kParticipantGiven = 0x3cffffff, kParticipantTaken = 0x3000000;
 constexpr uint32_t kReadOnlyGiven = 0x1, kReadOnlyTaken = 0x3ffffffe;
+// What each kind withholds from users below host: edit 0x2 and delete
+// 0x4 everywhere; in discussions also the add rights 0x8, 0x10, 0x40, 0x80
+// and 0x400000; in links, containers and groups posting 0x100 as well.
+constexpr uint32_t kFolderWithheld = 0x6;
+constexpr uint32_t kDiscussionWithheld = 0x4000de;
+constexpr uint32_t kGroupWithheld = 0x4001de;
 
 class AccTest : public forumtest::ForumTest {
  protected:
@@ -49,8 +55,8 @@ TEST_F(AccTest, ANewDatabaseGrantsAllButHostAndModeratedEverywhere) {
       EXPECT_FALSE(ForumAccOpCk(*item, who, kForumAccModerated));
     }
   }
-  EXPECT_EQ(ForumAccResolve(top_, ann), kForumAccAllRights);
-  EXPECT_EQ(ForumAccResolve(sub, ann), ForumAccMoveDown(kForumAccAllRights));
+  EXPECT_EQ(ForumAccResolve(top_, ann), kForumAccAllRights & ~kFolderWithheld);
+  EXPECT_EQ(ForumAccResolve(sub, ann), ForumAccMoveDown(kForumAccAllRights) & ~kFolderWithheld);
   uint32_t given = 0, taken = 0;
   ASSERT_TRUE(ForumAccGet(top_, kForumAccAllGuests, &given, &taken));
   EXPECT_EQ(given, kForumAccAllRights);
@@ -111,8 +117,8 @@ TEST_F(AccTest, ParticipantAndReadOnlyGroupsGiveParticipantMinusWhatReadOnlyTake
   EXPECT_EQ(given, kParticipantGiven);
   EXPECT_EQ(taken, kParticipantTaken);
   uint32_t both = (kParticipantGiven | kReadOnlyGiven) & ~(kParticipantTaken | kReadOnlyTaken);
-  EXPECT_EQ(ForumAccResolve(top_, ann), both);
-  EXPECT_EQ(ForumAccResolve(top_, bob), kParticipantGiven & ~kParticipantTaken);
+  EXPECT_EQ(ForumAccResolve(top_, ann), both & ~kFolderWithheld);
+  EXPECT_EQ(ForumAccResolve(top_, bob), kParticipantGiven & ~kParticipantTaken & ~kFolderWithheld);
   EXPECT_FALSE(ForumAccOpCk(top_, ann, kForumAccPost));
   EXPECT_TRUE(ForumAccOpCk(top_, ann, kForumAccRead));
   // The cached answer follows a change of membership.
@@ -123,11 +129,11 @@ TEST_F(AccTest, ParticipantAndReadOnlyGroupsGiveParticipantMinusWhatReadOnlyTake
   EXPECT_FALSE(ForumAccOpCk(top_, ann, kForumAccRead));
   // A user in no group of the list gets the default for registered users.
   ChHandle cy = NewUser("Cy Dunn");
-  EXPECT_EQ(ForumAccResolve(top_, cy), kForumAccAllRights);
+  EXPECT_EQ(ForumAccResolve(top_, cy), kForumAccAllRights & ~kFolderWithheld);
   ForumAccEnable(top_, kForumAccAllUsers, kForumAccRead);
   EXPECT_EQ(ForumAccResolve(top_, cy), kForumAccRead);
   EXPECT_EQ(ForumAccResolve(top_, kForumAccAllUsers), kForumAccRead);
-  EXPECT_EQ(ForumAccResolve(top_, kForumAccAllGuests), kForumAccAllRights);
+  EXPECT_EQ(ForumAccResolve(top_, kForumAccAllGuests), kForumAccAllRights & ~kFolderWithheld);
 }
 
 TEST_F(AccTest, SysopAndHostsGetEveryRightButModerated) {
@@ -168,7 +174,7 @@ TEST_F(AccTest, AFolderHoldsOneKindOfItemUnlessMixingIsAllowed) {
   EXPECT_TRUE(ForumAccOpCk(sub, ann, kForumAccAddDiscussion));
   ForumAccEnable(sub, ann, noMix | kForumAccMixed);
   EXPECT_TRUE(ForumAccOpCk(sub, ann, kForumAccAddFolder));
-  ForumAccSetFoldersOrChatOnly(root_, true);
+  ForumSysopSetSiteKind(root_, kForumSiteFoldersOnly);
   EXPECT_FALSE(ForumAccOpCk(sub, ann, kForumAccAddFolder));
   EXPECT_TRUE(ForumAccOpCk(sub, ann, kForumAccAddDiscussion));
 }
@@ -197,7 +203,7 @@ TEST_F(AccTest, TheFormRefusesUnknownNamesAndWholeLists) {
   ForumAccClear(top_);
   EXPECT_TRUE(ForumAccHasList(top_));
   EXPECT_FALSE(ForumAccGet(top_, ann, &given, &taken));
-  EXPECT_EQ(ForumAccResolve(top_, ann), kForumAccAllRights);
+  EXPECT_EQ(ForumAccResolve(top_, ann), kForumAccAllRights & ~kFolderWithheld);
 }
 
 TEST_F(AccTest, StoredListsPutChangeAndDeleteEntries) {
@@ -232,7 +238,7 @@ TEST_F(AccTest, GroupsUseTheListOfGroupsAndTheAllUsersGroupHasNoRights) {
   ChHandle ann = NewUser("Ann Lee");
   ForumFile group = ForumFileOpenUnique(root_, ForumUserUniqueId(root_, writers));
   ASSERT_TRUE(group);
-  EXPECT_EQ(ForumAccResolve(group, ann), kForumAccAllRights);
+  EXPECT_EQ(ForumAccResolve(group, ann), ForumAccMoveDown(kForumAccAllRights) & ~kGroupWithheld);
   ForumFile users = ForumFileOpenUnique(root_, kForumUsersId);
   EXPECT_EQ(ForumAccResolve(users, ann), 0u);
   GiveClass(group, ann, "readOnly");
@@ -247,7 +253,8 @@ TEST_F(AccTest, AGroupMovesItsInheritedListDownAndKeepsItsRightsWhenItGetsItsOwn
   ForumFile group = ForumFileOpenUnique(root_, ForumUserUniqueId(root_, writers));
   ASSERT_TRUE(group);
   uint32_t inherited = ForumAccResolve(group, ann);
-  EXPECT_EQ(inherited, ForumAccMoveDown(kForumAccRead | 0x4000));
+  EXPECT_EQ(inherited, ForumAccMoveDown(kForumAccRead | 0x4000) & ~kGroupWithheld);
+  EXPECT_EQ(inherited, kForumAccRead | 0x4000);  // 0x2, edit, is withheld
   ASSERT_TRUE(ForumAccCreateList(group));
   EXPECT_EQ(ForumAccResolve(group, ann), inherited);
 }

@@ -77,7 +77,7 @@ TEST_F(ModelTest, RandomFolderOperationsAgreeWithTheModel) {
       }
       std::string dest = op == 2 ? parent : pick();
       std::string moved = Child(dest, name);
-      uint16_t expect = Below(dest, folder) && op == 3 ? kForumNotContainer
+      uint16_t expect = Below(dest, folder) && op == 3 ? kForumMoveIntoItself
                         : model.count(moved) && moved != folder ? kForumNameInUse
                                                                 : 0;
       uint16_t code = op == 2 ? ForumCatItemSetName(up, old, S(name.c_str()))

@@ -244,15 +244,15 @@ TEST_F(ForumTest, DeletedMessagesAndMessagesOfDeletedDiscussionsDoNotOpen) {
   Create(top_, "forum-topic", "");
   ForumFile d = Path("/1");
   int32_t ix = 0;
-  ForumItemCreate(d, 0, S("a"), S(""), S("first"), -1, true, &ix);
-  ForumItemCreate(d, 0, S("b"), S(""), S("second"), 0, true, &ix);
+  ASSERT_EQ(ForumItemCreate(d, 0, S("a"), S(""), S("first"), -1, true, &ix), 0);
+  ASSERT_EQ(ForumItemCreate(d, 0, S("b"), S(""), S("second"), 0, true, &ix), 0);
   int32_t first = ForumFileUniqueId(Path("/1/0"));
   int32_t second = ForumFileUniqueId(Path("/1/1"));
   {
     ForumFile held = ForumFileOpenUnique(root_, second);  // cached while deleted
     ASSERT_TRUE(held);
-    ASSERT_TRUE(ForumItemDestroy(d, 0));
-    ASSERT_TRUE(ForumItemDestroy(d, 1));
+    ASSERT_EQ(ForumItemDestroy(d, 0), 0);
+    ASSERT_EQ(ForumItemDestroy(d, 1), 0);
     EXPECT_FALSE(ForumFileOpenUnique(root_, second));
   }
   EXPECT_FALSE(ForumFileOpenUnique(root_, first));
@@ -260,7 +260,7 @@ TEST_F(ForumTest, DeletedMessagesAndMessagesOfDeletedDiscussionsDoNotOpen) {
   EXPECT_FALSE(ForumFileOpen(root_, ForumUniquePathOf(first)));
   EXPECT_FALSE(Path("/1/0"));
   ForumFile e = Path("/2");
-  ForumItemCreate(e, 0, S("c"), S(""), S("third"), -1, true, &ix);
+  ASSERT_EQ(ForumItemCreate(e, 0, S("c"), S(""), S("third"), -1, true, &ix), 0);
   int32_t third = ForumFileUniqueId(Path("/2/0"));
   e = ForumFile();
   d = ForumFile();

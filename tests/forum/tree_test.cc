@@ -103,14 +103,14 @@ TEST_F(TreeTest, MessagesKeepSizeNegatedAndContentTypeOnlyWhenNotText) {
   Create(top_, "forum-topic", "");
   ForumFile d = Path("/1");
   int32_t ix = -1;
-  ForumItemCreate(d, 0, S("first"), S("text"), S("hello world"), -1, true, &ix);
+  ASSERT_EQ(ForumItemCreate(d, 0, S("first"), S("text"), S("hello world"), -1, true, &ix), 0);
   EXPECT_EQ(ix, 0);
   ChHandle msg = ForumItemRec(d, 0);
   EXPECT_FALSE(LgDbRecHasField(msg, F("ContentType")));
   EXPECT_EQ(Int(msg, "Size"), -11);
   EXPECT_EQ(ForumResponseSize(d, 0), 11);
   EXPECT_EQ(ForumItemContentType(d, 0), "text");
-  ForumItemCreate(d, 0, S(""), S("text/html"), S("<b>x</b>"), 0, true, &ix);
+  ASSERT_EQ(ForumItemCreate(d, 0, S(""), S("text/html"), S("<b>x</b>"), 0, true, &ix), 0);
   EXPECT_EQ(ix, 1);
   EXPECT_EQ(ForumItemContentType(d, 1), "text/html");
   EXPECT_FALSE(LgDbRecHasField(ForumItemRec(d, 1), F("Title")));
@@ -128,11 +128,11 @@ TEST_F(TreeTest, NumbersAfterDeletionsAndPositionsNeverReused) {
   Create(top_, "forum-topic", "");
   ForumFile d = Path("/1");
   int32_t ix = 0;
-  for (int i = 0; i < 3; ++i) ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, &ix);
-  EXPECT_TRUE(ForumItemDestroy(d, 2));
-  EXPECT_FALSE(ForumItemDestroy(d, 2));
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, &ix), 0);
+  EXPECT_EQ(ForumItemDestroy(d, 2), 0);
+  EXPECT_EQ(ForumItemDestroy(d, 2), kForumNoEntry);
   EXPECT_EQ(ForumMessageCount(d), 2);
-  ForumItemCreate(d, 0, S(""), S(""), S("after"), -1, true, &ix);
+  ASSERT_EQ(ForumItemCreate(d, 0, S(""), S(""), S("after"), -1, true, &ix), 0);
   EXPECT_EQ(ix, 3);
   EXPECT_EQ(ForumItemNumber(d, 3), 2);
   EXPECT_EQ(ForumItemNumber(d, 1), 1);
@@ -144,11 +144,11 @@ TEST_F(TreeTest, MessageIdentifiersAreIndexed) {
   Create(top_, "forum-topic", "");
   ForumFile d = Path("/1");
   int32_t ix = 0;
-  ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, &ix);
+  ASSERT_EQ(ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, &ix), 0);
   St longId = StCat(StCreateRepeat(60, 'a'), S("@b"));
-  ForumItemSetMessageId(d, ix, longId);
-  ForumItemCreate(d, 0, S(""), S(""), S("n"), -1, true, &ix);
-  ForumItemSetMessageId(d, ix, StCat(StCreateRepeat(60, 'a'), S("@c")));
+  ASSERT_EQ(ForumItemSetMessageId(d, ix, longId), 0);
+  ASSERT_EQ(ForumItemCreate(d, 0, S(""), S(""), S("n"), -1, true, &ix), 0);
+  ASSERT_EQ(ForumItemSetMessageId(d, ix, StCat(StCreateRepeat(60, 'a'), S("@c"))), 0);
   EXPECT_EQ(ForumMessageIdLookup(root_, longId), ForumItemRec(d, 0));
   EXPECT_EQ(ForumMessageIdLookup(root_, StCat(StCreateRepeat(60, 'a'), S("@c"))),
             ForumItemRec(d, 1));
@@ -163,8 +163,8 @@ TEST_F(TreeTest, MoveKeepsIdentifiersAndRefusesCycles) {
   Create(a, "forum-topic", "");
   ForumFile topic = Path("/A/1");
   int32_t id = ForumFileUniqueId(topic);
-  EXPECT_EQ(ForumCatItemMove(top_, S("A"), Path("/A/Inner"), St()), kForumNotContainer);
-  EXPECT_EQ(ForumCatItemMove(top_, S("A"), a, St()), kForumNotContainer);
+  EXPECT_EQ(ForumCatItemMove(top_, S("A"), Path("/A/Inner"), St()), kForumMoveIntoItself);
+  EXPECT_EQ(ForumCatItemMove(top_, S("A"), a, St()), kForumMoveIntoItself);
   ChHandle aList = ForumFileList(a);
   uint32_t aLength = LgDbLength(aList);
   int32_t eventId = Int(LgDbTextFind(aList, S("1")), "EventId");
@@ -318,7 +318,7 @@ class TreeReviewTest : public TreeTest {
 };
 
 TEST_F(TreeReviewTest, AFoldersOnlySiteMakesOnlyFoldersLinksAndContainers) {
-  ForumAccSetFoldersOrChatOnly(root_, true);
+  ForumSysopSetSiteKind(root_, kForumSiteFoldersOnly);
   EXPECT_EQ(Try(top_, "forum-topic", ""), kForumNotContainer);
   EXPECT_EQ(Try(top_, "forum-live", ""), kForumNotContainer);
   EXPECT_EQ(Try(top_, "forum-category", "F"), 0);
@@ -363,9 +363,9 @@ TEST_F(TreeReviewTest, StaleMessageNumbersAnswerNotFound) {
   Create(top_, "forum-topic", "");
   ForumFile d = Path("/1");
   int32_t ix = 0;
-  ForumItemCreate(d, 0, S("t"), S(""), S("body"), -1, true, &ix);
-  ForumItemCreate(d, 0, S("u"), S(""), S("more"), -1, true, &ix);
-  ASSERT_TRUE(ForumItemDestroy(d, 0));
+  ASSERT_EQ(ForumItemCreate(d, 0, S("t"), S(""), S("body"), -1, true, &ix), 0);
+  ASSERT_EQ(ForumItemCreate(d, 0, S("u"), S(""), S("more"), -1, true, &ix), 0);
+  ASSERT_EQ(ForumItemDestroy(d, 0), 0);
   for (int32_t n : {0, 2, 7, -2, 1 << 30}) {
     EXPECT_EQ(ForumResponseSize(d, n), -1) << n;
     EXPECT_EQ(ForumItemRec(d, n), 0u);
@@ -397,7 +397,7 @@ TEST_F(TreeReviewTest, APostGoesOnItsAuthorsPostList) {
   Create(top_, "forum-topic", "");
   ForumFile d = Path("/1");
   int32_t ix = 0;
-  ForumItemCreate(d, ann, S("t"), S(""), S("body"), -1, true, &ix);
+  ASSERT_EQ(ForumItemCreate(d, ann, S("t"), S(""), S("body"), -1, true, &ix), 0);
   LgDbUserPosts posts;
   ASSERT_TRUE(ForumUserUserPosts(root_, ann, &posts));
 }
