@@ -433,13 +433,13 @@ void ForumAccClear(const ForumFile& item) {
   if (!HasOwnList(item.Rec())) return;
   if (item.Rec() == ForumTopFolder(root).Rec()) {
     uint32_t users = 0, guests = 0, taken = 0;
-    (void)ForumAccGet(item, kForumAccAllUsers, &users, &taken);
-    (void)ForumAccGet(item, kForumAccAllGuests, &guests, &taken);
+    bool hasUsers = ForumAccGet(item, kForumAccAllUsers, &users, &taken);
+    bool hasGuests = ForumAccGet(item, kForumAccAllGuests, &guests, &taken);
     RemoveList(item, root->f.AccPerm);
     RemoveList(item, root->f.AccDeny);
     ChHandle list = AccPermCreate(ItemRec(item));
-    list = AccPermPut(list, kForumAccAllUsers, users);
-    list = AccPermPut(list, kForumAccAllGuests, guests);
+    if (hasUsers) list = AccPermPut(list, kForumAccAllUsers, users);
+    if (hasGuests) list = AccPermPut(list, kForumAccAllGuests, guests);
     PutList(item, root->f.AccPerm, list);
   } else {
     RemoveList(item, root->f.AccPerm);

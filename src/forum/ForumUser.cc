@@ -173,7 +173,12 @@ uint16_t ForumUserDestroy(ForumRoot root, ChHandle user) {
   for (uint32_t ix = 0;; ++ix) {
     ChHandle g = ForumGroupAt(root, ix);
     if (g == 0) break;
-    (void)ForumGroupRemoveUser(root, g, user);
+    // The built-in groups hold their members by type; the others by list.
+    if (g == ForumGroupUsers(root) || g == ForumGroupGuests(root) || g == ForumGroupList(root) ||
+        !ForumGroupHasUser(root, g, user))
+      continue;
+    uint16_t status = ForumGroupRemoveUser(root, g, user);
+    MA_CHECK(ForumDebugFlag, status == 0, "ForumUserDestroy--group membership");
   }
   LgDbRecPutTextId(user, root->f.Type, registered ? root->t.DeletedUser : root->t.DeletedGuest);
   AuthRemoveUser(user);

@@ -294,3 +294,145 @@ TEST_F(AccReviewTest, AMovedItemTakesTheRightsOfItsNewPlaceAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+class AccFormTest : public AccTest {};
+
+TEST_F(AccFormTest, OnlyHostsAndTheSysopEditAndDelete) {
+  ForumFile sub, discussion;
+  SubWithDiscussion(&sub, &discussion);
+  ChHandle ann = NewUser("Ann Lee"), bob = NewUser("Bob Ray");
+  ChHandle sysop = ForumUserLookup(root_, S("sysop"));
+  GiveClass(sub, ann, "host");
+  GiveClass(sub, bob, "participant");
+  for (const ForumFile* item : {&sub, &discussion}) {
+    EXPECT_TRUE(ForumAccOpCk(*item, ann, kForumAccEdit | kForumAccDelete));
+    EXPECT_TRUE(ForumAccOpCk(*item, sysop, kForumAccEdit | kForumAccDelete));
+    EXPECT_FALSE(ForumAccOpCk(*item, bob, kForumAccEdit));
+    EXPECT_FALSE(ForumAccOpCk(*item, bob, kForumAccDelete));
+    EXPECT_FALSE(ForumAccOpCk(*item, 0, kForumAccDelete));
+    EXPECT_TRUE(ForumAccOpCk(*item, bob, kForumAccRead | kForumAccPost));
+  }
+  // A participant adds items to a folder, not to a discussion.
+  EXPECT_TRUE(ForumAccOpCk(sub, bob, kForumAccAddLink | kForumAccAddLive));
+  EXPECT_FALSE(ForumAccOpCk(discussion, bob, kForumAccAddLink));
+  EXPECT_FALSE(ForumAccOpCk(discussion, bob, kForumAccAddFolder));
+  EXPECT_EQ(ForumAccStructure(sub), 0x6u);
+  EXPECT_EQ(ForumAccStructure(discussion), 0x4000deu);
+  Create(top_, "forum-link", "");
+  EXPECT_EQ(ForumAccStructure(Path("/2")), 0x4001deu);
+  // The site's kind takes posting and adding folders from everybody.
+  ForumSysopSetSiteKind(root_, kForumSiteChatOnly);
+  EXPECT_FALSE(ForumAccOpCk(discussion, ann, kForumAccPost));
+  EXPECT_FALSE(ForumAccOpCk(sub, ann, kForumAccAddFolder));
+  EXPECT_TRUE(ForumAccOpCk(sub, ann, kForumAccAddDiscussion | kForumAccEdit));
+}
+
+TEST_F(AccFormTest, PagesOfNamesGoForwardAndBackWithAPrefix) {
+  for (const char* n : {"Ann Lee", "Bob Ray", "Cy Dunn", "Al Bee", "Abe Cole"}) NewUser(n);
+  ChHandle beta = NewGroup("Beta");
+  ChHandle alpha = NewGroup("alphas");
+  GiveClass(top_, ForumUserLookup(root_, S("Bob Ray")), "readOnly");
+  GiveClass(top_, beta, "moderated");
+  auto names = [](const ForumAccPage& page) {
+    std::string out;
+    for (const ForumAccRow& r : page.rows) out += (out.empty() ? "" : "|") + r.name.Str();
+    return out;
+  };
+  ForumAccPageAsk ask;
+  ask.showAll = true;
+  ask.count = 3;
+  // Users are "Last, First"; groups go among them by name.
+  ForumAccPage page = ForumAccFormPage(top_, ask);
+  EXPECT_EQ(names(page), "alphas|Bee, Al|Beta");
+  EXPECT_FALSE(page.moreBefore);
+  EXPECT_TRUE(page.moreAfter);
+  ask.after = page.rows.back().name;
+  page = ForumAccFormPage(top_, ask);
+  EXPECT_EQ(names(page), "Cole, Abe|Dunn, Cy|Lee, Ann");
+  EXPECT_TRUE(page.moreBefore);
+  EXPECT_TRUE(page.moreAfter);
+  ask.after = page.rows.back().name;
+  page = ForumAccFormPage(top_, ask);
+  EXPECT_EQ(names(page), "Ray, Bob|sysop");
+  EXPECT_FALSE(page.moreAfter);
+  EXPECT_EQ(page.rows[0].access, "readOnly");
+  EXPECT_TRUE(page.rows[0].inList);
+  EXPECT_FALSE(page.rows[1].inList);
+  ask.before = page.rows.front().name;
+  ask.after = St();
+  page = ForumAccFormPage(top_, ask);
+  EXPECT_EQ(names(page), "Cole, Abe|Dunn, Cy|Lee, Ann");
+  EXPECT_TRUE(page.moreBefore);
+  ask.before = S("Cole");
+  page = ForumAccFormPage(top_, ask);
+  EXPECT_EQ(names(page), "alphas|Bee, Al|Beta");
+  EXPECT_FALSE(page.moreBefore);
+  ask = ForumAccPageAsk();
+  ask.showAll = true;
+  ask.prefix = S("b");
+  EXPECT_EQ(names(ForumAccFormPage(top_, ask)), "Bee, Al|Beta");
+  // Only the list's own entries.
+  ask = ForumAccPageAsk();
+  page = ForumAccFormPage(top_, ask);
+  EXPECT_EQ(names(page), "Beta|Ray, Bob");
+  EXPECT_TRUE(page.rows[0].group);
+  EXPECT_EQ(page.rows[0].access, "moderated");
+  (void)alpha;
+}
+
+TEST_F(AccFormTest, TheExportedListReadsBackIntoAnotherItem) {
+  ChHandle ann = NewUser("Ann Lee"), bob = NewUser("Bob Ray"), cy = NewUser("Cy <Dunn>");
+  ChHandle writers = NewGroup("Writers");
+  Create(top_, "forum-category", "From");
+  Create(top_, "forum-category", "To");
+  ForumFile from = Path("/From"), to = Path("/To");
+  GiveClass(from, ann, "host");
+  GiveClass(from, writers, "participant");
+  GiveClass(from, bob, "readOnly");
+  ForumAccEnable(from, cy, 0x101);
+  ForumAccInhibit(from, cy, 0x2);
+  GiveClass(from, kForumAccAllGuests, "noAccess");
+  ForumAccEnable(from, kForumAccAllUsers, 0x1);
+  EXPECT_EQ(ForumAccFormNewUsers(from, S("readOnly")).View(), "");
+  St text = ForumAccExport(from);
+  EXPECT_EQ(text.View(),
+            "<access\n"
+            "  guestPermit=0\n"
+            "  guestInhibit=3fffffff\n"
+            "  otherPermit=1\n"
+            "  otherInhibit=3ffffffe\n"
+            ">\n"
+            "<host>\n"
+            "Lee, Ann\n"
+            "<participant>\n"
+            "Writers\n"
+            "<read-only>\n"
+            "Ray, Bob\n"
+            "<other-access permit=101 inhibit=2>\n"
+            "&lt;Dunn&gt;, Cy\n"
+            "</access>\n");
+  St report = ForumAccImport(to, StCat(text, S("\n<nonsense>")));
+  EXPECT_EQ(report.View(),
+            "  Add user: Lee, Ann\n  Add group: Writers\n  Add user: Ray, Bob\n"
+            "  Add user: <Dunn>, Cy");
+  EXPECT_EQ(ForumAccExport(to).View(), text.View());
+  for (ChHandle who : {ChHandle(0), ann, bob, cy, ForumUserLookup(root_, S("sysop"))})
+    EXPECT_EQ(ForumAccResolve(to, who), ForumAccResolve(from, who)) << who;
+  // Names that are no user or group, and the whole lists, are refused; the
+  // general members take a class.
+  Create(top_, "forum-category", "Third");
+  ForumFile third = Path("/Third");
+  report = ForumAccImport(third, S("<access>\n<read-only>\nNo Body\nusers\n<GuestAny>\n"
+                                   "<host>\n<SysopAny>\n</access>\n<host>\nRay, Bob\n"));
+  EXPECT_EQ(report.View(),
+            "No user or group named \"No Body\"\n"
+            "You cannot add the whole \"users\" list.");
+  EXPECT_EQ(ForumAccResolve(third, 0), kForumAccRead);
+  EXPECT_FALSE(ForumAccOpCk(third, bob, kForumAccHost));
+  EXPECT_EQ(ForumAccImport(third, StCreateRepeat(kForumAccImportMax + 1, ' ')).View(),
+            "Access list too long");
+}
+
+}  // namespace

@@ -282,3 +282,62 @@ TEST_F(ForumTest, EmptyNamesInAPathAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LinkPrefixTest, TheLastLookUpTellsTheLinksItPassed) {
+  Create(top_, "forum-category", "Src");
+  Create(top_, "forum-category", "Dst");
+  ForumFile link = Link(Path("/Src"), Path("/Dst"));
+  ForumFile via = Path("/Src/1");
+  EXPECT_EQ(ForumLinksEnd, ForumFileUniquePath(link));
+  EXPECT_EQ(via.LinkPrefix(), ForumLinksEnd);
+  // Below an item reached through a link, children carry the link too.
+  Create(Path("/Dst"), "forum-topic", "");
+  ForumFile child = ForumFileHasChild(via, S("1"));
+  EXPECT_EQ(child.LinkPrefix(), ForumFileUniquePath(link));
+  EXPECT_TRUE(Path("/Dst"));
+  EXPECT_TRUE(ForumLinksEnd.Empty());
+  EXPECT_FALSE(Path("/none"));
+  EXPECT_TRUE(ForumLinksEnd.IsNil());
+}
+
+// Whatever a request carries, a look-up answers (a handle or none) and
+// never halts.  What opens is an item of the tree with its name path, or a
+// group (which has none).
+TEST_F(ForumTest, LocationsFromRequestsNeverHalt) {
+  Create(top_, "forum-category", "A");
+  Create(Path("/A"), "forum-topic", "");
+  ForumFile d = Path("/A/1");
+  ASSERT_EQ(ForumItemCreate(d, 0, S("t"), S(""), S("body"), -1, true, nullptr), 0);
+  ASSERT_EQ(ForumItemAddEnclosure(d, 0, S("x.txt"), S("text/plain"), S("x")), 0);
+  d = ForumFile();
+  const char* paths[] = {
+      "", "/", "//", "///", ".", "..", "...", "./", "/.", "/..", "/A/.", "/A/1/-1/-1",
+      "/A/1/0/x.txt/y", "/A/1/99999999999", "/A/1/-5", "/A/1/+0", "/A/1/0x1", ".ffffffff",
+      ".0", ".-1", ".ee6b280.ee6b280", ".ee6b280/A/1/0/x.txt", ".ee6b281", ".ee6b282",
+      ".ee6b283", ".ee6b285", "/%", "/%zz", "/A%2F1", "-1", "/-1", "\x01", "/A/1/0/",
+      ".ee6b280////", ".ee6b280/", ".e.e.e.e.e.e.e.e.e.e.e", "/A/1/0/x.txt/-1"};
+  for (const char* p : paths) {
+    ForumFile f = ForumFileOpen(root_, S(p));
+    if (f && ForumFileKind(f) != kForumKindGroup) {
+      EXPECT_FALSE(ForumFilePath(f).IsNil()) << p;
+    }
+  }
+  // Random bytes of the path alphabet.
+  uint32_t seed = uint32_t(time(nullptr));
+  printf("seed %u\n", seed);
+  srand(seed);
+  const char alphabet[] = "/.-0123456789abcdefA%x ";
+  for (int i = 0; i < 3000; ++i) {
+    std::string p;
+    int n = rand() % 16;
+    for (int k = 0; k < n; ++k) p += alphabet[size_t(rand()) % (sizeof alphabet - 1)];
+    ForumFile f = ForumFileOpen(root_, StFromView(p));
+    if (f && ForumFileKind(f) != kForumKindGroup) {
+      EXPECT_FALSE(ForumFilePath(f).IsNil()) << p;
+    }
+  }
+}
+
+}  // namespace

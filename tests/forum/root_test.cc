@@ -96,7 +96,7 @@ TEST_F(ForumTest, ClosingWithAnItemOpenHalts) {
       {
         ForumFile kept = top_;
         ForumFile child;
-        (void)ForumCatItemCreate(top_, S("forum-category"), S("Open"), S(""), 0, true, nullptr);
+        EXPECT_EQ(ForumCatItemCreate(top_, S("forum-category"), S("Open"), S(""), 0, true, nullptr), 0);
         child = Path("/Open");
         top_ = ForumFile();
         ForumRoot r = root_;

@@ -333,7 +333,7 @@ TEST_F(TreeReviewTest, MovesAndRenamesNeverGiveTwoChildrenOneName) {
   ForumFile a = Path("/A"), b = Path("/B");
   Create(a, "forum-topic", "");
   // A discussion renamed to a number the folder has not given yet.
-  (void)ForumCatItemSetName(a, S("1"), S("3"));
+  ASSERT_EQ(ForumCatItemSetName(a, S("1"), S("3")), 0);
   Create(b, "forum-topic", "");
   Create(b, "forum-topic", "");
   Create(b, "forum-topic", "");
@@ -400,6 +400,140 @@ TEST_F(TreeReviewTest, APostGoesOnItsAuthorsPostList) {
   ASSERT_EQ(ForumItemCreate(d, ann, S("t"), S(""), S("body"), -1, true, &ix), 0);
   LgDbUserPosts posts;
   ASSERT_TRUE(ForumUserUserPosts(root_, ann, &posts));
+}
+
+}  // namespace
+
+namespace {
+
+class WebOpsTest : public TreeTest {};
+
+TEST_F(WebOpsTest, FolderFormFieldsAndLinkTextsKeepTheirValues) {
+  Create(top_, "forum-category", "F");
+  St linkName = Create(top_, "forum-link", "");
+  {
+    ForumFile f = Path("/F");
+    EXPECT_EQ(ForumFileListItems(f), 1);  // listed unless said otherwise
+    EXPECT_TRUE(ForumFileFolderEmailPw(f).IsNil());
+    ForumSetFolderEmail(f, S("f@example.org"));
+    ForumSetFolderEmailPw(f, S("secret"));
+    ForumSetFolderEmailReply(f, S("replies@example.org"));
+    ForumSetFolderEmailReplyTo(f, S("reply-to@example.org"));
+    ForumSetFolderEmailFrom(f, S("from@example.org"));
+    ForumSetFolderEmailPostThru(f, 1);
+    ForumSetFolderEmailStripSig(f, 1);
+    ForumSetBackground(f, S("#C0C0C0"));
+    ForumSetListItems(f, 0);
+    ForumFile link = ForumFileHasChild(top_, linkName);
+    ForumLinkSetTitle(link, S("Elsewhere"));
+    ForumLinkSetHtml(link, S("<i>a web page</i>"));
+    ForumLinkSetUrl(link, S("http://example.org/"));
+  }
+  Reopen();
+  ForumFile f = Path("/F");
+  EXPECT_EQ(ForumFileFolderEmail(f), "f@example.org");
+  EXPECT_EQ(ForumFileFolderEmailPw(f), "secret");
+  EXPECT_EQ(ForumFileFolderEmailReply(f), "replies@example.org");
+  EXPECT_EQ(ForumFileFolderEmailReplyTo(f), "reply-to@example.org");
+  EXPECT_EQ(ForumFileFolderEmailFrom(f), "from@example.org");
+  EXPECT_EQ(ForumFileFolderEmailPostThru(f), 1);
+  EXPECT_EQ(ForumFileFolderEmailStripSig(f), 1);
+  EXPECT_EQ(ForumFileBackground(f), "#C0C0C0");
+  EXPECT_EQ(ForumFileListItems(f), 0);
+  EXPECT_EQ(Int(ForumFileRecord(f), "FolderEmailPostThru"), 1);
+  ForumFile link = ForumFileHasChild(top_, linkName);
+  EXPECT_EQ(ForumLinkTitle(link), "Elsewhere");
+  EXPECT_EQ(ForumLinkHtml(link), "<i>a web page</i>");
+  EXPECT_EQ(ForumLinkUrl(link), "http://example.org/");
+  ForumSetFolderEmailPw(f, St());
+  EXPECT_TRUE(ForumFileFolderEmailPw(f).IsNil());
+}
+
+TEST_F(WebOpsTest, HitsAndPostsCountUpTheTreeAndForTheSite) {
+  Create(top_, "forum-category", "A");
+  Create(Path("/A"), "forum-topic", "");
+  ForumFile d = Path("/A/1");
+  ASSERT_EQ(ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, nullptr), 0);
+  ForumFileCountHit(d);
+  ForumFileCountHit(Path("/A/1/0"));  // a message counts for its discussion
+  ForumFileCountHit(Path("/A"));
+  ForumFileCountPost(d);
+  EXPECT_EQ(ForumFileHits(d), 2);
+  EXPECT_EQ(ForumFileHits(Path("/A")), 1);
+  EXPECT_EQ(ForumFileChildrenHits(Path("/A")), 2);
+  EXPECT_EQ(ForumFileChildrenHits(top_), 3);
+  EXPECT_EQ(ForumFilePosts(d), 1);
+  EXPECT_EQ(ForumFileChildrenPosts(top_), 1);
+  EXPECT_EQ(ForumSiteHits(root_), 3);
+  EXPECT_EQ(ForumSitePosts(root_), 1);
+  d = ForumFile();
+  Reopen();
+  EXPECT_EQ(ForumSiteHits(root_), 3);
+  ForumSiteSetHits(root_, 0);
+  ForumSiteSetPosts(root_, 10);
+  EXPECT_EQ(ForumSiteHits(root_), 0);
+  EXPECT_EQ(ForumSitePosts(root_), 10);
+}
+
+TEST_F(WebOpsTest, AListingShowsWhatTheUserMayReadAPageAtATime) {
+  ChHandle ann = 0;
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserRegistered, S("Ann Lee"), St(), St(), &ann), 0);
+  const char* names[] = {"a", "b", "c", "d", "e"};
+  for (const char* n : names) Create(top_, "forum-category", n, n);
+  // "b" and "d" are closed to guests.
+  for (const char* n : {"b", "d"}) {
+    ForumAccEnable(Path((std::string("/") + n).c_str()), kForumAccAllGuests, 0);
+    ForumAccEnable(Path((std::string("/") + n).c_str()), kForumAccAllUsers, kForumAccAllRights);
+  }
+  auto names_of = [&](const std::vector<ChHandle>& entries) {
+    std::string out;
+    for (ChHandle e : entries) out += ForumCatItemName(root_, e).Str();
+    return out;
+  };
+  int32_t total = 0;
+  EXPECT_EQ(names_of(ForumCatListPage(top_, 0, kForumSeqAlpha, 0, -1, &total)), "ace");
+  EXPECT_EQ(total, 3);
+  EXPECT_EQ(names_of(ForumCatListPage(top_, ann, kForumSeqAlpha, 0, -1, &total)), "abcde");
+  EXPECT_EQ(total, 5);
+  EXPECT_EQ(names_of(ForumCatListPage(top_, ann, kForumSeqAlpha, 1, 2, &total)), "bc");
+  EXPECT_EQ(names_of(ForumCatListPage(top_, ann, kForumSeqAlpha, 4, 2, nullptr)), "e");
+  EXPECT_EQ(names_of(ForumCatListPage(top_, 0, kForumSeqAlpha, 1, 1, nullptr)), "c");
+  EXPECT_EQ(names_of(ForumCatListPage(top_, 0, kForumSeqAlpha, 3, 5, &total)), "");
+}
+
+TEST_F(WebOpsTest, NumberedItemsAreRenamedOnlyToFreeNumbers) {
+  Create(top_, "forum-topic", "");
+  Create(top_, "forum-topic", "");
+  EXPECT_EQ(ForumCatItemSetName(top_, S("1"), S("talk")), kForumNameEmpty);
+  EXPECT_EQ(ForumCatItemSetName(top_, S("1"), S("0")), kForumNameEmpty);
+  EXPECT_EQ(ForumCatItemSetName(top_, S("1"), S("2")), kForumNameInUse);
+  EXPECT_EQ(ForumCatItemSetName(top_, S("1"), S("+07")), 0);  // written "7"
+  EXPECT_TRUE(Path("/7"));
+  EXPECT_EQ(ForumFileNextForum(top_), 8);
+  EXPECT_EQ(Create(top_, "forum-topic", ""), "8");
+  EXPECT_EQ(ForumCatItemSetName(top_, S("nothing"), S("9")), kForumNoEntry);
+}
+
+TEST_F(WebOpsTest, NewsgroupNamesGoToTheRegisteredLookUpsInOrder) {
+  Create(top_, "forum-category", "News");
+  EXPECT_FALSE(Path("comp.lang.c"));
+  std::vector<std::string> asked;
+  ForumOnNewsgroupLookup([&](ForumRoot root, const St& name, ForumFile* out) {
+    asked.push_back("first " + name.Str());
+    if (name.View() != "comp.lang.c") return false;
+    *out = ForumFileOpen(root, S("/News"));
+    return true;
+  });
+  ForumOnNewsgroupLookup([&](ForumRoot, const St& name, ForumFile*) {
+    asked.push_back("second " + name.Str());
+    return false;
+  });
+  EXPECT_EQ(Path("comp.lang.c"), Path("/News"));
+  EXPECT_FALSE(Path("alt.test"));
+  EXPECT_EQ(asked, (std::vector<std::string>{"first comp.lang.c", "first alt.test",
+                                             "second alt.test"}));
+  ForumCallbacksClear();
+  EXPECT_FALSE(Path("comp.lang.c"));
 }
 
 }  // namespace
