@@ -232,7 +232,9 @@ int32_t ForumOpenItemCount(ForumRoot root);
 // rooms, container items, documents, and groups (for their access lists);
 // a deleted item, a message whose position was cleared or whose discussion
 // was deleted, a user, an entry record or the settings record gives an
-// empty handle.
+// empty handle.  The list of groups (whose identifier is given when first
+// asked for, ForumUserUniqueId) opens as the root's own item, the one
+// whose access list the groups use.
 ForumFile ForumFileOpen(ForumRoot root, const St& path);
 ForumFile ForumFileOpenUnique(ForumRoot root, int32_t uniqueId);
 // The handle already in the open-item cache, or an empty one.
@@ -246,7 +248,10 @@ ForumFile ForumTopFolder(ForumRoot root);
 ForumFile ForumFileHasChild(const ForumFile& folder, const St& name);
 // A live message of a discussion by index; empty for any other position.
 ForumFile ForumFileOpenMessage(const ForumFile& discussion, int32_t index);
-// The parent folder (discussion for a message); empty for the top folder.
+// The parent folder (the discussion for a message, the holder for a
+// document); empty for the top folder and the groups.  The parent comes
+// without the holder's link prefix: the parent of a link's target lies
+// outside what the link leads to.
 ForumFile ForumFileParent(const ForumFile& file);
 
 int ForumFileKind(const ForumFile& file);

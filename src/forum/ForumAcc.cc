@@ -500,6 +500,26 @@ void ForumAccSweepStart(ForumRoot root) {
 
 namespace {
 
+// The user or group a form names; 0 with the refusal in *refusal for a
+// name that is neither, and for the whole "users", "groups" and "guests"
+// lists.
+ChHandle PrincipalNamed(ForumRoot root, const St& name, std::string* refusal) {
+  ChHandle principal = ForumUserLookup(root, name);
+  if (principal == 0) principal = ForumGroupLookup(root, name);
+  if (principal == ForumGroupUsers(root)) {
+    *refusal = kAccMsgWholeUsers;
+  } else if (principal == ForumGroupList(root)) {
+    *refusal = kAccMsgWholeGroups;
+  } else if (principal == ForumGroupGuests(root)) {
+    *refusal = kAccMsgGuests;
+  } else if (principal == 0) {
+    *refusal = std::string(kAccMsgNoSuchName) + name.Str() + "\"";
+  } else {
+    return principal;
+  }
+  return 0;
+}
+
 // Sets a principal's class: given and taken masks of the class.
 St SetClass(const ForumFile& item, ChHandle principal, const St& access) {
   ForumRoot root = ForumFileRoot(item);
@@ -534,16 +554,10 @@ St ForumAccFormAddNames(const ForumFile& item, const St& names, const St& access
     St name = StStripBlanks(StFromView(rest.substr(0, end)));
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     if (name.Empty()) continue;
-    ChHandle principal = ForumUserLookup(root, name);
-    if (principal == 0) principal = ForumGroupLookup(root, name);
-    if (principal == ForumGroupUsers(root)) {
-      say(kAccMsgWholeUsers);
-    } else if (principal == ForumGroupList(root)) {
-      say(kAccMsgWholeGroups);
-    } else if (principal == ForumGroupGuests(root)) {
-      say(kAccMsgGuests);
-    } else if (principal == 0) {
-      say(std::string(kAccMsgNoSuchName) + name.Str() + "\"");
+    std::string refusal;
+    ChHandle principal = PrincipalNamed(root, name, &refusal);
+    if (principal == 0) {
+      say(refusal);
     } else {
       St msg = SetClass(item, principal, access);
       if (!msg.Empty()) say(msg.View());
@@ -849,22 +863,16 @@ St ForumAccImport(const ForumFile& item, const St& text) {
     if (!tag) {
       if (!inAccess || (!cls && !explicitMasks)) continue;
       St name = StFromSgml(StFromView(piece));
-      ChHandle principal = ForumUserLookup(root, name);
-      bool isGroup = principal == 0;
-      if (isGroup) principal = ForumGroupLookup(root, name);
-      if (principal == ForumGroupUsers(root)) {
-        say(kAccMsgWholeUsers);
-      } else if (principal == ForumGroupList(root)) {
-        say(kAccMsgWholeGroups);
-      } else if (principal == ForumGroupGuests(root)) {
-        say(kAccMsgGuests);
-      } else if (principal == 0) {
-        say(std::string(kAccMsgNoSuchName) + name.Str() + "\"");
+      std::string refusal;
+      ChHandle principal = PrincipalNamed(root, name, &refusal);
+      if (principal == 0) {
+        say(refusal);
       } else if (ForumUserGetSysop(root, principal) && !explicitMasks && cls &&
                  cls->formValue != "host") {
         say(std::string(kAccMsgSysopHost) + name.Str());
       } else {
         give(principal);
+        bool isGroup = ForumUserGetType(root, principal) == kForumUserGroup;
         say(std::string(isGroup ? "  Add group: " : "  Add user: ") + name.Str());
       }
       continue;

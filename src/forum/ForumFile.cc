@@ -133,22 +133,24 @@ int ForumKindOfRec(ForumRoot root, ChHandle rec) {
   return kForumKindNone;
 }
 
-ForumFile ForumFileFromRec(ForumRoot root, ChHandle rec, ChHandle entry,
-                           const ForumFile& parent) {
+ForumFile ForumFileBelow(ForumRoot root, ForumFileRec* parent, int kind, ChHandle rec,
+                         ChHandle entry, int32_t messageIndex) {
   int32_t id = ForumUniqueIdFromRec(root, rec);
   auto it = root->open.find(id);
-  if (it != root->open.end() && it->second->rec == rec) {
-    ForumFileRec* f = it->second.get();
-    ForumFileRefInc(f);
-    return ForumFile(f);
-  }
-  ForumFileRec* f = ForumFileRecNew(root, ForumKindOfRec(root, rec), rec, id);
+  if (it != root->open.end() && it->second->rec == rec) return ForumFileShare(it->second.get());
+  ForumFileRec* f = ForumFileRecNew(root, kind, rec, id);
   f->entry = entry;
+  f->messageIndex = messageIndex;
   if (parent) {
-    f->parent = parent.Rec();
-    ForumFileRefInc(f->parent);
+    f->parent = parent;
+    ForumFileRefInc(parent);
   }
   return ForumFile(f);
+}
+
+ForumFile ForumFileFromRec(ForumRoot root, ChHandle rec, ChHandle entry,
+                           const ForumFile& parent) {
+  return ForumFileBelow(root, parent.Rec(), ForumKindOfRec(root, rec), rec, entry, -1);
 }
 
 ForumFile ForumFileHaCkUnique(ForumRoot root, int32_t uniqueId) {
@@ -194,18 +196,7 @@ ForumFile ForumFileOpenMessage(const ForumFile& discussion, int32_t index) {
   if (!d || d->kind != kForumKindDiscussion || d->list == 0 || index < 0) return ForumFile();
   ChHandle msg = LgDbRecGet(d->list, uint32_t(index));
   if (msg == 0) return ForumFile();
-  int32_t id = ForumUniqueIdFromRec(d->root, msg);
-  ForumFile message;
-  auto it = d->root->open.find(id);
-  if (it != d->root->open.end() && it->second->rec == msg) {
-    message = ForumFileShare(it->second.get());
-  } else {
-    ForumFileRec* f = ForumFileRecNew(d->root, kForumKindMessage, msg, id);
-    f->messageIndex = index;
-    f->parent = d;
-    ForumFileRefInc(d);
-    message = ForumFile(f);
-  }
+  ForumFile message = ForumFileBelow(d->root, d, kForumKindMessage, msg, 0, index);
   message.SetLinkPrefix(discussion.LinkPrefix());
   return message;
 }
@@ -296,14 +287,6 @@ ForumFileRec* Checked(const ForumFile& file, const char* what) {
   return file.Rec();
 }
 
-void PutTextOrRemove(ChHandle rec, ChHandle field, St value) {
-  if (value.IsNil()) {
-    (void)LgDbRecFieldRemoveKind(rec, field, kLgDbTextType);
-  } else {
-    LgDbRecPutText(rec, field, std::move(value));
-  }
-}
-
 }  // namespace
 
 St ForumFileTitle(const ForumFile& file) {
@@ -319,7 +302,7 @@ void ForumSetTitle(const ForumFile& file, St value) {
   ForumFileRec* f = Checked(file, "ForumSetTitle--File");
   f->title = value;
   f->titleValid = true;
-  PutTextOrRemove(f->rec, f->root->f.Title, std::move(value));
+  ForumRecPutTextOrRemove(f->rec, f->root->f.Title, std::move(value));
   ForumFileChanged(file);
 }
 
@@ -330,7 +313,7 @@ void ForumSetTitle(const ForumFile& file, St value) {
   }                                                                             \
   void ForumSet##name(const ForumFile& file, St value) {                        \
     ForumFileRec* f = Checked(file, "ForumSet" #name "--File");                 \
-    PutTextOrRemove(f->rec, f->root->f.field, std::move(value));                \
+    ForumRecPutTextOrRemove(f->rec, f->root->f.field, std::move(value));                \
     ForumFileChanged(file);                                                     \
   }
 FORUM_FILE_TEXTS(FORUM_FILE_TEXT_DEF)
@@ -361,7 +344,7 @@ void CountUp(const ForumFile& file, ChHandle field, ChHandle childrenField) {
   if (f->kind == kForumKindMessage && f->parent) f = f->parent;
   (void)LgDbRecPlusInt(f->rec, field, 1);
   for (ForumFileRec* up = f->parent; up; up = up->parent)
-    (void)LgDbRecPlusInt(up->rec, childrenField, 1);
+    if (up->kind == kForumKindFolder) (void)LgDbRecPlusInt(up->rec, childrenField, 1);
   (void)LgDbRecPlusInt(root->head, field, 1);
   ForumSaveArm(root);
 }

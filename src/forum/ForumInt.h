@@ -126,7 +126,11 @@ struct ForumRootRec {
 void ForumInternNames(ForumRoot root);
 // A new open-item record with one reference, entered in the cache.
 ForumFileRec* ForumFileRecNew(ForumRoot root, int kind, ChHandle rec, int32_t uniqueId);
-// The handle of a record whose kind is known, from the cache or new.
+// The open item of rec, of a known kind, below parent (may be null): the
+// cached one, or a new one holding a reference to parent.
+ForumFile ForumFileBelow(ForumRoot root, ForumFileRec* parent, int kind, ChHandle rec,
+                         ChHandle entry, int32_t messageIndex);
+// The handle of a folder child record, from the cache or new.
 ForumFile ForumFileFromRec(ForumRoot root, ChHandle rec, ChHandle entry,
                            const ForumFile& parent);
 // The kind of a record by its Type.
@@ -163,6 +167,12 @@ void ForumNotifyCreated(ForumRoot root, ChHandle rec);
 void ForumNotifyDeleted(ForumRoot root, ChHandle rec);
 // Integer field with a default.
 int32_t ForumRecInt(ChHandle rec, ChHandle field, int32_t dflt);
+// Writes a text field; a nil value removes it.
+void ForumRecPutTextOrRemove(ChHandle rec, ChHandle field, St value);
+// The record database whose head rec's field names (group members,
+// attached documents), made near rec when missing and create is set; 0
+// otherwise.
+ChHandle ForumRecSubDb(ChHandle rec, ChHandle field, bool create);
 // The now of the records.
 inline LgDbTd ForumNow() { return LgDbTdNow(); }
 // Root creation and opening.

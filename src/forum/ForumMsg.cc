@@ -253,18 +253,6 @@ uint16_t ForumItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd dat
   });
 }
 
-namespace {
-
-void PutTextOrRemove(ChHandle rec, ChHandle field, St value) {
-  if (value.IsNil()) {
-    (void)LgDbRecFieldRemoveKind(rec, field, kLgDbTextType);
-  } else {
-    LgDbRecPutText(rec, field, std::move(value));
-  }
-}
-
-}  // namespace
-
 #define FORUM_ITEM_TEXT_GET(name)                                              \
   St ForumItem##name(const ForumFile& discussion, int32_t index) {             \
     ForumFileRec* d = Discussion(discussion, "ForumItem" #name "--Forum");     \
@@ -277,7 +265,7 @@ FORUM_ITEM_TEXTS(FORUM_ITEM_TEXT_GET)
 #define FORUM_ITEM_TEXT_SET(name)                                                   \
   uint16_t ForumItemSet##name(const ForumFile& discussion, int32_t index, St value) { \
     return ChangeRecord(discussion, index, true, [&](ForumRoot root, ChHandle rec) {  \
-      PutTextOrRemove(rec, root->f.name, std::move(value));                          \
+      ForumRecPutTextOrRemove(rec, root->f.name, std::move(value));                          \
     });                                                                               \
   }
 FORUM_ITEM_TEXT_SET(Source)
@@ -293,7 +281,7 @@ uint16_t ForumItemSetMessageId(const ForumFile& discussion, int32_t index, St me
     St old = LgDbRecGetText(rec, root->f.MessageId);
     if (!old.Empty()) (void)BtDbRemove(root->messageIds, old, rec, 0);
     if (!messageId.Empty()) (void)BtDbInsert(root->messageIds, messageId, rec, 0);
-    PutTextOrRemove(rec, root->f.MessageId, std::move(messageId));
+    ForumRecPutTextOrRemove(rec, root->f.MessageId, std::move(messageId));
   });
 }
 
@@ -369,13 +357,7 @@ namespace {
 // The record database of the documents attached to holder (0 when it has
 // none and create is false).
 ChHandle DocumentsOf(ForumRoot root, ChHandle holder, bool create) {
-  ChHandle head = LgDbRecGetRec(holder, root->f.Enclosures);
-  if (head == 0) {
-    if (!create) return 0;
-    head = LgDbGetHead(LgDbCreate(holder));
-    LgDbRecPutRec(holder, root->f.Enclosures, head);
-  }
-  return LgDbRecGetList(head);
+  return ForumRecSubDb(holder, root->f.Enclosures, create);
 }
 
 ChHandle DocumentNamed(ForumRoot root, ChHandle holder, const St& name) {
@@ -473,17 +455,7 @@ ForumFile ForumOpenDocument(const ForumFile& holder, const St& name) {
   ForumRoot root = h->root;
   ChHandle doc = DocumentNamed(root, h->rec, name);
   if (doc == 0) return ForumFile();
-  int32_t id = ForumUniqueIdFromRec(root, doc);
-  ForumFile document;
-  auto it = root->open.find(id);
-  if (it != root->open.end() && it->second->rec == doc) {
-    document = ForumFileShare(it->second.get());
-  } else {
-    ForumFileRec* f = ForumFileRecNew(root, kForumKindDocument, doc, id);
-    f->parent = h;
-    ForumFileRefInc(h);
-    document = ForumFile(f);
-  }
+  ForumFile document = ForumFileBelow(root, h, kForumKindDocument, doc, 0, -1);
   document.SetLinkPrefix(holder.LinkPrefix());
   return document;
 }

@@ -113,6 +113,24 @@ int32_t ForumRecInt(ChHandle rec, ChHandle field, int32_t dflt) {
   return LgDbRecGetInt(rec, field, &v) ? v : dflt;
 }
 
+void ForumRecPutTextOrRemove(ChHandle rec, ChHandle field, St value) {
+  if (value.IsNil()) {
+    (void)LgDbRecFieldRemoveKind(rec, field, kLgDbTextType);
+  } else {
+    LgDbRecPutText(rec, field, std::move(value));
+  }
+}
+
+ChHandle ForumRecSubDb(ChHandle rec, ChHandle field, bool create) {
+  ChHandle head = LgDbRecGetRec(rec, field);
+  if (head == 0) {
+    if (!create) return 0;
+    head = LgDbGetHead(LgDbCreate(rec));
+    LgDbRecPutRec(rec, field, head);
+  }
+  return LgDbRecGetList(head);
+}
+
 ChHandle ForumRootCreate(ChPart part) {
   ForumRootRec r;
   r.part = part;

@@ -36,11 +36,7 @@ void IntSet(ForumRoot root, ChHandle field, int32_t value) {
 }
 
 void TextSet(ForumRoot root, ChHandle field, St value) {
-  if (value.IsNil()) {
-    (void)LgDbRecFieldRemoveKind(root->sysopRec, field, kLgDbTextType);
-  } else {
-    LgDbRecPutText(root->sysopRec, field, std::move(value));
-  }
+  ForumRecPutTextOrRemove(root->sysopRec, field, std::move(value));
   ForumSaveArm(root);
 }
 

@@ -26,15 +26,12 @@ ChHandle Intern(ForumRoot root, const char* name) {
 
 // The members database of a built-in group (its File), made when asked to.
 ChHandle MembersDb(ForumRoot root, ChHandle group, bool create) {
-  ChHandle head = LgDbRecGetRec(group, root->f.File);
-  if (head == 0) {
-    if (!create) return 0;
-    ChHandle db = LgDbCreate(group);
-    head = LgDbGetHead(db);
-    LgDbRecPutRec(group, root->f.File, head);
+  ChHandle db = ForumRecSubDb(group, root->f.File, false);
+  if (db == 0 && create) {
+    db = ForumRecSubDb(group, root->f.File, true);
     ForumChanged(root, true);
   }
-  return LgDbRecGetList(head);
+  return db;
 }
 
 ChHandle EmailIndex(ForumRoot root) { return LgDbRecGetBt(root->sysopRec, root->f.EmailUsername); }

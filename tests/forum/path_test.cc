@@ -196,16 +196,7 @@ namespace {
 using forumtest::S;
 using namespace quil;
 
-class LinkPrefixTest : public forumtest::ForumTest {
- protected:
-  ForumFile Link(const ForumFile& folder, const ForumFile& target) {
-    St name = Create(folder, "forum-link", "");
-    ForumFile link = ForumFileHasChild(folder, name);
-    ForumLinkSetUrl(link, ForumFileUniquePath(target));
-    ForumLinkSetType(link, kForumLinkFolder);
-    return link;
-  }
-};
+using LinkPrefixTest = LinkTest;
 
 TEST_F(LinkPrefixTest, AnOpenThroughALinkLeavesOtherHoldersWithTheirOwnUniquePath) {
   Create(top_, "forum-category", "Src");
