@@ -217,8 +217,11 @@ constexpr char kAccMsgClearConfirm[] =
 std::string_view ForumAccClassOf(uint32_t given, uint32_t taken);
 // "createAccess": gives the item its own list (ForumAccCreateList).
 St ForumAccFormCreate(const ForumFile& item);
-// Names typed by hand ("userName", one per line) added with an access
-// class form value ("access"); the names that fail give one message line
+// Names typed by hand ("userName", one per line) added with the class the
+// form's "addAs" names (an access class form value, as "access" takes);
+// rows of a showAll page ticked for adding go through
+// ForumAccFormSetClass with the same class.  The names that fail give one
+// message line
 // each ("No user or group named \"" + name + "\"", or the refusals of the
 // whole "users", "groups" and "guests" lists).  The sysop may only be given
 // host access.
