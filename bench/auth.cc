@@ -44,7 +44,7 @@ struct Sessions {
       St cert;
       AuthInstallUser(ChHandle(u * 16 + 3), remote, &cert, false, St());
       AuthCertParts p;
-      AuthParse(cert, &p);
+      if (!AuthParse(cert, &p)) abort();
       certs.push_back(p);
     }
   }
@@ -85,7 +85,7 @@ struct DeepTree {
     StoreRegisterTypes();
     (void)QuInitRtns(kPkgInit, kPkgVersion);
     if (ChInit(kPkgVersion, 256) != 0) abort();
-    (void)ForumInitRtns(kPkgInit, kPkgVersion);
+    if (ForumInitRtns(kPkgInit, kPkgVersion) != 0) abort();
     ForumDbOpenOptions options;
     root = ForumDbOpenI("quil.db", &options);
     ForumFile folder = ForumTopFolder(root);
@@ -103,7 +103,7 @@ struct DeepTree {
   ~DeepTree() {
     deepest = ForumFile();
     ForumDbCloseI(root);
-    (void)ForumInitRtns(kPkgTerm, 0);
+    if (ForumInitRtns(kPkgTerm, 0) != 0) abort();
     ChTerm();
     (void)QuInitRtns(kPkgTerm, 0);
     (void)UtInitRtns(kPkgTerm, 0);

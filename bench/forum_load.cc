@@ -80,7 +80,7 @@ St Body(int n) {
 int Reopen(const char* path, bool check) {
   InitPackages();
   if (ChInit(kPkgVersion, 4096) != 0) return 1;
-  (void)ForumInitRtns(kPkgInit, kPkgVersion);
+  if (ForumInitRtns(kPkgInit, kPkgVersion) != 0) abort();
   auto start = std::chrono::steady_clock::now();
   ForumDbOpenOptions options;
   options.check = check;
@@ -96,7 +96,7 @@ int Reopen(const char* path, bool check) {
   printf("%.3f %u %zu\n", ms, n, bytes);
   top = ForumFile();
   ForumDbCloseI(root);
-  (void)ForumInitRtns(kPkgTerm, 0);
+  if (ForumInitRtns(kPkgTerm, 0) != 0) abort();
   ChTerm();
   return 0;
 }
@@ -140,7 +140,7 @@ void BM_ForumLoad(benchmark::State& state) {
   for (auto _ : state) {
     InitPackages();
     storebench::Scratch scratch(CachePages());
-    (void)ForumInitRtns(kPkgInit, kPkgVersion);
+    if (ForumInitRtns(kPkgInit, kPkgVersion) != 0) abort();
     ForumDbOpenOptions options;
     ForumRoot root = ForumDbOpenI("quil.db", &options);
     ForumFile top = ForumTopFolder(root);
@@ -172,9 +172,10 @@ void BM_ForumLoad(benchmark::State& state) {
       auto start = std::chrono::steady_clock::now();
       for (int m = 0; m < count; ++m) {
         int32_t ix = 0;
-        ForumItemCreate(discussion, 0, plain ? St() : StCStrXfm("Re: the topic"),
-                        StCStrXfm("text"), bodies[size_t(m)], !plain && m > 0 ? m - 1 : -1,
-                        false, &ix);
+        if (ForumItemCreate(discussion, 0, plain ? St() : StCStrXfm("Re: the topic"),
+                            StCStrXfm("text"), bodies[size_t(m)], !plain && m > 0 ? m - 1 : -1,
+                            false, &ix) != 0)
+          abort();
         bodyBytes += bodies[size_t(m)].Length();
       }
       messageSeconds += storebench::Seconds(start);
@@ -189,7 +190,7 @@ void BM_ForumLoad(benchmark::State& state) {
     if (getenv("QUIL_FORUM_LOAD_CHUNKS")) PrintChunks(ForumRootPart(root));
     top = ForumFile();
     ForumDbCloseI(root);
-    (void)ForumInitRtns(kPkgTerm, 0);
+    if (ForumInitRtns(kPkgTerm, 0) != 0) abort();
     std::string path = std::filesystem::current_path().string() + "/quil.db";
     double fileBytes = double(std::filesystem::file_size(path));
     ChFileInfo info;

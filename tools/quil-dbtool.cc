@@ -132,15 +132,16 @@ int Repack(const std::string& from, const std::string& to) {
 int WithRoot(const std::string& path, void (*show)(ForumRoot root)) {
   uint16_t status = ChInit(kPkgVersion, 256);
   if (status != 0) return Failed(path, status);
-  (void)ForumInitRtns(kPkgInit, kPkgVersion);
-  ForumRoot root = ForumDbOpenReadOnly(path, &status);
+  status = ForumInitRtns(kPkgInit, kPkgVersion);
+  ForumRoot root = status == 0 ? ForumDbOpenReadOnly(path, &status) : nullptr;
   if (root) {
     show(root);
     ForumDbCloseReadOnly(root);
   }
-  (void)ForumInitRtns(kPkgTerm, 0);
+  uint16_t term = ForumInitRtns(kPkgTerm, 0);
   ChTerm();
-  return root ? 0 : Failed(path, status);
+  if (!root) return Failed(path, status);
+  return term == 0 ? 0 : Failed(path, term);
 }
 
 void ShowTree(ForumRoot root) {

@@ -64,7 +64,7 @@ struct AuthCertParts {
 
 // Splits cert; false for text that is not a certificate (nil or empty, a
 // bad bucket or sequence, no "^").
-bool AuthParse(const St& cert, AuthCertParts* parts);
+[[nodiscard]] bool AuthParse(const St& cert, AuthCertParts* parts);
 // Builds the text of a certificate.
 St AuthConstruct(int bucket, const St& code, const St& tag, uint32_t sequence);
 // The tag of a certificate, nil when it has none.
@@ -84,7 +84,7 @@ St AuthCookieLine(const St& name, const St& digest);
 // Reads a Cookie header keyword by keyword; for "quilUser" (any case)
 // decodes name and digest.  False when there is no such cookie or its
 // value does not decode.
-bool AuthCookieParse(const St& header, St* name, St* digest);
+[[nodiscard]] bool AuthCookieParse(const St& header, St* name, St* digest);
 
 // ---------------------------------------------------------------------------
 // Sessions.
@@ -193,7 +193,7 @@ constexpr char kAuthFilterHttpBasicNew[] = "httpBasicNewFilter";
 // Runs filter name: true, with the output in *response, when the output
 // begins (ignoring case) with "<HTML>" or "HTTP" and so answers the request
 // itself.
-bool FilterCheck(const char* name, St* response);
+[[nodiscard]] bool FilterCheck(const char* name, St* response);
 // Runs "authenticateFilter": a response of its own goes to *response (true
 // in *answered); other output is a user's unique identifier in hexadecimal,
 // whose live user is returned (0 otherwise).

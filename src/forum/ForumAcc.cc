@@ -43,6 +43,21 @@ namespace {
 
 constexpr uint32_t kValueMask = ~kForumAccGroupEntry;
 
+// The rights a kind of item withholds from users below host.
+uint32_t StructureOf(int kind) {
+  constexpr uint32_t kEditDelete = kForumAccEdit | kForumAccDelete;
+  switch (kind) {
+    case kForumKindFolder:
+      return kEditDelete;
+    case kForumKindDiscussion:
+    case kForumKindMessage:
+    case kForumKindLive:
+      return kEditDelete | kForumAccAddAny;
+    default:
+      return kEditDelete | kForumAccAddAny | kForumAccPost;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Stored lists on item records.
 
@@ -65,13 +80,11 @@ bool HasOwnList(ForumFileRec* r) {
 ForumFileRec* InheritFrom(ForumFileRec* r) {
   ForumRoot root = r->root;
   if (r->kind == kForumKindGroup) {
-    ForumFileRec* top = ForumTopFolder(root).Rec();
-    ChHandle list = ForumGroupList(root);
-    if (r->rec == list) return top;
-    // The root keeps the list of groups open.
-    for (auto& [id, open] : root->open)
-      if (open->rec == list) return open.get();
-    return top;
+    // The root keeps the list of groups open as its own item (it is the
+    // only handle of that record, ForumFileOpenUnique).
+    ForumFileRec* groups = root->groups.Rec();
+    if (groups == nullptr || r == groups || r->rec == groups->rec) return root->top.Rec();
+    return groups;
   }
   return r->parent;
 }
@@ -170,7 +183,7 @@ uint32_t Resolve(ForumFileRec* item, ChHandle user, ForumAccAsk* ask) {
   ask->guestAccess = ForumSysopAllowGuests(root);
   ask->provisionalReadOnly = ForumSysopProvisionalIsReadOnly(root);
   ask->provisionalModerated = ForumSysopProvisionalIsModerated(root);
-  ask->foldersOrChatOnly = ForumUserStateOf(root).foldersOrChatOnly;
+  ask->foldersOrChatOnly = ForumSysopSiteKind(root) != kForumSiteFull;
   ForumAccUnfolded* u = Unfold(r);
   uint32_t mask;
   if (user == kForumAccAllUsers) {
@@ -187,7 +200,7 @@ uint32_t Resolve(ForumFileRec* item, ChHandle user, ForumAccAsk* ask) {
   }
   if (r->kind == kForumKindGroup && r->rec == ForumGroupUsers(root)) return 0;
   if (u->owner != r) mask = ForumAccMoveDown(mask);
-  return ForumAccFinish(mask, 0, *ask);
+  return ForumAccFinish(mask, StructureOf(item->kind), *ask);
 }
 
 // The folder-structure input of a check: 0 no items (or no folder), 1 the
@@ -321,11 +334,7 @@ void AccPermStop(AccPermIter& iter) { ChLiGenStop(iter.it); }
 // ---------------------------------------------------------------------------
 // Checks.
 
-uint32_t ForumAccStructure(const ForumFile&) { return 0; }
-
-void ForumAccSetFoldersOrChatOnly(ForumRoot root, bool on) {
-  ForumUserStateOf(root).foldersOrChatOnly = on;
-}
+uint32_t ForumAccStructure(const ForumFile& item) { return StructureOf(ForumFileKind(item)); }
 
 uint32_t ForumAccResolve(const ForumFile& item, ChHandle user) {
   ForumAccAsk ask;
@@ -346,9 +355,11 @@ bool ForumAccOpCk(const ForumFile& item, ChHandle user, uint32_t mask) {
 
 bool ForumAccHasList(const ForumFile& item) { return HasOwnList(item.Rec()); }
 
-bool ForumAccCreateList(const ForumFile& item) {
+namespace {
+
+// Gives an item without a list of its own a copy of the list it uses.
+void MakeOwnList(const ForumFile& item) {
   ForumFileRec* r = item.Rec();
-  if (HasOwnList(r)) return false;
   ForumRoot root = r->root;
   ForumAccUnfolded* u = Unfold(r);
   const ForumFileRec* owner = u->owner;
@@ -386,6 +397,13 @@ bool ForumAccCreateList(const ForumFile& item) {
   else
     AccPermDestroy(taken);
   Changed(item);
+}
+
+}  // namespace
+
+bool ForumAccCreateList(const ForumFile& item) {
+  if (HasOwnList(item.Rec())) return false;
+  MakeOwnList(item);
   return true;
 }
 
@@ -415,13 +433,13 @@ void ForumAccClear(const ForumFile& item) {
   if (!HasOwnList(item.Rec())) return;
   if (item.Rec() == ForumTopFolder(root).Rec()) {
     uint32_t users = 0, guests = 0, taken = 0;
-    (void)ForumAccGet(item, kForumAccAllUsers, &users, &taken);
-    (void)ForumAccGet(item, kForumAccAllGuests, &guests, &taken);
+    bool hasUsers = ForumAccGet(item, kForumAccAllUsers, &users, &taken);
+    bool hasGuests = ForumAccGet(item, kForumAccAllGuests, &guests, &taken);
     RemoveList(item, root->f.AccPerm);
     RemoveList(item, root->f.AccDeny);
     ChHandle list = AccPermCreate(ItemRec(item));
-    list = AccPermPut(list, kForumAccAllUsers, users);
-    list = AccPermPut(list, kForumAccAllGuests, guests);
+    if (hasUsers) list = AccPermPut(list, kForumAccAllUsers, users);
+    if (hasGuests) list = AccPermPut(list, kForumAccAllGuests, guests);
     PutList(item, root->f.AccPerm, list);
   } else {
     RemoveList(item, root->f.AccPerm);
@@ -482,6 +500,26 @@ void ForumAccSweepStart(ForumRoot root) {
 
 namespace {
 
+// The user or group a form names; 0 with the refusal in *refusal for a
+// name that is neither, and for the whole "users", "groups" and "guests"
+// lists.
+ChHandle PrincipalNamed(ForumRoot root, const St& name, std::string* refusal) {
+  ChHandle principal = ForumUserLookup(root, name);
+  if (principal == 0) principal = ForumGroupLookup(root, name);
+  if (principal == ForumGroupUsers(root)) {
+    *refusal = kAccMsgWholeUsers;
+  } else if (principal == ForumGroupList(root)) {
+    *refusal = kAccMsgWholeGroups;
+  } else if (principal == ForumGroupGuests(root)) {
+    *refusal = kAccMsgGuests;
+  } else if (principal == 0) {
+    *refusal = std::string(kAccMsgNoSuchName) + name.Str() + "\"";
+  } else {
+    return principal;
+  }
+  return 0;
+}
+
 // Sets a principal's class: given and taken masks of the class.
 St SetClass(const ForumFile& item, ChHandle principal, const St& access) {
   ForumRoot root = ForumFileRoot(item);
@@ -516,16 +554,10 @@ St ForumAccFormAddNames(const ForumFile& item, const St& names, const St& access
     St name = StStripBlanks(StFromView(rest.substr(0, end)));
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     if (name.Empty()) continue;
-    ChHandle principal = ForumUserLookup(root, name);
-    if (principal == 0) principal = ForumGroupLookup(root, name);
-    if (principal == ForumGroupUsers(root)) {
-      say(kAccMsgWholeUsers);
-    } else if (principal == ForumGroupList(root)) {
-      say(kAccMsgWholeGroups);
-    } else if (principal == ForumGroupGuests(root)) {
-      say(kAccMsgGuests);
-    } else if (principal == 0) {
-      say(std::string(kAccMsgNoSuchName) + name.Str() + "\"");
+    std::string refusal;
+    ChHandle principal = PrincipalNamed(root, name, &refusal);
+    if (principal == 0) {
+      say(refusal);
     } else {
       St msg = SetClass(item, principal, access);
       if (!msg.Empty()) say(msg.View());
@@ -541,6 +573,348 @@ St ForumAccFormSetClass(const ForumFile& item, ChHandle principal, const St& acc
 St ForumAccFormClear(const ForumFile& item) {
   ForumAccClear(item);
   return St();
+}
+
+}  // namespace quil
+
+// ---------------------------------------------------------------------------
+// The list part of the access-list form, export and import.
+
+namespace quil {
+
+namespace {
+
+int NameOrder(const St& a, const St& b) { return StCompare(a, b, StASCIILower); }
+
+bool HasPrefix(const St& name, const St& prefix) {
+  if (prefix.Empty()) return true;
+  return name.Length() >= prefix.Length() &&
+         StCompare(StSubstr(name, 0, prefix.Length()), prefix, StASCIILower) == kStEqual;
+}
+
+ForumAccRow RowOf(const ForumFile& item, ChHandle principal) {
+  ForumRoot root = ForumFileRoot(item);
+  ForumAccRow row;
+  row.principal = principal;
+  row.group = ForumUserGetType(root, principal) == kForumUserGroup;
+  row.name = row.group ? LgDbRecGetText(principal, root->f.Name) : ForumUserName(root, principal);
+  row.inList = ForumAccGet(item, principal, &row.given, &row.taken);
+  if (row.inList) row.access = ForumAccClassOf(row.given, row.taken);
+  return row;
+}
+
+bool Fits(const ForumAccRow& row, const ForumAccPageAsk& ask) {
+  if (!HasPrefix(row.name, ask.prefix)) return false;
+  if (!ask.after.IsNil()) return NameOrder(row.name, ask.after) == kStAfter;
+  if (!ask.before.IsNil()) return NameOrder(row.name, ask.before) == kStBefore;
+  return true;
+}
+
+// The live groups of the site other than the three built in.
+std::vector<ChHandle> PlainGroups(ForumRoot root) {
+  std::vector<ChHandle> groups;
+  for (uint32_t ix = 0;; ++ix) {
+    ChHandle g = ForumGroupAt(root, ix);
+    if (g == 0) break;
+    if (g != ForumGroupUsers(root) && g != ForumGroupGuests(root) && g != ForumGroupList(root))
+      groups.push_back(g);
+  }
+  return groups;
+}
+
+// Registered users in name order that fit ask: up to want of them after
+// ask.after (or from the start), or the last want before ask.before.  One
+// more than want tells that more follow.
+void CollectUsers(const ForumFile& item, const ForumAccPageAsk& ask, size_t want,
+                  std::vector<ForumAccRow>* rows) {
+  ForumRoot root = ForumFileRoot(item);
+  uint32_t count = ForumUserCount(root);
+  if (!ask.after.IsNil() || ask.before.IsNil()) {
+    St from = ask.after.IsNil() ? ask.prefix
+              : ask.prefix.IsNil() || NameOrder(ask.after, ask.prefix) == kStAfter ? ask.after
+                                                                                    : ask.prefix;
+    uint32_t ix = from.IsNil() ? 0 : ForumUserIxAtOrAfter(root, from);
+    for (size_t got = 0; ix < count && got < want; ++ix) {
+      ForumAccRow row = RowOf(item, ForumUserAt(root, ix));
+      if (!ask.prefix.Empty() && !HasPrefix(row.name, ask.prefix) &&
+          NameOrder(row.name, ask.prefix) == kStAfter)
+        break;  // past the names with the prefix
+      if (!Fits(row, ask)) continue;
+      rows->push_back(std::move(row));
+      ++got;
+    }
+    return;
+  }
+  uint32_t ix = ForumUserIxAtOrAfter(root, ask.before);
+  std::vector<ForumAccRow> back;
+  while (ix > 0 && back.size() < want) {
+    ForumAccRow row = RowOf(item, ForumUserAt(root, --ix));
+    if (!ask.prefix.Empty() && !HasPrefix(row.name, ask.prefix) &&
+        NameOrder(row.name, ask.prefix) == kStBefore)
+      break;  // before the names with the prefix
+    if (Fits(row, ask)) back.push_back(std::move(row));
+  }
+  rows->insert(rows->end(), std::make_move_iterator(back.rbegin()),
+               std::make_move_iterator(back.rend()));
+}
+
+}  // namespace
+
+St ForumAccFormNewUsers(const ForumFile& item, const St& access) {
+  return ForumAccFormSetClass(item, kForumAccAllUsers, access);
+}
+
+ForumAccPage ForumAccFormPage(const ForumFile& item, const ForumAccPageAsk& ask) {
+  ForumRoot root = ForumFileRoot(item);
+  size_t count = size_t(std::max(ask.count, 1));
+  std::vector<ForumAccRow> rows;
+  if (ask.showAll) {
+    // One more than a page of users and every group that fits: enough to
+    // cut a page and know whether more follow.
+    CollectUsers(item, ask, count + 1, &rows);
+    for (ChHandle g : PlainGroups(root)) {
+      ForumAccRow row = RowOf(item, g);
+      if (Fits(row, ask)) rows.push_back(std::move(row));
+    }
+  } else {
+    ForumAccIter it = ForumAccStart(item);
+    ChHandle principal = 0;
+    uint32_t given = 0, taken = 0;
+    std::vector<ChHandle> members;
+    while (ForumAccNext(it, &principal, &given, &taken))
+      if (ForumIsRecordPrincipal(principal)) members.push_back(principal);
+    ForumAccStop(it);
+    for (ChHandle p : members) {
+      ForumAccRow row = RowOf(item, p);
+      if (Fits(row, ask)) rows.push_back(std::move(row));
+    }
+  }
+  std::stable_sort(rows.begin(), rows.end(), [](const ForumAccRow& a, const ForumAccRow& b) {
+    return NameOrder(a.name, b.name) == kStBefore;
+  });
+  ForumAccPage page;
+  bool backwards = ask.after.IsNil() && !ask.before.IsNil();
+  if (rows.size() > count) {
+    if (backwards) {
+      rows.erase(rows.begin(), rows.end() - long(count));
+      page.moreBefore = true;
+    } else {
+      rows.resize(count);
+      page.moreAfter = true;
+    }
+  }
+  if (backwards) page.moreAfter = true;
+  if (!ask.after.IsNil()) page.moreBefore = true;
+  page.rows = std::move(rows);
+  return page;
+}
+
+namespace {
+
+// The class order of the export, with the element names.
+struct ExportClass {
+  std::string_view formValue;
+  std::string_view element;
+};
+constexpr ExportClass kExportClasses[] = {
+    {"host", "host"},         {"participant", "participant"}, {"moderated", "moderated"},
+    {"readOnly", "read-only"}, {"noAccess", "no-access"},
+};
+
+std::string Hex(uint32_t v) { return StHexNoZerosIntXfm(v).Str(); }
+
+}  // namespace
+
+St ForumAccExport(const ForumFile& item) {
+  std::string out = "<access\n";
+  uint32_t given = 0, taken = 0;
+  if (ForumAccGet(item, kForumAccAllGuests, &given, &taken)) {
+    out += "  guestPermit=" + Hex(given) + "\n";
+    if (taken != 0) out += "  guestInhibit=" + Hex(taken) + "\n";
+  }
+  if (ForumAccGet(item, kForumAccAllUsers, &given, &taken)) {
+    out += "  otherPermit=" + Hex(given) + "\n";
+    if (taken != 0) out += "  otherInhibit=" + Hex(taken) + "\n";
+  }
+  out += ">\n";
+  ForumAccPageAsk all;
+  all.count = INT32_MAX;
+  std::vector<ForumAccRow> rows = ForumAccFormPage(item, all).rows;
+  for (const ExportClass& c : kExportClasses) {
+    bool any = false;
+    for (const ForumAccRow& row : rows) {
+      if (row.access != c.formValue) continue;
+      if (!any) out += "<" + std::string(c.element) + ">\n";
+      any = true;
+      out += StToSgmlData(row.name).Str() + "\n";
+    }
+  }
+  bool tagged = false;
+  uint32_t lastGiven = 0, lastTaken = 0;
+  for (const ForumAccRow& row : rows) {
+    if (!row.access.empty()) continue;
+    if (!tagged || row.given != lastGiven || row.taken != lastTaken)
+      out += "<other-access permit=" + Hex(row.given) + " inhibit=" + Hex(row.taken) + ">\n";
+    tagged = true;
+    lastGiven = row.given;
+    lastTaken = row.taken;
+    out += StToSgmlData(row.name).Str() + "\n";
+  }
+  out += "</access>\n";
+  return StFromView(out);
+}
+
+namespace {
+
+// A reader of the "access" element: tags and the lines of data between
+// them, over a text held whole.
+class AccessReader {
+ public:
+  explicit AccessReader(std::string_view text) : text_(text) {}
+  // The next piece: a tag's inside (without "<" and ">") with *tag true, or
+  // one line of data with *tag false.  False at the end.
+  bool Next(std::string_view* piece, bool* tag) {
+    while (at_ < text_.size()) {
+      char c = text_[at_];
+      if (c == '<') {
+        size_t end = text_.find('>', at_);
+        if (end == std::string_view::npos) end = text_.size();
+        *piece = text_.substr(at_ + 1, end - at_ - 1);
+        *tag = true;
+        at_ = end + 1;
+        return true;
+      }
+      size_t end = text_.find_first_of("\n<", at_);
+      if (end == std::string_view::npos) end = text_.size();
+      std::string_view line = Trim(text_.substr(at_, end - at_));
+      at_ = end < text_.size() && text_[end] == '\n' ? end + 1 : end;
+      if (!line.empty()) {
+        *piece = line;
+        *tag = false;
+        return true;
+      }
+    }
+    return false;
+  }
+  static std::string_view Trim(std::string_view s) {
+    while (!s.empty() && StCharIsWhiteSpace(uint8_t(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && StCharIsWhiteSpace(uint8_t(s.back()))) s.remove_suffix(1);
+    return s;
+  }
+
+ private:
+  std::string_view text_;
+  size_t at_ = 0;
+};
+
+// The attributes of a tag's inside: name=value pairs split at blanks.
+bool Attribute(std::string_view inside, std::string_view name, uint32_t* value) {
+  size_t at = 0;
+  while (at < inside.size()) {
+    size_t end = inside.find_first_of(" \t\r\n", at);
+    if (end == std::string_view::npos) end = inside.size();
+    std::string_view word = inside.substr(at, end - at);
+    size_t eq = word.find('=');
+    if (eq != std::string_view::npos && StCompare(StFromView(word.substr(0, eq)),
+                                                  StFromView(name), StASCIILower) == kStEqual) {
+      return StHexStXfm(StFromView(word.substr(eq + 1)), value);
+    }
+    at = end + 1;
+  }
+  return false;
+}
+
+std::string_view TagName(std::string_view inside) {
+  size_t end = inside.find_first_of(" \t\r\n");
+  return inside.substr(0, end);
+}
+
+bool SameWord(std::string_view a, std::string_view b) {
+  return StCompare(StFromView(a), StFromView(b), StASCIILower) == kStEqual;
+}
+
+}  // namespace
+
+St ForumAccImport(const ForumFile& item, const St& text) {
+  if (text.Length() > kForumAccImportMax) return StCStrXfm("Access list too long");
+  ForumRoot root = ForumFileRoot(item);
+  std::string report;
+  auto say = [&](std::string_view line) {
+    if (!report.empty()) report += '\n';
+    report += line;
+  };
+  AccessReader reader(text.View());
+  std::string_view piece;
+  bool tag = false;
+  bool inAccess = false;
+  const ForumAccessClass* cls = nullptr;  // the class of the members that follow
+  bool explicitMasks = false;
+  uint32_t permit = 0, inhibit = 0;
+  auto give = [&](ChHandle principal) {
+    if (explicitMasks) {
+      ForumAccEnable(item, principal, permit);
+      ForumAccInhibit(item, principal, inhibit);
+    } else if (cls) {
+      ForumAccEnable(item, principal, cls->given);
+      ForumAccInhibit(item, principal, cls->taken);
+    }
+  };
+  while (reader.Next(&piece, &tag)) {
+    if (!tag) {
+      if (!inAccess || (!cls && !explicitMasks)) continue;
+      St name = StFromSgml(StFromView(piece));
+      std::string refusal;
+      ChHandle principal = PrincipalNamed(root, name, &refusal);
+      if (principal == 0) {
+        say(refusal);
+      } else if (ForumUserGetSysop(root, principal) && !explicitMasks && cls &&
+                 cls->formValue != "host") {
+        say(std::string(kAccMsgSysopHost) + name.Str());
+      } else {
+        give(principal);
+        bool isGroup = ForumUserGetType(root, principal) == kForumUserGroup;
+        say(std::string(isGroup ? "  Add group: " : "  Add user: ") + name.Str());
+      }
+      continue;
+    }
+    std::string_view name = TagName(piece);
+    if (SameWord(name, "access")) {
+      inAccess = true;
+      // The list starts as the one in use, so that what the text leaves
+      // out keeps its rights.
+      if (!ForumAccHasList(item)) MakeOwnList(item);
+      uint32_t v = 0;
+      if (Attribute(piece, "guestPermit", &v)) ForumAccEnable(item, kForumAccAllGuests, v);
+      if (Attribute(piece, "guestInhibit", &v)) ForumAccInhibit(item, kForumAccAllGuests, v);
+      if (Attribute(piece, "otherPermit", &v)) ForumAccEnable(item, kForumAccAllUsers, v);
+      if (Attribute(piece, "otherInhibit", &v)) ForumAccInhibit(item, kForumAccAllUsers, v);
+      // The classes' own masks are fixed here: moderatedInhibit and
+      // participantInhibit are not read.
+      continue;
+    }
+    if (!inAccess) continue;
+    if (SameWord(name, "/access")) break;
+    if (SameWord(name, "other-access")) {
+      explicitMasks = Attribute(piece, "permit", &permit) && Attribute(piece, "inhibit", &inhibit);
+      cls = nullptr;
+      continue;
+    }
+    if (SameWord(name, "GuestAny") || SameWord(name, "OtherUser")) {
+      ChHandle principal = SameWord(name, "GuestAny") ? kForumAccAllGuests : kForumAccAllUsers;
+      give(principal);
+      continue;
+    }
+    if (SameWord(name, "SysopAny")) continue;
+    const ForumAccessClass* found = nullptr;
+    for (const ExportClass& c : kExportClasses)
+      if (SameWord(name, c.element) || SameWord(name, c.formValue))
+        found = ForumGetAccessClass(c.formValue);
+    if (found) {
+      cls = found;
+      explicitMasks = false;
+    }
+  }
+  return StFromView(report);
 }
 
 }  // namespace quil

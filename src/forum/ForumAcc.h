@@ -28,13 +28,42 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "ChLi.h"
 #include "Forum.h"
 
 namespace quil {
 
+// The rights of the item a mask is resolved for, and (in a folder's list)
+// the bits that carry them to the items one level down:
+//
+//   BIT        RIGHT IN THIS ITEM                    FROM THE LEVEL ABOVE
+//   0x1        read                                  0x1 (kept)
+//   0x2        edit (title, heading, settings)       0x4000
+//   0x4        delete                                0x8000
+//   0x8        add links                             0x10000
+//   0x10       add chat rooms                        0x20000
+//   0x40       add discussions                       0x40000
+//   0x80       add folders                           0x80000
+//   0x100      post (messages; in a folder, to its   0x100 (kept)
+//              discussions)
+//   0x400000   mix folders and discussions in one    0x800000
+//              folder
+//   0x1000000  host (kept); 0x2000000 moderated (kept)
+//
+// Bits 0x400, 0x800, 0x4000000 and 0x8000000 (from 0x100000, 0x200000,
+// 0x10000000, 0x20000000) have no meaning here and are carried as they
+// come.  Edit and delete are part of every class but no-access and
+// read-only, yet every kind of item withholds them from users below host
+// (ForumAccStructure): only hosts of the item and the sysop edit and
+// delete it.  Whether the author of a message may edit or delete it
+// whatever these bits say is the web layer's rule, not this one's.
 constexpr uint32_t kForumAccRead = 0x1;
+constexpr uint32_t kForumAccEdit = 0x2;
+constexpr uint32_t kForumAccDelete = 0x4;
+constexpr uint32_t kForumAccAddLink = 0x8;
+constexpr uint32_t kForumAccAddLive = 0x10;
 constexpr uint32_t kForumAccPost = 0x100;
 constexpr uint32_t kForumAccHost = 0x1000000;
 constexpr uint32_t kForumAccModerated = 0x2000000;
@@ -47,6 +76,9 @@ constexpr uint32_t kForumAccAllRights = 0x3cffffff;
 constexpr uint32_t kForumAccAddFolder = 0x80;
 constexpr uint32_t kForumAccAddDiscussion = 0x40;
 constexpr uint32_t kForumAccMixed = 0x400000;
+// Every right of adding an item.
+constexpr uint32_t kForumAccAddAny =
+    kForumAccAddLink | kForumAccAddLive | kForumAccAddDiscussion | kForumAccAddFolder | kForumAccMixed;
 // Bits taken away on sites of folders only or chat only.
 constexpr uint32_t kForumAccAddItems = 0x180;
 
@@ -63,6 +95,7 @@ struct ForumAccessClass {
 const ForumAccessClass* ForumGetAccessClass(std::string_view formValue);
 
 // Who asks and where: the input of the last steps of a rights check.
+// foldersOrChatOnly comes from the site's kind (ForumSysopSiteKind).
 struct ForumAccAsk {
   bool guest = false;         // no user, the guest principal or a guest
   bool sysop = false;
@@ -98,7 +131,7 @@ bool AccPermGet(ChHandle list, ChHandle principal, uint32_t* value);
 // kForumAccNoEntry deletes it.
 [[nodiscard]] ChHandle AccPermPut(ChHandle list, ChHandle principal, uint32_t value);
 // Changes an existing entry; false when principal has none.
-bool AccPermChange(ChHandle list, ChHandle principal, uint32_t value);
+[[nodiscard]] bool AccPermChange(ChHandle list, ChHandle principal, uint32_t value);
 [[nodiscard]] ChHandle AccPermDelete(ChHandle list, ChHandle principal);
 struct AccPermIter {
   ChLiGenIter it;
@@ -116,10 +149,17 @@ uint32_t ForumAccResolve(const ForumFile& item, ChHandle user);
 // True when every bit of mask is granted to user in item.
 bool ForumAccOpCk(const ForumFile& item, ChHandle user, uint32_t mask);
 // The rights an item's kind withholds from users without host rights
-// (none so far: every kind offers every right).
+// (step 4 of resolving):
+//
+//   KIND                          WITHHELD
+//   folder                        edit, delete
+//   discussion, message           edit, delete, every add right
+//   chat room                     edit, delete, every add right
+//   link, container item,         edit, delete, every add right, post
+//   document, group
+//
+// A message asks in its discussion's list but is an item of its own kind.
 uint32_t ForumAccStructure(const ForumFile& item);
-// Marks the site as folders only or chat only.
-void ForumAccSetFoldersOrChatOnly(ForumRoot root, bool on);
 
 // ---------------------------------------------------------------------------
 // Editing an item's own list.  Each change releases the unfolded lists of
@@ -130,7 +170,7 @@ bool ForumAccHasList(const ForumFile& item);
 // Gives item a list of its own holding the entries of the list it uses now
 // (moved down a level when inherited), so that its rights stay as they were
 // until edited.  False when it has one already.
-bool ForumAccCreateList(const ForumFile& item);
+[[nodiscard]] bool ForumAccCreateList(const ForumFile& item);
 // Adds or changes principal's given (Enable) or taken (Inhibit) mask in
 // the item's own list, creating an empty list first when it has none.  A
 // group's entry is marked by the sign bit; kForumAccNoEntry deletes.
@@ -177,8 +217,11 @@ constexpr char kAccMsgClearConfirm[] =
 std::string_view ForumAccClassOf(uint32_t given, uint32_t taken);
 // "createAccess": gives the item its own list (ForumAccCreateList).
 St ForumAccFormCreate(const ForumFile& item);
-// Names typed by hand ("userName", one per line) added with an access
-// class form value ("access"); the names that fail give one message line
+// Names typed by hand ("userName", one per line) added with the class the
+// form's "addAs" names (an access class form value, as "access" takes);
+// rows of a showAll page ticked for adding go through
+// ForumAccFormSetClass with the same class.  The names that fail give one
+// message line
 // each ("No user or group named \"" + name + "\"", or the refusals of the
 // whole "users", "groups" and "guests" lists).  The sysop may only be given
 // host access.
@@ -188,5 +231,70 @@ St ForumAccFormAddNames(const ForumFile& item, const St& names, const St& access
 St ForumAccFormSetClass(const ForumFile& item, ChHandle principal, const St& access);
 // "clear" (after "confirmClear"): ForumAccClear.
 St ForumAccFormClear(const ForumFile& item);
+// "newUsers": the class of registered users who have no entry of their
+// own (the general principal of all registered users).  Guests get theirs
+// through ForumAccFormSetClass with kForumAccAllGuests.
+St ForumAccFormNewUsers(const ForumFile& item, const St& access);
+
+// One row of the list part of the form: a user or group, its entry in the
+// item's own list (inList false, masks 0 and no class when it has none).
+struct ForumAccRow {
+  ChHandle principal = 0;
+  St name;
+  bool group = false;
+  bool inList = false;
+  uint32_t given = 0, taken = 0;
+  std::string_view access;  // the class form value, empty when none fits
+};
+// Which rows a page shows.  Names are ordered ignoring ASCII case, groups
+// and users together.
+struct ForumAccPageAsk {
+  bool showAll = false;  // "showAll": every user and group of the site,
+                         // else the entries of the item's own list
+  St prefix;             // "prefix": only names beginning with it
+  St after;              // "showFollowing": the page after this name ("last")
+  St before;             // "showPrev": the page before this name ("first")
+  int32_t count = 50;    // rows of a page
+};
+struct ForumAccPage {
+  std::vector<ForumAccRow> rows;
+  bool moreBefore = false;  // rows lie before the first one shown
+  bool moreAfter = false;   // rows lie after the last one shown
+};
+// A page of rows: from the beginning, after ask.after, or (when after is
+// nil) ending before ask.before.
+ForumAccPage ForumAccFormPage(const ForumFile& item, const ForumAccPageAsk& ask);
+
+// The item's own list as the "access" element of the export format:
+//
+//   <access
+//     guestPermit=MASK      the guests' given mask, guestInhibit=MASK the
+//     otherPermit=MASK      taken one, and the same for the other
+//   >                       registered users; each line only when set
+//   <host>                  then each class that has members, in the
+//   NAME                    order host, participant, moderated,
+//   <participant>           read-only, no-access, with one member name
+//   ...                     a line (SGML data)
+//   <other-access permit=MASK inhibit=MASK>
+//   NAME                    members whose masks are no class, the tag
+//   </access>               written again when the masks change
+//
+// Masks in lower-case hexadecimal.  Names in name order within a part.
+// An item without a list of its own gives the three lines "<access", ">"
+// and "</access>".
+St ForumAccExport(const ForumFile& item);
+// Reads an "access" element (the export's, or one edited by hand) into the
+// item's own list (created when missing): the masks given set the general
+// principals, and every member goes to its class (a name that is no user
+// or group, and the whole "users", "groups" and "guests" lists, are
+// refused as by ForumAccFormAddNames).  The members "<GuestAny>" and
+// "<OtherUser>" give their class to all guests and all other registered
+// users; "<SysopAny>" is skipped (the sysop has every right anyway).
+// Returns the report, one line each: "  Add user: " + name, "  Add group:
+// " + name, or the refusal.  Text after "</access>" is ignored; input of
+// more than kForumAccImportMax bytes is refused whole ("Access list too
+// long").
+St ForumAccImport(const ForumFile& item, const St& text);
+constexpr int32_t kForumAccImportMax = 4 << 20;
 
 }  // namespace quil

@@ -10,7 +10,7 @@ namespace quil {
 // ---------------------------------------------------------------------------
 // The handle type.
 
-ForumFile::ForumFile(const ForumFile& other) : rec_(other.rec_) {
+ForumFile::ForumFile(const ForumFile& other) : rec_(other.rec_), linkPrefix_(other.linkPrefix_) {
   if (rec_) ForumFileRefInc(rec_);
 }
 
@@ -18,6 +18,7 @@ ForumFile& ForumFile::operator=(const ForumFile& other) {
   if (other.rec_) ForumFileRefInc(other.rec_);
   ForumFileRec* old = rec_;
   rec_ = other.rec_;
+  linkPrefix_ = other.linkPrefix_;
   if (old) ForumFileClose(old);
   return *this;
 }
@@ -26,6 +27,7 @@ ForumFile& ForumFile::operator=(ForumFile&& other) noexcept {
   if (this != &other) {
     ForumFileRec* old = rec_;
     rec_ = other.rec_;
+    linkPrefix_ = std::move(other.linkPrefix_);
     other.rec_ = nullptr;
     if (old) ForumFileClose(old);
   }
@@ -46,6 +48,7 @@ void ForumFileClose(ForumFileRec* rec) {
   if (--rec->refs > 0) return;
   ForumRoot root = rec->root;
   ForumFileRec* parent = rec->parent;
+  ChHandle destroy = rec->destroyOnClose ? rec->rec : 0;
   auto it = root->open.find(rec->uniqueId);
   if (it != root->open.end() && it->second.get() == rec) {
     root->open.erase(it);
@@ -56,7 +59,36 @@ void ForumFileClose(ForumFileRec* rec) {
     MA_CHECK(true, at != anon.end(), "ForumFileClose--File not cached");
     anon.erase(at);
   }
+  if (destroy != 0) LgDbRecDestroy(destroy);
   if (parent) ForumFileClose(parent);
+}
+
+void ForumFileUncache(ForumRoot root, int32_t id) {
+  auto it = root->open.find(id);
+  if (it == root->open.end()) return;
+  root->anonymous.push_back(std::move(it->second));
+  root->open.erase(it);
+}
+
+void ForumFileUncacheBelow(ForumRoot root, const ForumFileRec* item) {
+  std::vector<int32_t> ids;
+  for (auto& [id, f] : root->open) {
+    for (const ForumFileRec* up = f.get(); up; up = up->parent) {
+      if (up == item) {
+        ids.push_back(id);
+        break;
+      }
+    }
+  }
+  for (int32_t id : ids) ForumFileUncache(root, id);
+}
+
+ForumFileRec* ForumFileFindOpen(ForumRoot root, int32_t id, ChHandle rec) {
+  auto it = root->open.find(id);
+  if (it != root->open.end() && it->second->rec == rec) return it->second.get();
+  for (auto& f : root->anonymous)
+    if (f->rec == rec) return f.get();
+  return nullptr;
 }
 
 int32_t ForumOpenItemCount(ForumRoot root) {
@@ -101,22 +133,24 @@ int ForumKindOfRec(ForumRoot root, ChHandle rec) {
   return kForumKindNone;
 }
 
-ForumFile ForumFileFromRec(ForumRoot root, ChHandle rec, ChHandle entry,
-                           const ForumFile& parent) {
+ForumFile ForumFileBelow(ForumRoot root, ForumFileRec* parent, int kind, ChHandle rec,
+                         ChHandle entry, int32_t messageIndex) {
   int32_t id = ForumUniqueIdFromRec(root, rec);
   auto it = root->open.find(id);
-  if (it != root->open.end() && it->second->rec == rec) {
-    ForumFileRec* f = it->second.get();
-    ForumFileRefInc(f);
-    return ForumFile(f);
-  }
-  ForumFileRec* f = ForumFileRecNew(root, ForumKindOfRec(root, rec), rec, id);
+  if (it != root->open.end() && it->second->rec == rec) return ForumFileShare(it->second.get());
+  ForumFileRec* f = ForumFileRecNew(root, kind, rec, id);
   f->entry = entry;
+  f->messageIndex = messageIndex;
   if (parent) {
-    f->parent = parent.Rec();
-    ForumFileRefInc(f->parent);
+    f->parent = parent;
+    ForumFileRefInc(parent);
   }
   return ForumFile(f);
+}
+
+ForumFile ForumFileFromRec(ForumRoot root, ChHandle rec, ChHandle entry,
+                           const ForumFile& parent) {
+  return ForumFileBelow(root, parent.Rec(), ForumKindOfRec(root, rec), rec, entry, -1);
 }
 
 ForumFile ForumFileHaCkUnique(ForumRoot root, int32_t uniqueId) {
@@ -128,36 +162,43 @@ ForumFile ForumFileHaCkUnique(ForumRoot root, int32_t uniqueId) {
 
 ForumFile ForumFileHasChild(const ForumFile& folder, const St& name) {
   ForumFileRec* f = folder.Rec();
-  if (!f || f->list == 0) return ForumFile();
-  if (f->kind == kForumKindDiscussion) {
-    int32_t index = 0;
-    if (!StIntStXfm(name, &index)) return ForumFile();
-    return ForumFileOpenMessage(folder, index);
+  if (!f || name.IsNil()) return ForumFile();
+  ForumFile child;
+  switch (f->kind) {
+    case kForumKindDiscussion: {
+      if (f->list == 0) return ForumFile();
+      int32_t index = 0;
+      child = StIntStXfm(name, &index) ? ForumFileOpenMessage(folder, index)
+                                       : ForumOpenDocument(folder, name);
+      break;
+    }
+    case kForumKindMessage:
+    case kForumKindDocument:
+      return ForumOpenDocument(folder, name);
+    case kForumKindFolder: {
+      if (f->list == 0) return ForumFile();
+      ChHandle entry = LgDbTextFind(f->list, name);
+      ChHandle rec = entry ? LgDbRecGetRec(entry, f->root->f.File) : 0;
+      if (rec == 0 || ForumKindOfRec(f->root, rec) == kForumKindNone) return ForumFile();
+      child = ForumFileFromRec(f->root, rec, entry, folder);
+      break;
+    }
+    default:
+      return ForumFile();
   }
-  if (f->kind != kForumKindFolder) return ForumFile();
-  ChHandle entry = LgDbTextFind(f->list, name);
-  if (entry == 0) return ForumFile();
-  ChHandle child = LgDbRecGetRec(entry, f->root->f.File);
-  if (child == 0) return ForumFile();
-  return ForumFileFromRec(f->root, child, entry, folder);
+  // What lies below an item reached through links is reached through them.
+  if (child) child.SetLinkPrefix(folder.LinkPrefix());
+  return child;
 }
 
 ForumFile ForumFileOpenMessage(const ForumFile& discussion, int32_t index) {
   ForumFileRec* d = discussion.Rec();
-  if (!d || d->kind != kForumKindDiscussion || index < 0) return ForumFile();
+  if (!d || d->kind != kForumKindDiscussion || d->list == 0 || index < 0) return ForumFile();
   ChHandle msg = LgDbRecGet(d->list, uint32_t(index));
   if (msg == 0) return ForumFile();
-  int32_t id = ForumUniqueIdFromRec(d->root, msg);
-  auto it = d->root->open.find(id);
-  if (it != d->root->open.end() && it->second->rec == msg) {
-    ForumFileRefInc(it->second.get());
-    return ForumFile(it->second.get());
-  }
-  ForumFileRec* f = ForumFileRecNew(d->root, kForumKindMessage, msg, id);
-  f->messageIndex = index;
-  f->parent = d;
-  ForumFileRefInc(d);
-  return ForumFile(f);
+  ForumFile message = ForumFileBelow(d->root, d, kForumKindMessage, msg, 0, index);
+  message.SetLinkPrefix(discussion.LinkPrefix());
+  return message;
 }
 
 ForumFile ForumFileParent(const ForumFile& file) {
@@ -182,6 +223,9 @@ bool ForumFileIsLink(const ForumFile& file) {
 bool ForumFileIsMessage(const ForumFile& file) {
   return file && file.Rec()->kind == kForumKindMessage;
 }
+bool ForumFileIsDocument(const ForumFile& file) {
+  return file && file.Rec()->kind == kForumKindDocument;
+}
 ForumRoot ForumFileRoot(const ForumFile& file) { return file ? file.Rec()->root : nullptr; }
 ChHandle ForumFileRecord(const ForumFile& file) { return file ? file.Rec()->rec : 0; }
 ChHandle ForumFileList(const ForumFile& file) { return file ? file.Rec()->list : 0; }
@@ -198,6 +242,7 @@ St ForumFileName(const ForumFile& file) {
   ForumFileRec* f = file.Rec();
   if (!f) return St();
   if (f->kind == kForumKindMessage) return StStIntXfm(f->messageIndex);
+  if (f->kind == kForumKindDocument) return LgDbRecGetText(f->rec, f->root->f.Name);
   if (f->entry == 0) return St();
   return LgDbRecGetText(f->entry, f->root->f.Name);
 }
@@ -219,7 +264,7 @@ St ForumUniquePathOf(int32_t id) {
 St ForumFileUniquePath(const ForumFile& file) {
   ForumFileRec* f = file.Rec();
   if (!f) return St();
-  return StCat(f->linkPrefix, ForumUniquePathOf(f->uniqueId));
+  return StCat(file.LinkPrefix(), ForumUniquePathOf(f->uniqueId));
 }
 
 St ForumFileType(const ForumFile& file) {
@@ -242,14 +287,6 @@ ForumFileRec* Checked(const ForumFile& file, const char* what) {
   return file.Rec();
 }
 
-void PutTextOrRemove(ChHandle rec, ChHandle field, St value) {
-  if (value.IsNil()) {
-    (void)LgDbRecFieldRemoveKind(rec, field, kLgDbTextType);
-  } else {
-    LgDbRecPutText(rec, field, std::move(value));
-  }
-}
-
 }  // namespace
 
 St ForumFileTitle(const ForumFile& file) {
@@ -265,7 +302,7 @@ void ForumSetTitle(const ForumFile& file, St value) {
   ForumFileRec* f = Checked(file, "ForumSetTitle--File");
   f->title = value;
   f->titleValid = true;
-  PutTextOrRemove(f->rec, f->root->f.Title, std::move(value));
+  ForumRecPutTextOrRemove(f->rec, f->root->f.Title, std::move(value));
   ForumFileChanged(file);
 }
 
@@ -276,15 +313,15 @@ void ForumSetTitle(const ForumFile& file, St value) {
   }                                                                             \
   void ForumSet##name(const ForumFile& file, St value) {                        \
     ForumFileRec* f = Checked(file, "ForumSet" #name "--File");                 \
-    PutTextOrRemove(f->rec, f->root->f.field, std::move(value));                \
+    ForumRecPutTextOrRemove(f->rec, f->root->f.field, std::move(value));                \
     ForumFileChanged(file);                                                     \
   }
 FORUM_FILE_TEXTS(FORUM_FILE_TEXT_DEF)
 
-#define FORUM_FILE_INT_DEF(name, field)                                \
+#define FORUM_FILE_INT_DEF(name, field, dflt)                          \
   int32_t ForumFile##name(const ForumFile& file) {                     \
     ForumFileRec* f = Checked(file, "ForumFile" #name "--File");       \
-    return ForumRecInt(f->rec, f->root->f.field, 0);                   \
+    return ForumRecInt(f->rec, f->root->f.field, dflt);                \
   }                                                                    \
   void ForumSet##name(const ForumFile& file, int32_t value) {          \
     ForumFileRec* f = Checked(file, "ForumSet" #name "--File");        \
@@ -293,6 +330,47 @@ FORUM_FILE_TEXTS(FORUM_FILE_TEXT_DEF)
     ForumFileChanged(file);                                            \
   }
 FORUM_FILE_INTS(FORUM_FILE_INT_DEF)
+
+// ---------------------------------------------------------------------------
+// Hits and posts.
+
+namespace {
+
+// Adds one to field of the item and to childrenField of every folder above
+// it, and to the root head's field.
+void CountUp(const ForumFile& file, ChHandle field, ChHandle childrenField) {
+  ForumFileRec* f = Checked(file, "ForumFileCount--File");
+  ForumRoot root = f->root;
+  if (f->kind == kForumKindMessage && f->parent) f = f->parent;
+  (void)LgDbRecPlusInt(f->rec, field, 1);
+  for (ForumFileRec* up = f->parent; up; up = up->parent)
+    if (up->kind == kForumKindFolder) (void)LgDbRecPlusInt(up->rec, childrenField, 1);
+  (void)LgDbRecPlusInt(root->head, field, 1);
+  ForumSaveArm(root);
+}
+
+}  // namespace
+
+void ForumFileCountHit(const ForumFile& file) {
+  ForumRoot root = ForumFileRoot(file);
+  CountUp(file, root->f.Hits, root->f.ChildrenHits);
+}
+
+void ForumFileCountPost(const ForumFile& file) {
+  ForumRoot root = ForumFileRoot(file);
+  CountUp(file, root->f.Posts, root->f.ChildrenPosts);
+}
+
+int32_t ForumSiteHits(ForumRoot root) { return ForumRecInt(root->head, root->f.Hits, 0); }
+void ForumSiteSetHits(ForumRoot root, int32_t value) {
+  LgDbRecPutInt(root->head, root->f.Hits, value);
+  ForumSaveArm(root);
+}
+int32_t ForumSitePosts(ForumRoot root) { return ForumRecInt(root->head, root->f.Posts, 0); }
+void ForumSiteSetPosts(ForumRoot root, int32_t value) {
+  LgDbRecPutInt(root->head, root->f.Posts, value);
+  ForumSaveArm(root);
+}
 
 #define FORUM_FILE_TD_DEF(name)                                        \
   LgDbTd ForumFile##name(const ForumFile& file) {                      \

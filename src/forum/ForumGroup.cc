@@ -15,13 +15,7 @@ ChHandle GroupsDb(ForumRoot root) {
 
 // A group's own members database (its File), made when asked to.
 ChHandle MembersOf(ForumRoot root, ChHandle group, bool create) {
-  ChHandle head = LgDbRecGetRec(group, root->f.File);
-  if (head == 0) {
-    if (!create) return 0;
-    head = LgDbGetHead(LgDbCreate(group));
-    LgDbRecPutRec(group, root->f.File, head);
-  }
-  return LgDbRecGetList(head);
+  return ForumRecSubDb(group, root->f.File, create);
 }
 
 bool IsBuiltIn(ForumRoot root, ChHandle group) {

@@ -23,7 +23,9 @@ namespace quil {
   X(User) X(Html) X(DeletedCount) X(ContentType) X(BodyData) X(MessageNumber) \
   X(MessageId) X(Enclosures) X(From) X(To) X(Other) X(Boundary) X(Source)     \
   X(Alternative) X(Item) X(Url) X(EmailUsername) X(MessageInfo)               \
-  X(FolderEmailPostThru) X(GroupSize) X(Sysop)
+  X(FolderEmailPostThru) X(GroupSize) X(Sysop) X(FolderEmailPw)               \
+  X(FolderEmailReply) X(FolderEmailReplyTo) X(FolderEmailFrom)                \
+  X(FolderEmailStripSig) X(Background) X(ListItems)
 
 // Record types: X(member, text).
 #define FORUM_TYPE_NAMES(X)                                                    \
@@ -73,7 +75,9 @@ struct ForumFileRec {
   int32_t uniqueId = 0;
   ForumFileRec* parent = nullptr;  // holds a reference
   int32_t messageIndex = -1;       // messages: position in the discussion
-  St linkPrefix;                   // unique paths of the links passed
+  // A document detached while this handle was open: its record is
+  // destroyed when the last holder lets go.
+  bool destroyOnClose = false;
   // Cached attributes.
   bool flagsValid = false;
   uint32_t flags = 0;
@@ -122,11 +126,38 @@ struct ForumRootRec {
 void ForumInternNames(ForumRoot root);
 // A new open-item record with one reference, entered in the cache.
 ForumFileRec* ForumFileRecNew(ForumRoot root, int kind, ChHandle rec, int32_t uniqueId);
-// The handle of a record whose kind is known, from the cache or new.
+// The open item of rec, of a known kind, below parent (may be null): the
+// cached one, or a new one holding a reference to parent.
+ForumFile ForumFileBelow(ForumRoot root, ForumFileRec* parent, int kind, ChHandle rec,
+                         ChHandle entry, int32_t messageIndex);
+// The handle of a folder child record, from the cache or new.
 ForumFile ForumFileFromRec(ForumRoot root, ChHandle rec, ChHandle entry,
                            const ForumFile& parent);
 // The kind of a record by its Type.
 int ForumKindOfRec(ForumRoot root, ChHandle rec);
+// Takes the open item of identifier id out of the open-item cache: its
+// holders keep it, new opens do not find it.
+void ForumFileUncache(ForumRoot root, int32_t id);
+// The same for every open item at or below item (item included).
+void ForumFileUncacheBelow(ForumRoot root, const ForumFileRec* item);
+// A new reference to an open item.
+inline ForumFile ForumFileShare(ForumFileRec* rec) {
+  ForumFileRefInc(rec);
+  return ForumFile(rec);
+}
+// The open item of identifier id whose record is rec (cached or not);
+// null when none is open.
+ForumFileRec* ForumFileFindOpen(ForumRoot root, int32_t id, ChHandle rec);
+// The folders-only rule of creation and rights (ForumSysopSiteKind).
+bool ForumSiteIsFoldersOnly(ForumRoot root);
+// The registered newsgroup look-ups, in order (ForumRoot.cc).
+[[nodiscard]] bool ForumNewsgroupLookup(ForumRoot root, const St& name, ForumFile* out);
+// Link counts of a folder record: the counter a link of these flags goes
+// to (kForumFlagLinkFolder for LinkFolders, kForumFlagLinkContainer for
+// LinkWebs, 0 for a discussion link, which neither counts), and the change
+// of that counter by delta (both counters made 0 when absent).
+uint32_t ForumLinkCountBit(uint32_t flags);
+void ForumLinkCount(ForumRoot root, ChHandle folder, uint32_t flags, int32_t delta);
 // The periodic save timer.
 void ForumSaveArm(ForumRoot root);
 void ForumSaveDisarm(ForumRoot root);
@@ -136,6 +167,12 @@ void ForumNotifyCreated(ForumRoot root, ChHandle rec);
 void ForumNotifyDeleted(ForumRoot root, ChHandle rec);
 // Integer field with a default.
 int32_t ForumRecInt(ChHandle rec, ChHandle field, int32_t dflt);
+// Writes a text field; a nil value removes it.
+void ForumRecPutTextOrRemove(ChHandle rec, ChHandle field, St value);
+// The record database whose head rec's field names (group members,
+// attached documents), made near rec when missing and create is set; 0
+// otherwise.
+ChHandle ForumRecSubDb(ChHandle rec, ChHandle field, bool create);
 // The now of the records.
 inline LgDbTd ForumNow() { return LgDbTdNow(); }
 // Root creation and opening.

@@ -1,13 +1,18 @@
 // Messages of discussions: posting, deleting, reading and changing them,
-// and the two message indexes (by mail/news identifier and by date).
+// walking the live ones, the two message indexes (by mail/news identifier
+// and by date), and the documents attached to messages.
+#include <algorithm>
+
 #include "Bt.h"
 #include "ForumInt.h"
+#include "ForumUser.h"
 #include "Ma.h"
 
 namespace quil {
 
 namespace {
 
+// Readers: the handle must be a discussion (the caller's check).
 ForumFileRec* Discussion(const ForumFile& discussion, const char* what) {
   MA_CHECK(ForumDebugFlag, ForumFileIsForum(discussion), what);
   return discussion.Rec();
@@ -17,12 +22,48 @@ ChHandle MessageAt(ForumFileRec* d, int32_t index) {
   return index < 0 ? 0 : LgDbRecGet(d->list, uint32_t(index));
 }
 
+// The record a reader of index works on: the discussion's own for -1.
+ChHandle RecordAt(ForumFileRec* d, int32_t index) {
+  return index == -1 ? d->rec : MessageAt(d, index);
+}
+
+// The status of an operation on a discussion: 2303 unless it is one that
+// still lives.
+uint16_t LiveDiscussion(const ForumFile& discussion) {
+  if (!ForumFileIsForum(discussion)) return kForumNotContainer;
+  ForumFileRec* d = discussion.Rec();
+  if (LgDbRecGetTextId(d->rec, d->root->f.Type) != d->root->t.Topic) return kForumNotContainer;
+  return 0;
+}
+
+// One past the last position a discussion has used.
+int32_t Positions(ForumFileRec* d) {
+  return ForumRecInt(d->rec, d->root->f.Size, int32_t(LgDbLength(d->list)));
+}
+
+// Writes through the record at index (-1: the discussion's own when
+// headToo) and marks the change: 0, 2304 or 2303.
+template <class Write>
+uint16_t ChangeRecord(const ForumFile& discussion, int32_t index, bool headToo, Write write) {
+  uint16_t status = LiveDiscussion(discussion);
+  if (status != 0) return status;
+  ForumFileRec* d = discussion.Rec();
+  ChHandle rec = headToo ? RecordAt(d, index) : MessageAt(d, index);
+  if (rec == 0) return kForumNoEntry;
+  write(d->root, rec);
+  ForumChanged(d->root, false);
+  return 0;
+}
+
 }  // namespace
 
-void ForumItemCreate(const ForumFile& discussion, ChHandle author, const St& title,
-                     const St& contentType, const St& body, int32_t replyTo, bool quiet,
-                     int32_t* index) {
-  ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
+uint16_t ForumItemCreate(const ForumFile& discussion, ChHandle author, const St& title,
+                         const St& contentType, const St& body, int32_t replyTo, bool quiet,
+                         int32_t* index) {
+  uint16_t status = LiveDiscussion(discussion);
+  if (status != 0) return status;
+  ForumFileRec* d = discussion.Rec();
+  if (replyTo >= 0 && MessageAt(d, replyTo) == 0) return kForumNoEntry;
   ForumRoot root = d->root;
   const ForumFieldIds& f = root->f;
   // The body goes first, next to the body posted last, and the record and
@@ -73,9 +114,11 @@ void ForumItemCreate(const ForumFile& discussion, ChHandle author, const St& tit
   LgDbRecPutTd(d->rec, f.Date, now);
   if (d->parent) LgDbRecPutTd(d->parent->rec, f.Date, now);
   ForumChanged(root, false);
+  if (ForumIsRecordPrincipal(author)) ForumUserPostAdd(root, author, msg);
   if (!quiet) ForumNotifyPosted(ForumPostEvent{root, d->rec, msg, pos});
   ++root->itemCount;
   if (index) *index = pos;
+  return 0;
 }
 
 void ForumMessageUnindex(ForumRoot root, ChHandle msg) {
@@ -87,16 +130,22 @@ void ForumMessageUnindex(ForumRoot root, ChHandle msg) {
     (void)BtmDbRemove(root->messageInfo, date.date, id);
 }
 
-bool ForumItemDestroy(const ForumFile& discussion, int32_t index) {
-  ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
+uint16_t ForumItemDestroy(const ForumFile& discussion, int32_t index) {
+  uint16_t status = LiveDiscussion(discussion);
+  if (status != 0) return status;
+  ForumFileRec* d = discussion.Rec();
   ChHandle msg = MessageAt(d, index);
-  if (msg == 0) return false;
+  if (msg == 0) return kForumNoEntry;
   ForumRoot root = d->root;
   ForumMessageUnindex(root, msg);
   (void)LgDbRecPut(d->list, 0, uint32_t(index));
   LgDbRecPlusInt(d->rec, root->f.DeletedCount, 1);
+  int32_t id = 0;
+  if (LgDbRecGetInt(msg, root->f.UniqueId, &id)) {
+    if (ForumFileRec* open = ForumFileFindOpen(root, id, msg)) ForumFileUncacheBelow(root, open);
+  }
   ForumChanged(root, false);
-  return true;
+  return 0;
 }
 
 ChHandle ForumItemRec(const ForumFile& discussion, int32_t index) {
@@ -105,7 +154,7 @@ ChHandle ForumItemRec(const ForumFile& discussion, int32_t index) {
 
 St ForumItemTitle(const ForumFile& discussion, int32_t index) {
   ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
-  ChHandle rec = index == -1 ? d->rec : MessageAt(d, index);
+  ChHandle rec = RecordAt(d, index);
   return rec ? LgDbRecGetText(rec, d->root->f.Title) : St();
 }
 
@@ -126,7 +175,7 @@ St ForumItemContentType(const ForumFile& discussion, int32_t index) {
 
 LgDbTd ForumItemDate(const ForumFile& discussion, int32_t index) {
   ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
-  ChHandle rec = index == -1 ? d->rec : MessageAt(d, index);
+  ChHandle rec = RecordAt(d, index);
   LgDbTd td;
   if (rec) (void)LgDbRecGetTd(rec, d->root->f.Date, &td);
   return td;
@@ -134,15 +183,16 @@ LgDbTd ForumItemDate(const ForumFile& discussion, int32_t index) {
 
 ChHandle ForumItemAuthor(const ForumFile& discussion, int32_t index) {
   ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
-  ChHandle rec = index == -1 ? d->rec : MessageAt(d, index);
+  ChHandle rec = RecordAt(d, index);
   return rec ? LgDbRecGetRec(rec, d->root->f.User) : 0;
 }
 
 int32_t ForumResponseSize(const ForumFile& discussion, int32_t index) {
   ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
   ChHandle msg = MessageAt(d, index);
+  if (msg == 0) return -1;
   int32_t size = 0;
-  if (!msg || !LgDbRecGetInt(msg, d->root->f.Size, &size))
+  if (!LgDbRecGetInt(msg, d->root->f.Size, &size))
     MaAssertFailure("ForumResponseSize--could not get Size");
   return size < 0 ? -size : size;
 }
@@ -159,20 +209,8 @@ int32_t ForumItemReplyTo(const ForumFile& discussion, int32_t index) {
   return msg ? ForumRecInt(msg, d->root->f.Parent, -1) : -1;
 }
 
-namespace {
-// Writes through a message and marks the change.
-template <class Write>
-void ChangeMessage(const ForumFile& discussion, int32_t index, Write write) {
-  ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
-  ChHandle msg = MessageAt(d, index);
-  MA_CHECK(ForumDebugFlag, msg != 0, "ForumItemSet--no message");
-  write(d->root, msg);
-  ForumChanged(d->root, false);
-}
-}  // namespace
-
-void ForumItemSetTitle(const ForumFile& discussion, int32_t index, St title) {
-  ChangeMessage(discussion, index, [&](ForumRoot root, ChHandle msg) {
+uint16_t ForumItemSetTitle(const ForumFile& discussion, int32_t index, St title) {
+  return ChangeRecord(discussion, index, false, [&](ForumRoot root, ChHandle msg) {
     if (title.Empty()) {
       (void)LgDbRecFieldRemove(msg, root->f.Title);
     } else {
@@ -181,15 +219,15 @@ void ForumItemSetTitle(const ForumFile& discussion, int32_t index, St title) {
   });
 }
 
-void ForumItemSetData(const ForumFile& discussion, int32_t index, const St& body) {
-  ChangeMessage(discussion, index, [&](ForumRoot root, ChHandle msg) {
+uint16_t ForumItemSetData(const ForumFile& discussion, int32_t index, const St& body) {
+  return ChangeRecord(discussion, index, false, [&](ForumRoot root, ChHandle msg) {
     LgDbRecPutInt(msg, root->f.Size, -body.Length());
     LgDbRecPutText(msg, root->f.BodyData, body);
   });
 }
 
-void ForumItemSetAuthor(const ForumFile& discussion, int32_t index, ChHandle author) {
-  ChangeMessage(discussion, index, [&](ForumRoot root, ChHandle msg) {
+uint16_t ForumItemSetAuthor(const ForumFile& discussion, int32_t index, ChHandle author) {
+  return ChangeRecord(discussion, index, false, [&](ForumRoot root, ChHandle msg) {
     if (author == 0) {
       (void)LgDbRecFieldRemove(msg, root->f.User);
     } else {
@@ -198,8 +236,8 @@ void ForumItemSetAuthor(const ForumFile& discussion, int32_t index, ChHandle aut
   });
 }
 
-void ForumItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date) {
-  ChangeMessage(discussion, index, [&](ForumRoot root, ChHandle msg) {
+uint16_t ForumItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date) {
+  return ChangeRecord(discussion, index, false, [&](ForumRoot root, ChHandle msg) {
     LgDbTd old;
     int32_t id = ForumUniqueIdFromRec(root, msg);
     BtmEntry entry;
@@ -215,12 +253,35 @@ void ForumItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date) {
   });
 }
 
-void ForumItemSetMessageId(const ForumFile& discussion, int32_t index, const St& messageId) {
-  ChangeMessage(discussion, index, [&](ForumRoot root, ChHandle msg) {
-    St old = LgDbRecGetText(msg, root->f.MessageId);
-    if (!old.Empty()) (void)BtDbRemove(root->messageIds, old, msg, 0);
-    LgDbRecPutText(msg, root->f.MessageId, messageId);
-    (void)BtDbInsert(root->messageIds, messageId, msg, 0);
+#define FORUM_ITEM_TEXT_GET(name)                                              \
+  St ForumItem##name(const ForumFile& discussion, int32_t index) {             \
+    ForumFileRec* d = Discussion(discussion, "ForumItem" #name "--Forum");     \
+    ChHandle rec = RecordAt(d, index);                                         \
+    return rec ? LgDbRecGetText(rec, d->root->f.name) : St();                  \
+  }
+FORUM_ITEM_TEXTS(FORUM_ITEM_TEXT_GET)
+#undef FORUM_ITEM_TEXT_GET
+
+#define FORUM_ITEM_TEXT_SET(name)                                                   \
+  uint16_t ForumItemSet##name(const ForumFile& discussion, int32_t index, St value) { \
+    return ChangeRecord(discussion, index, true, [&](ForumRoot root, ChHandle rec) {  \
+      ForumRecPutTextOrRemove(rec, root->f.name, std::move(value));                          \
+    });                                                                               \
+  }
+FORUM_ITEM_TEXT_SET(Source)
+FORUM_ITEM_TEXT_SET(From)
+FORUM_ITEM_TEXT_SET(To)
+FORUM_ITEM_TEXT_SET(Other)
+FORUM_ITEM_TEXT_SET(Boundary)
+FORUM_ITEM_TEXT_SET(Alternative)
+#undef FORUM_ITEM_TEXT_SET
+
+uint16_t ForumItemSetMessageId(const ForumFile& discussion, int32_t index, St messageId) {
+  return ChangeRecord(discussion, index, true, [&](ForumRoot root, ChHandle rec) {
+    St old = LgDbRecGetText(rec, root->f.MessageId);
+    if (!old.Empty()) (void)BtDbRemove(root->messageIds, old, rec, 0);
+    if (!messageId.Empty()) (void)BtDbInsert(root->messageIds, messageId, rec, 0);
+    ForumRecPutTextOrRemove(rec, root->f.MessageId, std::move(messageId));
   });
 }
 
@@ -238,11 +299,181 @@ ChHandle ForumMessageIdLookup(ForumRoot root, const St& messageId) {
   return 0;
 }
 
+// ---------------------------------------------------------------------------
+// Walking the live messages.
+
 int32_t ForumMessageCount(const ForumFile& discussion) {
   ForumFileRec* d = Discussion(discussion, "ForumFileIsForum--Forum");
   return ForumRecInt(d->rec, d->root->f.Size, 0) - ForumRecInt(d->rec, d->root->f.DeletedCount, 0);
 }
 
+int32_t ForumMessageNext(const ForumFile& discussion, int32_t index) {
+  ForumFileRec* d = Discussion(discussion, "ForumMessageNext--Forum");
+  uint32_t next = LgDbNext(d->list, index < 0 ? kLgDbNoPos : uint32_t(index));
+  return next == kLgDbNoPos || next >= uint32_t(Positions(d)) ? -1 : int32_t(next);
+}
+
+int32_t ForumMessageFirst(const ForumFile& discussion) {
+  return ForumMessageNext(discussion, -1);
+}
+
+int32_t ForumMessagePrev(const ForumFile& discussion, int32_t index) {
+  ForumFileRec* d = Discussion(discussion, "ForumMessagePrev--Forum");
+  for (int32_t pos = std::min(index, Positions(d)) - 1; pos >= 0; --pos)
+    if (MessageAt(d, pos) != 0) return pos;
+  return -1;
+}
+
+int32_t ForumMessageLast(const ForumFile& discussion) {
+  ForumFileRec* d = Discussion(discussion, "ForumMessageLast--Forum");
+  return ForumMessagePrev(discussion, Positions(d));
+}
+
+std::vector<int32_t> ForumMessagesLast(const ForumFile& discussion, int32_t before,
+                                       int32_t maxCount, int32_t maxBytes) {
+  ForumFileRec* d = Discussion(discussion, "ForumMessagesLast--Forum");
+  std::vector<int32_t> out;
+  int64_t bytes = 0;
+  for (int32_t pos = ForumMessagePrev(discussion, before < 0 ? Positions(d) : before); pos >= 0;
+       pos = ForumMessagePrev(discussion, pos)) {
+    int32_t size = ForumResponseSize(discussion, pos);
+    if (!out.empty() && ((maxCount > 0 && int32_t(out.size()) >= maxCount) ||
+                         (maxBytes > 0 && bytes + size > maxBytes)))
+      break;
+    out.push_back(pos);
+    bytes += size;
+  }
+  std::reverse(out.begin(), out.end());
+  return out;
+}
+
 uint32_t ForumMessageInfoCount(ForumRoot root) { return BtmDbCount(root->messageInfo); }
+
+// ---------------------------------------------------------------------------
+// Documents.
+
+namespace {
+
+// The record database of the documents attached to holder (0 when it has
+// none and create is false).
+ChHandle DocumentsOf(ForumRoot root, ChHandle holder, bool create) {
+  return ForumRecSubDb(holder, root->f.Enclosures, create);
+}
+
+ChHandle DocumentNamed(ForumRoot root, ChHandle holder, const St& name) {
+  ChHandle db = DocumentsOf(root, holder, false);
+  return db == 0 || name.Empty() ? 0 : LgDbTextFind(db, name);
+}
+
+bool NameFitsDocument(const St& name, bool onDiscussion) {
+  if (name.Empty()) return false;
+  std::string_view v = name.View();
+  if (v.find_first_of("/ \t\r\n") != std::string_view::npos) return false;
+  int32_t n = 0;
+  return !(onDiscussion && StIntStXfm(name, &n));
+}
+
+ForumFileRec* Document(const ForumFile& document, const char* what) {
+  MA_CHECK(ForumDebugFlag, ForumFileIsDocument(document) && document.Rec()->refs > 0, what);
+  return document.Rec();
+}
+
+}  // namespace
+
+uint16_t ForumItemAddEnclosure(const ForumFile& discussion, int32_t index, const St& name,
+                               const St& contentType, const St& data) {
+  uint16_t status = LiveDiscussion(discussion);
+  if (status != 0) return status;
+  ForumFileRec* d = discussion.Rec();
+  ChHandle holder = RecordAt(d, index);
+  if (holder == 0) return kForumNoEntry;
+  if (!NameFitsDocument(name, index == -1)) return kForumNameEmpty;
+  ForumRoot root = d->root;
+  if (DocumentNamed(root, holder, name) != 0) return kForumEnclosureInUse;
+  ChHandle db = DocumentsOf(root, holder, true);
+  ChHandle doc = LgDbRecCreate(db);
+  LgDbRecPutTextId(doc, root->f.Type, root->t.Document);
+  LgDbRecPutText(doc, root->f.Name, name);
+  if (!contentType.IsNil()) LgDbRecPutText(doc, root->f.ContentType, contentType);
+  LgDbRecPutInt(doc, root->f.Size, data.Length());
+  LgDbRecFieldPut(doc, root->f.BodyData, LgDbTextToHnd(data.IsNil() ? StCreate() : data, doc));
+  LgDbRecPutTd(doc, root->f.Date, ForumNow());
+  LgDbRecPutInt(doc, root->f.Parent, ForumUniqueIdFromRec(root, holder));
+  (void)ForumUniqueIdFromRec(root, doc);
+  (void)LgDbRecInsert(db, doc, kLgDbNoPos);
+  (void)LgDbRecInsertSorted(db, doc, root->f.Name);
+  ForumChanged(root, false);
+  return 0;
+}
+
+uint16_t ForumItemRemoveEnclosure(const ForumFile& discussion, int32_t index, const St& name) {
+  uint16_t status = LiveDiscussion(discussion);
+  if (status != 0) return status;
+  ForumFileRec* d = discussion.Rec();
+  ChHandle holder = RecordAt(d, index);
+  ForumRoot root = d->root;
+  ChHandle doc = holder ? DocumentNamed(root, holder, name) : 0;
+  if (doc == 0) return kForumNoEntry;
+  ChHandle db = DocumentsOf(root, holder, false);
+  (void)LgDbRecRemoveSorted(db, doc);
+  uint32_t pos = 0;
+  if (LgDbRecLookup(db, doc, &pos)) (void)LgDbRecRemove(db, pos);
+  int32_t id = 0;
+  ForumFileRec* open = nullptr;
+  if (LgDbRecGetInt(doc, root->f.UniqueId, &id)) {
+    (void)BtihDbRemoveExact(root->uniqueIndex, uint32_t(id), doc);
+    open = ForumFileFindOpen(root, id, doc);
+  }
+  if (open) {
+    // Its holders still read it; the record goes with the last of them.
+    ForumFileUncacheBelow(root, open);
+    open->destroyOnClose = true;
+  } else {
+    LgDbRecDestroy(doc);
+  }
+  ForumChanged(root, false);
+  return 0;
+}
+
+std::vector<St> ForumItemEnclosures(const ForumFile& discussion, int32_t index) {
+  ForumFileRec* d = Discussion(discussion, "ForumItemEnclosures--Forum");
+  std::vector<St> names;
+  ChHandle holder = RecordAt(d, index);
+  ChHandle db = holder ? DocumentsOf(d->root, holder, false) : 0;
+  if (db == 0) return names;
+  uint32_t n = LgDbSortedCount(db);
+  for (uint32_t i = 0; i < n; ++i) names.push_back(LgDbRecGetText(LgDbSortedGet(db, i), d->root->f.Name));
+  return names;
+}
+
+ForumFile ForumOpenDocument(const ForumFile& holder, const St& name) {
+  ForumFileRec* h = holder.Rec();
+  if (!h) return ForumFile();
+  if (h->kind != kForumKindMessage && h->kind != kForumKindDiscussion &&
+      h->kind != kForumKindDocument)
+    return ForumFile();
+  ForumRoot root = h->root;
+  ChHandle doc = DocumentNamed(root, h->rec, name);
+  if (doc == 0) return ForumFile();
+  ForumFile document = ForumFileBelow(root, h, kForumKindDocument, doc, 0, -1);
+  document.SetLinkPrefix(holder.LinkPrefix());
+  return document;
+}
+
+St ForumDocumentData(const ForumFile& document) {
+  ForumFileRec* f = Document(document, "ForumDocumentData--File");
+  St data = LgDbRecGetText(f->rec, f->root->f.BodyData);
+  return data.IsNil() ? StCreate() : data;
+}
+
+St ForumDocumentContentType(const ForumFile& document) {
+  ForumFileRec* f = Document(document, "ForumDocumentContentType--File");
+  return LgDbRecGetText(f->rec, f->root->f.ContentType);
+}
+
+int32_t ForumDocumentSize(const ForumFile& document) {
+  ForumFileRec* f = Document(document, "ForumDocumentSize--File");
+  return ForumRecInt(f->rec, f->root->f.Size, 0);
+}
 
 }  // namespace quil

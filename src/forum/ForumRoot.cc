@@ -113,6 +113,24 @@ int32_t ForumRecInt(ChHandle rec, ChHandle field, int32_t dflt) {
   return LgDbRecGetInt(rec, field, &v) ? v : dflt;
 }
 
+void ForumRecPutTextOrRemove(ChHandle rec, ChHandle field, St value) {
+  if (value.IsNil()) {
+    (void)LgDbRecFieldRemoveKind(rec, field, kLgDbTextType);
+  } else {
+    LgDbRecPutText(rec, field, std::move(value));
+  }
+}
+
+ChHandle ForumRecSubDb(ChHandle rec, ChHandle field, bool create) {
+  ChHandle head = LgDbRecGetRec(rec, field);
+  if (head == 0) {
+    if (!create) return 0;
+    head = LgDbGetHead(LgDbCreate(rec));
+    LgDbRecPutRec(rec, field, head);
+  }
+  return LgDbRecGetList(head);
+}
+
 ChHandle ForumRootCreate(ChPart part) {
   ForumRootRec r;
   r.part = part;
@@ -267,9 +285,11 @@ ForumRoot ForumDbOpenI(const std::string& path, ForumDbOpenOptions* options) {
       MaHalt(("ForumDbOpenI-- could not open database: " + EcToSt(status).Str()).c_str());
   }
   bool repair = false;
+  bool checkFailed = false;
   if (!created) {
     std::string report;
-    repair = options->forceFix || (options->check && !ChCheck(part, &report));
+    checkFailed = options->check && !ChCheck(part, &report);
+    repair = options->forceFix || checkFailed;
     if (!report.empty()) Wf_err_write(report.c_str());
   }
   ChHandle head = DocObjectLookup(part, StCStrXfm(kForumDbName), kLgDbRecType);
@@ -291,10 +311,23 @@ ForumRoot ForumDbOpenI(const std::string& path, ForumDbOpenOptions* options) {
     int32_t added = ForumFixupUniqueId(root);
     if (repair || added > 0) {
       ChMarkModified(root->head);
-      if (ForumRootSave(root) == 0) (void)ForumRootSaveWait(root);
-      (void)ChFiFlush(file);
-      // Identifiers put back into the index are no repair of the file.
-      if (repair) Wf_log_write("* DB repaired");
+      uint16_t status = ForumRootSave(root);
+      if (status == 0) status = ForumRootSaveWait(root);
+      if (status == 0) status = ChFiFlush(file);
+      if (status != 0)
+        Wf_err_write(("ForumDbOpenI-- save after the identifier check failed: " +
+                      EcToSt(status).Str()).c_str());
+      // What a repair did, and what it could not do: the chunk file itself
+      // has no repair here (bad chunks stay as the check reported them);
+      // only the identifier index is put right.  Identifiers put back on a
+      // plain open of a sound file are no repair and are not logged.
+      if (repair) {
+        Wf_log_write("* DB identifier index checked: %d %s put back, %s", int(added),
+                     added == 1 ? "entry" : "entries",
+                     status == 0 ? "file saved and flushed" : "the save failed");
+        Wf_log_write("* DB not repaired: %s, and only the identifier index is repaired",
+                     checkFailed ? "the consistency check failed" : "a repair was asked for");
+      }
     }
     options->forceFix = false;
   }
@@ -315,7 +348,7 @@ ForumRoot ForumDbOpenReadOnly(const std::string& path, uint16_t* status) {
   ChHandle head = 0;
   if (*status == 0) {
     head = DocObjectLookup(part, StCStrXfm(kForumDbName), kLgDbRecType);
-    if (head == 0) *status = 15;
+    if (head == 0) *status = kForumNoEntry;
   }
   if (*status != 0) {
     if (file) (void)ChFiClose(file);
@@ -377,7 +410,23 @@ std::vector<ForumItemEventFn>& DeletedList() {
   static std::vector<ForumItemEventFn> list;
   return list;
 }
+std::vector<ForumNewsgroupLookupFn>& NewsgroupList() {
+  static std::vector<ForumNewsgroupLookupFn> list;
+  return list;
+}
 }  // namespace
+
+void ForumOnNewsgroupLookup(ForumNewsgroupLookupFn fn) { NewsgroupList().push_back(std::move(fn)); }
+bool ForumNewsgroupLookup(ForumRoot root, const St& name, ForumFile* out) {
+  for (auto& fn : NewsgroupList()) {
+    ForumFile found;
+    if (fn(root, name, &found) && found) {
+      *out = std::move(found);
+      return true;
+    }
+  }
+  return false;
+}
 
 void ForumOnMessagePosted(ForumMessagePostedFn fn) { PostedList().push_back(std::move(fn)); }
 void ForumOnItemCreated(ForumItemEventFn fn) { CreatedList().push_back(std::move(fn)); }
@@ -386,6 +435,7 @@ void ForumCallbacksClear() {
   PostedList().clear();
   CreatedList().clear();
   DeletedList().clear();
+  NewsgroupList().clear();
 }
 void ForumNotifyPosted(const ForumPostEvent& event) {
   for (auto& fn : PostedList()) fn(event);

@@ -90,8 +90,20 @@ constexpr int32_t kForumWhileLimitDefault = 1000;
   X(VirtualForums, 3, 0x40u, false)                  \
   X(Pop3RequireApop, 3, 0x400u, false)
 
-// X(getter suffix, field name, default).  The last three are the memory
-// settings read by the memory probe pass of start-up.
+// What a site holds (ForumSysopSiteKind, field SiteKind): a full site; a
+// site of folders only, whose folders hold folders, links and container
+// items of the chat service but no discussions or chat rooms; a site of
+// chat only.  On both of the last two every granted rights mask loses bits
+// 0x180 (ForumAccRestrict), and a folders-only site refuses to create
+// anything but folders, links and container items (2303).  The sysop
+// chooses the kind; it is kept with the other settings, so that it
+// survives restarts and travels with exports.
+constexpr int32_t kForumSiteFull = 0;
+constexpr int32_t kForumSiteFoldersOnly = 1;
+constexpr int32_t kForumSiteChatOnly = 2;
+
+// X(getter suffix, field name, default).  The memory settings (Mem...) are
+// read by the memory probe pass of start-up.
 #define FORUM_SYSOP_INTS(X)                                 \
   X(LogoutTimeout, LogoutTimeout, 3600)                     \
   X(TopicMax, TopicMaxData, 15000)                          \
@@ -133,6 +145,7 @@ constexpr int32_t kForumWhileLimitDefault = 1000;
   X(LdapServerMaxSessions, LdapServerMaxSessions, 6)        \
   X(DefaultPictRev, PictureRev, 0)                          \
   X(DbVersion, DbVersion, 0)                                \
+  X(SiteKind, SiteKind, kForumSiteFull)                     \
   X(WhileLimit, WhileLimit, kForumWhileLimitDefault)        \
   X(MemUserSpecified, MemUserSpecified, 0)                  \
   X(MemSmallObjHeap, MemSmallObjHeap, 460000)               \
@@ -196,9 +209,11 @@ std::vector<ForumSysopRow> ForumSysopListAll(ForumRoot root);
 // The settings file "quil.set".
 //
 // One setting per line: keyword "=" value; keyword and value lose their
-// outer blanks, keywords are matched ignoring case, lines without "=" and
-// blank lines are skipped.  Switches and counts are decimal integers; the
-// addresses, directories and names are texts.
+// outer blanks, keywords are matched ignoring case.  A line holding only
+// blanks is skipped; any other line without "=" is a keyword without a
+// value, and as no keyword of the list it is refused like any unknown
+// keyword.  Switches and counts are decimal integers; the addresses,
+// directories and names are texts.
 
 constexpr char kForumSettingsFile[] = "quil.set";
 
@@ -220,7 +235,8 @@ extern const int kForumSetKeywordCount;
 bool ForumSetKeywordIsText(int index);
 
 // Parses the text of a settings file.  Errors halt (MaHalt): "Unknown
-// keyword in settings file: " + keyword; "Bad " + keyword + " value in
+// keyword in settings file: " + keyword (for a line without "=", the
+// whole line without its outer blanks); "Bad " + keyword + " value in
 // settings file" for a numeric keyword whose value is not a decimal
 // integer.
 ForumQuilSettings ForumQuilSettingsParse(const St& text);

@@ -36,17 +36,17 @@ void IntSet(ForumRoot root, ChHandle field, int32_t value) {
 }
 
 void TextSet(ForumRoot root, ChHandle field, St value) {
-  if (value.IsNil()) {
-    (void)LgDbRecFieldRemoveKind(root->sysopRec, field, kLgDbTextType);
-  } else {
-    LgDbRecPutText(root->sysopRec, field, std::move(value));
-  }
+  ForumRecPutTextOrRemove(root->sysopRec, field, std::move(value));
   ForumSaveArm(root);
 }
 
 }  // namespace
 
 int32_t ForumSysopFlagsWord(ForumRoot root, int word) { return root->flags[word - 1]; }
+
+bool ForumSiteIsFoldersOnly(ForumRoot root) {
+  return ForumSysopSiteKind(root) == kForumSiteFoldersOnly;
+}
 
 void ForumSysopSetFlagsWord(ForumRoot root, int word, int32_t value) {
   root->flags[word - 1] = value;
@@ -206,7 +206,12 @@ ForumQuilSettings ForumQuilSettingsParse(const St& text) {
   while (!rest.IsNil()) {
     St line = StSplitField(&rest, '\n');
     int32_t eq = StIndex(line, 0, '=');
-    if (eq < 0) continue;
+    if (eq < 0) {
+      // A keyword without "=" and value: no keyword of the list has none.
+      St keyword = StStripBlanks(std::move(line));
+      if (keyword.Empty()) continue;
+      MaHalt(("Unknown keyword in settings file: " + keyword.Str()).c_str());
+    }
     St keyword = StStripBlanks(StSubstr(line, 0, eq));
     St value = StStripBlanks(StSubstr(line, eq + 1, line.Length() - eq - 1));
     if (value.IsNil()) value = StCreate();

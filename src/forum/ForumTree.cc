@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "Bt.h"
+#include "ForumAcc.h"
 #include "ForumInt.h"
+#include "ForumUser.h"
 #include "Ma.h"
 
 namespace quil {
@@ -26,11 +28,23 @@ ChHandle EntryOf(const ForumFile& folder, const St& name) {
   return entry;
 }
 
-// Takes the next number of a folder's NextForum counter.
-int32_t TakeNextForum(ForumRoot root, ChHandle folder) {
-  int32_t n = ForumRecInt(folder, root->f.NextForum, 1);
-  LgDbRecPutInt(folder, root->f.NextForum, n + 1);
+// The first number from a folder's NextForum counter on (1 when absent)
+// that no child has.
+int32_t NextFreeNumber(const ForumFile& folder) {
+  ForumRoot root = ForumFileRoot(folder);
+  int32_t n = std::max(ForumRecInt(ForumFileRecord(folder), root->f.NextForum, 1), 1);
+  while (EntryOf(folder, StStIntXfm(n)) != 0) ++n;
   return n;
+}
+
+// Raises a folder's NextForum past n.
+void PassNumber(ForumRoot root, ChHandle folder, int32_t n) {
+  if (ForumRecInt(folder, root->f.NextForum, 1) <= n) LgDbRecPutInt(folder, root->f.NextForum, n + 1);
+}
+
+bool IsNumbered(int kind) {
+  return kind == kForumKindDiscussion || kind == kForumKindLink || kind == kForumKindLive ||
+         kind == kForumKindShipCon;
 }
 
 // Puts a new entry for child into folder's list and name order.
@@ -86,15 +100,6 @@ void EntryWithdraw(const ForumFile& folder, ChHandle entry, ChHandle eventType,
   LgDbRecPutTd(head, root->f.Date, ForumNow());
 }
 
-// Takes a handle out of the open-item cache: holders keep it, new opens do
-// not find it.
-void Uncache(ForumRoot root, int32_t id) {
-  auto it = root->open.find(id);
-  if (it == root->open.end()) return;
-  root->anonymous.push_back(std::move(it->second));
-  root->open.erase(it);
-}
-
 ChHandle DeletedTypeOf(ForumRoot root, int kind) {
   switch (kind) {
     case kForumKindFolder: return root->t.DeletedCategory;
@@ -124,6 +129,9 @@ uint16_t ForumCatItemCreate(const ForumFile& folder, const St& type, const St& n
   ForumRoot root = ForumFileRoot(folder);
   const ForumTypeIds& t = root->t;
   ChHandle typeId = type.IsNil() ? 0 : LgDbFieldIdLookup(ForumFileRecord(folder), type);
+  if (ForumSiteIsFoldersOnly(root) && typeId != t.Category && typeId != t.Link &&
+      typeId != t.ShipCon)
+    return kForumNotContainer;
   bool numbered = typeId == t.Topic || typeId == t.Link || typeId == t.Live || typeId == t.ShipCon;
   bool isFolder = typeId == t.Category;
   St childName = name;
@@ -131,8 +139,10 @@ uint16_t ForumCatItemCreate(const ForumFile& folder, const St& type, const St& n
     uint16_t status = ForumCatNameCk(folder, childName, false, 0);
     return status != 0 ? status : kForumBadType;
   }
+  int32_t number = 0;
   if (numbered) {
-    childName = StStIntXfm(TakeNextForum(root, ForumFileRecord(folder)));
+    number = NextFreeNumber(folder);
+    childName = StStIntXfm(number);
   } else if (typeId == t.Document && IsInteger(childName)) {
     return kForumNameEmpty;
   }
@@ -141,6 +151,7 @@ uint16_t ForumCatItemCreate(const ForumFile& folder, const St& type, const St& n
   // Documents come with the messages they are attached to, not as children
   // made here.
   if (typeId == t.Document) return kForumBadType;
+  if (numbered) PassNumber(root, ForumFileRecord(folder), number);
 
   ChHandle near = ForumFileList(folder);
   ChHandle child;
@@ -154,11 +165,8 @@ uint16_t ForumCatItemCreate(const ForumFile& folder, const St& type, const St& n
     LgDbRecPutInt(child, root->f.Size, 0);
   } else {
     child = LgDbRecCreate(near);
-    if (typeId == t.Link) {
-      ChHandle head = ForumFileRecord(folder);
-      if (!LgDbRecHasField(head, root->f.LinkFolders)) LgDbRecPutInt(head, root->f.LinkFolders, 0);
-      LgDbRecPlusInt(head, root->f.LinkWebs, 1);
-    }
+    // A new link is a web link until its kind is set.
+    if (typeId == t.Link) ForumLinkCount(root, ForumFileRecord(folder), 0, 1);
   }
   LgDbTd now = ForumNow();
   LgDbRecPutTextId(child, root->f.Type, typeId);
@@ -170,6 +178,7 @@ uint16_t ForumCatItemCreate(const ForumFile& folder, const St& type, const St& n
   (void)EntryAdd(folder, child, childName, isFolder);
   ForumChanged(root, true);
   ForumChanged(root, false);
+  if (ForumIsRecordPrincipal(author)) ForumUserPostAdd(root, author, child);
   ForumNotifyCreated(root, child);
   if (!quiet) {
     ForumFile item = ForumFileOpen(root, ForumUniquePathOf(ForumUniqueIdFromRec(root, child)));
@@ -197,9 +206,15 @@ uint16_t ForumCatItemDestroy(const ForumFile& folder, const St& name) {
     }
   }
   EntryWithdraw(folder, entry, root->t.DelEvent, kind == kForumKindFolder, false);
+  if (kind == kForumKindLink)
+    ForumLinkCount(root, ForumFileRecord(folder), uint32_t(ForumRecInt(child, root->f.Flags, 0)), -1);
   LgDbRecPutTextId(child, root->f.Type, deletedType);
   int32_t id = 0;
-  if (LgDbRecGetInt(child, root->f.UniqueId, &id)) Uncache(root, id);
+  if (LgDbRecGetInt(child, root->f.UniqueId, &id)) {
+    // The item, and the messages and documents below a discussion.
+    if (ForumFileRec* open = ForumFileFindOpen(root, id, child)) ForumFileUncacheBelow(root, open);
+    ForumFileUncache(root, id);
+  }
   ForumChanged(root, true);
   ForumNotifyDeleted(root, child);
   return 0;
@@ -217,26 +232,34 @@ uint16_t ForumCatItemMove(const ForumFile& folder, const St& name, const ForumFi
   // A folder cannot go into itself or below itself.
   int32_t childId = ForumUniqueIdFromRec(root, child);
   for (ForumFileRec* f = target.Rec(); f; f = f->parent) {
-    if (f->uniqueId == childId) return kForumNotContainer;
+    if (f->uniqueId == childId) return kForumMoveIntoItself;
   }
-  bool keepsName = isFolder || kind == kForumKindDocument;
   St finalName = newName.IsNil() ? name : newName;
-  if (keepsName) {
+  int32_t number = 0;
+  if (IsNumbered(kind)) {
+    number = NextFreeNumber(target);
+    finalName = StStIntXfm(number);
+  } else {
     uint16_t status = ForumCatNameCk(target, finalName, isFolder, 0);
     if (status != 0) return status;
-  } else {
-    finalName = StStIntXfm(TakeNextForum(root, ForumFileRecord(target)));
   }
+  if (IsNumbered(kind)) PassNumber(root, ForumFileRecord(target), number);
   EntryWithdraw(folder, entry, root->t.MoveEvent, isFolder, true);
   ChHandle moved = EntryAdd(target, child, finalName, isFolder);
-  auto it = root->open.find(childId);
-  if (it != root->open.end()) {
-    ForumFileRec* f = it->second.get();
+  if (kind == kForumKindLink) {
+    uint32_t flags = uint32_t(ForumRecInt(child, root->f.Flags, 0));
+    ForumLinkCount(root, ForumFileRecord(folder), flags, -1);
+    ForumLinkCount(root, ForumFileRecord(target), flags, 1);
+  }
+  if (ForumFileRec* f = ForumFileFindOpen(root, childId, child)) {
     ForumFileRec* old = f->parent;
     f->parent = target.Rec();
     ForumFileRefInc(f->parent);
     f->entry = moved;
     if (old) ForumFileClose(old);
+    // Its access list and those of the items below it are those of the new
+    // place from now on.
+    ForumAccRelease(ForumFileShare(f));
   }
   // The item and the open items below it now inherit from the target.
   ForumFileFlagsPropagate(target);
@@ -249,12 +272,22 @@ uint16_t ForumCatItemSetName(const ForumFile& folder, const St& name, const St& 
   if (entry == 0) return kForumNoEntry;
   ForumRoot root = ForumFileRoot(folder);
   ChHandle child = LgDbRecGetRec(entry, root->f.File);
-  bool isFolder = ForumKindOfRec(root, child) == kForumKindFolder;
-  uint16_t status = ForumCatNameCk(folder, newName, isFolder, entry);
+  int kind = ForumKindOfRec(root, child);
+  bool isFolder = kind == kForumKindFolder;
+  St finalName = newName;
+  int32_t number = 0;
+  if (IsNumbered(kind)) {
+    // Items named by number stay named by a number, and the counter passes
+    // it so that it is never given again.
+    if (!StIntStXfm(newName, &number) || number < 1) return kForumNameEmpty;
+    finalName = StStIntXfm(number);
+  }
+  uint16_t status = ForumCatNameCk(folder, finalName, isFolder, entry);
   if (status != 0) return status;
+  if (IsNumbered(kind)) PassNumber(root, ForumFileRecord(folder), number);
   ChHandle list = ForumFileList(folder);
   (void)LgDbRecRemoveSorted(list, entry);
-  LgDbRecPutText(entry, root->f.Name, newName);
+  LgDbRecPutText(entry, root->f.Name, finalName);
   (void)LgDbRecInsertSorted(list, entry, root->f.Name);
   ForumChanged(root, true);
   return 0;
@@ -337,6 +370,21 @@ std::vector<ChHandle> CreateCatList(const ForumFile& folder, int order) {
   entries.reserve(items.size());
   for (const ListItem& item : items) entries.push_back(item.entry);
   return entries;
+}
+
+std::vector<ChHandle> ForumCatListPage(const ForumFile& folder, ChHandle user, int order,
+                                       int32_t first, int32_t count, int32_t* total) {
+  std::vector<ChHandle> page;
+  int32_t readable = 0;
+  ForumRoot root = ForumFileRoot(folder);
+  for (ChHandle entry : CreateCatList(folder, order)) {
+    ForumFile child = ForumFileHasChild(folder, ForumCatItemName(root, entry));
+    if (!child || !ForumAccOpCk(child, user, kForumAccRead)) continue;
+    if (readable >= first && (count < 0 || int32_t(page.size()) < count)) page.push_back(entry);
+    ++readable;
+  }
+  if (total) *total = readable;
+  return page;
 }
 
 void ForumTreePrint(const ForumFile& folder, std::string* out) {

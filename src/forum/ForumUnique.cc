@@ -4,6 +4,7 @@
 #include "Bt.h"
 #include "Ex.h"
 #include "ForumInt.h"
+#include "ForumUser.h"
 #include "Ma.h"
 
 namespace quil {
@@ -77,22 +78,50 @@ bool ForumSetUniqueIdFromRec(ForumRoot root, ChHandle rec, int32_t id) {
   return true;
 }
 
-ForumFile ForumFileOpenUnique(ForumRoot root, int32_t uniqueId) {
+namespace {
+
+// Parent chains deeper than this are damage (a cycle), not a tree.
+constexpr int kMaxDepth = 1000;
+
+ForumFile OpenUnique(ForumRoot root, int32_t uniqueId, int depth) {
   ForumFile cached = ForumFileHaCkUnique(root, uniqueId);
   if (cached) return cached;
+  if (depth > kMaxDepth) return ForumFile();
   ChHandle rec = ForumRecFromUniqueId(root, uniqueId);
   if (rec == 0) return ForumFile();
+  // The list of groups is the root's own item (it has no identifier of its
+  // own until one is asked for).
+  if (root->groups && rec == root->groups.Rec()->rec) return root->groups;
   int kind = ForumKindOfRec(root, rec);
-  if (kind == kForumKindMessage) {
-    ChHandle head = LgDbGetHead(LgDbRecGetList(rec));
-    int32_t item = 0;
-    if (head == 0 || !LgDbRecGetInt(rec, root->f.Item, &item)) return ForumFile();
-    ForumFile discussion = ForumFileOpenUnique(root, ForumUniqueIdFromRec(root, head));
-    return ForumFileOpenMessage(discussion, item);
+  switch (kind) {
+    case kForumKindNone:
+      // Deleted items, messages without a live discussion, users, entries,
+      // the settings: nothing that opens.
+      return ForumFile();
+    case kForumKindGroup:
+      return ForumFile(ForumFileRecNew(root, kind, rec, uniqueId));
+    case kForumKindMessage: {
+      ChHandle head = LgDbGetHead(LgDbRecGetList(rec));
+      int32_t item = 0;
+      if (head == 0 || !LgDbRecGetInt(rec, root->f.Item, &item)) return ForumFile();
+      ForumFile discussion = OpenUnique(root, ForumUniqueIdFromRec(root, head), depth + 1);
+      ForumFile message = ForumFileOpenMessage(discussion, item);
+      return ForumFileRecord(message) == rec ? message : ForumFile();
+    }
+    case kForumKindDocument: {
+      int32_t holderId = 0;
+      if (!LgDbRecGetInt(rec, root->f.Parent, &holderId)) return ForumFile();
+      ForumFile holder = OpenUnique(root, holderId, depth + 1);
+      ForumFile document = ForumOpenDocument(holder, LgDbRecGetText(rec, root->f.Name));
+      return ForumFileRecord(document) == rec ? document : ForumFile();
+    }
+    default:
+      break;
   }
   int32_t entryId = 0;
   if (!LgDbRecGetInt(rec, root->f.Parent, &entryId)) {
-    // The top folder, the groups and the settings have no parent.
+    // Only the top folder has no parent.
+    if (uniqueId != kForumTopId || kind != kForumKindFolder) return ForumFile();
     return ForumFile(ForumFileRecNew(root, kind, rec, uniqueId));
   }
   ChHandle entry = ForumRecFromUniqueId(root, entryId);
@@ -100,9 +129,15 @@ ForumFile ForumFileOpenUnique(ForumRoot root, int32_t uniqueId) {
   if (entry == 0 || LgDbRecGetRec(entry, root->f.File) != rec ||
       !LgDbRecGetInt(entry, root->f.Parent, &folderId))
     return ForumFile();
-  ForumFile folder = ForumFileOpenUnique(root, folderId);
+  ForumFile folder = OpenUnique(root, folderId, depth + 1);
   if (!ForumFileIsCategory(folder)) return ForumFile();
   return ForumFileFromRec(root, rec, entry, folder);
+}
+
+}  // namespace
+
+ForumFile ForumFileOpenUnique(ForumRoot root, int32_t uniqueId) {
+  return OpenUnique(root, uniqueId, 0);
 }
 
 void ForumUniquePrint(ForumRoot root, std::string* out) {

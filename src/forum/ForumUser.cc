@@ -26,15 +26,12 @@ ChHandle Intern(ForumRoot root, const char* name) {
 
 // The members database of a built-in group (its File), made when asked to.
 ChHandle MembersDb(ForumRoot root, ChHandle group, bool create) {
-  ChHandle head = LgDbRecGetRec(group, root->f.File);
-  if (head == 0) {
-    if (!create) return 0;
-    ChHandle db = LgDbCreate(group);
-    head = LgDbGetHead(db);
-    LgDbRecPutRec(group, root->f.File, head);
+  ChHandle db = ForumRecSubDb(group, root->f.File, false);
+  if (db == 0 && create) {
+    db = ForumRecSubDb(group, root->f.File, true);
     ForumChanged(root, true);
   }
-  return LgDbRecGetList(head);
+  return db;
 }
 
 ChHandle EmailIndex(ForumRoot root) { return LgDbRecGetBt(root->sysopRec, root->f.EmailUsername); }
@@ -173,7 +170,12 @@ uint16_t ForumUserDestroy(ForumRoot root, ChHandle user) {
   for (uint32_t ix = 0;; ++ix) {
     ChHandle g = ForumGroupAt(root, ix);
     if (g == 0) break;
-    (void)ForumGroupRemoveUser(root, g, user);
+    // The built-in groups hold their members by type; the others by list.
+    if (g == ForumGroupUsers(root) || g == ForumGroupGuests(root) || g == ForumGroupList(root) ||
+        !ForumGroupHasUser(root, g, user))
+      continue;
+    uint16_t status = ForumGroupRemoveUser(root, g, user);
+    MA_CHECK(ForumDebugFlag, status == 0, "ForumUserDestroy--group membership");
   }
   LgDbRecPutTextId(user, root->f.Type, registered ? root->t.DeletedUser : root->t.DeletedGuest);
   AuthRemoveUser(user);
@@ -231,6 +233,14 @@ ChHandle ForumUserAt(ForumRoot root, uint32_t ix) {
 bool ForumUserPrefixIx(ForumRoot root, const St& prefix, uint32_t* ix) {
   ChHandle db = MembersDb(root, ForumGroupUsers(root), false);
   return db != 0 && LgDbPrefixLookup(db, prefix, ix) != 0;
+}
+
+uint32_t ForumUserIxAtOrAfter(ForumRoot root, const St& name) {
+  ChHandle db = MembersDb(root, ForumGroupUsers(root), false);
+  if (db == 0) return 0;
+  uint32_t ix = 0;
+  (void)LgDbLookupSorted(db, name, &ix);
+  return ix;
 }
 
 // ---------------------------------------------------------------------------
@@ -440,6 +450,72 @@ FORUM_USER_TYPED(FORUM_USER_TYPED_DEF)
 #undef FORUM_USER_TYPED_DEF
 #undef FORUM_USER_TYPED
 
+// ---------------------------------------------------------------------------
+// Posts.
+
+namespace {
+
+constexpr int kPostMonths = kLgDbUserPostsWords;
+
+// True when the list entry (record, identifier) is still that item and it
+// lives: a message of a live discussion, or a folder child of a live kind.
+bool PostIsLive(ForumRoot root, ChHandle rec, uint32_t id) {
+  if (ForumRecFromUniqueId(root, int32_t(id)) != rec) return false;
+  int kind = ForumKindOfRec(root, rec);
+  return kind != kForumKindNone && kind != kForumKindGroup;
+}
+
+}  // namespace
+
+void ForumUserPostAdd(ForumRoot root, ChHandle user, ChHandle item) {
+  if (!ForumUserIsRecord(user)) return;
+  ForumUserState& s = ForumUserStateOf(root);
+  LgDbUserPosts posts;
+  (void)LgDbRecGetUserPosts(user, s.fUserPosts, &posts);
+  bool message = ForumKindOfRec(root, item) == kForumKindMessage;
+  ChHandle& list = message ? posts.list1 : posts.list2;
+  if (list == 0) list = ChLiGenCreate(user, kChLiNodeType);
+  list = ChLiGenAppend(list, item, uint32_t(ForumUniqueIdFromRec(root, item)), kChLiNodeType);
+  if (message) ++posts.word1;
+  LgDbTd now = ForumNow();
+  posts.word2 = uint32_t(now.date);
+  int32_t year = now.date / 10000, month = now.date / 100 % 100;
+  ++posts.counts[size_t((year * 12 + month - 1) % kPostMonths)];
+  LgDbRecPutUserPosts(user, s.fUserPosts, posts);
+  ForumSaveArm(root);
+}
+
+int32_t ForumUserPostCount(ForumRoot root, ChHandle user) {
+  if (!ForumUserIsRecord(user)) return 0;
+  LgDbUserPosts posts;
+  if (!LgDbRecGetUserPosts(user, ForumUserStateOf(root).fUserPosts, &posts)) return 0;
+  return int32_t(posts.word1);
+}
+
+std::vector<ChHandle> ForumUserPostList(ForumRoot root, ChHandle user, bool items, int32_t max) {
+  std::vector<ChHandle> out;
+  if (!ForumUserIsRecord(user)) return out;
+  LgDbUserPosts posts;
+  if (!LgDbRecGetUserPosts(user, ForumUserStateOf(root).fUserPosts, &posts)) return out;
+  ChHandle list = items ? posts.list2 : posts.list1;
+  if (list == 0) return out;
+  ChLiGenIter it = ChLiGenStart(list, kChLiNodeType);
+  uint32_t rec = 0, id = 0;
+  while (ChLiGenNext(it, &rec, &id, kChLiNodeType))
+    if (PostIsLive(root, rec, id)) out.push_back(rec);
+  ChLiGenStop(it);
+  std::reverse(out.begin(), out.end());
+  if (max > 0 && out.size() > size_t(max)) out.resize(size_t(max));
+  return out;
+}
+
+void ForumUserPostsReset(ForumRoot root, ChHandle user) {
+  if (!ForumUserIsRecord(user)) return;
+  // The value owns its lists: removing it destroys them.
+  (void)LgDbRecFieldRemoveKind(user, ForumUserStateOf(root).fUserPosts, kLgDbUserPostsType);
+  ForumChanged(root, false);
+}
+
 ChHandle ForumUserHighwater(ForumRoot root, ChHandle user) {
   if (!ForumIsRecordPrincipal(user)) return 0;
   return LgDbRecGetIvSl(user, ForumUserStateOf(root).fHighwater);
@@ -460,12 +536,19 @@ ChHandle ForumUserCheckPassword(ForumRoot root, const St& name, const St& passwo
   *found = false;
   ChHandle user = ForumGroupLookupUser(root, ForumGroupUsers(root), name);
   if (user == 0 && name.View().find('@') != std::string_view::npos) {
+    // An e-mail address: without double quotes and outer blanks, in the
+    // index's case; first the whole address, then -- the e-mail name with
+    // its "@" -- any address of that name, at whatever host.
     std::string address;
     for (char c : name.View())
       if (c != '"') address += c;
-    St stripped = StStripBlanks(StFromView(address));
-    user = ForumUserLookupEmail(root, stripped, false);
-    if (user == 0) user = ForumUserLookupEmail(root, stripped, true);
+    St normalised = Lower(StStripBlanks(StFromView(address)));
+    user = ForumUserLookupEmail(root, normalised, false);
+    if (user == 0) {
+      size_t at = normalised.View().find('@');
+      St emailName = StFromView(normalised.View().substr(0, at + 1));
+      if (emailName.Length() > 1) user = ForumUserLookupEmail(root, emailName, true);
+    }
   }
   if (password.Empty()) {
     *found = user != 0;

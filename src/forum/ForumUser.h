@@ -45,6 +45,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "Forum.h"
 
@@ -62,16 +63,11 @@ constexpr int kForumUserDeleted = 4;  // a deleted user or guest
 constexpr int kForumUserGroup = 5;
 constexpr int kForumUserNone = 0;  // no record, or not a user
 
-// Result codes.
-constexpr uint16_t kForumUserNameInUse = 2305;
-constexpr uint16_t kForumUserIsSysop = 2306;
-constexpr uint16_t kForumUserAlreadyInGroup = 2308;
-constexpr uint16_t kForumUserNotFound = 2309;
-constexpr uint16_t kForumGroupNameInUse = 2310;
-constexpr uint16_t kForumUserNotInGroup = 2311;
-constexpr uint16_t kForumUserNameIsGroup = 2313;
-constexpr uint16_t kForumGroupNameIsUser = 2314;
-constexpr uint16_t kForumUserRenameSysop = 2317;
+// Result codes: kForumUserNameInUse 2305, kForumUserIsSysop 2306,
+// kForumUserAlreadyInGroup 2308, kForumUserNotFound 2309,
+// kForumGroupNameInUse 2310, kForumUserNotInGroup 2311,
+// kForumUserNameIsGroup 2313, kForumGroupNameIsUser 2314,
+// kForumUserRenameSysop 2317 (Forum.h).
 
 // User flag bits.
 constexpr uint32_t kForumUserShowPictures = 0x2;
@@ -137,7 +133,11 @@ uint32_t ForumGuestCount(ForumRoot root);
 ChHandle ForumUserAt(ForumRoot root, uint32_t ix);
 // The name-order index of the first registered user whose name begins with
 // prefix (ignoring case); false when none does.
-bool ForumUserPrefixIx(ForumRoot root, const St& prefix, uint32_t* ix);
+[[nodiscard]] bool ForumUserPrefixIx(ForumRoot root, const St& prefix, uint32_t* ix);
+// The name-order index of the first registered user whose name does not
+// sort before name (ignoring ASCII case, as the index does);
+// ForumUserCount when there is none.
+uint32_t ForumUserIxAtOrAfter(ForumRoot root, const St& name);
 
 // A record of a live registered user or guest.
 bool ForumUserIsLegal(ForumRoot root, ChHandle user);
@@ -201,6 +201,32 @@ bool ForumUserSubscriptions(ForumRoot root, ChHandle user, LgDbSubscr* value);
 void ForumUserSetSubscriptions(ForumRoot root, ChHandle user, const LgDbSubscr& value);
 bool ForumUserUserPosts(ForumRoot root, ChHandle user, LgDbUserPosts* value);
 void ForumUserSetUserPosts(ForumRoot root, ChHandle user, const LgDbUserPosts& value);
+// What a user has posted: the UserPosts field.
+//
+//   PART       MEANING
+//   list1      chunk list of the messages posted: the message record, and
+//              the message's unique identifier as second datum
+//   list2      the same for folder children created (discussions, folders,
+//              links, chat rooms)
+//   word1      messages posted
+//   word2      date (YYYYMMDD) of the last post or creation
+//   counts[i]  messages posted and items created in month i of a 20-year
+//              ring: i = (year * 12 + month - 1) mod 240
+//
+// Entries stay when their item is deleted; readers pass over those whose
+// record no longer carries their identifier or is no live item.
+//
+// Adds a message (a record of a discussion) or a folder child to the
+// user's list; nothing for a principal that is no record.
+void ForumUserPostAdd(ForumRoot root, ChHandle user, ChHandle item);
+// Messages posted (word1).
+int32_t ForumUserPostCount(ForumRoot root, ChHandle user);
+// The live messages (or, items true, folder children) the user posted,
+// newest first, at most max of them (max <= 0: all).
+std::vector<ChHandle> ForumUserPostList(ForumRoot root, ChHandle user, bool items, int32_t max);
+// Forgets what the user posted (the lists go, counts become 0).
+void ForumUserPostsReset(ForumRoot root, ChHandle user);
+
 // The interval list of what the user has read (0 when none).
 ChHandle ForumUserHighwater(ForumRoot root, ChHandle user);
 void ForumUserSetHighwater(ForumRoot root, ChHandle user, ChHandle ivsl);
@@ -216,8 +242,13 @@ using ForumDirectoryCheckFn =
 // answers kNotUsed, passwords are checked against the stored digests.
 void ForumSetDirectoryCheck(ForumDirectoryCheckFn fn);
 
-// The registered user whose name (normalised; else, for a text with "@",
-// the e-mail address, exact then as a prefix) and password match, or 0.
+// The registered user whose name and password match, or 0.  The name is
+// looked up normalised; failing that, a text holding "@" is an e-mail
+// address: without double quotes and outer blanks, in lower case, it is
+// looked up as a whole address, and failing that its e-mail name with the
+// "@" (the text up to and including the first "@") is looked up as the
+// beginning of an address -- the user's name at another host of the site
+// finds the user (the first such address in index order).
 // *found tells whether the name was found at all.  An empty password never
 // matches (and never reaches the directory).  For the sysop's name the directory is
 // never asked; a name the directory accepts that has no user yet becomes a

@@ -30,9 +30,6 @@ struct ForumUserState {
   uint32_t generation = 1;
   int32_t sweepTimer = 0;
   bool hooksInstalled = false;
-  // Sites of folders only or of chat only offer no new discussions or
-  // folders (set by the layer that knows the site's kind).
-  bool foldersOrChatOnly = false;
 };
 
 // The root's state, created (and the names interned) on first use.

@@ -65,26 +65,10 @@ const char* FixedText(uint16_t code) {
     case 1555: return "reserved or invalid Internet address or port.";
     case 1556: return "Internet address or port already in use.";
     case 1557: return "Internet address disconnected.";
-    case 2300: return "Duplicate name.";
-    case 2301: return "This forum name is not allowed.";
-    case 2302: return "Unknown type.";
-    case 2303: return "Access not allowed.";
-    case 2304: return "No item.";
-    case 2305: return "User name already in use.";
-    case 2306: return "Cannot destroy sysop users.";
-    case 2307: return "Too many containers for a user or group.";
-    case 2308: return "Already present in that group.";
-    case 2309: return "Not found.";
-    case 2310: return "Group name already in use (by a user or another group).";
-    case 2311: return "User not present in group.";
-    case 2312: return "This command is not supported.";
-    case 2313: return "User name in use as a group name.";
-    case 2314: return "Group name in use as a username.";
-    case 2315: return "Attempt to move a folder into itself or one of its children";
-    case 2317: return "Cannot rename the sysop.";
-    case 2318: return "Cannot use numeric folder names.";
-    case 2319: return "Enclosure ID is already in use.";
-    case 2320: return "Bad user handle";
+#define EC_FORUM_CASE(name, code, text) \
+  case code: return text;
+      EC_FORUM_CODES(EC_FORUM_CASE)
+#undef EC_FORUM_CASE
     case 2402: return "Not a legal UU-encoded GIF or JPEG picture.";
     case 2403: return "Could not open folder.";
     case 2404: return "Could not open discussion.";

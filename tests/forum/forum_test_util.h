@@ -44,13 +44,13 @@ class ForumTest : public ::testing::Test {
     quil::StoreRegisterTypes();
     (void)quil::QuInitRtns(quil::kPkgInit, quil::kPkgVersion);
     ASSERT_EQ(quil::ChInit(quil::kPkgVersion, 256), 0);
-    (void)quil::ForumInitRtns(quil::kPkgInit, quil::kPkgVersion);
+    ASSERT_EQ(quil::ForumInitRtns(quil::kPkgInit, quil::kPkgVersion), 0);
     Open();
   }
 
   void TearDown() override {
     Close();
-    (void)quil::ForumInitRtns(quil::kPkgTerm, 0);
+    EXPECT_EQ(quil::ForumInitRtns(quil::kPkgTerm, 0), 0);
     quil::ChTerm();
     (void)quil::QuInitRtns(quil::kPkgTerm, 0);
     (void)quil::UtInitRtns(quil::kPkgTerm, 0);

@@ -190,3 +190,145 @@ TEST_F(LinkTest, CyclesEndTheWalkAndTenChainedLinksFail) {
 }
 
 }  // namespace
+
+namespace {
+
+using forumtest::S;
+using namespace quil;
+
+using LinkPrefixTest = LinkTest;
+
+TEST_F(LinkPrefixTest, AnOpenThroughALinkLeavesOtherHoldersWithTheirOwnUniquePath) {
+  Create(top_, "forum-category", "Src");
+  Create(top_, "forum-category", "Dst");
+  ForumFile link = Link(Path("/Src"), Path("/Dst"));
+  ForumFile direct = Path("/Dst");
+  St own = ForumFileUniquePath(direct);
+  St chained = StCat(ForumFileUniquePath(link), own);
+  ForumFile viaLink = ForumFileOpen(root_, chained);
+  ASSERT_TRUE(viaLink);
+  EXPECT_EQ(viaLink, direct);  // one cached item
+  EXPECT_EQ(ForumFileUniquePath(viaLink), chained);
+  EXPECT_EQ(ForumFileUniquePath(direct), own);
+  EXPECT_EQ(ForumFileUniquePath(Path("/Dst")), own);
+  ForumFile copy = viaLink;
+  EXPECT_EQ(ForumFileUniquePath(copy), chained);
+}
+
+TEST_F(LinkPrefixTest, ANamePathThroughALinkCarriesTheLinkInItsUniquePath) {
+  Create(top_, "forum-category", "Src");
+  Create(top_, "forum-category", "Dst");
+  Create(Path("/Dst"), "forum-category", "Inner");
+  ForumFile link = Link(Path("/Src"), Path("/Dst"));
+  ForumFile inner = Path("/Src/1/Inner");
+  ASSERT_TRUE(inner);
+  EXPECT_EQ(ForumFilePath(inner), "/Dst/Inner");
+  St want = StCat(ForumFileUniquePath(link), ForumFileUniquePath(Path("/Dst/Inner")));
+  EXPECT_EQ(ForumFileUniquePath(inner), want);
+  // The unique path it gives opens the same item again.
+  EXPECT_EQ(ForumFileOpen(root_, want), inner);
+  EXPECT_EQ(ForumFileUniquePath(ForumFileOpen(root_, want)), want);
+}
+
+TEST_F(ForumTest, DeletedMessagesAndMessagesOfDeletedDiscussionsDoNotOpen) {
+  Create(top_, "forum-topic", "");
+  Create(top_, "forum-topic", "");
+  ForumFile d = Path("/1");
+  int32_t ix = 0;
+  ASSERT_EQ(ForumItemCreate(d, 0, S("a"), S(""), S("first"), -1, true, &ix), 0);
+  ASSERT_EQ(ForumItemCreate(d, 0, S("b"), S(""), S("second"), 0, true, &ix), 0);
+  int32_t first = ForumFileUniqueId(Path("/1/0"));
+  int32_t second = ForumFileUniqueId(Path("/1/1"));
+  {
+    ForumFile held = ForumFileOpenUnique(root_, second);  // cached while deleted
+    ASSERT_TRUE(held);
+    ASSERT_EQ(ForumItemDestroy(d, 0), 0);
+    ASSERT_EQ(ForumItemDestroy(d, 1), 0);
+    EXPECT_FALSE(ForumFileOpenUnique(root_, second));
+  }
+  EXPECT_FALSE(ForumFileOpenUnique(root_, first));
+  EXPECT_FALSE(ForumFileOpenUnique(root_, second));
+  EXPECT_FALSE(ForumFileOpen(root_, ForumUniquePathOf(first)));
+  EXPECT_FALSE(Path("/1/0"));
+  ForumFile e = Path("/2");
+  ASSERT_EQ(ForumItemCreate(e, 0, S("c"), S(""), S("third"), -1, true, &ix), 0);
+  int32_t third = ForumFileUniqueId(Path("/2/0"));
+  e = ForumFile();
+  d = ForumFile();
+  ASSERT_EQ(ForumCatItemDestroy(top_, S("2")), 0);
+  EXPECT_FALSE(ForumFileOpenUnique(root_, third));
+  EXPECT_FALSE(ForumFileOpen(root_, StCat(ForumUniquePathOf(third), S("/x"))));
+  Reopen();
+  EXPECT_FALSE(ForumFileOpenUnique(root_, first));
+  EXPECT_FALSE(ForumFileOpenUnique(root_, third));
+}
+
+TEST_F(ForumTest, EmptyNamesInAPathAreRefused) {
+  Create(top_, "forum-category", "A");
+  Create(Path("/A"), "forum-category", "B");
+  EXPECT_TRUE(Path("/A/B"));
+  EXPECT_FALSE(Path("//A"));
+  EXPECT_FALSE(Path("/A//B"));
+  EXPECT_FALSE(ForumFileOpen(root_, StCat(ForumFileUniquePath(Path("/A")), S("//B"))));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LinkPrefixTest, TheLastLookUpTellsTheLinksItPassed) {
+  Create(top_, "forum-category", "Src");
+  Create(top_, "forum-category", "Dst");
+  ForumFile link = Link(Path("/Src"), Path("/Dst"));
+  ForumFile via = Path("/Src/1");
+  EXPECT_EQ(ForumLinksEnd, ForumFileUniquePath(link));
+  EXPECT_EQ(via.LinkPrefix(), ForumLinksEnd);
+  // Below an item reached through a link, children carry the link too.
+  Create(Path("/Dst"), "forum-topic", "");
+  ForumFile child = ForumFileHasChild(via, S("1"));
+  EXPECT_EQ(child.LinkPrefix(), ForumFileUniquePath(link));
+  EXPECT_TRUE(Path("/Dst"));
+  EXPECT_TRUE(ForumLinksEnd.Empty());
+  EXPECT_FALSE(Path("/none"));
+  EXPECT_TRUE(ForumLinksEnd.IsNil());
+}
+
+// Whatever a request carries, a look-up answers (a handle or none) and
+// never halts.  What opens is an item of the tree with its name path, or a
+// group (which has none).
+TEST_F(ForumTest, LocationsFromRequestsNeverHalt) {
+  Create(top_, "forum-category", "A");
+  Create(Path("/A"), "forum-topic", "");
+  ForumFile d = Path("/A/1");
+  ASSERT_EQ(ForumItemCreate(d, 0, S("t"), S(""), S("body"), -1, true, nullptr), 0);
+  ASSERT_EQ(ForumItemAddEnclosure(d, 0, S("x.txt"), S("text/plain"), S("x")), 0);
+  d = ForumFile();
+  const char* paths[] = {
+      "", "/", "//", "///", ".", "..", "...", "./", "/.", "/..", "/A/.", "/A/1/-1/-1",
+      "/A/1/0/x.txt/y", "/A/1/99999999999", "/A/1/-5", "/A/1/+0", "/A/1/0x1", ".ffffffff",
+      ".0", ".-1", ".ee6b280.ee6b280", ".ee6b280/A/1/0/x.txt", ".ee6b281", ".ee6b282",
+      ".ee6b283", ".ee6b285", "/%", "/%zz", "/A%2F1", "-1", "/-1", "\x01", "/A/1/0/",
+      ".ee6b280////", ".ee6b280/", ".e.e.e.e.e.e.e.e.e.e.e", "/A/1/0/x.txt/-1"};
+  for (const char* p : paths) {
+    ForumFile f = ForumFileOpen(root_, S(p));
+    if (f && ForumFileKind(f) != kForumKindGroup) {
+      EXPECT_FALSE(ForumFilePath(f).IsNil()) << p;
+    }
+  }
+  // Random bytes of the path alphabet.
+  uint32_t seed = uint32_t(time(nullptr));
+  printf("seed %u\n", seed);
+  srand(seed);
+  const char alphabet[] = "/.-0123456789abcdefA%x ";
+  for (int i = 0; i < 3000; ++i) {
+    std::string p;
+    int n = rand() % 16;
+    for (int k = 0; k < n; ++k) p += alphabet[size_t(rand()) % (sizeof alphabet - 1)];
+    ForumFile f = ForumFileOpen(root_, StFromView(p));
+    if (f && ForumFileKind(f) != kForumKindGroup) {
+      EXPECT_FALSE(ForumFilePath(f).IsNil()) << p;
+    }
+  }
+}
+
+}  // namespace

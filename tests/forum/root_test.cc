@@ -96,7 +96,7 @@ TEST_F(ForumTest, ClosingWithAnItemOpenHalts) {
       {
         ForumFile kept = top_;
         ForumFile child;
-        (void)ForumCatItemCreate(top_, S("forum-category"), S("Open"), S(""), 0, true, nullptr);
+        EXPECT_EQ(ForumCatItemCreate(top_, S("forum-category"), S("Open"), S(""), 0, true, nullptr), 0);
         child = Path("/Open");
         top_ = ForumFile();
         ForumRoot r = root_;
@@ -116,6 +116,29 @@ TEST_F(ForumTest, AnIdlePassHaltsWhileARequestLeftAnItemOpen) {
   EXPECT_DEATH(ForumThreadsIdle(), "ForumThreadsIdle-- open items left");
   ForumQuitFlag = false;
   wfForumRoot = nullptr;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ForumTest, AForcedRepairSaysWhatWasDone) {
+  Create(top_, "forum-category", "Lost");
+  ChHandle rec = ForumFileRecord(Path("/Lost"));
+  int32_t id = ForumUniqueIdFromRec(root_, rec);
+  ASSERT_TRUE(BtihDbRemoveExact(ForumUniqueIndex(root_), uint32_t(id), rec));
+  Close();
+  ForumDbOpenOptions options;
+  options.forceFix = true;
+  testing::internal::CaptureStderr();
+  root_ = ForumDbOpenI("quil.db", &options);
+  top_ = ForumTopFolder(root_);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(options.forceFix);
+  EXPECT_EQ(err.find("* DB repaired"), std::string::npos) << err;
+  EXPECT_NE(err.find("* DB identifier index checked: 1 entry put back"), std::string::npos) << err;
+  EXPECT_NE(err.find("* DB not repaired: "), std::string::npos) << err;
+  EXPECT_TRUE(ForumFileOpenUnique(root_, id));
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ TEST_F(ForumTest, ToolPrintsTheTreeAndTheSettings) {
   Create(top_, "forum-category", "Sub", "Sub title");
   Create(Path("/Sub"), "forum-topic", "", "Talk");
   int32_t ix = 0;
-  ForumItemCreate(Path("/Sub/1"), 0, S(""), S(""), S("body"), -1, true, &ix);
+  ASSERT_EQ(ForumItemCreate(Path("/Sub/1"), 0, S(""), S(""), S("body"), -1, true, &ix), 0);
   Create(top_, "forum-link", "", "Elsewhere");
   ForumSysopSetMaxCols(root_, 123);
   ForumSysopSetGreeting(root_, S("two\nlines \\ here"));

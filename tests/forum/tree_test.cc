@@ -3,6 +3,10 @@
 // handles and their attributes.
 #include "forum_test_util.h"
 
+#include <set>
+
+#include "ForumAcc.h"
+#include "ForumUser.h"
 #include "LgDb.h"
 
 namespace {
@@ -99,14 +103,14 @@ TEST_F(TreeTest, MessagesKeepSizeNegatedAndContentTypeOnlyWhenNotText) {
   Create(top_, "forum-topic", "");
   ForumFile d = Path("/1");
   int32_t ix = -1;
-  ForumItemCreate(d, 0, S("first"), S("text"), S("hello world"), -1, true, &ix);
+  ASSERT_EQ(ForumItemCreate(d, 0, S("first"), S("text"), S("hello world"), -1, true, &ix), 0);
   EXPECT_EQ(ix, 0);
   ChHandle msg = ForumItemRec(d, 0);
   EXPECT_FALSE(LgDbRecHasField(msg, F("ContentType")));
   EXPECT_EQ(Int(msg, "Size"), -11);
   EXPECT_EQ(ForumResponseSize(d, 0), 11);
   EXPECT_EQ(ForumItemContentType(d, 0), "text");
-  ForumItemCreate(d, 0, S(""), S("text/html"), S("<b>x</b>"), 0, true, &ix);
+  ASSERT_EQ(ForumItemCreate(d, 0, S(""), S("text/html"), S("<b>x</b>"), 0, true, &ix), 0);
   EXPECT_EQ(ix, 1);
   EXPECT_EQ(ForumItemContentType(d, 1), "text/html");
   EXPECT_FALSE(LgDbRecHasField(ForumItemRec(d, 1), F("Title")));
@@ -124,11 +128,11 @@ TEST_F(TreeTest, NumbersAfterDeletionsAndPositionsNeverReused) {
   Create(top_, "forum-topic", "");
   ForumFile d = Path("/1");
   int32_t ix = 0;
-  for (int i = 0; i < 3; ++i) ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, &ix);
-  EXPECT_TRUE(ForumItemDestroy(d, 2));
-  EXPECT_FALSE(ForumItemDestroy(d, 2));
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, &ix), 0);
+  EXPECT_EQ(ForumItemDestroy(d, 2), 0);
+  EXPECT_EQ(ForumItemDestroy(d, 2), kForumNoEntry);
   EXPECT_EQ(ForumMessageCount(d), 2);
-  ForumItemCreate(d, 0, S(""), S(""), S("after"), -1, true, &ix);
+  ASSERT_EQ(ForumItemCreate(d, 0, S(""), S(""), S("after"), -1, true, &ix), 0);
   EXPECT_EQ(ix, 3);
   EXPECT_EQ(ForumItemNumber(d, 3), 2);
   EXPECT_EQ(ForumItemNumber(d, 1), 1);
@@ -140,11 +144,11 @@ TEST_F(TreeTest, MessageIdentifiersAreIndexed) {
   Create(top_, "forum-topic", "");
   ForumFile d = Path("/1");
   int32_t ix = 0;
-  ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, &ix);
+  ASSERT_EQ(ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, &ix), 0);
   St longId = StCat(StCreateRepeat(60, 'a'), S("@b"));
-  ForumItemSetMessageId(d, ix, longId);
-  ForumItemCreate(d, 0, S(""), S(""), S("n"), -1, true, &ix);
-  ForumItemSetMessageId(d, ix, StCat(StCreateRepeat(60, 'a'), S("@c")));
+  ASSERT_EQ(ForumItemSetMessageId(d, ix, longId), 0);
+  ASSERT_EQ(ForumItemCreate(d, 0, S(""), S(""), S("n"), -1, true, &ix), 0);
+  ASSERT_EQ(ForumItemSetMessageId(d, ix, StCat(StCreateRepeat(60, 'a'), S("@c"))), 0);
   EXPECT_EQ(ForumMessageIdLookup(root_, longId), ForumItemRec(d, 0));
   EXPECT_EQ(ForumMessageIdLookup(root_, StCat(StCreateRepeat(60, 'a'), S("@c"))),
             ForumItemRec(d, 1));
@@ -159,8 +163,8 @@ TEST_F(TreeTest, MoveKeepsIdentifiersAndRefusesCycles) {
   Create(a, "forum-topic", "");
   ForumFile topic = Path("/A/1");
   int32_t id = ForumFileUniqueId(topic);
-  EXPECT_EQ(ForumCatItemMove(top_, S("A"), Path("/A/Inner"), St()), kForumNotContainer);
-  EXPECT_EQ(ForumCatItemMove(top_, S("A"), a, St()), kForumNotContainer);
+  EXPECT_EQ(ForumCatItemMove(top_, S("A"), Path("/A/Inner"), St()), kForumMoveIntoItself);
+  EXPECT_EQ(ForumCatItemMove(top_, S("A"), a, St()), kForumMoveIntoItself);
   ChHandle aList = ForumFileList(a);
   uint32_t aLength = LgDbLength(aList);
   int32_t eventId = Int(LgDbTextFind(aList, S("1")), "EventId");
@@ -294,6 +298,242 @@ TEST_F(ListTest, FiveOrdersAfterTheSortSequence) {
   // Equal items keep their name order.
   ForumSetCreateDate(ForumFileHasChild(top_, S("Beta")), LgDbTd{20030101, 120000});
   EXPECT_EQ(Names(kForumSeqCreate), "2 1 alpha Beta");
+}
+
+}  // namespace
+
+namespace {
+
+class TreeReviewTest : public TreeTest {
+ protected:
+  // The entry names of folder in name order, joined by blanks.
+  std::string Names(const ForumFile& folder) {
+    std::string out;
+    for (uint32_t i = 0; i < ForumCatItemCount(folder); ++i) {
+      if (!out.empty()) out += ' ';
+      out += ForumCatItemName(root_, ForumCatItemOpen(folder, i)).Str();
+    }
+    return out;
+  }
+};
+
+TEST_F(TreeReviewTest, AFoldersOnlySiteMakesOnlyFoldersLinksAndContainers) {
+  ForumSysopSetSiteKind(root_, kForumSiteFoldersOnly);
+  EXPECT_EQ(Try(top_, "forum-topic", ""), kForumNotContainer);
+  EXPECT_EQ(Try(top_, "forum-live", ""), kForumNotContainer);
+  EXPECT_EQ(Try(top_, "forum-category", "F"), 0);
+  EXPECT_EQ(Try(top_, "forum-link", ""), 0);
+  EXPECT_EQ(Try(top_, "forum-shipcon", ""), 0);
+  EXPECT_EQ(ForumFileSize(top_), 3);
+}
+
+TEST_F(TreeReviewTest, MovesAndRenamesNeverGiveTwoChildrenOneName) {
+  Create(top_, "forum-category", "A");
+  Create(top_, "forum-category", "B");
+  ForumFile a = Path("/A"), b = Path("/B");
+  Create(a, "forum-topic", "");
+  // A discussion renamed to a number the folder has not given yet.
+  ASSERT_EQ(ForumCatItemSetName(a, S("1"), S("3")), 0);
+  Create(b, "forum-topic", "");
+  Create(b, "forum-topic", "");
+  Create(b, "forum-topic", "");
+  ASSERT_EQ(ForumCatItemMove(b, S("1"), a, St()), 0);
+  ASSERT_EQ(ForumCatItemMove(b, S("2"), a, St()), 0);
+  ASSERT_EQ(ForumCatItemMove(b, S("3"), a, St()), 0);
+  std::string names = Names(a);
+  std::set<std::string> distinct;
+  size_t count = 0;
+  for (size_t at = 0; at < names.size();) {
+    size_t end = names.find(' ', at);
+    if (end == std::string::npos) end = names.size();
+    distinct.insert(names.substr(at, end - at));
+    ++count;
+    at = end + 1;
+  }
+  EXPECT_EQ(count, 4u) << names;
+  EXPECT_EQ(distinct.size(), count) << names;
+  // A folder moved next to a folder of its name is refused, in any case.
+  Create(b, "forum-category", "Same");
+  Create(a, "forum-category", "Same");
+  EXPECT_EQ(ForumCatItemMove(b, S("Same"), a, St()), kForumNameInUse);
+  EXPECT_EQ(ForumCatItemSetName(a, S("Same"), S("4")), kForumIntegerName);
+}
+
+TEST_F(TreeReviewTest, StaleMessageNumbersAnswerNotFound) {
+  Create(top_, "forum-topic", "");
+  ForumFile d = Path("/1");
+  int32_t ix = 0;
+  ASSERT_EQ(ForumItemCreate(d, 0, S("t"), S(""), S("body"), -1, true, &ix), 0);
+  ASSERT_EQ(ForumItemCreate(d, 0, S("u"), S(""), S("more"), -1, true, &ix), 0);
+  ASSERT_EQ(ForumItemDestroy(d, 0), 0);
+  for (int32_t n : {0, 2, 7, -2, 1 << 30}) {
+    EXPECT_EQ(ForumResponseSize(d, n), -1) << n;
+    EXPECT_EQ(ForumItemRec(d, n), 0u);
+    EXPECT_TRUE(ForumItemData(d, n).IsNil());
+    EXPECT_EQ(ForumItemAuthor(d, n), 0u);
+  }
+  EXPECT_EQ(ForumResponseSize(d, 1), 4);
+}
+
+TEST_F(TreeReviewTest, DeletingALinkLowersTheFoldersLinkCounts) {
+  Create(top_, "forum-category", "F");
+  St web = Create(top_, "forum-link", "");
+  St toFolder = Create(top_, "forum-link", "");
+  ForumFile link = ForumFileHasChild(top_, toFolder);
+  ForumLinkSetUrl(link, ForumFileUniquePath(Path("/F")));
+  ForumLinkSetType(link, kForumLinkFolder);
+  link = ForumFile();
+  EXPECT_EQ(ForumFileLinkWebs(top_), 1);
+  EXPECT_EQ(ForumFileLinkFolders(top_), 1);
+  ASSERT_EQ(ForumCatItemDestroy(top_, web), 0);
+  EXPECT_EQ(ForumFileLinkWebs(top_), 0);
+  ASSERT_EQ(ForumCatItemDestroy(top_, toFolder), 0);
+  EXPECT_EQ(ForumFileLinkFolders(top_), 0);
+}
+
+TEST_F(TreeReviewTest, APostGoesOnItsAuthorsPostList) {
+  ChHandle ann = 0;
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserRegistered, S("Ann Lee"), St(), St(), &ann), 0);
+  Create(top_, "forum-topic", "");
+  ForumFile d = Path("/1");
+  int32_t ix = 0;
+  ASSERT_EQ(ForumItemCreate(d, ann, S("t"), S(""), S("body"), -1, true, &ix), 0);
+  LgDbUserPosts posts;
+  ASSERT_TRUE(ForumUserUserPosts(root_, ann, &posts));
+}
+
+}  // namespace
+
+namespace {
+
+class WebOpsTest : public TreeTest {};
+
+TEST_F(WebOpsTest, FolderFormFieldsAndLinkTextsKeepTheirValues) {
+  Create(top_, "forum-category", "F");
+  St linkName = Create(top_, "forum-link", "");
+  {
+    ForumFile f = Path("/F");
+    EXPECT_EQ(ForumFileListItems(f), 1);  // listed unless said otherwise
+    EXPECT_TRUE(ForumFileFolderEmailPw(f).IsNil());
+    ForumSetFolderEmail(f, S("f@example.org"));
+    ForumSetFolderEmailPw(f, S("secret"));
+    ForumSetFolderEmailReply(f, S("replies@example.org"));
+    ForumSetFolderEmailReplyTo(f, S("reply-to@example.org"));
+    ForumSetFolderEmailFrom(f, S("from@example.org"));
+    ForumSetFolderEmailPostThru(f, 1);
+    ForumSetFolderEmailStripSig(f, 1);
+    ForumSetBackground(f, S("#C0C0C0"));
+    ForumSetListItems(f, 0);
+    ForumFile link = ForumFileHasChild(top_, linkName);
+    ForumLinkSetTitle(link, S("Elsewhere"));
+    ForumLinkSetHtml(link, S("<i>a web page</i>"));
+    ForumLinkSetUrl(link, S("http://example.org/"));
+  }
+  Reopen();
+  ForumFile f = Path("/F");
+  EXPECT_EQ(ForumFileFolderEmail(f), "f@example.org");
+  EXPECT_EQ(ForumFileFolderEmailPw(f), "secret");
+  EXPECT_EQ(ForumFileFolderEmailReply(f), "replies@example.org");
+  EXPECT_EQ(ForumFileFolderEmailReplyTo(f), "reply-to@example.org");
+  EXPECT_EQ(ForumFileFolderEmailFrom(f), "from@example.org");
+  EXPECT_EQ(ForumFileFolderEmailPostThru(f), 1);
+  EXPECT_EQ(ForumFileFolderEmailStripSig(f), 1);
+  EXPECT_EQ(ForumFileBackground(f), "#C0C0C0");
+  EXPECT_EQ(ForumFileListItems(f), 0);
+  EXPECT_EQ(Int(ForumFileRecord(f), "FolderEmailPostThru"), 1);
+  ForumFile link = ForumFileHasChild(top_, linkName);
+  EXPECT_EQ(ForumLinkTitle(link), "Elsewhere");
+  EXPECT_EQ(ForumLinkHtml(link), "<i>a web page</i>");
+  EXPECT_EQ(ForumLinkUrl(link), "http://example.org/");
+  ForumSetFolderEmailPw(f, St());
+  EXPECT_TRUE(ForumFileFolderEmailPw(f).IsNil());
+}
+
+TEST_F(WebOpsTest, HitsAndPostsCountUpTheTreeAndForTheSite) {
+  Create(top_, "forum-category", "A");
+  Create(Path("/A"), "forum-topic", "");
+  ForumFile d = Path("/A/1");
+  ASSERT_EQ(ForumItemCreate(d, 0, S(""), S(""), S("m"), -1, true, nullptr), 0);
+  ForumFileCountHit(d);
+  ForumFileCountHit(Path("/A/1/0"));  // a message counts for its discussion
+  ForumFileCountHit(Path("/A"));
+  ForumFileCountPost(d);
+  EXPECT_EQ(ForumFileHits(d), 2);
+  EXPECT_EQ(ForumFileHits(Path("/A")), 1);
+  EXPECT_EQ(ForumFileChildrenHits(Path("/A")), 2);
+  EXPECT_EQ(ForumFileChildrenHits(top_), 3);
+  EXPECT_EQ(ForumFilePosts(d), 1);
+  EXPECT_EQ(ForumFileChildrenPosts(top_), 1);
+  EXPECT_EQ(ForumSiteHits(root_), 3);
+  EXPECT_EQ(ForumSitePosts(root_), 1);
+  d = ForumFile();
+  Reopen();
+  EXPECT_EQ(ForumSiteHits(root_), 3);
+  ForumSiteSetHits(root_, 0);
+  ForumSiteSetPosts(root_, 10);
+  EXPECT_EQ(ForumSiteHits(root_), 0);
+  EXPECT_EQ(ForumSitePosts(root_), 10);
+}
+
+TEST_F(WebOpsTest, AListingShowsWhatTheUserMayReadAPageAtATime) {
+  ChHandle ann = 0;
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserRegistered, S("Ann Lee"), St(), St(), &ann), 0);
+  const char* names[] = {"a", "b", "c", "d", "e"};
+  for (const char* n : names) Create(top_, "forum-category", n, n);
+  // "b" and "d" are closed to guests.
+  for (const char* n : {"b", "d"}) {
+    ForumAccEnable(Path((std::string("/") + n).c_str()), kForumAccAllGuests, 0);
+    ForumAccEnable(Path((std::string("/") + n).c_str()), kForumAccAllUsers, kForumAccAllRights);
+  }
+  auto names_of = [&](const std::vector<ChHandle>& entries) {
+    std::string out;
+    for (ChHandle e : entries) out += ForumCatItemName(root_, e).Str();
+    return out;
+  };
+  int32_t total = 0;
+  EXPECT_EQ(names_of(ForumCatListPage(top_, 0, kForumSeqAlpha, 0, -1, &total)), "ace");
+  EXPECT_EQ(total, 3);
+  EXPECT_EQ(names_of(ForumCatListPage(top_, ann, kForumSeqAlpha, 0, -1, &total)), "abcde");
+  EXPECT_EQ(total, 5);
+  EXPECT_EQ(names_of(ForumCatListPage(top_, ann, kForumSeqAlpha, 1, 2, &total)), "bc");
+  EXPECT_EQ(names_of(ForumCatListPage(top_, ann, kForumSeqAlpha, 4, 2, nullptr)), "e");
+  EXPECT_EQ(names_of(ForumCatListPage(top_, 0, kForumSeqAlpha, 1, 1, nullptr)), "c");
+  EXPECT_EQ(names_of(ForumCatListPage(top_, 0, kForumSeqAlpha, 3, 5, &total)), "");
+}
+
+TEST_F(WebOpsTest, NumberedItemsAreRenamedOnlyToFreeNumbers) {
+  Create(top_, "forum-topic", "");
+  Create(top_, "forum-topic", "");
+  EXPECT_EQ(ForumCatItemSetName(top_, S("1"), S("talk")), kForumNameEmpty);
+  EXPECT_EQ(ForumCatItemSetName(top_, S("1"), S("0")), kForumNameEmpty);
+  EXPECT_EQ(ForumCatItemSetName(top_, S("1"), S("2")), kForumNameInUse);
+  EXPECT_EQ(ForumCatItemSetName(top_, S("1"), S("+07")), 0);  // written "7"
+  EXPECT_TRUE(Path("/7"));
+  EXPECT_EQ(ForumFileNextForum(top_), 8);
+  EXPECT_EQ(Create(top_, "forum-topic", ""), "8");
+  EXPECT_EQ(ForumCatItemSetName(top_, S("nothing"), S("9")), kForumNoEntry);
+}
+
+TEST_F(WebOpsTest, NewsgroupNamesGoToTheRegisteredLookUpsInOrder) {
+  Create(top_, "forum-category", "News");
+  EXPECT_FALSE(Path("comp.lang.c"));
+  std::vector<std::string> asked;
+  ForumOnNewsgroupLookup([&](ForumRoot root, const St& name, ForumFile* out) {
+    asked.push_back("first " + name.Str());
+    if (name.View() != "comp.lang.c") return false;
+    *out = ForumFileOpen(root, S("/News"));
+    return true;
+  });
+  ForumOnNewsgroupLookup([&](ForumRoot, const St& name, ForumFile*) {
+    asked.push_back("second " + name.Str());
+    return false;
+  });
+  EXPECT_EQ(Path("comp.lang.c"), Path("/News"));
+  EXPECT_FALSE(Path("alt.test"));
+  EXPECT_EQ(asked, (std::vector<std::string>{"first comp.lang.c", "first alt.test",
+                                             "second alt.test"}));
+  ForumCallbacksClear();
+  EXPECT_FALSE(Path("comp.lang.c"));
 }
 
 }  // namespace

@@ -189,6 +189,20 @@ TEST_F(UsersTest, PasswordLookUpFallsBackToTheEmailAddress) {
   EXPECT_EQ(ForumUserLookupEmail(root_, S("AL@example.net"), false), ann);
 }
 
+TEST_F(UsersTest, TheEmailLookUpOfThePasswordCheckGoesByTheEmailName) {
+  ChHandle ann = NewUser("Ann Lee", "pw", "Ann.Lee@Example.org");
+  NewUser("Ann Leeds", "other", "ann.leeds@example.org");
+  bool found = false;
+  // Quotes and outer blanks go, case does not matter; failing the whole
+  // address, the e-mail name with its "@" finds the user at another host.
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("  \"ANN.LEE@EXAMPLE.ORG\"  "), S("pw"), &found), ann);
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("ann.lee@mail.example.org"), S("pw"), &found), ann);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("ann.lee@mail.example.org"), S("other"), &found), 0u);
+  EXPECT_EQ(ForumUserCheckPassword(root_, S("ann@example.org"), S("pw"), &found), 0u);
+  EXPECT_FALSE(found);
+}
+
 TEST_F(UsersTest, TheDirectoryDecidesExceptForTheSysop) {
   NewUser("Ann Lee", "stored");
   ForumSetDirectoryCheck([](ForumRoot, const St& name, const St& password) {
