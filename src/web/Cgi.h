@@ -16,7 +16,8 @@
 //                that begin with "200@", the chat control requests)
 //
 //   A text without "@" is a location alone, shown with command 14; when it
-//   does not open as a path, "/" is put in front of it.  An empty text is
+//   does not open as a path (and does not begin with "/"), "/" is put in
+//   front of it.  An empty text is
 //   the sysop's default command, or "14@@".  Templates write links as
 //   command "@@" location; HtmlSelfRef puts the certificate between the two
 //   "@" of every link to this script before the page is sent.
@@ -228,7 +229,8 @@ struct CgiRequest {
   St scriptName;
 
   // Who asks.
-  ChHandle user = 0;        // 0: a guest
+  ChHandle user = 0;        // 0: a guest without a record
+  bool guest = true;        // no user, or a guest's record (a named guest)
   bool madeGuest = false;   // a guest certificate was made for this request
   bool cookieReceived = false;  // the request brought a login cookie
 
@@ -245,6 +247,10 @@ struct CgiRequest {
 
   int forwardDepth = 0;       // ForwardAction nesting
 };
+
+// Makes user the request's user (a login, a named guest), with the guest
+// flag that goes with it.
+void CgiSetUser(CgiRequest& r, ChHandle user);
 
 // True while a request is in the processor on the thread holding the run
 // lock; the number of requests begun and not yet ended (waiting ones too).

@@ -194,9 +194,13 @@ bool GetPartNameValuePairs(const St& body, const St& contentType, CgiPairList* f
     while (p < b.size() && (b[p] == ' ' || b[p] == '\t')) ++p;
     if (p < b.size() && b[p] == '\r') ++p;
     if (p < b.size() && b[p] == '\n') ++p;
-    // The head ends at the first empty line.
+    // The head ends at the first empty line, looked for within the longest
+    // head allowed (so that a body of many parts is read in linear time).
     size_t headEnd, dataStart;
-    size_t crlf = b.find("\r\n\r\n", p), lf = b.find("\n\n", p);
+    std::string_view window = b.substr(p, size_t(kCgiMaxPartHead) + 4);
+    size_t crlf = window.find("\r\n\r\n"), lf = window.find("\n\n");
+    if (crlf != std::string_view::npos) crlf += p;
+    if (lf != std::string_view::npos) lf += p;
     if (b.substr(p, 2) == "\r\n") {
       headEnd = p, dataStart = p + 2;
     } else if (b.substr(p, 1) == "\n") {
@@ -206,7 +210,7 @@ bool GetPartNameValuePairs(const St& body, const St& contentType, CgiPairList* f
     } else if (lf != std::string_view::npos) {
       headEnd = lf + 1, dataStart = lf + 2;
     } else {
-      break;  // no head end: nothing more to read
+      break;  // no head end (or one too far): nothing more to read
     }
     if (headEnd - p > size_t(kCgiMaxPartHead)) break;
     std::string_view head = b.substr(p, headEnd - p);

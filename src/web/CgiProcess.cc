@@ -12,6 +12,7 @@
 #include "Auth.h"
 #include "CgiInt.h"
 #include "Ex.h"
+#include "ForumUser.h"
 #include "Ht.h"
 #include "Qu.h"
 #include "Td.h"
@@ -152,6 +153,11 @@ uint16_t CgiInitRtns(int selector, int32_t value) {
 
 CgiRequest* CgiCurrentRequest() { return currentRequest; }
 
+void CgiSetUser(CgiRequest& r, ChHandle user) {
+  r.user = user;
+  r.guest = user == 0 || (r.root && ForumUserGetType(r.root, user) == kForumUserGuest);
+}
+
 bool CgiHasFormData(const CgiRequest& r) { return !r.form.empty() || !r.uploads.empty(); }
 
 // Steps 3 to 9.
@@ -203,7 +209,10 @@ bool CgiParseRequest(CgiRequest& r) {
   r.commandText = parts.commandText;
   r.cert = parts.cert;
   r.location = parts.location;
-  if (parts.locationOnly && !r.location.Empty() && !CgiOpenLocation(r.root, r.location))
+  // A location alone that does not open is taken as a name path (a text
+  // that begins with "/" already is one).
+  if (parts.locationOnly && !r.location.Empty() && r.location[0] != '/' &&
+      !CgiOpenLocation(r.root, r.location))
     r.location = Cat("/", r.location.View());
 
   // 8: browser flags; an AOL browser's address is not kept (its requests
@@ -247,7 +256,7 @@ bool CgiAuthenticate(CgiRequest& r) {
   AuthenticateRequest(r.root, &a);
   r.cert = a.cert.IsNil() ? StCreate() : a.cert;
   r.remote = a.remote.IsNil() ? StCreate() : a.remote;
-  r.user = a.user;
+  CgiSetUser(r, a.user);
   r.madeGuest = a.madeGuest;
   if (!a.response.IsNil()) {
     // A filter answered: its output is the whole page (or response).

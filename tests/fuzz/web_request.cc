@@ -24,6 +24,7 @@
 #include "CgiInt.h"
 #include "Forum.h"
 #include "ForumAcc.h"
+#include "ForumUser.h"
 #include "Img.h"
 #include "Ma.h"
 #include "Qu.h"
@@ -56,8 +57,11 @@ void Login(CgiRequest& r) {
 }
 
 bool Setup() {
+  // The database and the documents directory go to a scratch directory;
+  // the fuzzer's own directory (its corpus paths are relative) is restored.
   char dir[] = "/tmp/quil-fuzz-web-XXXXXX";
   if (!mkdtemp(dir)) abort();
+  std::filesystem::path here = std::filesystem::current_path();
   std::filesystem::current_path(dir);
   (void)UtInitRtns(kPkgInit, kPkgVersion);
   StoreRegisterTypes();
@@ -65,7 +69,7 @@ bool Setup() {
   if (ChInit(kPkgVersion, 256) != 0) abort();
   (void)ForumInitRtns(kPkgInit, kPkgVersion);
   ForumDbOpenOptions options;
-  wfForumRoot = ForumDbOpenI("quil.db", &options);
+  wfForumRoot = ForumDbOpenI(std::string(dir) + "/quil.db", &options);
   ForumFile top = ForumTopFolder(wfForumRoot);
   St name;
   (void)ForumCatItemCreate(top, StCStrXfm("forum-category"), StCStrXfm("L1Cat"), StCStrXfm("t"), 0,
@@ -81,6 +85,7 @@ bool Setup() {
   (void)CgiActionSet(kCgiCmdLoginForm, Page, 0);
   (void)CgiActionSet(kCgiCmdLogin, Login, 0);
   (void)CgiActionSet(27, Page, kCgiActBinary);
+  std::filesystem::current_path(here);
   return true;
 }
 

@@ -165,6 +165,8 @@ TEST_F(WebTest, LocationAloneEqualsCommand14) {
   Get("Nowhere");
   EXPECT_EQ(Last().location, "/Nowhere");
   EXPECT_EQ(Last().opened, "(not found)");
+  Get("/Nowhere");
+  EXPECT_EQ(Last().location, "/Nowhere");
 }
 
 TEST_F(WebTest, MalformedAndUnhandledCommandsAreUnableToProcess) {
@@ -275,7 +277,7 @@ void LoginHandler(CgiRequest& r) {
     return;
   }
   AuthInstallUser(user, r.remote, &r.cert, false, StCStrXfm(" login"));
-  r.user = user;
+  CgiSetUser(r, user);
   if (!CgiForwardKept(r)) BufAddC(r.page, "<HTML>Welcome");
 }
 
@@ -476,6 +478,20 @@ TEST_F(WebTest, SysopFunctionsAreRefusedToOthers) {
   EXPECT_EQ(Last().calls, 1);
 }
 
+// The guest flag: no user, or a named guest's record.
+TEST_F(WebTest, GuestFlag) {
+  Handle(kCgiCmdShow);
+  Get("14@@");
+  EXPECT_TRUE(Last().guest);
+  Get("14@" + Login(User("Ann", "pw")) + "@");
+  EXPECT_FALSE(Last().guest);
+  ChHandle named = 0;
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserGuest, S("Visitor"), St(), St(), &named), 0);
+  Get("14@" + Login(named) + "@");
+  EXPECT_EQ(Last().user, named);
+  EXPECT_TRUE(Last().guest);
+}
+
 // An AOL browser's address is not kept for its session.
 TEST_F(WebTest, AolBrowsersLoseTheirAddress) {
   Handle(kCgiCmdShow);
@@ -560,6 +576,36 @@ TEST_F(WebTest, RequestAndPostLogLines) {
                        std::to_string(r.raw.size()) + " httpQueue=3 CPUu=\\d+ CPUs=\\d+\n");
   EXPECT_TRUE(std::regex_search(err, timesLine)) << err;
   EXPECT_EQ(err.find(" CGI "), std::string::npos);
+}
+
+TEST_F(WebTest, AuthenticationLogLines) {
+  Handle(kCgiCmdShow);
+  ForumSysopSetLogRequest(root_, false);
+  ForumSysopSetLogAuthentication(root_, true);
+  ChHandle ann = User("Ann", "pw");
+  std::string cert = Login(ann, "");  // an AOL browser's session has no address
+  std::string id = StHexNoZerosIntXfm(uint32_t(ForumUserUniqueId(root_, ann))).Str();
+  Request q;
+  q.query = "14@" + cert + "@";
+  q.agent = "Mozilla/4.0 (compatible; AOL 4.0)";
+  q.remote = "10.1.2.3";
+  testing::internal::CaptureStderr();
+  Send(q);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(" Authenticate for AOL browser, IP was: 10.1.2.3\n"), std::string::npos) << err;
+  EXPECT_NE(err.find(" Authenticate TakeAction  User=" + id + " registered-user Ann\n"),
+            std::string::npos)
+      << err;
+}
+
+// The URL base is stored when it changes, with the scheme the sysop says.
+TEST_F(WebTest, UrlBaseIsStored) {
+  Handle(kCgiCmdShow);
+  Get("14@@");
+  EXPECT_EQ(ForumSysopUrlPreQuery(root_).Str(), "http://localhost:8080/Quil");
+  ForumSysopSetSecureServer(root_, true);
+  Get("14@@");
+  EXPECT_EQ(ForumSysopUrlPreQuery(root_).Str(), "https://localhost:8080/Quil");
 }
 
 TEST_F(WebTest, HistoryHoldsTheRequestTexts) {

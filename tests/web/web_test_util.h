@@ -78,6 +78,7 @@ struct Seen {
   int command = -1;
   std::string commandText, cert, location, requestText;
   quil::ChHandle user = 0;
+  bool guest = false;
   std::map<std::string, std::string> form;  // value "(none)" for none
   std::vector<std::string> order;           // field names in form order
   quil::CgiUploadList uploads;
@@ -101,6 +102,7 @@ inline void RecordingHandler(quil::CgiRequest& r) {
   s.location = r.location.Str();
   s.requestText = r.requestText.Str();
   s.user = r.user;
+  s.guest = r.guest;
   s.form.clear();
   s.order.clear();
   for (const quil::CgiPair& p : r.form) {
