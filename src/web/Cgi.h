@@ -190,6 +190,10 @@ extern int HistoryIx;
 void CgiHistoryAdd(const St& text);
 // The texts kept, oldest first.
 StList CgiHistoryList();
+// Writes the texts kept to the event log, oldest first, one line each
+// (" History " and the text) after a line " Request history:".
+// ForumCgiInit registers it to run when the server halts.
+void CgiHistoryDump();
 
 // ---------------------------------------------------------------------------
 // Browser flags.

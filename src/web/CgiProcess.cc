@@ -244,6 +244,7 @@ bool CgiAuthenticate(CgiRequest& r) {
   // The AOL rule was applied with the browser flags (which ignore case).
   a.agent = St();
   St name, password;
+  // Basic authorization is the settings file's "httpBasic" switch.
   a.basicAllowed = wfQuilSettings.GetInt("httpBasic", 0) != 0;
   if (a.basicAllowed && BasicCredentials(*r.event, &name, &password)) {
     a.basicName = name;
@@ -308,6 +309,7 @@ bool ForumCgiInit(St* message) {
   };
   slot.activity = [] { return CgiActive ? kQuBlockRequest : 0u; };
   stateSlot = ThreadStateSlotAdd(std::move(slot));
+  HtFatalReg(CgiHistoryDump);
   CgiSetProcessor(ForumCgiProcessUrl);
   cgiInited = true;
   return true;
@@ -316,6 +318,7 @@ bool ForumCgiInit(St* message) {
 void ForumCgiTerm() {
   if (!cgiInited) return;
   CgiClearProcessor();
+  HtFatalDereg(CgiHistoryDump);
   if (stateSlot >= 0) ThreadStateSlotRemove(stateSlot);
   stateSlot = -1;
   AuthSetFilterRunner(AuthFilterRunFn());

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "CgiInt.h"
+#include "Ht.h"
 
 namespace quil {
 
@@ -122,6 +123,11 @@ StList CgiHistoryList() {
     if (!s.IsNil()) list.push_back(s);
   }
   return list;
+}
+
+void CgiHistoryDump() {
+  Wf_log_write(" Request history:");
+  for (const St& text : CgiHistoryList()) Wf_log_write(" History %s", text.CStr());
 }
 
 }  // namespace quil

@@ -616,6 +616,17 @@ TEST_F(WebTest, HistoryHoldsTheRequestTexts) {
   ASSERT_GE(h.size(), 2u);
   EXPECT_EQ(h[h.size() - 2].Str(), "14@@");
   EXPECT_EQ(h.back().Str(), "14@@/a b");
+  testing::internal::CaptureStderr();
+  CgiHistoryDump();
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(" Request history:\n"), std::string::npos);
+  EXPECT_NE(err.find("  History 14@@\n  History 14@@/a b\n"), std::string::npos) << err;
+}
+
+// A halt during service leaves the last request texts in the log.
+TEST_F(WebTest, AHaltWritesTheHistory) {
+  Handle(kCgiCmdShow, [](CgiRequest&) { MaHalt("test halt"); });
+  EXPECT_DEATH(Get("14@@/last%20one"), "History 14@@/last one");
 }
 
 // ---------------------------------------------------------------------------
