@@ -128,7 +128,8 @@ std::string Multipart(const std::string& boundary, const std::vector<std::string
 }
 
 TEST(CgiMultipart, FieldsAndFilesAsBrowsersSendThem) {
-  std::string gif("GIF89a\x01\x00\x01\x00\x00\x00\x00;\r\n--not-it\r\n", 30);
+  static const char kGif[] = "GIF89a\x01\x00\x01\x00\x00\x00\x00;\r\n--not-it\r\n";
+  std::string gif(kGif, sizeof kGif - 1);
   std::string body = Multipart(
       "----WebKitFormBoundaryAbC",
       {Part("Content-Disposition: form-data; name=\"messageTitle\"", "Hello\r\nthere"),
