@@ -1,0 +1,117 @@
+// CgiInt: what the request-processing files share -- the steps of the
+// request text, and the seams through which request processing reaches the
+// template layer, the journaling setters and the counters of other layers.
+//
+// SEAMS.  The web layer builds on the template layer and on the journaling
+// setters of the exchange layer; until it links them, every call into them
+// goes through the three seams below, so that the integration fills exactly
+// these and nothing else:
+//   CgiTemplateSeam  named templates (logFilter, logFilterReply, the
+//                    filters of Auth.h), the footer, macros named in URLs,
+//                    error pages.  The defaults answer as a site without a
+//                    template file does: no named template, an empty footer,
+//                    every URL macro missing, and the built-in error page.
+//   CgiStore*        the conference changes request processing itself
+//                    makes (the URL base); today they call the forum setters
+//                    directly, later the FrmBk journaling setters.
+//   CgiTimesSeam     the counters of the request-times line that other
+//                    layers keep (file I/O time, background time, queued
+//                    HTTP requests); 0 until they are wired.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "Cgi.h"
+
+namespace quil {
+
+// ---------------------------------------------------------------------------
+// The request text.
+
+struct CgiRequestParts {
+  St commandText;
+  St cert;
+  St location;
+  bool locationOnly = false;  // the text had no "@"
+};
+// Splits a decoded request text at its first "@" (command text) and the
+// rest at its first "@" (certificate, location).  A text without "@" is a
+// location alone with command text "14".
+void CgiSplitRequestText(const St& text, CgiRequestParts* parts);
+// Reads a command text: the "L" suffix is taken off (*needsLogin) and the
+// number returned when it is 1..300; kCgiCmdMacro for a macro name (the
+// text begins with a letter or "_"); kCgiCmdBadUrl otherwise.
+int CgiCommandNumber(St* commandText, bool* needsLogin);
+// Whether the request's form came with it (fields in the URL or the body,
+// or files).
+bool CgiHasFormData(const CgiRequest& r);
+
+// Steps 3 to 9 of one request (everything before authentication) on r,
+// which holds the event and the root.  False when the request is already
+// answered (r.page holds the page: "Post with no data").
+bool CgiParseRequest(CgiRequest& r);
+// Step 10 and 11: authentication and the gates.  False when answered.
+bool CgiAuthenticate(CgiRequest& r);
+void CgiGates(CgiRequest& r);
+
+// The folder whose footer ends r's page: r.footerFolder, else the folder of
+// the location (a discussion's or message's folder), else none.
+ForumFile CgiFooterFolder(CgiRequest& r);
+// The HTTP date of seconds since 1970.
+St CgiHttpDate(int64_t seconds);
+
+// ---------------------------------------------------------------------------
+// Seam to the template layer.
+
+struct CgiTemplateSeam {
+  // Runs the named template with the request's variables: false when the
+  // site defines none of that name, else true with its output.
+  std::function<bool(CgiRequest& r, const char* name, St* output)> runNamed;
+  // The footer that ends a page of folder (empty handle: the top level):
+  // the folder's own footer template or the default footer, evaluated.
+  std::function<St(CgiRequest& r, const ForumFile& folder)> footer;
+  // Renders the macro named in a URL for folder into r.page as the page
+  // (BufAddTemplateActionPath); false when it is missing: not defined, or
+  // template use is off and it is not an extension macro.
+  std::function<bool(CgiRequest& r, const St& name, const ForumFile& folder)> macroPage;
+  // Writes a complete error page (BufAddTemplateError): title, message,
+  // footer, "</BODY></HTML>".
+  std::function<void(CgiRequest& r, const St& title, const St& message)> errorPage;
+};
+// Installs a seam; members left empty take the defaults.
+void CgiSetTemplateSeam(CgiTemplateSeam seam);
+const CgiTemplateSeam& CgiTemplates();
+// The built-in error page the default seam writes: "<HTML><HEAD><TITLE>"
+// product " - " title "</TITLE></HEAD><BODY>" "<h3>" message "</h3>" footer
+// "</BODY></HTML>".
+void CgiBuiltinErrorPage(CgiRequest& r, const St& title, const St& message);
+
+// ---------------------------------------------------------------------------
+// Seam to the journaling setters.
+
+// Stores the URL base (FrmBkSysopSetUrlPreQuery once journaling lands).
+void CgiStoreSetUrlPreQuery(ForumRoot root, St value);
+
+// ---------------------------------------------------------------------------
+// Seam to the counters of the request-times line.
+
+struct CgiTimesSeam {
+  std::function<int64_t()> ioMillis;   // file time so far (store)
+  std::function<int64_t()> bgMillis;   // background time so far (queue)
+  std::function<int32_t()> httpQueue;  // forum requests waiting (front end)
+};
+void CgiSetTimesSeam(CgiTimesSeam seam);
+const CgiTimesSeam& CgiTimes();
+
+// ---------------------------------------------------------------------------
+// The action table as built in (CgiActions.cc): one entry per command
+// that has a handler.  ForumCgiInit copies it into the live table.
+extern const CgiAction kCgiActionTable[];
+extern const int kCgiActionTableSize;
+void CgiActionsInit();
+
+// The handler of command 44 and of saved-post marks.
+void CgiActPostLookup(CgiRequest& r);
+
+}  // namespace quil
