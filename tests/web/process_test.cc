@@ -316,8 +316,9 @@ void PostHandler(CgiRequest& r) {
     return;
   }
   int32_t ix = 0;
-  ForumItemCreate(d, r.user, GetValueFromName(r.form, "messageTitle"), StCStrXfm("text/plain"),
+  uint16_t ec = ForumItemCreate(d, r.user, GetValueFromName(r.form, "messageTitle"), StCStrXfm("text/plain"),
                   GetValueFromName(r.form, "newresponse"), -1, true, &ix);
+  ASSERT_EQ(ec, 0);
   BufAddC(r.page, "<HTML>posted ");
   BufAddInt(r.page, ix);
   BufAddC(r.page, " <a href=\"/Quil?14@@\">back</a>");
