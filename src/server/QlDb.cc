@@ -73,12 +73,15 @@ void ForumDbClose() {
 }
 
 bool ForumCgiInit(St*) {
-  // The request processor loads the templates and starts the network
-  // services (NNTP, HTTP, LDAP, IMAP, POP3, SMTP and e-mail, chat, database
-  // access, FastCGI, archive and backup tasks) here.
+  // The request processor (web layer) will load the templates here and
+  // start the network services (NNTP, HTTP, LDAP, IMAP, POP3, SMTP and
+  // e-mail, chat, database access, FastCGI, archive and backup tasks).
+  // Until it takes this over, the server starts the HTTP service itself,
+  // with the settings read from the database and quil.set.
+  QlNetStart();
   return true;
 }
 
-void ForumCgiTerm() {}
+void ForumCgiTerm() { QlNetStop(); }
 
 }  // namespace quil
