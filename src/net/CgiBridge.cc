@@ -163,8 +163,8 @@ std::string CgiBridgeAnswer(std::string_view response) {
 }
 
 std::string CgiBridgeEchoResponse(const CgiBridgeRequest& r) {
-  return "Content-type: text/plain\r\nContent-length: " + std::to_string(r.raw.size()) +
-         "\r\n\r\n" + r.raw;
+  return "HTTP/1.1 200 OK\r\nContent-type: text/plain\r\nContent-length: " +
+         std::to_string(r.raw.size()) + "\r\n\r\n" + r.raw;
 }
 
 // ---------------------------------------------------------------------------
@@ -273,7 +273,7 @@ void Run() {
   Bridge& b = *current;
   std::string response;
   if (settings.echo) {
-    response = CgiBridgeEchoResponse(b.request);
+    response = CgiBridgeAnswer(CgiBridgeEchoResponse(b.request));
   } else {
     if (uint32_t bit = CgiBlockedBy()) {
       b.state = BridgeState::kWaiting;

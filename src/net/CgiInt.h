@@ -62,7 +62,8 @@ size_t CgiBridgeParse(CgiBridgeRequest& r, std::string_view input, bool eof,
 // The answer sent to the bridge client for a processor response.
 std::string CgiBridgeAnswer(std::string_view response);
 
-// The echo mode's response for a complete request: a plain-text copy of it.
+// The echo mode's response for a complete request: a plain-text copy of it
+// (sent through CgiBridgeAnswer like any other).
 std::string CgiBridgeEchoResponse(const CgiBridgeRequest& r);
 
 }  // namespace quil

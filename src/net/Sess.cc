@@ -34,6 +34,8 @@ struct Sess {
   bool acceptSeen = false;     // the accept has been reported
   bool errorNotified = false;
   bool dead = false;
+  bool linger = false;     // close by lingering (SessFlushAndDisconnect)
+  int64_t lingerUntil = 0; // while lingering: the deadline
 };
 
 namespace {
@@ -100,9 +102,31 @@ bool Drained(const Sess* s) {
   return s->sink.Empty() && TCPWritePending(s->sock) == 0;
 }
 
+void WakeUp(intptr_t, int32_t) {}
+
 void MaybeDisconnect(Sess* s) {
   if (!s->disconnectRequested || s->dead) return;
-  if (s->status != 0 || !TCPIsConnected(s->sock) || Drained(s)) SessDisconnect(s);
+  TcpSocket* t = s->sock;
+  if (s->status != 0 || !TCPIsConnected(t)) {
+    SessDisconnect(s);
+    return;
+  }
+  if (!Drained(s)) return;
+  if (!s->linger || TCPGetKind(t) != TcpKind::kTcp) {
+    SessDisconnect(s);
+    return;
+  }
+  if (s->lingerUntil == 0) {
+    TCPShutdownWrite(t);
+    s->lingerUntil = SysTime() + kSessLingerMs;
+    QuRamAdd(int32_t(kSessLingerMs), WakeUp, 0);
+  }
+  // Lingering: drop what arrives until the peer closes or time is up.
+  int32_t held = 0;
+  int16_t rs = 0;
+  TCPReadStatus(t, &held, &rs);
+  if (held > 0) TCPReadConsume(t, held);
+  if (rs != 0 || TCPRcvOrderlyDisconnect(t) || SysTime() >= s->lingerUntil) SessDisconnect(s);
 }
 
 void PollOne(Sess* s) {
@@ -125,18 +149,15 @@ void PollOne(Sess* s) {
       s->sink.SetError(s->status);
       notify = true;
     }
-  } else if (state == TcpState::kOpen && s->channelOpen) {
+  } else if (state == TcpState::kOpen && s->channelOpen && !s->disconnectRequested) {
     int32_t held = 0;
     int16_t rs = 0;
     TCPReadStatus(t, &held, &rs);
     int64_t room = s->source.Room();
     int32_t n = int32_t(std::min<int64_t>(held, room));
     if (n > 0) {
-      std::string_view v(t->readBuf.CStr() + t->readOff, size_t(n));
-      s->source.WriteView(v);
-      t->readOff += n;
-      t->readHeld -= n;
-      if (t->readHeld == 0) t->readOff = 0;
+      s->source.WriteView(TCPReadView(t).substr(0, size_t(n)));
+      TCPReadConsume(t, n);
       notify = true;
     }
     MoveOutput(s);
@@ -271,8 +292,9 @@ uint32_t SessGetRemoteIp(const Sess* s) { return TCPRemoteIp(s->sock); }
 uint16_t SessGetLocalPort(const Sess* s) { return TCPLocalPort(s->sock); }
 TcpSocket* SessSocket(Sess* s) { return s->sock; }
 
-void SessFlushAndDisconnect(Sess* s) {
+void SessFlushAndDisconnect(Sess* s, bool linger) {
   s->disconnectRequested = true;
+  s->linger = linger;
   MoveOutput(s);
   // Gone at once when nothing waits; otherwise SessPoll finishes it.
   if (walkDepth == 0) MaybeDisconnect(s);

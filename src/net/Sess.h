@@ -97,7 +97,12 @@ uint16_t SessGetLocalPort(const Sess* s);
 TcpSocket* SessSocket(Sess* s);
 
 // Closes once every queued byte has been sent (or the connection failed).
-void SessFlushAndDisconnect(Sess* s);
+// With linger (for an answer sent before the peer's input was all read),
+// the sending side is shut first and input is read and dropped until the
+// peer closes or 2 seconds pass, so that closing with unread input (which
+// resets the connection) does not destroy the answer in flight.
+void SessFlushAndDisconnect(Sess* s, bool linger = false);
+constexpr int64_t kSessLingerMs = 2000;
 bool SessDisconnectRequested(const Sess* s);
 // Closes now and destroys the session.
 void SessDisconnect(Sess* s);

@@ -13,8 +13,10 @@
 //   1 lookup         (the resolver pipe is watched)  name answered: connect (2)
 //   2 connecting     write                           writable: open (4),
 //                                                    trace "connected %s"
-//   3 listening      the listen entry's descriptor   one sharing socket
-//                    (once for all sockets sharing)  accepts: open (4)
+//   3 listening      the listen entry's descriptor   the sharing sockets
+//                    (once for all sockets sharing)  accept one connection
+//                                                    each while any wait:
+//                                                    open (4)
 //   4 open           read while the read buffer has  read / write
 //                    room and the peer has not
 //                    closed; write while output waits
@@ -148,6 +150,8 @@ uint32_t TCPRemoteIp(const TcpSocket* s);
 uint16_t TCPLocalPort(const TcpSocket* s);
 uint16_t TCPRemotePort(const TcpSocket* s);
 int TCPDescriptor(const TcpSocket* s);
+// Shuts the sending side (after the last byte queued has been sent).
+void TCPShutdownWrite(TcpSocket* s);
 // Switch lingering off before the descriptor is closed.
 void TCPSetNoLinger(TcpSocket* s, bool on);
 // Leaves the listen entry, hands the descriptor to the close thread (or
@@ -156,7 +160,7 @@ void TCPDestroySession(TcpSocket* s);
 
 // The listen() backlog of listen entries created from now on (the
 // "connection limit" of the transport; the HTTP service sets it to
-// webMaxListens).  Default 128.
+// webMaxListens), at least 511.
 void TCPSetListenBacklog(int32_t backlog);
 // The poll hook: with setUp, sets every socket's interest for the next
 // wait and closes listen entries nobody uses; dispatch happens through the

@@ -50,6 +50,11 @@ struct TcpSocket {
   bool watched = false;
 };
 
+// The bytes held in the read buffer (valid until the socket changes) and
+// dropping the first n of them; the socket's interest follows.
+std::string_view TCPReadView(const TcpSocket* s);
+void TCPReadConsume(TcpSocket* s, int32_t n);
+
 // The name of a socket in traces: "a.b.c.d:port" of the peer, or of the
 // listen address.
 std::string TcpSocketName(const TcpSocket* s);

@@ -50,7 +50,11 @@ std::vector<std::unique_ptr<ListenSlot>>& Listens() {
   return listens;
 }
 
-int32_t listenBacklog = 128;
+// The kernel queue of connections not yet accepted holds at least this
+// many (as nginx's default), so that a burst of connections is not dropped
+// while the loop is busy; a larger limit raises it.
+constexpr int32_t kTcpMinBacklog = 511;
+int32_t listenBacklog = kTcpMinBacklog;
 
 // How long a listen entry rests after accept() ran out of descriptors.
 constexpr int64_t kTcpAcceptPauseMs = 100;
@@ -367,10 +371,13 @@ void LeaveEntry(TcpSocket* s) {
 
 void WakeLater(intptr_t, int32_t) {}
 
-// One sharing socket accepts one connection.
-void ListenReady(ListenSlot* slot) {
+// The waiting sockets of the entry accept one connection each, in the
+// order they started listening, while connections wait: a burst is taken
+// in one pass instead of overflowing the kernel's queue.  Returns false
+// when nothing more can be taken now.
+bool AcceptOne(ListenSlot* slot) {
   TcpListenEntry* e = slot->entry.get();
-  if (slot->waiting.empty()) return;
+  if (slot->waiting.empty() || e->pausedUntil != 0) return false;
   TcpSocket* s = slot->waiting.front();
   TcpFileLimitCheck(-1);
   sockaddr_in peer;
@@ -384,7 +391,7 @@ void ListenReady(ListenSlot* slot) {
       case EINTR:
       case ECONNABORTED:
       case EPROTO:
-        return;  // nothing to take after all; the socket keeps listening
+        return false;  // nothing to take after all; the socket keeps listening
       case EMFILE:
       case ENFILE:
       case ENOBUFS:
@@ -394,13 +401,13 @@ void ListenReady(ListenSlot* slot) {
         e->pausedUntil = SysTime() + kTcpAcceptPauseMs;
         HtFdSetInterest(e->fd, 0);
         QuRamAdd(int32_t(kTcpAcceptPauseMs), WakeLater, 0);
-        return;
+        return false;
       default:
         slot->waiting.pop_front();
         s->listen = nullptr;
         --e->refs;
         Fail(s, kTcpErrAccept, "accept failed: ", err);
-        return;
+        return false;
     }
   }
   TcpFileLimitCheck(fd);
@@ -417,6 +424,12 @@ void ListenReady(ListenSlot* slot) {
   // The request usually arrived with the connection: read it now.
   DoRead(s);
   UpdateInterest(s);
+  return true;
+}
+
+void ListenReady(ListenSlot* slot) {
+  while (AcceptOne(slot)) {
+  }
 }
 
 [[noreturn]] void SetupError(const char* format, const std::string& what) {
@@ -486,7 +499,7 @@ void CloseUnusedEntries(bool report) {
 uint16_t TcpInit() {
   LoadLimits();
   TCPDnsCacheFlush();
-  listenBacklog = 128;
+  listenBacklog = kTcpMinBacklog;
   return 0;
 }
 
@@ -620,6 +633,15 @@ void TCPReadStatus(const TcpSocket* s, int32_t* count, int16_t* status) {
 void TCPReadBlock(TcpSocket* s, void* buffer, int32_t n) {
   MA_CHECK(true, n >= 0 && n <= s->readHeld, "TCPReadBlock--Count");
   memcpy(buffer, s->readBuf.CStr() + s->readOff, size_t(n));
+  TCPReadConsume(s, n);
+}
+
+std::string_view TCPReadView(const TcpSocket* s) {
+  return std::string_view(s->readBuf.CStr() + s->readOff, size_t(s->readHeld));
+}
+
+void TCPReadConsume(TcpSocket* s, int32_t n) {
+  MA_CHECK(true, n >= 0 && n <= s->readHeld, "TCPReadBlock--Count");
   s->readOff += n;
   s->readHeld -= n;
   if (s->readHeld == 0) s->readOff = 0;
@@ -668,6 +690,10 @@ uint16_t TCPRemotePort(const TcpSocket* s) { return s->remotePort; }
 int TCPDescriptor(const TcpSocket* s) { return s->fd; }
 void TCPSetNoLinger(TcpSocket* s, bool on) { s->noLinger = on; }
 
+void TCPShutdownWrite(TcpSocket* s) {
+  if (s->fd >= 0 && s->kind == TcpKind::kTcp) shutdown(s->fd, SHUT_WR);
+}
+
 void TCPDestroySession(TcpSocket* s) {
   auto& sockets = Sockets();
   auto it = sockets.find(s);
@@ -690,23 +716,26 @@ void TcpCloseFd(int fd, bool noLinger) {
   if (fd < 0) return;
   CloseThreadStart();
   CloseQueue& q = Closer();
-  bool wasEmpty;
-  {
-    std::lock_guard<std::mutex> lock(q.mutex);
-    if (!q.running || q.pid != getpid()) {
-      CloseNow(fd, noLinger);
-      return;
-    }
-    wasEmpty = q.fds.empty();
-    q.fds.emplace_back(fd, noLinger);
+  std::lock_guard<std::mutex> lock(q.mutex);
+  if (!q.running || q.pid != getpid()) {
+    CloseNow(fd, noLinger);
+    return;
   }
-  if (wasEmpty) q.wake.notify_one();
+  // The thread is woken once per pass (TcpSocketPoll), not per descriptor.
+  q.fds.emplace_back(fd, noLinger);
 }
 
-void TCPSetListenBacklog(int32_t backlog) { listenBacklog = backlog > 0 ? backlog : 128; }
+void TCPSetListenBacklog(int32_t backlog) {
+  listenBacklog = std::max<int32_t>(backlog, kTcpMinBacklog);
+}
 
 void TcpSocketPoll(bool setUp) {
   if (!setUp) return;
+  {
+    CloseQueue& q = Closer();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    if (!q.fds.empty()) q.wake.notify_one();
+  }
   CloseUnusedEntries(false);
   int64_t now = SysTime();
   for (auto& slot : Listens()) {

@@ -53,6 +53,9 @@ struct WebRecord {
   bool remoteKnown = false;
   int32_t status = 200;
   int64_t bytes = 0;
+  // The answer went out before the request was read whole (a refused
+  // request): close by lingering.
+  bool lingerClose = false;
 };
 
 struct WebService {
@@ -276,7 +279,10 @@ bool WebProcessQuilSite(WebRecord* r, const WebUriEntry* entry, const St& path,
     if (r->blocked == 0) r->blocked = QuRamBlock(ResumeForum, intptr_t(r->id), bit);
     return false;
   }
-  if (r->state == kForum) --web.queued;
+  if (r->state == kForum) {
+    --web.queued;
+    r->state = kProcessing;
+  }
   r->entry = nullptr;
   CgiEvent e;
   e.frontEnd = CgiFrontEnd::kHttp;
@@ -406,7 +412,7 @@ void WebShutdown(WebRecord* r) {
     SessChannelSource(s, kSessCmdChannel)->onData = nullptr;
     SessClearReqCloseCb(s);
     if (SessIsConnected(s))
-      SessFlushAndDisconnect(s);
+      SessFlushAndDisconnect(s, r->lingerClose);
     else
       SessDisconnect(s);
     r->session = nullptr;
@@ -487,6 +493,7 @@ void WebProcess(WebRecord* r) {
         WebPhase phase = WebRequestParse(r->req, *in, web.limits);
         if (phase == WebPhase::kError) {
           CancelTimeout(r);
+          r->lingerClose = true;
           WebError(r, r->req.errorStatus, r->req.errorText);
           WebShutdown(r);
           return;
