@@ -185,6 +185,11 @@ class Client {
     done_ = true;
     return true;
   }
+  // Reads what has arrived so far; true when the output holds text.
+  bool Said(const std::string& text) {
+    Done();
+    return out_.find(text) != std::string::npos;
+  }
   const std::string& Out() const { return out_; }
   int Status() const { return status_; }
 
