@@ -104,7 +104,7 @@ int main() {
   if (query.empty()) query = Env("PATH_INFO");
   std::string server = Env("SERVER_NAME");
   std::string port = Env("SERVER_PORT");
-  if (!port.empty() && port != "80") server += ":" + port;
+  if (!server.empty() && !port.empty() && port != "80") server += ":" + port;
   long length = atol(Env("CONTENT_LENGTH").c_str());
   if (length < 0) length = 0;
   std::string request = OneLine(method) + "\n";
