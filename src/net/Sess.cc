@@ -3,6 +3,7 @@
 #include "Sess.h"
 
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -60,9 +61,15 @@ struct WalkScope {
   WalkScope& operator=(const WalkScope&) = delete;
 };
 
-std::vector<Sess*> Snapshot() {
-  std::vector<Sess*> all;
-  all.reserve(Sessions().size());
+// The sessions of a walk, in a vector kept per nesting depth so that
+// passes do not allocate (a deque: growing it for a nested walk leaves the
+// outer walks' vectors in place).
+std::deque<std::vector<Sess*>> snapshots;
+
+const std::vector<Sess*>& Snapshot() {
+  if (snapshots.size() < size_t(walkDepth)) snapshots.resize(size_t(walkDepth));
+  std::vector<Sess*>& all = snapshots[size_t(walkDepth - 1)];
+  all.clear();
   for (auto& [raw, owned] : Sessions()) all.push_back(raw);
   return all;
 }

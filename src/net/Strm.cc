@@ -25,14 +25,28 @@ void Strm::Push(St segment, bool owned) {
   tailOwned_ = owned;
 }
 
+void Strm::PopFront() {
+  segs_[first_] = St();
+  ++first_;
+  headOff_ = 0;
+  if (first_ == segs_.size()) {
+    segs_.clear();
+    first_ = 0;
+    tailOwned_ = false;
+  } else if (first_ >= 16 && first_ * 2 >= segs_.size()) {
+    segs_.erase(segs_.begin(), segs_.begin() + long(first_));
+    first_ = 0;
+  }
+}
+
 void Strm::Write(const void* bytes, size_t n) {
   if (n == 0) return;
   MA_CHECK(true, n < size_t(INT32_MAX) / 2, "Strm::Write--Count");
-  if (tailOwned_ && !segs_.empty() && segs_.back().RefCount() == 1) {
+  if (tailOwned_ && first_ < segs_.size() && segs_.back().RefCount() == 1) {
     St& tail = segs_.back();
     // A tail that is also the head and mostly consumed is compacted first,
     // so that an input stream consumed as it fills stays small.
-    if (segs_.size() == 1 && headOff_ > 0 && headOff_ * 2 >= size_t(tail.Length())) {
+    if (segs_.size() - first_ == 1 && headOff_ > 0 && headOff_ * 2 >= size_t(tail.Length())) {
       tail = StRemove(std::move(tail), 0, int32_t(headOff_));
       headOff_ = 0;
     }
@@ -50,22 +64,22 @@ void Strm::WriteSt(St str) { Push(std::move(str), false); }
 std::string_view Strm::Peek(size_t n) {
   MA_CHECK(StrmDebugFlag, int64_t(n) <= size_, "Strm::Peek--Count");
   if (n == 0) return std::string_view();
-  const St& front = segs_.front();
+  const St& front = segs_[first_];
   if (size_t(front.Length()) - headOff_ >= n)
     return std::string_view(front.CStr() + headOff_, n);
   // Join everything into one segment.
   St joined = StReserve(St(), int32_t(size_));
-  bool first = true;
-  for (const St& s : segs_) {
-    size_t off = first ? headOff_ : 0;
-    joined = StAppendData(std::move(joined), s.CStr() + off, s.Length() - int32_t(off));
-    first = false;
+  for (size_t i = first_; i < segs_.size(); ++i) {
+    size_t off = i == first_ ? headOff_ : 0;
+    joined = StAppendData(std::move(joined), segs_[i].CStr() + off,
+                          segs_[i].Length() - int32_t(off));
   }
   segs_.clear();
   segs_.push_back(std::move(joined));
+  first_ = 0;
   headOff_ = 0;
   tailOwned_ = true;
-  return std::string_view(segs_.front().CStr(), n);
+  return std::string_view(segs_[0].CStr(), n);
 }
 
 St Strm::Take(size_t n) {
@@ -79,20 +93,19 @@ void Strm::Consume(size_t n) {
   MA_CHECK(StrmDebugFlag, int64_t(n) <= size_, "Strm::Consume--Count");
   size_ -= int64_t(n);
   while (n > 0) {
-    size_t left = size_t(segs_.front().Length()) - headOff_;
+    size_t left = size_t(segs_[first_].Length()) - headOff_;
     if (n < left) {
       headOff_ += n;
       return;
     }
     n -= left;
-    segs_.pop_front();
-    headOff_ = 0;
+    PopFront();
   }
-  if (segs_.empty()) tailOwned_ = false;
 }
 
 void Strm::Clear() {
   segs_.clear();
+  first_ = 0;
   headOff_ = 0;
   size_ = 0;
   tailOwned_ = false;
@@ -106,14 +119,14 @@ int64_t Strm::Room() const {
 
 int64_t Strm::MoveFrom(Strm& from) {
   int64_t moved = 0;
-  while (!from.segs_.empty()) {
-    int64_t segLen = from.segs_.front().Length() - int64_t(from.headOff_);
+  while (from.first_ < from.segs_.size()) {
+    int64_t segLen = from.segs_[from.first_].Length() - int64_t(from.headOff_);
     if (!Empty() && segLen > Room()) break;
     if (from.headOff_ == 0) {
-      bool owned = from.segs_.size() == 1 && from.tailOwned_;
-      St seg = std::move(from.segs_.front());
-      from.segs_.pop_front();
+      bool owned = from.segs_.size() - from.first_ == 1 && from.tailOwned_;
+      St seg = std::move(from.segs_[from.first_]);
       from.size_ -= segLen;
+      from.PopFront();
       Push(std::move(seg), owned);
     } else {
       St rest = from.Take(size_t(segLen));
@@ -121,23 +134,16 @@ int64_t Strm::MoveFrom(Strm& from) {
     }
     moved += segLen;
   }
-  if (from.segs_.empty()) {
-    from.tailOwned_ = false;
-    from.headOff_ = 0;
-  }
   return moved;
 }
 
 int Strm::Segments(iovec* iov, int max) const {
   int n = 0;
-  bool first = true;
-  for (const St& s : segs_) {
-    if (n >= max) break;
-    size_t off = first ? headOff_ : 0;
-    iov[n].iov_base = const_cast<char*>(s.CStr() + off);
-    iov[n].iov_len = size_t(s.Length()) - off;
+  for (size_t i = first_; i < segs_.size() && n < max; ++i) {
+    size_t off = i == first_ ? headOff_ : 0;
+    iov[n].iov_base = const_cast<char*>(segs_[i].CStr() + off);
+    iov[n].iov_len = size_t(segs_[i].Length()) - off;
     ++n;
-    first = false;
   }
   return n;
 }

@@ -28,7 +28,7 @@
 #include <sys/uio.h>
 
 #include <cstdint>
-#include <deque>
+#include <vector>
 #include <functional>
 #include <string_view>
 
@@ -87,9 +87,13 @@ class Strm {
 
  private:
   void Push(St segment, bool owned);
+  void PopFront();
 
-  std::deque<St> segs_;
-  size_t headOff_ = 0;     // consumed bytes of segs_.front()
+  // Segments from first_ on hold bytes; those before it are consumed and
+  // dropped when the vector empties (no allocation for an unused stream).
+  std::vector<St> segs_;
+  size_t first_ = 0;
+  size_t headOff_ = 0;     // consumed bytes of segs_[first_]
   int64_t size_ = 0;
   bool tailOwned_ = false;  // segs_.back() was made by Write
   int64_t limit_ = 0;

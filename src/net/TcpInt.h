@@ -33,6 +33,7 @@ struct TcpSocket {
   St host;           // the host named in the connect call
   uint16_t connectPort = 0;
   uint32_t localIp = 0, remoteIp = 0;
+  bool localKnown = false;  // localIp and localPort have been read
   uint16_t localPort = 0, remotePort = 0;
   // Read buffer: capacity and the bytes held (a string of that capacity,
   // allocated on first use).

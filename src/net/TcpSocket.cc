@@ -59,8 +59,10 @@ int32_t listenBacklog = kTcpMinBacklog;
 // How long a listen entry rests after accept() ran out of descriptors.
 constexpr int64_t kTcpAcceptPauseMs = 100;
 
+bool Tracing(const TcpSocket* s) { return HtTrace || (s && s->trace); }
+
 void Trace(const TcpSocket* s, const std::string& text) {
-  if (HtTrace || (s && s->trace)) HtWriteAll(2, text);
+  if (Tracing(s)) HtWriteAll(2, text);
 }
 
 ListenSlot* SlotOf(const TcpListenEntry* e) {
@@ -319,15 +321,25 @@ void UpdateInterest(TcpSocket* s) {
   }
 }
 
-void NoteAddresses(TcpSocket* s) {
+// The local address is read when first asked for (most connections never
+// need it); the remote one comes with accept or connect.
+void NoteLocal(TcpSocket* s) {
+  if (s->localKnown || s->fd < 0) return;
   sockaddr_in a;
   socklen_t len = sizeof a;
   if (getsockname(s->fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
     s->localIp = ntohl(a.sin_addr.s_addr);
     s->localPort = ntohs(a.sin_port);
+    s->localKnown = true;
   }
-  len = sizeof a;
-  if (s->remoteIp == 0 && getpeername(s->fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+}
+
+void NoteAddresses(TcpSocket* s) {
+  s->localKnown = false;
+  if (s->remoteIp != 0) return;
+  sockaddr_in a;
+  socklen_t len = sizeof a;
+  if (getpeername(s->fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
     s->remoteIp = ntohl(a.sin_addr.s_addr);
     s->remotePort = ntohs(a.sin_port);
   }
@@ -344,7 +356,7 @@ void SocketReady(TcpSocket* s, unsigned ready) {
       } else {
         s->state = TcpState::kOpen;
         NoteAddresses(s);
-        Trace(s, "connected " + TcpSocketName(s) + "\n");
+        if (Tracing(s)) Trace(s, "connected " + TcpSocketName(s) + "\n");
       }
       break;
     }
@@ -419,7 +431,7 @@ bool AcceptOne(ListenSlot* slot) {
   s->remoteIp = ntohl(peer.sin_addr.s_addr);
   s->remotePort = ntohs(peer.sin_port);
   NoteAddresses(s);
-  Trace(s, "accepted " + TcpSocketName(s) + "\n");
+  if (Tracing(s)) Trace(s, "accepted " + TcpSocketName(s) + "\n");
   Watch(s);
   // The request usually arrived with the connection: read it now.
   DoRead(s);
@@ -578,7 +590,7 @@ bool StartConnect(TcpSocket* s, uint32_t address) {
   if (r == 0) {
     s->state = TcpState::kOpen;
     NoteAddresses(s);
-    Trace(s, "connected " + TcpSocketName(s) + "\n");
+    if (Tracing(s)) Trace(s, "connected " + TcpSocketName(s) + "\n");
   } else if (errno == EINPROGRESS) {
     s->state = TcpState::kConnecting;
   } else {
@@ -683,9 +695,15 @@ TcpState TCPGetState(const TcpSocket* s) { return s->state; }
 int16_t TCPGetError(const TcpSocket* s) { return s->error; }
 bool TCPIsListening(const TcpSocket* s) { return s->state == TcpState::kListening; }
 TcpKind TCPGetKind(const TcpSocket* s) { return s->kind; }
-uint32_t TCPLocalIp(const TcpSocket* s) { return s->localIp; }
+uint32_t TCPLocalIp(const TcpSocket* s) {
+  NoteLocal(const_cast<TcpSocket*>(s));
+  return s->localIp;
+}
 uint32_t TCPRemoteIp(const TcpSocket* s) { return s->remoteIp; }
-uint16_t TCPLocalPort(const TcpSocket* s) { return s->localPort; }
+uint16_t TCPLocalPort(const TcpSocket* s) {
+  NoteLocal(const_cast<TcpSocket*>(s));
+  return s->localPort;
+}
 uint16_t TCPRemotePort(const TcpSocket* s) { return s->remotePort; }
 int TCPDescriptor(const TcpSocket* s) { return s->fd; }
 void TCPSetNoLinger(TcpSocket* s, bool on) { s->noLinger = on; }
@@ -702,7 +720,7 @@ void TCPDestroySession(TcpSocket* s) {
   LeaveEntry(s);
   Unwatch(s);
   if (s->fd >= 0) {
-    if (HtTrace || s->trace)
+    if (Tracing(s))
       Trace(s, "closing " + TcpSocketName(s) + " in separate thread at " +
                    std::to_string(SysTime()) + "\n");
     TcpCloseFd(s->fd, s->noLinger);

@@ -596,7 +596,9 @@ void WebInit(const WebSettings& settings) {
   if (!settings.enable) return;
   int32_t listens = settings.maxListens > 0 ? settings.maxListens : 1;
   TCPSetListenBacklog(listens);
-  for (auto [address, port] : WebPortItems(settings.port)) {
+  for (auto item : WebPortItems(settings.port)) {
+    uint32_t address = item.first;
+    uint16_t port = item.second;
     bool ok = ExTry([&] {
       WfHandlerScope handler;
       for (int32_t i = 0; i < listens; ++i) WebListen(port, address);
