@@ -221,13 +221,18 @@ const char* SessTypeName(int type) {
   return type >= 0 && type < kSessTypeCount ? kNames[type] : "Other";
 }
 
-bool SessListenTCPIP(int type, uint16_t port, uint32_t address, int32_t bufferSize,
-                     Sess** session, int16_t* error) {
-  Sess* s = NewSession(type, TcpKind::kTcp, bufferSize);
+namespace {
+
+// Makes a session and starts its transport with start(socket, &error); a
+// session whose start fails or raises is removed again.
+template <class Start>
+bool SessCreate(int type, TcpKind kind, int32_t bufferSize, bool listen, Sess** session,
+                int16_t* error, Start start) {
+  Sess* s = NewSession(type, kind, bufferSize);
   SetupGuard guard{s};
-  s->listen = true;
+  s->listen = listen;
   int16_t err = 0;
-  if (!TCPListenSocketIp(s->sock, port, address, &err)) {
+  if (!start(s->sock, &err)) {
     if (error) *error = err;
     return false;
   }
@@ -236,38 +241,26 @@ bool SessListenTCPIP(int type, uint16_t port, uint32_t address, int32_t bufferSi
   *session = s;
   if (error) *error = 0;
   return true;
+}
+
+}  // namespace
+
+bool SessListenTCPIP(int type, uint16_t port, uint32_t address, int32_t bufferSize,
+                     Sess** session, int16_t* error) {
+  return SessCreate(type, TcpKind::kTcp, bufferSize, true, session, error,
+                    [&](TcpSocket* t, int16_t* e) { return TCPListenSocketIp(t, port, address, e); });
 }
 
 bool SessConnectTCP(int type, const St& host, uint16_t port, int32_t bufferSize,
                     Sess** session, int16_t* error) {
-  Sess* s = NewSession(type, TcpKind::kTcp, bufferSize);
-  SetupGuard guard{s};
-  int16_t err = 0;
-  if (!TCPConnectSocket(s->sock, host, port, &err)) {
-    if (error) *error = err;
-    return false;
-  }
-  SessChannelOpen(s, kSessCmdChannel, 0);
-  guard.s = nullptr;
-  *session = s;
-  if (error) *error = 0;
-  return true;
+  return SessCreate(type, TcpKind::kTcp, bufferSize, false, session, error,
+                    [&](TcpSocket* t, int16_t* e) { return TCPConnectSocket(t, host, port, e); });
 }
 
 bool SessConnectUDP(int type, uint32_t address, uint16_t port, Sess** session,
                     int16_t* error) {
-  Sess* s = NewSession(type, TcpKind::kUdp, 0);
-  SetupGuard guard{s};
-  int16_t err = 0;
-  if (!UDPConnectSocket(s->sock, address, port, &err)) {
-    if (error) *error = err;
-    return false;
-  }
-  SessChannelOpen(s, kSessCmdChannel, 0);
-  guard.s = nullptr;
-  *session = s;
-  if (error) *error = 0;
-  return true;
+  return SessCreate(type, TcpKind::kUdp, 0, false, session, error,
+                    [&](TcpSocket* t, int16_t* e) { return UDPConnectSocket(t, address, port, e); });
 }
 
 void SessChannelOpen(Sess* s, int channel, int) {

@@ -434,7 +434,17 @@ class BusyScope {
   ~BusyScope() {
     r_->busy = false;
     if (r_->released) Free(r_);
-    if (replace_ && web.running && std::uncaught_exceptions() == 0) WebListen(port_, address_);
+    if (replace_ && web.running && std::uncaught_exceptions() == 0) {
+      // A failure here is reported and leaves the port one listener short;
+      // nothing may leave a destructor.
+      uint16_t port = port_;
+      uint32_t address = address_;
+      bool ok = ExTry([&] {
+        WfHandlerScope handler;
+        WebListen(port, address);
+      });
+      if (!ok && ExLastError == kExReported) Wf_err_absorb();
+    }
   }
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;

@@ -160,7 +160,9 @@ void Request(const char* method, const std::string& query, const std::string& bo
     (void)bit;
   }
   CgiProcess(e);
-  Print(e.result.Str());
+  std::string page = e.result.Str();
+  if (page.empty() || page.back() != '\n') page += '\n';
+  Print(page);
 }
 
 // Lines up to a blank line (or the end of input); ".." stands for a blank

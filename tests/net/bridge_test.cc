@@ -117,7 +117,6 @@ class Bridge : public ::testing::Test {
   std::string PyClient(const std::string& path, const char* mode, int age,
                        const std::string& request) {
     const char kClient[] = R"(
-import os, socket, sys, time
 path, mode, age = sys.argv[1], int(sys.argv[2], 8), int(sys.argv[3])
 s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
 if path != '-':
@@ -131,14 +130,9 @@ if path != '-':
 s.connect('quil.socket')
 s.sendall(sys.stdin.buffer.read())
 s.shutdown(socket.SHUT_WR)
-out = b''
-while True:
-    d = s.recv(65536)
-    if not d: break
-    out += d
-sys.stdout.buffer.write(out)
+sys.stdout.buffer.write(read_all(s))
 )";
-    Client c({"python3", "-c", kClient, path, mode, std::to_string(age)}, request);
+    Client c({"python3", "-c", PyScript(kClient), path, mode, std::to_string(age)}, request);
     return Collect(c);
   }
   ScratchCwd dir_;

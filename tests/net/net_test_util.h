@@ -29,6 +29,7 @@
 #include "Strm.h"
 #include "Tcp.h"
 #include "Thread.h"
+#include "ports.h"
 
 namespace nettest {
 
@@ -117,17 +118,24 @@ inline void RunFor(int ms) {
   while (std::chrono::steady_clock::now() < end) Pass(5);
 }
 
-// A TCP port nobody listens on just now.
-inline uint16_t FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
+using quiltest::FreePort;
+
+// What Python client scripts start with: the modules they use and
+// read_all(socket), everything until the peer closes (or resets).
+inline std::string PyScript(const std::string& body) {
+  return R"(
+import os, resource, socket, struct, sys, time
+def read_all(s):
+    out = b''
+    try:
+        while True:
+            d = s.recv(65536)
+            if not d: break
+            out += d
+    except OSError:
+        pass
+    return out
+)" + body;
 }
 
 // An outside program whose standard output is collected while the loop

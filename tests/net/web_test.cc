@@ -66,7 +66,7 @@ class WebServer : public ::testing::Test {
   }
   // A Python client: script gets the port as sys.argv[1].
   std::string Py(const std::string& script, const std::string& input = "") {
-    Client c({"python3", "-c", script, std::to_string(port_)}, input);
+    Client c({"python3", "-c", PyScript(script), std::to_string(port_)}, input);
     return Collect(c, 30000);
   }
 
@@ -89,15 +89,9 @@ std::string ErrorPage(const std::string& what) {
 
 // Sends raw bytes (Python string literal syntax) and prints what comes back.
 const char kRaw[] = R"(
-import socket, sys
 s = socket.create_connection(('127.0.0.1', int(sys.argv[1])))
 s.sendall(sys.stdin.buffer.read())
-out = b''
-while True:
-    d = s.recv(65536)
-    if not d: break
-    out += d
-sys.stdout.buffer.write(out)
+sys.stdout.buffer.write(read_all(s))
 )";
 
 TEST_F(WebServer, StaticFilesWithTheirTypesAndLastModified) {
@@ -172,19 +166,13 @@ TEST_F(WebServer, ContinuedHeadersAndABodyArrivingInPieces) {
   CgiSetProcessor(Responder);
   Start();
   const char kSlow[] = R"(
-import socket, sys, time
 s = socket.create_connection(('127.0.0.1', int(sys.argv[1])))
 s.sendall(b'POST /Quil?7 HTTP/1.0\r\nX-Long: one\r\n\ttwo\r\n  three\r\nContent-Length: 10\r\n')
 time.sleep(0.2)
 s.sendall(b'\r\n01234')
 time.sleep(0.3)
 s.sendall(b'56789')
-out = b''
-while True:
-    d = s.recv(65536)
-    if not d: break
-    out += d
-sys.stdout.buffer.write(out)
+sys.stdout.buffer.write(read_all(s))
 )";
   std::string out = Py(kSlow);
   EXPECT_NE(out.find("body=0123456789\n"), std::string::npos) << out;
@@ -254,7 +242,6 @@ TEST_F(WebServer, AForumRequestWaitsForTheOneBeingProcessed) {
 TEST_F(WebServer, OversizedRequestLineHeadersAndBodyAreRefused) {
   Start();
   const char kBig[] = R"(
-import socket, sys
 what = sys.argv[2]
 s = socket.create_connection(('127.0.0.1', int(sys.argv[1])))
 if what == 'line':
@@ -267,20 +254,12 @@ try:
     s.sendall(msg)
 except OSError:
     pass
-out = b''
-try:
-    while True:
-        d = s.recv(65536)
-        if not d: break
-        out += d
-except OSError:
-    pass
-sys.stdout.buffer.write(out.split(b'\r\n')[0])
+sys.stdout.buffer.write(read_all(s).split(b'\r\n')[0])
 )";
   for (auto [what, status] : {std::pair{"line", "HTTP/1.1 414 Request-URI Too Long"},
                               std::pair{"headers", "HTTP/1.1 431 Request Header Fields Too Large"},
                               std::pair{"body", "HTTP/1.1 413 Request Entity Too Large"}}) {
-    Client c({"python3", "-c", kBig, std::to_string(port_), what});
+    Client c({"python3", "-c", PyScript(kBig), std::to_string(port_), what});
     EXPECT_EQ(Collect(c), status) << what;
   }
   EXPECT_TRUE(RunUntil([] { return WebConnectionCount() == 0; }));

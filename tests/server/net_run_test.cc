@@ -11,23 +11,12 @@
 #include <fstream>
 #include <string>
 
+#include "ports.h"
 #include "quil_process.h"
 
 using namespace quiltest;
 
 namespace {
-
-uint16_t FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
 
 std::string BinDir() {
   const char* dir = getenv("QUIL_BINARY_DIR");
@@ -49,22 +38,6 @@ std::string Shell(const std::string& command) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   pclose(p);
   return out;
-}
-
-// Waits until something listens on port.
-bool WaitForPort(uint16_t port) {
-  for (int i = 0; i < 1000; ++i) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    if (ok) return true;
-    usleep(10000);
-  }
-  return false;
 }
 
 // Processes whose parent is pid and whose name is comm.
@@ -102,6 +75,7 @@ TEST(NetRun, TheServerServesFilesOnThePortOfQuilSet) {
   EXPECT_NE(Shell(base + "/Quil?14@@").find("HTTP/1.1 503 Service Unavailable\r\n"),
             std::string::npos);
   // The resolver processes run beside the server and end with it.
+  for (int i = 0; i < 200 && Children(q.pid(), "quil-ReverseDNS") == 0; ++i) usleep(10000);
   EXPECT_EQ(Children(q.pid(), "quil-DNS"), 1);
   EXPECT_EQ(Children(q.pid(), "quil-ReverseDNS"), 1);
   EXPECT_TRUE(dir.Exists("quil.socket"));
