@@ -509,7 +509,12 @@ void WebProcess(WebRecord* r) {
           return;
         }
         if (phase == WebPhase::kHeaders) r->state = kHeaders;
-        if (phase == WebPhase::kBody) r->state = kBody;
+        if (phase == WebPhase::kBody && r->state != kBody) {
+          r->state = kBody;
+          St expect = WebRequestHeader(r->req, "Expect");
+          if (!expect.IsNil() && StIsPrefixCNoCase(expect, "100-continue"))
+            Send(r, StCStrXfm("HTTP/1.1 100 Continue\r\n\r\n"));
+        }
         if (phase == WebPhase::kComplete) {
           if (r->req.chat) {
             bool fanout = web.settings.chatFanout && chatHandoffFn &&

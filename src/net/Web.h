@@ -25,8 +25,10 @@
 // answer.  Limits (answered with an error page, then the connection is
 // closed): a request line over 64 KiB gets 414 "Request-URI Too Long",
 // headers over 64 KiB or 200 lines 431 "Request Header Fields Too Large", a
-// Content-length that is not a number 400 "Bad Request", a body over
-// maxBody 413 "Request Entity Too Large".  Memory per connection is bounded
+// Content-length that is not a number 400 "Bad Request", a chunked body
+// 411 "Length Required", a body over maxBody 413 "Request Entity Too
+// Large".  A client that asks to be told to go on ("Expect: 100-continue")
+// gets "HTTP/1.1 100 Continue" before it sends its body.  Memory per connection is bounded
 // by these limits: input beyond them is not read.
 //
 // Every response carries "Connection: close"; each connection serves one

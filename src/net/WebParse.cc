@@ -124,6 +124,12 @@ void EndHeaders(WebRequest& r, const WebLimits& limits) {
     r.phase = WebPhase::kComplete;
     return;
   }
+  // Bodies come with a Content-length only; a chunked one cannot be read.
+  St coding = WebRequestHeader(r, "Transfer-Encoding");
+  if (!coding.IsNil() && !SameNoCase(coding.View(), "identity")) {
+    Fail(r, 411, "Length Required");
+    return;
+  }
   St length = WebRequestHeader(r, "Content-length");
   if (!length.IsNil()) {
     if (!ParseLength(length.View(), &r.contentLength)) {

@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   switch (phase) {
     case WebPhase::kError:
-      if (r.errorStatus != 400 && r.errorStatus != 413 && r.errorStatus != 414 &&
-          r.errorStatus != 431)
+      if (r.errorStatus != 400 && r.errorStatus != 411 && r.errorStatus != 413 &&
+          r.errorStatus != 414 && r.errorStatus != 431)
         abort();
       break;
     case WebPhase::kComplete:

@@ -99,6 +99,7 @@ TEST(WebParse, LimitsGiveTheirStatus) {
       {"POST / HTTP/1.0\r\nContent-length: -1\r\n\r\n", 400},
       {"POST / HTTP/1.0\r\nContent-length: 3\r\ncontent-length: 3\r\n\r\n", 400},
       {"GET\r\n", 400},
+      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411},
   };
   for (const Case& c : cases) {
     WebRequest r;

@@ -177,6 +177,13 @@ sys.stdout.buffer.write(read_all(s))
   std::string out = Py(kSlow);
   EXPECT_NE(out.find("body=0123456789\n"), std::string::npos) << out;
   EXPECT_NE(out.find("pair http_X_Long=one,two,three\n"), std::string::npos) << out;
+  // A client that asks to be told to go on before its body is told.
+  std::string big(5000, 'b');
+  Client c({"curl", "-s", "-D-", "-H", "Expect: 100-continue", "--data-binary", big,
+            Url("/Quil?big")});
+  std::string answer = Collect(c);
+  EXPECT_EQ(answer.find("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n"), 0u) << answer;
+  EXPECT_NE(answer.find("body=" + big + "\n"), std::string::npos);
 }
 
 TEST_F(WebServer, ASilentConnectionIsClosedAfterTwoMinutes) {
