@@ -68,6 +68,10 @@ struct WebService {
   std::unordered_map<uint64_t, std::unique_ptr<WebRecord>> records;  // WebLi
   uint64_t nextId = 1;
   int32_t queued = 0;  // forum requests waiting in state 7
+  int32_t inProcessor = 0;  // forum requests inside the processor
+  // A restart asked for while forum requests were running.
+  bool restartPending = false;
+  WebSettings pending;
 };
 WebService web;
 
@@ -308,6 +312,10 @@ bool WebProcessQuilSite(WebRecord* r, const WebUriEntry* entry, const St& path,
   AddPair(e, "script_name", e.scriptName);
   {
     HttpRequestScope http;
+    ++web.inProcessor;
+    struct Left {
+      ~Left() { --web.inProcessor; }
+    } left;
     CgiProcess(e);
   }
   // The status (second word of the first line) and Content-length for the
@@ -419,6 +427,8 @@ void WebShutdown(WebRecord* r) {
   }
   if (r->state == kForum) --web.queued;
   WriteLog(r);
+  if (web.restartPending && web.queued == 0 && web.inProcessor == 0)
+    QuRamAdd(0, [](intptr_t, int32_t) { WebRestart(web.pending); }, 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -627,6 +637,7 @@ void WebInit(const WebSettings& settings) {
 
 void WebTerm() {
   web.running = false;
+  web.restartPending = false;
   std::vector<uint64_t> ids;
   for (auto& [id, r] : web.records) ids.push_back(id);
   for (uint64_t id : ids) {
@@ -649,6 +660,17 @@ void WebTerm() {
 }
 
 bool WebRunning() { return web.running; }
+
+bool WebRestart(const WebSettings& settings) {
+  if (web.queued > 0 || web.inProcessor > 0) {
+    web.pending = settings;
+    web.restartPending = true;
+    return false;
+  }
+  web.restartPending = false;
+  WebInit(settings);
+  return true;
+}
 
 void WebSetTemplatePageFn(WebTemplatePageFn fn) { templatePageFn = fn; }
 void WebSetChatHandoffFn(WebChatHandoffFn fn) { chatHandoffFn = fn; }

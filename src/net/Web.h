@@ -83,6 +83,11 @@ extern bool WebDebugFlag;
 void WebInit(const WebSettings& settings);
 // Closes every connection and listener, the log and the file cache.
 void WebTerm();
+// Restarts the service with new settings (the sysop changed them).  While
+// forum requests are inside the processor or waiting for it, the restart
+// waits until the last of them has been shut down.  Returns true when it
+// happened at once.
+bool WebRestart(const WebSettings& settings);
 bool WebRunning();
 
 // The sysop's "Reset File Cache": changed files are served from now on.

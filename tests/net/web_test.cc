@@ -372,6 +372,26 @@ TEST_F(WebServer, SettingsForDataDirectoryScriptAndTopLevel) {
   EXPECT_NE(Curl({Url("/Quil?1@@")}).find("404 Not Found"), std::string::npos);
 }
 
+TEST_F(WebServer, ARestartWaitsForTheForumRequestInProgress) {
+  static uint16_t newPort = 0;
+  static bool atOnce = true;
+  newPort = FreePort();
+  CgiSetProcessor([](CgiEvent& e) {
+    WebSettings s;
+    s.port = StFromView("127.0.0.1:" + std::to_string(newPort));
+    s.releaseText = StCStrXfm("Quillmoot(r) test");
+    atOnce = WebRestart(s);
+    e.result = StFromView("HTTP/1.1 200 OK\r\nContent-length: 2\r\n\r\nok");
+  });
+  Start();
+  EXPECT_EQ(Curl({Url("/Quil?1")}).substr(0, 17), "HTTP/1.1 200 OK\r\n");
+  EXPECT_FALSE(atOnce);  // the request was still inside the processor
+  ASSERT_TRUE(RunUntil([] { return quiltest::WaitForPort(newPort); }));
+  Client c({"curl", "-s", "http://127.0.0.1:" + std::to_string(newPort) + "/doc.txt"});
+  EXPECT_EQ(Collect(c), "plain text\n");
+  EXPECT_EQ(WebListenerCount(), 64);  // on the new port only
+}
+
 TEST_F(WebServer, APortThatCannotBeBoundIsReportedAndLeftOut) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
