@@ -226,7 +226,7 @@ int EndBridge() {
   return err;
 }
 
-[[noreturn]] void Refuse(int32_t code, int32_t err, const std::string& text) {
+[[noreturn]] void Refuse(int32_t code, int32_t err, std::string text) {  // a copy: the bridge goes first
   EndBridge();
   Wf_err_exit(code, err, "%s", text.c_str());
 }
