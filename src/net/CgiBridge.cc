@@ -18,7 +18,7 @@
 #include "Ma.h"
 #include "Qu.h"
 #include "Strm.h"
-#include "Tcp.h"
+#include "TcpInt.h"
 
 namespace quil {
 
@@ -243,7 +243,7 @@ void WriteSome() {
   while (!b.answer.Empty()) {
     iovec iov[8];
     int n = b.answer.Segments(iov, 8);
-    ssize_t sent = writev(b.fd, iov, n);
+    ssize_t sent = TcpSendv(b.fd, iov, n);
     if (sent < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) {

@@ -166,6 +166,9 @@ void TCPSetListenBacklog(int32_t backlog);
 // wait and closes listen entries nobody uses; dispatch happens through the
 // descriptor table.
 void TcpSocketPoll(bool setUp);
+// -traceSession: sockets created from now on write their events (accept,
+// connect, errors, close) to standard error.
+void TcpSetTraceSessions(bool on);
 // Number of socket records.
 int32_t TcpSocketCount();
 // Closes fd off the event loop (the close thread) or in line.

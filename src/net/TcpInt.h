@@ -3,6 +3,8 @@
 // the DNS message code of the mail-exchanger resolver.
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -59,6 +61,9 @@ void TCPReadConsume(TcpSocket* s, int32_t n);
 // The name of a socket in traces: "a.b.c.d:port" of the peer, or of the
 // listen address.
 std::string TcpSocketName(const TcpSocket* s);
+
+// writev without SIGPIPE: a peer that has gone is an error, not a signal.
+ssize_t TcpSendv(int fd, const iovec* iov, int count);
 
 // The open-file limit rule: before a new descriptor (fd < 0) and after one
 // (its number).

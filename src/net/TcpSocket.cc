@@ -55,6 +55,7 @@ std::vector<std::unique_ptr<ListenSlot>>& Listens() {
 // while the loop is busy; a larger limit raises it.
 constexpr int32_t kTcpMinBacklog = 511;
 int32_t listenBacklog = kTcpMinBacklog;
+bool traceSessions = false;  // -traceSession: new sockets trace their events
 
 // How long a listen entry rests after accept() ran out of descriptors.
 constexpr int64_t kTcpAcceptPauseMs = 100;
@@ -236,7 +237,7 @@ void WriteTcp(TcpSocket* s) {
   while (!s->writeBuf.Empty()) {
     iovec iov[16];
     int n = s->writeBuf.Segments(iov, 16);
-    ssize_t sent = writev(s->fd, iov, n);
+    ssize_t sent = TcpSendv(s->fd, iov, n);
     if (sent < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) return;
       if (errno == EINTR) continue;
@@ -255,7 +256,7 @@ void WriteUdp(TcpSocket* s) {
     MA_CHECK(TcpDebugFlag, len >= 0 && s->writeBuf.Size() >= 4 + len,
              "WriteUdp--datagram length");
     std::string_view d = s->writeBuf.Peek(size_t(4 + len));
-    ssize_t sent = send(s->fd, d.data() + 4, size_t(len), 0);
+    ssize_t sent = send(s->fd, d.data() + 4, size_t(len), MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) return;
       if (errno == EINTR) continue;
@@ -552,6 +553,7 @@ TcpSocket* TCPCreateSession(void* owner, int32_t readSize, int32_t writeSize, Tc
   s->writeCap = writeSize > 0 ? writeSize : kTcpDefaultBuffer;
   if (kind == TcpKind::kUdp) s->readCap = std::max<int32_t>(s->readCap, 2 * (4 + int32_t(kDnsMaxMessage)));
   s->writeBuf.SetLimit(s->writeCap);
+  s->trace = traceSessions;
   TcpSocket* raw = s.get();
   Sockets().emplace(raw, std::move(s));
   return raw;
@@ -778,6 +780,15 @@ void TcpSocketPoll(bool setUp) {
 }
 
 int32_t TcpSocketCount() { return int32_t(Sockets().size()); }
+
+ssize_t TcpSendv(int fd, const iovec* iov, int count) {
+  msghdr m{};
+  m.msg_iov = const_cast<iovec*>(iov);
+  m.msg_iovlen = size_t(count);
+  return sendmsg(fd, &m, MSG_NOSIGNAL);
+}
+
+void TcpSetTraceSessions(bool on) { traceSessions = on; }
 
 St TcpIpToSt(uint32_t address) {
   char buf[32];

@@ -72,6 +72,7 @@ void QlWebSettings(WebSettings* s) {
 }
 
 void QlNetStart() {
+  TcpSetTraceSessions(Ql.traceSession);
   if (!Ql.server) return;  // -echo and -stdio serve no network service
   WebSettings settings;
   QlWebSettings(&settings);
