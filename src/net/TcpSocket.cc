@@ -203,8 +203,12 @@ char* ReadSpace(TcpSocket* s) {
 void ReadTcp(TcpSocket* s) {
   int32_t room = s->readCap - s->readHeld;
   if (room <= 0 || s->eof) return;
-  char* at = ReadSpace(s);
+  // An idle connection holds no buffer: the first bytes decide.
+  char first[4096];
+  char* at = s->readBuf.IsNil() ? first : ReadSpace(s);
+  if (at == first) room = std::min<int32_t>(room, int32_t(sizeof first));
   ssize_t n = recv(s->fd, at, size_t(room), 0);
+  if (n > 0 && at == first) memcpy(ReadSpace(s), first, size_t(n));
   if (n > 0) {
     s->readHeld += int32_t(n);
   } else if (n == 0) {
