@@ -36,19 +36,6 @@ void Append(St* field, std::string_view value) {
   *field = StAppendView(std::move(*field), value);
 }
 
-bool ParseCount(std::string_view text, int64_t* out) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  if (text.empty() || text.size() > 18) return false;
-  int64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  *out = v;
-  return true;
-}
-
 void Fail(CgiBridgeRequest& r, std::string text) {
   r.state = CgiParseState::kFailed;
   r.errorText = std::move(text);
@@ -80,7 +67,7 @@ void TakeLine(CgiBridgeRequest& r, int64_t maxBody) {
   else if (KeyIs(key, "content-type")) Append(&e.contentType, value);
   else if (KeyIs(key, "n")) {
     int64_t n = 0;
-    if (!ParseCount(value, &n)) {
+    if (!CgiParseCount(value, &n)) {
       Fail(r, "bad post length \"" + std::string(value.substr(0, 40)) + "\"");
     } else if (n > maxBody) {
       Fail(r, "post of " + std::to_string(n) + " bytes is larger than " +

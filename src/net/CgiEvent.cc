@@ -70,6 +70,19 @@ void CgiClearProcessor() { gCgiProcessor = nullptr; }
 
 bool CgiHasProcessor() { return gCgiProcessor != nullptr; }
 
+bool CgiParseCount(std::string_view text, int64_t* out) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (text.empty() || text.size() > 18) return false;
+  int64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  *out = v;
+  return true;
+}
+
 uint32_t CgiBlockedBy() {
   if (CgiActive) return kQuBlockRequest;
   if (QuBgActive) return kQuBlockBgPass;

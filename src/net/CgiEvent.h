@@ -127,6 +127,10 @@ extern int32_t CgiThreadCount;
 // The request being processed came through the built-in HTTP server.
 extern bool HttpRequest;
 
+// A byte count as a request announces it (Content-length, the bridge's
+// "n"): decimal digits, blanks around them allowed, at most 18 digits.
+bool CgiParseCount(std::string_view text, int64_t* out);
+
 // Block bit: a callback waits until no request thread runs.
 constexpr uint32_t kCgiBlockRequests = 16;
 // What keeps a new request out of the processor now: 0, 1 (CgiActive), 2

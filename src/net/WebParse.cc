@@ -106,18 +106,6 @@ void TakeChat(WebRequest& r) {
   r.chatH = words.size() > 1 && words[1][0] == 'H';
 }
 
-bool ParseLength(std::string_view v, int64_t* out) {
-  v = Trim(v);
-  if (v.empty() || v.size() > 18) return false;
-  int64_t n = 0;
-  for (char c : v) {
-    if (c < '0' || c > '9') return false;
-    n = n * 10 + (c - '0');
-  }
-  *out = n;
-  return true;
-}
-
 void EndHeaders(WebRequest& r, const WebLimits& limits) {
   if (PrefixNoCase(r.uri.View(), kChatPrefix)) {
     TakeChat(r);
@@ -132,7 +120,7 @@ void EndHeaders(WebRequest& r, const WebLimits& limits) {
   }
   St length = WebRequestHeader(r, "Content-length");
   if (!length.IsNil()) {
-    if (!ParseLength(length.View(), &r.contentLength)) {
+    if (!CgiParseCount(length.View(), &r.contentLength)) {
       Fail(r, 400, "Bad Request");
       return;
     }
