@@ -19,8 +19,20 @@ build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Starts the server on the demo site in ./site, listening on localhost.
+# The first run writes site/quil.set with webPort=127.0.0.1:$(RUN_PORT)
+# (change the port there) and a top page that leads to the conference.
+RUN_PORT ?= 8080
 run: build
-	@mkdir -p site
+	@mkdir -p site/html
+	@grep -qis '^[[:space:]]*webPort[[:space:]]*=' site/quil.set || \
+	  echo "webPort=127.0.0.1:$(RUN_PORT)" >> site/quil.set
+	@[ -e site/html/index.html ] || printf '%s\n' '<!DOCTYPE html>' \
+	  '<html><head><meta http-equiv="refresh" content="0; url=/Quil"><title>Quillmoot</title></head>' \
+	  '<body><p><a href="/Quil">Enter the conference</a></p></body></html>' > site/html/index.html
+	@sed -n 's/^[[:space:]]*[wW][eE][bB][pP][oO][rR][tT][[:space:]]*=[[:space:]]*//p' site/quil.set | \
+	  tr ', ' '\n\n' | sed -n '/./{p;q;}' | \
+	  sed -e 's/^127\.0\.0\.1:/localhost:/' -e 's/^\([0-9]*\)$$/localhost:\1/' | \
+	  sed 's|.*|Quillmoot is at http://&/  (stop it with Ctrl-C or SIGTERM)|'
 	cd site && ../$(BUILD)/quil -server
 
 test: build
@@ -28,6 +40,7 @@ test: build
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+	@echo "== bench/http_static.sh"; bench/http_static.sh $(BUILD)/quil
 
 # libFuzzer harnesses, built with clang in their own tree; FUZZ_TIME seconds each.
 FUZZ_TIME ?= 60

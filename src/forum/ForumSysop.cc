@@ -175,7 +175,10 @@ bool ForumSetKeywordIsText(int index) {
   auto ends = [&](std::string_view tail) {
     return k.size() >= tail.size() && k.substr(k.size() - tail.size()) == tail;
   };
+  // webPort is a list of ports and "ip:port" items, like the setting of
+  // the same name in the database.
   return ends("Ip") || ends("Ips") || k == "images" || k == "help" || k == "httpToFcgi" ||
+         k == "webPort" ||
          k == "zevuzivMailbox" || k == "siteCharset" || k == "nntpMirror";
 }
 

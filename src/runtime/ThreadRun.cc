@@ -132,7 +132,10 @@ int32_t ForumThreadsIdle() {
     QuProcess(100, 0, false);
     RunIdleChecks();
     UnlockRun();
-    ThreadYield();
+    // The yield gives the run lock to another thread; when this is the only
+    // idle thread and none waits to resume, there is nobody to give it to,
+    // and sleeping would only hold back the next pass (and the network).
+    if (ForumThreads > 1 || ForumWaiting > 0) ThreadYield();
   }
 }
 

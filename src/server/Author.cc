@@ -21,7 +21,10 @@
 #include "Ql.h"
 #include "Qu.h"
 #include "Td.h"
+#include "Sess.h"
 #include "Sl.h"
+#include "Strm.h"
+#include "Tcp.h"
 #include "Thread.h"
 #include "Ut.h"
 
@@ -83,6 +86,12 @@ const AuthorStep kAuthorSteps[] = {
     {"QuInitRtns", QuInitRtns, kPkgInit, 20},
     {"DocInitRtns", DocInitRtns, kPkgInit, 19},
     {"AfInitRtns", AfInitRtns, kPkgInit, 18},
+    {"SlInitRtns(5)", SlInitRtns, kPkgInit2, 8},
+    {"TCPInitRtns", TCPInitRtns, kPkgInit, 15},
+    {"UDPInitRtns", UDPInitRtns, kPkgInit, 14},
+    {"StrmInitRtns", StrmInitRtns, kPkgInit, 13},
+    {"SessInitRtns", SessInitRtns, kPkgInit, 12},
+    {"TCPInitRtns(5)", TCPInitRtns, kPkgInit2, 11},
     {"BtDbInitRtns", BtDbInitRtns, kPkgInit, 7},
     {"BtiDbInitRtns", BtiDbInitRtns, kPkgInit, 6},
     {"Bti1DbInitRtns", Bti1DbInitRtns, kPkgInit, 5},

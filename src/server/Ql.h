@@ -130,6 +130,8 @@ void UxInitSystem(bool notTop, bool daemon, const char* directory,
 // this process created it, closes and removes the bridge socket.  Safe in a
 // signal handler.
 void UxTermSystem();
+// Remembers the bridge listen socket and its file name for UxTermSystem.
+void UxNoteBridgeSocket(int fd, const char* name);
 // SIGHUP and SIGTERM after start-up: sets quitFlag and wakes the loop.
 void QlHangupSignal(int signal);
 // The halt and assertion handler: logs the message and calls MaExit; a
@@ -145,6 +147,13 @@ void QlStdioSession();
 // network commands); false when the line is not a command.
 using QlStdioHandler = bool (*)(const std::string& line);
 void QlSetStdioHandler(QlStdioHandler handler);
+// The request and network commands of the interactive session: "get",
+// "post", keyword lines, "ip", "listen", "connect", "close".  Requests go
+// through the request processor (CgiProcess); without one they print its
+// 503 answer.
+bool QlStdioNetCommand(const std::string& line);
+// Closes what the session's network commands opened.
+void QlStdioNetEnd();
 void QlTermQuil();
 
 // ---------------------------------------------------------------------------
@@ -173,10 +182,14 @@ extern bool AuthorCountChecks;
 // settings and asks for the restart that applies them (the memory probe).
 bool ForumDbOpen();
 void ForumDbClose();
-// Loads the templates and starts the network services; false with a
-// message when they cannot start.
-bool ForumCgiInit(St* message);
-void ForumCgiTerm();
+// Start (in server mode) and stop the HTTP service, with its settings from
+// the database and quil.set.  QlMain registers them with CgiServiceAdd, so
+// that ForumCgiInit starts them once request processing is ready.
+void QlNetStart();
+void QlNetStop();
+// The HTTP settings from the sysop settings record and quil.set.
+struct WebSettings;
+void QlWebSettings(WebSettings* settings);
 // Number of ForumDbOpen calls in this process (every start opens twice).
 extern int32_t ForumDbOpenCount;
 

@@ -72,13 +72,5 @@ void ForumDbClose() {
   ForumDbCloseI(root);
 }
 
-bool ForumCgiInit(St*) {
-  // The request processor loads the templates and starts the network
-  // services (NNTP, HTTP, LDAP, IMAP, POP3, SMTP and e-mail, chat, database
-  // access, FastCGI, archive and backup tasks) here.
-  return true;
-}
-
-void ForumCgiTerm() {}
 
 }  // namespace quil

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "CgiEvent.h"
 #include "Ex.h"
 #include "Ht.h"
 #include "Ma.h"
@@ -44,6 +45,9 @@ void QlRunModeFrame(Body&& body) {
 }  // namespace
 
 bool QlServerPoll(int listenFd, int32_t timeoutMs) {
+  // One bridge request at a time: while one is served the listen socket
+  // stays out of the wait (its waiting clients stay queued).
+  if (CgiBridgeBusy()) listenFd = -1;
   HtPollPass pass(listenFd);
   if (HtTrace)
     Trace("select: wait " + std::to_string(timeoutMs) + " ms on " +
@@ -54,11 +58,11 @@ bool QlServerPoll(int listenFd, int32_t timeoutMs) {
                 pass.Count());
   if (HtTrace) Trace(n == 0 ? "select: none ready" : "select: ready " + pass.Describe(true));
   if (n == 0) return false;
-  if (listenFd >= 0 && (pass.Ready(listenFd) & kHtRead)) {
-    // A CGI bridge request is waiting on quil.socket: when none is being
-    // served, the bridge accepts it (checking the client's age against the
-    // clock skew) and serves it at once.  The bridge arrives with the HTTP
-    // front end.
+  if (listenFd >= 0 && (pass.Ready(listenFd) & kHtRead) && !CgiBridgeBusy()) {
+    // A CGI bridge request waits on quil.socket: accept it (checking the
+    // client's socket file) and serve it.
+    CgiBridgeAccept(listenFd);
+    Ql.bridgeClientOwner = CgiBridgeClientOwner();
   }
   pass.Dispatch();
   return true;
@@ -137,18 +141,17 @@ void QlRunQuil() {
   Ql.running = true;
   WfConfigure().running = true;
   if (Ql.echo) {
-    QlRunModeFrame([] {
-      // The echo loop answers each CGI bridge request on quil.socket with a
-      // plain-text copy of itself; it arrives with the bridge.  Until then
-      // the mode runs the event loop until it is told to quit.
-      QlServerLoop(Ql.pipeListenFd, -1, false);
-    });
+    // The echo loop: each CGI bridge request on quil.socket is answered
+    // with a plain-text copy of itself (the bridge was configured for it).
+    QlRunModeFrame([] { QlServerLoop(Ql.pipeListenFd, -1, false); });
   } else if (Ql.server) {
     ForumThreadsInit();
     ForumThreadsIdle();
     ForumThreadsTerm();
   } else if (Ql.stdio) {
+    QlSetStdioHandler(QlStdioNetCommand);
     QlRunModeFrame(QlStdioSession);
+    QlStdioNetEnd();
   }
 }
 

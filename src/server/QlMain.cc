@@ -9,7 +9,10 @@
 #include "Ex.h"
 #include "Ht.h"
 #include "Ma.h"
+#include "Cgi.h"
+#include "CgiEvent.h"
 #include "Ql.h"
+#include "Tcp.h"
 
 namespace quil {
 
@@ -30,10 +33,11 @@ int QlMain(int argc, char** argv) {
   MaSetAssertFn(QlHaltQuil);
   MaSetTermSystemFn(UxTermSystem);
   WfSetTermFn(UxTermSystem);
-  // TcpHtInit(): the name look-up coprocesses start here (network layer).
+  TcpHtInit();  // the name look-up processes, before any thread exists
   if (HtInitRtns(kPkgInit, kPkgVersion) != 0)
     MaHalt("could not initialize Author packages");
   QlInstallLoop();
+  CgiServiceAdd("http", QlNetStart, QlNetStop);
   HtSetMemSize(AppChPages * kChPageSize + AppSmallObjHeap);
 
   for (bool firstPass = true;; firstPass = false) {
@@ -61,8 +65,9 @@ int QlMain(int argc, char** argv) {
 
   HtInitRtns(kPkgTerm, 0);
   QlTermQuil();
-  // TcpHtTerm(): ends the look-up coprocesses (network layer); unless in
-  // -stdio mode it signals the whole process group.
+  // Ends the look-up processes; unless in -stdio mode also by SIGTERM to
+  // their process group.
+  TcpHtTerm(!Ql.stdio);
   UxTermSystem();
   ExInitRtns(kPkgTerm, 0);
   return 0;
@@ -89,8 +94,16 @@ void QlInitQuil(int argc, char** argv) {
   if (sigaction(SIGTERM, &sa, nullptr) != 0)
     Wf_err_exit(kWfCodeSystem, errno,
                 "could not establish signal handler for SIGTERM");
-  // With -server or -echo the CGI bridge socket quil.socket is opened here
-  // (Ql.pipeListenFd); with -stdio standard input is marked as test input.
+  // With -server or -echo the CGI bridge socket quil.socket.
+  if (Ql.pipeListen) {
+    CgiBridgeSettings bridge;
+    bridge.clockSkew = Ql.clockSkew;
+    bridge.echo = Ql.echo;
+    CgiBridgeConfigure(bridge);
+    Ql.pipeListenFd = CgiBridgeOpen(kCgiBridgeSocket);
+    UxNoteBridgeSocket(Ql.pipeListenFd, kCgiBridgeSocket);
+    WfConfigure().requestNote = CgiBridgeRequestNote;
+  }
 }
 
 }  // namespace quil

@@ -24,6 +24,9 @@ namespace {
 // The lock file this process created, as a full path, for removal from a
 // signal handler (empty: none).
 char lockPath[PATH_MAX + 64] = {};
+// The bridge socket this process listens on (-1: none) and its file.
+int bridgeFd = -1;
+char bridgePath[PATH_MAX + 64] = {};
 
 [[noreturn]] void SystemError(const char* format, const char* a = "",
                               const char* b = "") {
@@ -160,8 +163,23 @@ void UxTermSystem() {
     unlink(lockPath);
     lockPath[0] = '\0';
   }
-  // The bridge listen socket quil.socket is closed and removed here once the
-  // CGI bridge opens it.
+  if (bridgeFd >= 0) {
+    close(bridgeFd);
+    bridgeFd = -1;
+    if (bridgePath[0] != '\0') unlink(bridgePath);
+    bridgePath[0] = '\0';
+  }
+}
+
+void UxNoteBridgeSocket(int fd, const char* name) {
+  bridgeFd = fd;
+  bridgePath[0] = '\0';
+  if (name[0] == '/') {
+    snprintf(bridgePath, sizeof bridgePath, "%s", name);
+  } else if (getcwd(bridgePath, PATH_MAX) != nullptr) {
+    size_t n = strlen(bridgePath);
+    snprintf(bridgePath + n, sizeof bridgePath - n, "/%s", name);
+  }
 }
 
 void QlHangupSignal(int) {

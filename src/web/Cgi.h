@@ -256,10 +256,8 @@ struct CgiRequest {
 // flag that goes with it.
 void CgiSetUser(CgiRequest& r, ChHandle user);
 
-// True while a request is in the processor on the thread holding the run
-// lock; the number of requests begun and not yet ended (waiting ones too).
-extern bool CgiActive;
-extern int32_t CgiThreadCount;
+// CgiActive and CgiThreadCount (a request is in the processor; requests
+// begun and not yet ended) are kept by the front ends' seam, CgiEvent.h.
 // The request in the processor (null when none).
 CgiRequest* CgiCurrentRequest();
 
@@ -272,6 +270,15 @@ CgiRequest* CgiCurrentRequest();
 bool ForumCgiInit(St* message);
 // Undoes ForumCgiInit.
 void ForumCgiTerm();
+
+// The network services (HTTP, and later news, mail, chat, LDAP ...) start
+// when request processing is ready and end before it does.  The layers that
+// own them register a start and a stop routine here, once, before the first
+// ForumCgiInit; ForumCgiInit runs the starts in the order registered (after
+// its own set-up), ForumCgiTerm the stops in the reverse order (before its
+// own clean-up).  A start that fails reports through the error routine.
+using CgiServiceFn = void (*)();
+void CgiServiceAdd(const char* name, CgiServiceFn start, CgiServiceFn stop);
 
 // Processes one request and leaves the complete response in
 // event.result.  A failure (an exception) ends the request: its state is

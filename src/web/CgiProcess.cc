@@ -21,8 +21,6 @@
 namespace quil {
 
 bool CgiDebugFlag = false;
-bool CgiActive = false;
-int32_t CgiThreadCount = 0;
 
 namespace {
 
@@ -55,23 +53,19 @@ CpuTimes ThreadCpu() {
 
 int64_t Counter(const std::function<int64_t()>& fn) { return fn ? fn() : 0; }
 
-// Marks a request in progress for its lifetime: CgiActive, the thread
-// count, the current request; at the end background passes are forbidden
-// again and callbacks that waited for the request are let go.
+// Marks the request as the current one for its lifetime and lets
+// background passes run while it waits; at the end they are forbidden
+// again.  CgiActive and CgiThreadCount belong to the front ends' seam
+// (CgiProcess), which sets them around the whole call.
 class ActiveScope {
  public:
   explicit ActiveScope(CgiRequest* r) {
-    CgiActive = true;
-    ++CgiThreadCount;
     currentRequest = r;
     QuBgRun(true);
   }
   ~ActiveScope() {
     QuBgRun(false);
     currentRequest = nullptr;
-    CgiActive = false;
-    --CgiThreadCount;
-    QuRamUnblock(kQuBlockRequest);
   }
   ActiveScope(const ActiveScope&) = delete;
   ActiveScope& operator=(const ActiveScope&) = delete;
@@ -274,6 +268,23 @@ bool CgiAuthenticate(CgiRequest& r) {
   return true;
 }
 
+struct CgiService {
+  const char* name;
+  CgiServiceFn start;
+  CgiServiceFn stop;
+};
+
+std::vector<CgiService>& CgiServices() {
+  static std::vector<CgiService> services;
+  return services;
+}
+
+void CgiServiceAdd(const char* name, CgiServiceFn start, CgiServiceFn stop) {
+  for (const CgiService& s : CgiServices())
+    MA_CHECK(true, std::string_view(s.name) != name, "CgiServiceAdd--service added twice");
+  CgiServices().push_back({name, start, stop});
+}
+
 bool ForumCgiInit(St* message) {
   if (CgiHasProcessor()) {
     *message = StCStrXfm("could not initialize system CGI interface");
@@ -296,27 +307,29 @@ bool ForumCgiInit(St* message) {
   });
   ThreadStateSlot slot;
   slot.save = [] {
-    std::any saved = std::make_pair(CgiActive, currentRequest);
-    CgiActive = false;
+    std::any saved = currentRequest;
     currentRequest = nullptr;
     return saved;
   };
   slot.restore = [](std::any&& value) {
-    auto saved = std::any_cast<std::pair<bool, CgiRequest*>>(value);
-    MA_CHECK(CgiDebugFlag, !CgiActive, "ForumCgiInit--a request is active on restore");
-    CgiActive = saved.first;
-    currentRequest = saved.second;
+    MA_CHECK(CgiDebugFlag, currentRequest == nullptr,
+             "ForumCgiInit--a request is active on restore");
+    currentRequest = std::any_cast<CgiRequest*>(value);
   };
-  slot.activity = [] { return CgiActive ? kQuBlockRequest : 0u; };
   stateSlot = ThreadStateSlotAdd(std::move(slot));
   HtFatalReg(CgiHistoryDump);
   CgiSetProcessor(ForumCgiProcessUrl);
   cgiInited = true;
+  for (const CgiService& s : CgiServices())
+    if (s.start) s.start();
   return true;
 }
 
 void ForumCgiTerm() {
   if (!cgiInited) return;
+  const std::vector<CgiService>& services = CgiServices();
+  for (auto it = services.rbegin(); it != services.rend(); ++it)
+    if (it->stop) it->stop();
   CgiClearProcessor();
   HtFatalDereg(CgiHistoryDump);
   if (stateSlot >= 0) ThreadStateSlotRemove(stateSlot);
@@ -328,7 +341,7 @@ void ForumCgiTerm() {
 }
 
 void ForumCgiProcessUrl(CgiEvent& event) {
-  MA_CHECK(true, !CgiActive, "ForumCgiProcessUrl--recursive call");
+  MA_CHECK(true, currentRequest == nullptr, "ForumCgiProcessUrl--recursive call");
   MA_CHECK(CgiDebugFlag, event.frontEnd != CgiFrontEnd::kHttp || !event.scriptName.IsNil(),
            "ForumCgiProcessUrl--script name");
   for (const CgiPair& p : event.cgiPairs)

@@ -263,7 +263,10 @@ TEST(QuilSettings, FileRoundTrip) {
 
 TEST(QuilSettings, BadContentHalts) {
   EXPECT_DEATH(ForumQuilSettingsParse(S("useChat=yes\n")), "Bad useChat value in settings file");
-  EXPECT_DEATH(ForumQuilSettingsParse(S("webPort=\n")), "Bad webPort value in settings file");
+  EXPECT_DEATH(ForumQuilSettingsParse(S("cgiPort=\n")), "Bad cgiPort value in settings file");
+  // webPort is a list ("8080, 127.0.0.1:8081"), kept as text.
+  EXPECT_EQ(ForumQuilSettingsParse(S("webPort=8080, 127.0.0.1:8081\n")).Get("webPort"),
+            "8080, 127.0.0.1:8081");
   EXPECT_DEATH(ForumQuilSettingsParse(S("colour=blue\n")),
                "Unknown keyword in settings file: colour");
   // A line without "=" is a keyword without a value, and no keyword of the
