@@ -118,7 +118,8 @@ int main(int argc, char** argv) {
   for (auto& [name, value] : form)
     ExprContextAddFormValue(ctx, StFromView(name), StFromView(value));
 
-  St page = StCreate();
+  Buf page;
+  BufOpen(page);
   int status = 0;
   if (macros.empty()) {
     BufEvalTemplate(page, t, ctx);
@@ -133,7 +134,8 @@ int main(int argc, char** argv) {
       BufEvalTemplate(page, m, ctx);
     }
   }
-  fwrite(page.CStr(), 1, size_t(page.Length()), stdout);
+  St out = BufClose(page);
+  fwrite(out.CStr(), 1, size_t(out.Length()), stdout);
   fflush(stdout);
 
   if (!ctx.Unavailable().empty()) {

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Eval.h"
 #include "Expr.h"
 #include "Template.h"
 
@@ -89,8 +91,85 @@ class ExprParseState {
 // Forgets every local-variable name.  REQUIRES: no parsed template alive.
 void ExprLocalNamesClear();
 
-// Installs the built-in keyword handlers (Eval.cc); called once when the
-// keyword table is built.
+// Installs the built-in keyword handlers; called once when the keyword
+// table is built.  Each family file has its own installer.
 void ExprInstallBuiltins();
+void ExprInstallUserBuiltins();
+void ExprInstallPathBuiltins();
+void ExprInstallSiteBuiltins();
+void ExprInstallIoBuiltins();
+void ExprInstallContainerBuiltins();
+
+// The default behaviours behind ExprHooks (TemplateRender.cc): fields of the
+// user, author, path, site and session scopes, and the macro look-up of
+// `use` for the context's folder.  code is the scope keyword's, noted as
+// unavailable when the context has no root.
+St TemplateFieldGet(ExprContext& ctx, ExprKwArg scope, int code,
+                    const St& name);
+void TemplateFieldSet(ExprContext& ctx, ExprKwArg scope, int code,
+                      const St& name, St value);
+TemplateRef TemplateUseLookup(ExprContext& ctx, const St& name);
+
+// Finds the self-referring links of every literal run of t (and of its
+// macros, which share its pieces' text) and records them in the pieces.
+void TemplateSelfRefBuild(Template& t, const St& siteString, const St& urlBase);
+
+// ---------------------------------------------------------------------------
+// Helpers of the keyword families (EvalForum.cc).
+
+// The rendering's root; null (with the keyword noted unavailable) when the
+// context has none.
+ForumRoot KwRoot(ExprCall& c);
+// A message handle's discussion and index; false for anything else.
+bool TemplateMessageOf(const ForumFile& item, ForumFile* discussion,
+                       int32_t* index);
+// The record of an item (a message's own record), 0 for none.
+ChHandle TemplateItemRecord(const ForumFile& item);
+ChHandle TemplateItemAuthor(const ForumFile& item);
+// The author of the context's path, or the one set for the page.
+ChHandle TemplateAuthorOf(ExprContext& ctx);
+St TemplateItemTitle(const ForumFile& item);
+LgDbTd TemplateItemDate(const ForumFile& item, bool created);
+// A record's text field by name (nil when absent).
+St TemplateRecText(ChHandle rec, const char* field);
+// The location of an item for links: its unique path.
+St TemplateLocation(const ForumFile& item);
+// A link to this server: the site's URL base (or "?" when it has none), the
+// command, "@", the certificate when the command takes one, "@" and the
+// location.
+St TemplateLink(ExprContext& ctx, int command, std::string_view location);
+// A unique identifier as lower-case hexadecimal, and back (a leading "."
+// allowed); 0 when the text is not one.
+St TemplateIdText(int32_t id);
+int32_t TemplateIdFromText(std::string_view text);
+// A user or group record by unique identifier (0 when none is).
+ChHandle TemplatePrincipalById(ForumRoot root, int32_t id);
+// The name of a user as pages show it ("First Last").
+St TemplateDisplayName(ForumRoot root, ChHandle user);
+// A stored date in format; "" for a date never set.
+St TemplateDate(const LgDbTd& td, std::string_view format);
+// The site's time format (sysop TimeFormat, default "H2:I2a Mmm D1, Y4").
+St TemplateTimeFormat(ForumRoot root);
+// Renders a page fragment into the output with one level of nesting; at
+// the depth limit writes "<b>%% " + tooDeep + " %%</b>" instead.
+void TemplateRenderFragment(ExprContext& ctx, const TemplateRef& t,
+                            const char* tooDeep);
+// The session variable name of the context (nil when unset).
+St TemplateSessionGet(ExprContext& ctx, const St& name);
+void TemplateSessionSet(ExprContext& ctx, const St& name, St value);
+ChHandle TemplateScopeRecord(ExprContext& ctx, ExprKwArg scope);
+
+// Registration tables of the family files.
+struct KwEntry {
+  const char* name;
+  ExprKeywordFn fn;
+  int32_t selector;
+};
+void KwInstall(std::span<const KwEntry> entries);
+
+// Family state numbers of ExprContext::FamilyState.
+constexpr int kFamilyContainers = 0;
+constexpr int kFamilyFiles = 1;
+constexpr int kFamilyXml = 2;
 
 }  // namespace quil

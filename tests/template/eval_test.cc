@@ -310,11 +310,16 @@ TEST(Context, ClearOutputAndBuffers) {
   EXPECT_EQ(Render("gone%% clearOutput %%kept"), "kept");
   TemplateRef t = TemplateParse(StFromView("x%% 1 %%"));
   ExprContext ctx;
-  St buf = StFromView("head:");
+  Buf buf;
+  BufOpenSmall(buf);
+  BufAddC(buf, "head:");
   BufEvalTemplate(buf, t, ctx);
-  EXPECT_EQ(buf, "head:x1");
+  EXPECT_EQ(buf.View(), "head:x1");
   BufEvalTemplate(buf, TemplateRef(), ctx);
-  EXPECT_EQ(buf, "head:x1");
+  EXPECT_EQ(buf.View(), "head:x1");
+  // clearOutput takes back only what the template wrote.
+  BufEvalTemplate(buf, TemplateParse(StFromView("gone%% clearOutput %%kept")), ctx);
+  EXPECT_EQ(BufClose(buf), "head:x1kept");
 }
 
 TEST(Context, PageValuesAndForm) {
