@@ -219,8 +219,17 @@ void KwPathQuery(ExprCall& c) {
     case kTreeTitle: {
       St title = TemplateItemTitle(p);
       if (!title.Empty() || !msg) return c.Return(std::move(title));
-      St body = StToBodyXfm(ForumItemData(d, i));
-      return c.Return(StSubstr(StStripBlanks(std::move(body)), 0, 60));
+      // No title: the start of the text, without its markup.
+      St body = ForumItemData(d, i);
+      std::string plain;
+      bool tag = false;
+      for (char ch : body.View()) {
+        if (plain.size() >= 60) break;
+        if (tag) tag = ch != '>';
+        else if (ch == '<') tag = true;
+        else plain += StCharIsWhiteSpace(uint8_t(ch)) ? ' ' : ch;
+      }
+      return c.Return(StStripBlanks(StFromView(plain)));
     }
     case kHier: {
       St sep = c.Written(0) ? c.ArgSt(0) : StCStrXfm(" / ");

@@ -54,11 +54,13 @@ void TplStoreItemInt(const ForumFile& item, TplItemInt which, int32_t value) {
   }
 }
 
+// The item takes the bits as its own: they leave its Inherits mask too.
 void TplStoreItemFlags(const ForumFile& item, uint32_t bits, bool on) {
   uint32_t flags = ForumFileStoredFlags(item);
   uint32_t changed = on ? flags | bits : flags & ~bits;
-  if (changed == flags) return;
-  ForumSetFlags(item, changed);
+  uint32_t inherits = ForumFileInherits(item);
+  if (inherits & bits) ForumSetInherits(item, inherits & ~bits);
+  if (changed != flags) ForumSetFlags(item, changed);
   ForumFileFlagsPropagate(item);
 }
 
