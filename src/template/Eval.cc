@@ -228,6 +228,11 @@ ExprKeywordFn ExprKeywordHandler(int code) {
   return handlers[size_t(code)];
 }
 
+int32_t ExprKeywordSelector(int code) {
+  if (code < 0 || code >= kExprKeywordCodes) return 0;
+  return selectors[size_t(code)];
+}
+
 // ---------------------------------------------------------------------------
 // The value stack and the items.
 

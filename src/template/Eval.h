@@ -325,8 +325,9 @@ bool ExprKeywordRegister(std::string_view name, ExprKeywordFn fn);
 // one handler serves a family (one field of a table per keyword).
 bool ExprKeywordRegisterArg(std::string_view name, ExprKeywordFn fn,
                             int32_t selector);
-// The handler of a code, or null.
+// The handler of a code, or null, and the number registered with it.
 ExprKeywordFn ExprKeywordHandler(int code);
+int32_t ExprKeywordSelector(int code);
 
 // ---------------------------------------------------------------------------
 // Evaluation.

@@ -235,6 +235,9 @@ TEST(Unavailable, RegisteredHandlersAndFieldHooksTakeOver) {
     fields[name.Str()] = value.Str();
   };
   ExprSetHooks(hooks);
+  const int code = ExprKeywordLookup("userName")->code;
+  ExprKeywordFn saved = ExprKeywordHandler(code);
+  int32_t savedSelector = ExprKeywordSelector(code);
   ASSERT_TRUE(ExprKeywordRegister("userName", [](ExprCall& c) {
     c.Return(StFromView("Ann"));
   }));
@@ -243,7 +246,7 @@ TEST(Unavailable, RegisteredHandlersAndFieldHooksTakeOver) {
                    "%% userField.user_colour %%"),
             "Ann:red");
   EXPECT_EQ(fields["user_colour"], "red");
-  ExprKeywordRegister("userName", nullptr);
+  ExprKeywordRegisterArg("userName", saved, savedSelector);
   ExprSetHooks(ExprHooks());
 }
 
