@@ -16,6 +16,8 @@ namespace {
 
 std::array<ExprKeywordFn, kExprKeywordCodes> handlers{};
 std::array<int32_t, kExprKeywordCodes> selectors{};
+// The table entry of each code, filled as codes are first called.
+std::array<const ExprKeyword*, kExprKeywordCodes> entries{};
 
 // Sets a variable for the lifetime of the guard and puts the old value back
 // when it ends, on every path (a keyword may raise).
@@ -66,7 +68,7 @@ void ExprContext::Write(std::string_view text) {
   if (sizeLimit_ > 0 &&
       int64_t(out.Position()) + int64_t(text.size()) > sizeLimit_)
     return Stop(true);
-  BufAddView(out, text);
+  memcpy(BufReserveTail(out, int32_t(text.size())), text.data(), text.size());
 }
 
 void ExprContext::WriteInt(int64_t value) {
@@ -111,11 +113,6 @@ void ExprContext::NoteUnavailable(int code) {
   for (int16_t c : unavailable_)
     if (c == code) return;
   if (unavailable_.size() < 1024) unavailable_.push_back(int16_t(code));
-}
-
-ExprContextExt* ExprContext::FamilyState(int family) const {
-  return size_t(family) < family_.size() ? family_[size_t(family)].get()
-                                         : nullptr;
 }
 
 void ExprContext::SetFamilyState(int family,
@@ -378,7 +375,9 @@ void ExprRunner::Operator(uint8_t op) {
 }
 
 void ExprRunner::Call(const ExprItem& it) {
-  const ExprKeyword& kw = ExprKeywordByCode(it.code);
+  const ExprKeyword*& entry = entries[size_t(it.code)];
+  if (!entry) entry = &ExprKeywordByCode(it.code);
+  const ExprKeyword& kw = *entry;
   int argc = it.argc;
   if (kw.maxArgs >= 0 && argc > kw.maxArgs) {
     for (; argc > kw.maxArgs; --argc) c_.stack_[--c_.sp_].s = St();

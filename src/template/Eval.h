@@ -169,7 +169,10 @@ class ExprContext {
   // Per-rendering state of keyword families that keep some (containers,
   // the file error, XML): created on first use by the family, keyed by a
   // small number of the family's choosing.
-  ExprContextExt* FamilyState(int family) const;
+  ExprContextExt* FamilyState(int family) const {
+    return size_t(family) < family_.size() ? family_[size_t(family)].get()
+                                           : nullptr;
+  }
   void SetFamilyState(int family, std::unique_ptr<ExprContextExt> state);
 
   // Codes of keywords met without a handler, in order of first use.

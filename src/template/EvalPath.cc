@@ -114,13 +114,6 @@ enum QuerySel {
   kMessageId, kIsNew, kMarkAsRead, kHasTables,
 };
 
-St Body(const ForumFile& p) {
-  ForumFile d;
-  int32_t i;
-  if (TemplateMessageOf(p, &d, &i)) return ForumItemData(d, i);
-  return ForumFileHtml(p);
-}
-
 // The message a message answers (-1: the discussion itself).
 int32_t ReplyTo(const ForumFile& d, int32_t i) {
   int32_t r = ForumItemReplyTo(d, i);
@@ -132,11 +125,12 @@ void KwPathQuery(ExprCall& c) {
   if (!root) return;
   ExprContext& ctx = c.Context();
   const ForumFile& p = ctx.path;
-  ForumFile d;
-  int32_t i = 0;
-  bool msg = TemplateMessageOf(p, &d, &i);
+  const TemplateFacts& facts = TemplateFactsOf(ctx, p);
+  bool msg = facts.message;
+  ForumFile d = facts.discussion;
+  int32_t i = facts.index;
   switch (c.Selector()) {
-    case kTitle: return c.Return(TemplateItemTitle(p));
+    case kTitle: return c.Return(TemplateFactTitle(ctx, p));
     case kTitleUrl: return c.Return(p ? AnchorTo(ctx, p) : StCreate());
     case kUrl:
       return c.Return(TemplateLink(ctx, kCmdShow, TemplateLocation(p).View()));
@@ -150,10 +144,10 @@ void KwPathQuery(ExprCall& c) {
       return c.Return(
           up ? TemplateLink(ctx, kCmdShow, TemplateLocation(up).View()) : StCreate());
     }
-    case kFull: return c.Return(p ? ForumFilePath(p) : StCreate());
+    case kFull: return c.Return(p ? TemplateFactPath(ctx, p) : StCreate());
     case kLocation: {
       if (ctx.request) return c.Return(ctx.request->Location());
-      return c.Return(p ? ForumFilePath(p) : StCreate());
+      return c.Return(p ? TemplateFactPath(ctx, p) : StCreate());
     }
     case kIcon: {
       static const char* const kIcons[] = {
@@ -173,9 +167,9 @@ void KwPathQuery(ExprCall& c) {
       return c.Return(StAppendView(std::move(out), kIcons[n]));
     }
     case kBody:
-    case kBodyRaw: return c.Return(p ? Body(p) : StCreate());
+    case kBodyRaw: return c.Return(p ? TemplateFactBody(ctx, p) : StCreate());
     case kBodyFormatted: {
-      St body = p ? Body(p) : StCreate();
+      St body = p ? TemplateFactBody(ctx, p) : StCreate();
       St type = msg ? ForumItemContentType(d, i) : St();
       if (!StIsPrefixCNoCase(type, "text/plain")) return c.Return(std::move(body));
       St html = StToSgml(std::move(body));
@@ -193,7 +187,12 @@ void KwPathQuery(ExprCall& c) {
       for (char ch : path.View()) n += ch == '/';
       return c.Return(path.View() == "/" ? 0 : n);
     }
-    case kItemNumber: return c.Return(msg ? ForumItemNumber(d, i) : 0);
+    case kItemNumber: {
+      // The message's number: MessageNumber when stored, else its index.
+      if (!msg) return c.Return(0);
+      int32_t n;
+      return c.Return(TemplateFactNumber(ctx, p, &n) ? n : i);
+    }
     case kIsDeleted:
       if (msg) return c.ReturnBool(ForumItemRec(d, i) == 0);
       return c.ReturnBool(p && ForumFileType(p).View().starts_with("deleted-"));
@@ -703,11 +702,10 @@ void KwSetPath(ExprCall& c) {
 enum DateSel { kDateModified, kDateCreated };
 
 void KwPathDate(ExprCall& c) {
-  ForumRoot root = KwRoot(c);
-  if (!root) return;
-  St format = c.Written(0) ? c.ArgSt(0) : TemplateTimeFormat(root);
-  LgDbTd td = TemplateItemDate(Path(c), c.Selector() == kDateCreated);
-  c.Return(TemplateDate(td, format.View()));
+  if (!KwRoot(c)) return;
+  ExprContext& ctx = c.Context();
+  St format = c.Written(0) ? c.ArgSt(0) : TemplateFactTimeFormat(ctx);
+  c.Return(TemplateFactDateText(ctx, ctx.path, c.Selector() == kDateCreated, format));
 }
 
 // ---------------------------------------------------------------------------
@@ -756,66 +754,107 @@ int32_t PageSize(ForumRoot root, ChHandle user) {
   return n > 0 ? n : kDefaultPage;
 }
 
+// The messages of one page of d: handles in posting order with their
+// records, and the numbers of live messages before and after the page.
+struct MessagePage {
+  struct Item {
+    int32_t index;
+    ForumFile handle;
+    ChHandle rec;
+  };
+  std::vector<Item> items;
+  int32_t before = 0, after = 0;
+};
+
+// The last take live messages of d, walking back from the end (a page of
+// the end needs no scan of the whole discussion).
+void LastMessages(ExprContext& ctx, const ForumFile& d, int32_t take,
+                  MessagePage* out) {
+  int32_t live = ForumMessageCount(d);
+  for (int32_t k = ForumFileCount(d) - 1; k >= 0 && int32_t(out->items.size()) < take;
+       --k) {
+    ChHandle rec;
+    if (ForumFile m = TemplateCachedMessage(ctx, d, k, &rec))
+      out->items.push_back({k, std::move(m), rec});
+  }
+  std::reverse(out->items.begin(), out->items.end());
+  out->before = live - int32_t(out->items.size());
+}
+
+// The live messages from position from to to (of the live ones).
+void RangeOfMessages(ExprContext& ctx, const ForumFile& d,
+                     const std::vector<int32_t>& live, int32_t from, int32_t to,
+                     MessagePage* out) {
+  for (int32_t k = from; k < to; ++k) {
+    ChHandle rec;
+    if (ForumFile m = TemplateCachedMessage(ctx, d, live[size_t(k)], &rec))
+      out->items.push_back({live[size_t(k)], std::move(m), rec});
+  }
+  out->before = from;
+  out->after = int32_t(live.size()) - to;
+}
+
 void ListMessages(ExprCall& c, ForumRoot root, const ForumFile& d) {
   ExprContext& ctx = c.Context();
-  int32_t end = ForumFileCount(d);
-  std::vector<int32_t> live;
-  live.reserve(size_t(end));
-  for (int32_t k = 0; k < end; ++k)
-    if (ForumItemRec(d, k)) live.push_back(k);
-  int32_t n = int32_t(live.size()), page = PageSize(root, ctx.user);
-  int32_t from = 0, to = n;
-  switch (c.Selector()) {
-    case kItemsPage: from = n > page ? n - page : 0; break;
-    case kItemsAll: from = n > kAllMessages ? n - kAllMessages : 0; break;
-    case kItemsPrevious:
+  int32_t page = PageSize(root, ctx.user);
+  MessagePage msgs;
+  int sel = c.Selector();
+  if (sel == kItemsPage || sel == kItemsAll) {
+    LastMessages(ctx, d, sel == kItemsAll ? kAllMessages : page, &msgs);
+  } else {
+    int32_t end = ForumFileCount(d);
+    std::vector<int32_t> live;
+    live.reserve(size_t(end));
+    for (int32_t k = 0; k < end; ++k)
+      if (ForumItemRec(d, k)) live.push_back(k);
+    int32_t n = int32_t(live.size()), from = 0, to = n;
+    ForumFile sd;
+    int32_t at = 0;
+    if (sel == kItemsPrevious) {
       to = n > page ? n - page : 0;
       from = to > page ? to - page : 0;
-      break;
-    case kItemsInContext: {
-      ForumFile sd;
-      int32_t at = 0;
-      if (TemplateMessageOf(ctx.startPath, &sd, &at) && sd == d) {
-        int32_t pos = int32_t(std::lower_bound(live.begin(), live.end(), at) -
-                              live.begin());
-        from = pos > page / 2 ? pos - page / 2 : 0;
-        to = from + page < n ? from + page : n;
-      } else {
-        from = n > page ? n - page : 0;
-      }
-      break;
+    } else if (TemplateMessageOf(ctx.startPath, &sd, &at) && sd == d) {
+      int32_t pos =
+          int32_t(std::lower_bound(live.begin(), live.end(), at) - live.begin());
+      from = pos > page / 2 ? pos - page / 2 : 0;
+      to = from + page < n ? from + page : n;
+    } else {
+      from = n > page ? n - page : 0;
     }
+    RangeOfMessages(ctx, d, live, from, to, &msgs);
   }
   ForumFile folder = FolderOf(d);
   ListScope scope(ctx);
   ctx.msgList = ExprMsgList();
-  ctx.msgList.countPrevious = from;
-  ctx.msgList.countFollowing = n - to;
-  ctx.msgList.empty = from >= to;
+  ctx.msgList.countPrevious = msgs.before;
+  ctx.msgList.countFollowing = msgs.after;
+  ctx.msgList.empty = msgs.items.empty();
   ctx.msgList.threaded = ForumFileShowTreeView(d);
   St location = TemplateLocation(d);
-  if (from > 0)
-    ctx.msgList.previous = TemplateLink(ctx, 7, location.View());
-  if (to < n) ctx.msgList.following = TemplateLink(ctx, kCmdShow, location.View());
+  if (msgs.before > 0) ctx.msgList.previous = TemplateLink(ctx, 7, location.View());
+  if (msgs.after > 0)
+    ctx.msgList.following = TemplateLink(ctx, kCmdShow, location.View());
   TemplateRenderFragment(ctx, HtmlMessagePreTemplate(folder),
                          "Recursive calls to messageListBefore nested too deeply");
   TemplateRef item = HtmlMessageTemplate(folder);
   TemplateRef between = HtmlMessageBetweenTemplate(folder);
   bool host = ForumAccOpCk(d, ctx.user, kForumAccHost);
-  for (int32_t k = from; k < to && !ctx.Stopped(); ++k) {
-    int32_t index = live[size_t(k)];
-    if (k > from)
+  int32_t count = int32_t(msgs.items.size());
+  for (int32_t k = 0; k < count && !ctx.Stopped(); ++k) {
+    MessagePage::Item& m = msgs.items[size_t(k)];
+    if (k > 0)
       TemplateRenderFragment(ctx, between,
                              "Recursive calls to msgListBetween nested too deeply");
-    ctx.path = ForumFileOpenMessage(d, index);
+    ctx.path = std::move(m.handle);
+    TemplateFactsPrime(ctx, ctx.path, d, m.index, m.rec);
     ExprMsgItem& it = ctx.msgItem;
     it = ExprMsgItem();
-    it.date = ForumItemDate(d, index);
-    it.number = k - from + 1;
-    it.count = to - from;
+    it.date = TemplateFactDate(ctx, ctx.path, false);
+    it.number = k + 1;
+    it.count = count;
     it.threaded = ctx.msgList.threaded;
     bool own = ForumIsRecordPrincipal(ctx.user) &&
-               ForumItemAuthor(d, index) == ctx.user;
+               TemplateFactAuthor(ctx, ctx.path) == ctx.user;
     it.canEdit = it.canDelete = host || own;
     it.showOperations = it.canEdit;
     TemplateRenderFragment(ctx, item,
@@ -1269,7 +1308,7 @@ void KwPathSort(ExprCall& c) {
     int found = -1;
     for (int i = 0; i < int(std::size(kSortKeys)); ++i)
       if (ExprEqualNoCase(kSortKeys[i], k)) found = i;
-    MA_CHECK(ExprDebugFlag, found >= 0, "ExprPathSort--unknown sort key");
+    MA_CHECK(TemplateDebugFlag, found >= 0, "ExprPathSort--unknown sort key");
     if (found < 0) continue;
     keys.push_back({SortKey(found), desc});
   }

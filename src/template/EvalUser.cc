@@ -71,6 +71,9 @@ bool HostHere(ExprContext& ctx, ChHandle u) {
 // One value of user u (0: nobody) into the call's result.
 void UserValue(ExprCall& c, ForumRoot root, ChHandle u, int32_t sel) {
   ExprContext& ctx = c.Context();
+  if (sel == kName)
+    return c.Return(ForumIsRecordPrincipal(u) ? TemplateFactUserName(ctx, u)
+                                              : StCreate());
   bool real = ForumIsRecordPrincipal(u) &&
               ForumUserGetType(root, u) != kForumUserNone;
   LgDbTd td;

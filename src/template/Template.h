@@ -331,6 +331,8 @@ class TemplateSimpleRequest : public TemplateRequest {
 // Number of sysop-setting templates.
 constexpr int kTemplateSysopCount = 29;
 
+struct TemplateMessageCache;
+
 struct TemplateSite {
   TemplateSite();
   ~TemplateSite();
@@ -359,6 +361,11 @@ struct TemplateSite {
   bool queueOn = false;
   // Structured-container mailboxes running (scRunMailbox): names.
   std::vector<St> mailboxes;
+  // What message lists read of messages (title, text, date, author,
+  // number), kept between renderings while the root's revision counters
+  // stay as they were (every change of a message or of the tree moves one
+  // of them); emptied by ForumTemplateCache and TemplateCacheTerm.
+  std::unique_ptr<TemplateMessageCache> messages;
 
   ForumRoot Root() const;
 };

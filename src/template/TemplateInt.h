@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "Eval.h"
@@ -154,6 +155,85 @@ St TemplateTimeFormat(ForumRoot root);
 // the depth limit writes "<b>%% " + tooDeep + " %%</b>" instead.
 void TemplateRenderFragment(ExprContext& ctx, const TemplateRef& t,
                             const char* tooDeep);
+// Facts about one item that keywords ask for again and again while a list
+// entry is written, kept per context for the item asked about last (most
+// often the current path): whether it is a message, its discussion and
+// index, its record, and the fields read from that record.  A message's
+// fields are read from its record directly (the store's item accessors
+// look the message up by index each time).
+// The site's cache of messages (TemplateSite::messages): the open handle
+// and record of each message position a list showed, and the fields read
+// from each record.  Valid for one root at one pair of revision counters
+// (every change of a message or of the tree moves one of them); emptied
+// when it holds more than kBytes of text or kEntries entries.  The handles
+// keep their messages open: the cache is emptied (TemplateCacheTerm)
+// before the root closes.
+struct TemplateMessageCache {
+  static constexpr int64_t kBytes = int64_t(16) << 20;
+  static constexpr size_t kEntries = 20000;
+  struct Entry {
+    bool haveTitle = false, haveBody = false, haveDate = false,
+         haveAuthor = false, haveNumber = false;
+    St title, body;
+    LgDbTd date;
+    ChHandle author = 0;
+    bool hasNumber = false;
+    int32_t number = 0;
+    St dateFormat, dateText;  // the date written in dateFormat
+    St path;                  // the name path
+  };
+  struct Position {
+    ForumFile handle;  // empty for a deleted message
+    ChHandle rec = 0;
+  };
+  ForumRoot root = nullptr;
+  int32_t structRev = -1, msgRev = -1;
+  int64_t bytes = 0;
+  int64_t generation = 0;  // new each time the cache is emptied
+  std::unordered_map<ChHandle, Entry> entries;
+  std::unordered_map<uint64_t, Position> positions;  // discussion id, index
+
+  // Empties the cache when it no longer fits root's present state.
+  void Validate(ForumRoot root);
+};
+
+// The message at index of discussion d (empty when deleted), through the
+// site's cache; *rec is its record.
+ForumFile TemplateCachedMessage(ExprContext& ctx, const ForumFile& d,
+                                int32_t index, ChHandle* rec);
+
+// Counts the changes made through the TplStore seam; cached facts of an
+// older count are read again.
+extern int64_t TplStoreEpoch;
+
+struct TemplateFacts {
+  ForumFile item;        // held while cached
+  bool message = false;
+  ForumFile discussion;  // a message's
+  int32_t index = -1;
+  ChHandle rec = 0;      // the item's record (a message's own)
+};
+const TemplateFacts& TemplateFactsOf(ExprContext& ctx, const ForumFile& item);
+// Tells the cache what a list already knows about a message.
+void TemplateFactsPrime(ExprContext& ctx, const ForumFile& item,
+                        const ForumFile& discussion, int32_t index,
+                        ChHandle rec);
+// The item's title, body, date, author and name path through the cache.
+St TemplateFactTitle(ExprContext& ctx, const ForumFile& item);
+St TemplateFactBody(ExprContext& ctx, const ForumFile& item);
+LgDbTd TemplateFactDate(ExprContext& ctx, const ForumFile& item, bool created);
+ChHandle TemplateFactAuthor(ExprContext& ctx, const ForumFile& item);
+St TemplateFactPath(ExprContext& ctx, const ForumFile& item);
+// The item's date in format (a message's through the site's cache).
+St TemplateFactDateText(ExprContext& ctx, const ForumFile& item, bool created,
+                        const St& format);
+// A message's stored MessageNumber; false when it has none.
+bool TemplateFactNumber(ExprContext& ctx, const ForumFile& item, int32_t* number);
+// A user's shown name, remembered for the rendering.
+St TemplateFactUserName(ExprContext& ctx, ChHandle user);
+// The site's time format, read once per rendering.
+St TemplateFactTimeFormat(ExprContext& ctx);
+
 // The session variable name of the context (nil when unset).
 St TemplateSessionGet(ExprContext& ctx, const St& name);
 void TemplateSessionSet(ExprContext& ctx, const St& name, St value);
@@ -171,5 +251,7 @@ void KwInstall(std::span<const KwEntry> entries);
 constexpr int kFamilyContainers = 0;
 constexpr int kFamilyFiles = 1;
 constexpr int kFamilyXml = 2;
+constexpr int kFamilySession = 3;
+constexpr int kFamilyFacts = 4;
 
 }  // namespace quil

@@ -238,7 +238,6 @@ struct SessionVars : AuthSessionObject {
 struct LocalSessionVars : ExprContextExt {
   SessionVars vars;
 };
-constexpr int kFamilySessionFallback = 3;
 
 SessionVars& Session(ExprContext& ctx) {
   if (!ctx.certificate.Empty()) {
@@ -249,11 +248,11 @@ SessionVars& Session(ExprContext& ctx) {
     if (auto* vars = dynamic_cast<SessionVars*>(obj)) return *vars;
   }
   auto* local =
-      static_cast<LocalSessionVars*>(ctx.FamilyState(kFamilySessionFallback));
+      static_cast<LocalSessionVars*>(ctx.FamilyState(kFamilySession));
   if (!local) {
     auto made = std::make_unique<LocalSessionVars>();
     local = made.get();
-    ctx.SetFamilyState(kFamilySessionFallback, std::move(made));
+    ctx.SetFamilyState(kFamilySession, std::move(made));
   }
   return local->vars;
 }
@@ -266,11 +265,12 @@ ChHandle TemplateScopeRecord(ExprContext& ctx, ExprKwArg scope) {
     case ExprKwArg::kUser:
       return ForumIsRecordPrincipal(ctx.user) ? ctx.user : 0;
     case ExprKwArg::kAuthor: {
-      ChHandle a = TemplateAuthorOf(ctx);
+      ChHandle a = ctx.hasAuthorOverride ? ctx.authorOverride
+                                         : TemplateFactAuthor(ctx, ctx.path);
       return ForumIsRecordPrincipal(a) ? a : 0;
     }
     case ExprKwArg::kPath:
-      return TemplateItemRecord(ctx.path);
+      return ctx.path ? TemplateFactsOf(ctx, ctx.path).rec : 0;
     case ExprKwArg::kSite:
       return ForumRootSysopRec(ctx.root);
     default:

@@ -28,6 +28,7 @@ std::vector<TemplateSite*>& Sites() {
 }
 
 std::unique_ptr<TemplateSite>& MainSitePtr() {
+  Sites();  // built first, so that it outlives the main site at exit
   static std::unique_ptr<TemplateSite> site;
   return site;
 }
@@ -468,6 +469,7 @@ TEMPLATE_SYSOP_TEMPLATES(TEMPLATE_SYSOP_DEFINE)
 #undef TEMPLATE_SYSOP_DEFINE
 
 void ForumTemplateCache(TemplateSite& site) {
+  site.messages.reset();
   ForumRoot root = site.Root();
   for (int i = 0; i < kTemplateSysopCount; ++i) {
     const SysopRow& row = kSysopRows[i];
@@ -488,6 +490,7 @@ void ForumTemplateCache(TemplateSite& site) {
 }
 
 void TemplateCacheTerm(TemplateSite& site) {
+  site.messages.reset();
   for (TemplateRef& t : site.cached) t = TemplateRef();
   site.objectionable = St();
   site.maxCols = St();

@@ -15,6 +15,8 @@
 
 namespace quil {
 
+int64_t TplStoreEpoch = 0;
+
 // ---------------------------------------------------------------------------
 // Store changes.  THE JOURNALING SEAM: every change a keyword makes to the
 // conference arrives here and nowhere else.  Integration with the
@@ -24,15 +26,18 @@ namespace quil {
 uint16_t TplStoreCatItemCreate(const ForumFile& folder, const St& type,
                                const St& name, const St& title,
                                ChHandle author, St* finalName) {
+  ++TplStoreEpoch;
   return ForumCatItemCreate(folder, type, name, title, author, false,
                             finalName);
 }
 
 uint16_t TplStoreCatItemDestroy(const ForumFile& folder, const St& name) {
+  ++TplStoreEpoch;
   return ForumCatItemDestroy(folder, name);
 }
 
 void TplStoreItemText(const ForumFile& item, TplItemText which, St value) {
+  ++TplStoreEpoch;
   switch (which) {
     case TplItemText::kTitle:
       return ForumSetTitle(item, std::move(value));
@@ -45,6 +50,7 @@ void TplStoreItemText(const ForumFile& item, TplItemText which, St value) {
 }
 
 void TplStoreItemInt(const ForumFile& item, TplItemInt which, int32_t value) {
+  ++TplStoreEpoch;
   switch (which) {
 #define TPL_SET_INT(name, field) \
   case TplItemInt::k##name:      \
@@ -56,6 +62,7 @@ void TplStoreItemInt(const ForumFile& item, TplItemInt which, int32_t value) {
 
 // The item takes the bits as its own: they leave its Inherits mask too.
 void TplStoreItemFlags(const ForumFile& item, uint32_t bits, bool on) {
+  ++TplStoreEpoch;
   uint32_t flags = ForumFileStoredFlags(item);
   uint32_t changed = on ? flags | bits : flags & ~bits;
   uint32_t inherits = ForumFileInherits(item);
@@ -65,73 +72,88 @@ void TplStoreItemFlags(const ForumFile& item, uint32_t bits, bool on) {
 }
 
 void TplStoreItemDate(const ForumFile& item, bool created, LgDbTd value) {
+  ++TplStoreEpoch;
   if (created) ForumSetCreateDate(item, value);
   else ForumSetDate(item, value);
 }
 
 void TplStoreItemUser(const ForumFile& item, ChHandle user) {
+  ++TplStoreEpoch;
   ForumSetUser(item, user);
 }
 
 void TplStoreLinkUrl(const ForumFile& link, St url) {
+  ++TplStoreEpoch;
   ForumLinkSetUrl(link, std::move(url));
 }
 
 void TplStoreLinkType(const ForumFile& link, int kind) {
+  ++TplStoreEpoch;
   ForumLinkSetType(link, kind);
 }
 
 void TplStoreMessageCreate(const ForumFile& discussion, ChHandle author,
                            const St& title, const St& contentType,
                            const St& body, int32_t replyTo, int32_t* index) {
+  ++TplStoreEpoch;
   ForumItemCreate(discussion, author, title, contentType, body, replyTo, false,
                   index);
 }
 
 bool TplStoreMessageDestroy(const ForumFile& discussion, int32_t index) {
+  ++TplStoreEpoch;
   return ForumItemDestroy(discussion, index);
 }
 
 void TplStoreMessageTitle(const ForumFile& discussion, int32_t index,
                           St title) {
+  ++TplStoreEpoch;
   ForumItemSetTitle(discussion, index, std::move(title));
 }
 
 void TplStoreMessageBody(const ForumFile& discussion, int32_t index,
                          const St& body) {
+  ++TplStoreEpoch;
   ForumItemSetData(discussion, index, body);
 }
 
 void TplStoreMessageAuthor(const ForumFile& discussion, int32_t index,
                            ChHandle author) {
+  ++TplStoreEpoch;
   ForumItemSetAuthor(discussion, index, author);
 }
 
 void TplStoreMessageDate(const ForumFile& discussion, int32_t index,
                          LgDbTd date) {
+  ++TplStoreEpoch;
   ForumItemSetDate(discussion, index, date);
 }
 
 void TplStoreMessageId(const ForumFile& discussion, int32_t index,
                        const St& messageId) {
+  ++TplStoreEpoch;
   ForumItemSetMessageId(discussion, index, messageId);
 }
 
 uint16_t TplStoreUserCreate(ForumRoot root, int kind, const St& name,
                             const St& email, const St& digest, ChHandle* user) {
+  ++TplStoreEpoch;
   return ForumUserCreate(root, kind, name, email, digest, user);
 }
 
 uint16_t TplStoreUserDestroy(ForumRoot root, ChHandle user) {
+  ++TplStoreEpoch;
   return ForumUserDestroy(root, user);
 }
 
 uint16_t TplStoreUserSetName(ForumRoot root, ChHandle user, const St& name) {
+  ++TplStoreEpoch;
   return ForumUserSetName(root, user, name);
 }
 
 void TplStoreUserText(ForumRoot root, ChHandle user, TplUserText which,
                       St value) {
+  ++TplStoreEpoch;
   switch (which) {
     case TplUserText::kEmail:
       return ForumUserSetEmail(root, user, std::move(value));
@@ -145,6 +167,7 @@ void TplStoreUserText(ForumRoot root, ChHandle user, TplUserText which,
 
 void TplStoreUserInt(ForumRoot root, ChHandle user, TplUserInt which,
                      int32_t value) {
+  ++TplStoreEpoch;
   switch (which) {
 #define TPL_USER_SET_INT(name, dflt) \
   case TplUserInt::k##name:          \
@@ -155,32 +178,39 @@ void TplStoreUserInt(ForumRoot root, ChHandle user, TplUserInt which,
 }
 
 void TplStoreUserFlags(ForumRoot root, ChHandle user, uint32_t flags) {
+  ++TplStoreEpoch;
   ForumUserSetFlags(root, user, flags);
 }
 
 void TplStoreUserPassword(ForumRoot root, ChHandle user, St digest) {
+  ++TplStoreEpoch;
   ForumUserSetPassword(root, user, std::move(digest));
 }
 
 uint16_t TplStoreGroupCreate(ForumRoot root, const St& name, ChHandle* group) {
+  ++TplStoreEpoch;
   return ForumGroupCreate(root, name, group);
 }
 
 uint16_t TplStoreGroupDestroy(ForumRoot root, ChHandle group) {
+  ++TplStoreEpoch;
   return ForumGroupDestroy(root, group);
 }
 
 uint16_t TplStoreGroupAddUser(ForumRoot root, ChHandle group, ChHandle user) {
+  ++TplStoreEpoch;
   return ForumGroupAddUser(root, group, user);
 }
 
 uint16_t TplStoreGroupRemoveUser(ForumRoot root, ChHandle group,
                                  ChHandle user) {
+  ++TplStoreEpoch;
   return ForumGroupRemoveUser(root, group, user);
 }
 
 void TplStoreRecordField(ForumRoot root, ChHandle rec, const St& field,
                          St value) {
+  ++TplStoreEpoch;
   if (value.IsNil()) {
     ChHandle id = LgDbFieldIdLookup(rec, field);
     if (id) LgDbRecFieldRemove(rec, id);
@@ -192,17 +222,20 @@ void TplStoreRecordField(ForumRoot root, ChHandle rec, const St& field,
 
 void TplStoreAccEnable(const ForumFile& item, ChHandle principal,
                        uint32_t mask) {
+  ++TplStoreEpoch;
   ForumAccEnable(item, principal, mask);
 }
 
 void TplStoreAccInhibit(const ForumFile& item, ChHandle principal,
                         uint32_t mask) {
+  ++TplStoreEpoch;
   ForumAccInhibit(item, principal, mask);
 }
 
 void TplStoreAccClear(const ForumFile& item) { ForumAccClear(item); }
 
 void TplStoreSysopField(ForumRoot root, const char* field, St value) {
+  ++TplStoreEpoch;
   ChHandle rec = ForumRootSysopRec(root);
   if (rec) TplStoreRecordField(root, rec, StCStrXfm(field), std::move(value));
 }

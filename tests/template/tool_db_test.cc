@@ -36,6 +36,7 @@ TEST_F(ToolDb, EvaluatesAgainstADatabase) {
   WriteDoc("page.tpl",
            "%% siteTitle %%|%% pathTitle %%|%% userName %%|%% form q %%|%% use hello %%|"
            "%% folderCreate(\"Scratch\") %%");
+  TemplateCacheTerm(TemplateMainSite());  // it may hold open messages
   TemplateMainSite().root = nullptr;
   Close();
   std::string out, err;
@@ -48,6 +49,7 @@ TEST_F(ToolDb, EvaluatesAgainstADatabase) {
   EXPECT_FALSE(Path("/Cafe/Scratch"));
   TemplateMainSite().root = root_;
   // Macros of the site file by name, through the folder lookup.
+  TemplateCacheTerm(TemplateMainSite());  // it may hold open messages
   TemplateMainSite().root = nullptr;
   Close();
   EXPECT_EQ(Run("-d quil.db -f -m hello", &out, &err), 0) << err;
