@@ -26,13 +26,17 @@
 //
 // Arguments.  A keyword or method may be followed by an argument list in
 // parentheses.  Keywords of kind kKwText take one argument, written either in
-// parentheses (an expression) or as the single word or literal that follows
-// the keyword, a word being taken as text: `use footer` calls the macro
-// "footer", `form name` reads the form value "name", `form(name)` the form
-// value named by the variable name.  Date keywords (kKwDate) take an optional
-// format in parentheses or as a string literal.  Word keywords (kKwWord) take
-// a word checked at parse time: `pageIs login`, `loginIs noSlots`,
-// `registerIs badEmail`, `userFolderSortBy alphabetically`, `pad 50`,
+// parentheses (an ordinary expression) or without them as a text
+// expression: the word right after the keyword is taken as text, and the
+// argument runs on over "&" and the other operators that bind as tightly
+// (and over methods), stopping at "+", "-", comparisons and the logical
+// operators.  So `use footer` calls the macro "footer", `use "a" & "b"` the
+// macro "ab", `form x == "y"` compares the form value x with "y", and
+// `form(name)` reads the form value named by the variable name.  Date
+// keywords (kKwDate) take an optional format in parentheses or as a string
+// literal.  Word keywords (kKwWord) take a word checked at parse time:
+// `pageIs login`, `loginIs noSlots`, `registerIs badEmail`,
+// `userFolderSortBy alphabetically`, `pad 50`,
 // `lastLogin < 12/31/1999.23:59:59`.
 //
 // Errors never stop parsing: a bracket with an error becomes an error
@@ -221,7 +225,8 @@ St ExprBuildError(std::string_view message, std::string_view statement,
                   int32_t position);
 
 // ---------------------------------------------------------------------------
-// Local variables: one process-wide table from name (case-sensitive) to slot.
+// Local variables: one process-wide table from name to slot.  Names ignore
+// ASCII case, as keywords, statement words and macro names do.
 
 // The slot of name, created on first sight.
 int32_t ExprGetLocalIx(std::string_view name);

@@ -119,6 +119,31 @@ TEST_F(PathKw, ItemListsUseTheListTemplates) {
             "<ol><li>1/1 Espresso by Ann Lee (edit)</li></ol>");
 }
 
+TEST_F(PathKw, ListsSeeChangesMadeOutsideTemplates) {
+  ForumSysopSetMessage(root_, S("[%% pathTitle %%:%% pathBody %%:%% authorName %%]"));
+  ForumTemplateChange(root_);
+  const std::string first = "[Espresso:Short and strong:Ann Lee][Latte:Milk please:Bob Ray]"
+                            "[:Another one:Ann Lee]";
+  EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"), first);
+  EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"), first);  // from the site cache
+  // The store changed behind the template package: the lists follow.
+  ForumItemSetTitle(Path("/Cafe/1"), m1_, S("Flat white"));
+  ForumItemSetData(Path("/Cafe/1"), m0_, S("Long"));
+  EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"),
+            "[Espresso:Long:Ann Lee][Flat white:Milk please:Bob Ray][:Another one:Ann Lee]");
+  ASSERT_TRUE(ForumItemDestroy(Path("/Cafe/1"), m1_));
+  EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"), "[Espresso:Long:Ann Lee][:Another one:Ann Lee]");
+  int32_t index;
+  ForumItemCreate(Path("/Cafe/1"), bob_, S("New"), S("text"), S("Fresh"), -1, true, &index);
+  EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"),
+            "[Espresso:Long:Ann Lee][:Another one:Ann Lee][New:Fresh:Bob Ray]");
+  // A change made by a keyword in the middle of the list is seen at once
+  // (the new message's number counts the deleted one out).
+  ForumSysopSetMessage(root_, S("%% setPathTitle(\"T\" & pathItemNumber) %%[%% pathTitle %%]"));
+  ForumTemplateChange(root_);
+  EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"), "1[T0]1[T2]1[T2]");
+}
+
 TEST_F(PathKw, SelectSearchAndSort) {
   std::string cafe1 = Unique("/Cafe/1"), cafe2 = Unique("/Cafe/2"),
               inner = Unique("/Cafe/Inner");
