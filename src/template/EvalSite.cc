@@ -201,7 +201,7 @@ void KwFooter(ExprCall& c) {
 void KwEditPreferences(ExprCall& c) {
   if (!KwRoot(c)) return;
   ExprContext& ctx = c.Context();
-  TemplateRef t = TemplateForPage(44, ctx.path);
+  TemplateRef t = TemplateForPage(kTemplatePageEditPreferences, ctx.path);
   TemplateRenderFragment(ctx, t,
                          "Recursive calls to editPreferences nested too deeply");
 }

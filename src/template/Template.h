@@ -206,6 +206,9 @@ bool TemplateParseNext(const St& text, int32_t from, bool japanese,
 
 // Page types 1 to 73 and their names (the operands of pageIs).
 constexpr int kTemplatePageTypes = 73;
+constexpr int kTemplatePageEditPreferences = 44;
+constexpr int kTemplateLoginFilter = 72;
+constexpr int kTemplateLoginFailureFilter = 73;
 const char* TemplatePageTypeName(int pageType);  // null out of range
 int TemplatePageTypeFromName(std::string_view name);  // 0 when unknown
 
@@ -622,6 +625,24 @@ void BufAddTemplateResponseMsg(Buf& buf, const TemplateRef& t, ChHandle user,
 void BufAddHTMLChatItems(Buf& buf, const TemplateRef& t, ChHandle user,
                          const St& certificate, const ForumFile& path,
                          TemplateRequest* request, St items);
+
+// The page of a page type as a page handler renders it: the site file's
+// macro of the type's name for folder, else the standard template
+// (TemplateForPage), with pageIs answering for pageType.  path is the
+// current path (its folder is used for the look-up).
+void BufAddTemplatePage(Buf& buf, int pageType, ChHandle user,
+                        const St& certificate, const ForumFile& path,
+                        TemplateRequest* request);
+
+// Runs the filter name (loginFilter, authenticateFilter ...): the site
+// file's macro of that name at the site level, else, for the two filters
+// with a page type (loginFilter, loginFailureFilter), their standard
+// template.  False when there is neither; else true with the output in
+// *output.  This is the body of the filter runner that the request
+// processor registers with AuthSetFilterRunner (it knows the request).
+bool TemplateFilterRun(const char* name, ChHandle user, const St& certificate,
+                       const ForumFile& path, TemplateRequest* request,
+                       St* output);
 
 // An error page: the title (the site title, " - " and title), message
 // under "<h3>" ... "</h3>", the footer template of folder, "</BODY></HTML>".

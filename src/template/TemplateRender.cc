@@ -202,6 +202,28 @@ TPL_WRAPPER(BufAddHTMLChatItems, COMMA St items,
 #undef COMMA
 #undef TPL_WRAPPER
 
+void BufAddTemplatePage(Buf& buf, int pageType, ChHandle user,
+                        const St& certificate, const ForumFile& path,
+                        TemplateRequest* request) {
+  TemplateRef t = TemplateForPage(pageType, path);
+  Render(buf, t, user, certificate, path, request,
+         [&](ExprContext& c) { ExprContextSetPageType(c, pageType); });
+}
+
+bool TemplateFilterRun(const char* name, ChHandle user, const St& certificate,
+                       const ForumFile& path, TemplateRequest* request,
+                       St* output) {
+  TemplateRef t;
+  if (!TemplateFileLookup(StCStrXfm(name), ForumFile(), &t)) {
+    int type = TemplatePageTypeFromName(name);
+    if (type != kTemplateLoginFilter && type != kTemplateLoginFailureFilter)
+      return false;
+    t = StandardTemplate(type);
+  }
+  *output = TemplateProcess(t, user, certificate, path, request);
+  return true;
+}
+
 void BufAddTemplateError(Buf& buf, ChHandle user, const St& certificate,
                          const ForumFile& folder, TemplateRequest* request,
                          const St& title, const St& message) {

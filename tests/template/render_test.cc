@@ -106,6 +106,31 @@ TEST_F(RenderTest, WrappersSetTheirPageValues) {
   EXPECT_EQ(run([&](Buf& b) { BufAddTemplate(b, TemplateRef(), 0, St(), top_, nullptr); }), "");
 }
 
+TEST_F(RenderTest, PagesAndFilters) {
+  ForumSysopSetUseTemplates(root_, true);
+  WriteDoc("quil.tpl",
+           "%% macro search %%[%% pageIs search %%%% pageIs login %%]%% endmacro %%"
+           "%% macro authenticateFilter %%FILTER%% endmacro %%");
+  TemplateFileRefresh();
+  Buf buf;
+  BufOpenSmall(buf);
+  BufAddTemplatePage(buf, 53, 0, St(), top_, nullptr);
+  EXPECT_EQ(BufClose(buf), "[10]");
+  BufOpen(buf);
+  BufAddTemplatePage(buf, 2, 0, St(), top_, nullptr);  // the standard page
+  EXPECT_EQ(BufClose(buf).View().substr(0, 15), "<!DOCTYPE html>");
+  St out;
+  EXPECT_TRUE(TemplateFilterRun("authenticateFilter", 0, St(), top_, nullptr, &out));
+  EXPECT_EQ(out, "FILTER");
+  EXPECT_FALSE(TemplateFilterRun("registerProcessFilter", 0, St(), top_, nullptr, &out));
+  std::vector<std::string> lines;
+  TemplateOnEmailLog([&](const St&, const St& level, const St& text) {
+    lines.push_back(level.Str() + ":" + text.Str());
+  });
+  EXPECT_TRUE(TemplateFilterRun("loginFilter", sysop_, St(), top_, nullptr, &out));
+  EXPECT_EQ(lines, std::vector<std::string>{"OK:LOGIN by sysop"});
+}
+
 TEST_F(RenderTest, ErrorPage) {
   ForumSysopSetHtmlTitle(root_, S("My <Site>"));
   ForumSysopSetHtmlFooter(root_, S("FOOT"));
