@@ -6,13 +6,33 @@
 #include <cstring>
 
 #include "Ma.h"
+#include "Qu.h"
 #include "TemplateInt.h"
+#include "Thread.h"
 
 namespace quil {
 
 namespace {
 
 std::array<ExprKeywordFn, kExprKeywordCodes> handlers{};
+std::array<int32_t, kExprKeywordCodes> selectors{};
+// The table entry of each code, filled as codes are first called.
+std::array<const ExprKeyword*, kExprKeywordCodes> entries{};
+
+// Sets a variable for the lifetime of the guard and puts the old value back
+// when it ends, on every path (a keyword may raise).
+template <class T>
+class Restore {
+ public:
+  Restore(T& ref, T value) : ref_(ref), saved_(ref) { ref_ = value; }
+  ~Restore() { ref_ = saved_; }
+  Restore(const Restore&) = delete;
+  Restore& operator=(const Restore&) = delete;
+
+ private:
+  T& ref_;
+  T saved_;
+};
 
 constexpr std::string_view kWhileLimitMessage =
     "<b>While loop limit reached</b><br>";
@@ -43,10 +63,12 @@ ExprContext::~ExprContext() = default;
 
 void ExprContext::Write(std::string_view text) {
   if (text.empty() || stopped_) return;
-  St& out = Output();
-  if (sizeLimit_ > 0 && int64_t(out.Length()) + int64_t(text.size()) > sizeLimit_)
+  Buf& out = Output();
+  if (!out.IsOpen()) BufOpen(out);
+  if (sizeLimit_ > 0 &&
+      int64_t(out.Position()) + int64_t(text.size()) > sizeLimit_)
     return Stop(true);
-  out = StAppendData(std::move(out), text.data(), int32_t(text.size()));
+  memcpy(BufReserveTail(out, int32_t(text.size())), text.data(), text.size());
 }
 
 void ExprContext::WriteInt(int64_t value) {
@@ -55,27 +77,35 @@ void ExprContext::WriteInt(int64_t value) {
   Write(std::string_view(buf, size_t(r.ptr - buf)));
 }
 
-St ExprContext::TakeOutput() {
-  St out = std::move(own_);
-  own_ = St();
-  lastYield_ = 0;
-  return out;
+// A literal run, with the certificate put into its self-referring links
+// (the offsets TemplateParse found) when the rendering has one.
+void ExprContext::WriteLiteral(const Template& t, const TemplatePiece& p) {
+  std::string_view lit = t.Literal(p);
+  if (p.selfCount == 0 || certificate.Empty()) return Write(lit);
+  const std::vector<int32_t>& refs = t.SelfRefs();
+  size_t at = 0;
+  for (int32_t k = 0; k < p.selfCount; ++k) {
+    size_t off = size_t(refs[size_t(p.selfFirst + k)]);
+    Write(lit.substr(at, off - at));
+    Write(certificate.View());
+    at = off;
+  }
+  Write(lit.substr(at));
 }
 
 void ExprContext::ClearOutput() {
-  St& out = Output();
-  if (!out.IsNil() && out.RefCount() == 1) out.SetLength(0);
-  else out = StCreate();
-  lastYield_ = 0;
+  Buf& out = Output();
+  out.Truncate(out_ ? outStart_ : 0);
+  lastYield_ = out.Position();
 }
 
 void ExprContext::Stop(bool sizeLimit) {
   if (stopped_) return;
   stopped_ = true;
   if (sizeLimit) {
-    St& out = Output();
-    out = StAppendData(std::move(out), kSizeLimitMessage.data(),
-                       int32_t(kSizeLimitMessage.size()));
+    Buf& out = Output();
+    if (!out.IsOpen()) BufOpen(out);
+    BufAddView(out, kSizeLimitMessage);
   }
 }
 
@@ -83,6 +113,19 @@ void ExprContext::NoteUnavailable(int code) {
   for (int16_t c : unavailable_)
     if (c == code) return;
   if (unavailable_.size() < 1024) unavailable_.push_back(int16_t(code));
+}
+
+void ExprContext::SetFamilyState(int family,
+                                 std::unique_ptr<ExprContextExt> state) {
+  if (family < 0) return;
+  if (family_.size() <= size_t(family)) family_.resize(size_t(family) + 1);
+  family_[size_t(family)] = std::move(state);
+}
+
+Template* ExprContext::EvalCaller(const Template* root) const {
+  for (size_t i = evalCallers_.size(); i-- > 0;)
+    if (evalCallers_[i].first == root) return evalCallers_[i].second;
+  return nullptr;
 }
 
 // First use: one slot per local name known so far, and 50 more.
@@ -120,20 +163,71 @@ void ExprContextSetPageType(ExprContext& ctx, int pageType) {
 void ExprContextAddFormValue(ExprContext& ctx, St name, St value) {
   ctx.formValues.emplace_back(std::move(name), std::move(value));
 }
+void ExprContextSetAuthorID(ExprContext& ctx, ChHandle author) {
+  ctx.authorOverride = author;
+  ctx.hasAuthorOverride = true;
+}
+void ExprContextSetEdit(ExprContext& ctx, ExprEdit field, St value) {
+  ctx.edit[size_t(field)] = std::move(value);
+}
+void ExprContextSetEditFolder(ExprContext& ctx, ExprEditForm form) {
+  ctx.edit = std::move(form);
+}
+void ExprContextSetAddDiscussion(ExprContext& ctx, ExprEditForm form) {
+  ctx.edit = std::move(form);
+}
+void ExprContextSetAddLink(ExprContext& ctx, ExprEditForm form) {
+  ctx.edit = std::move(form);
+}
+void ExprContextSetAddLive(ExprContext& ctx, ExprEditForm form) {
+  ctx.edit = std::move(form);
+}
+void ExprContextSetAddMessage(ExprContext& ctx, ExprEditForm form) {
+  ctx.edit = std::move(form);
+}
+void ExprContextSetMessage(ExprContext& ctx, St message) {
+  ctx.message = std::move(message);
+}
+void ExprContextSetTitle(ExprContext& ctx, St title) {
+  ctx.title = std::move(title);
+}
+void ExprContextSetShowAuthor(ExprContext& ctx, bool on) {
+  ctx.showAuthor = on;
+}
+void ExprContextSetAddMsgItem(ExprContext& ctx, const ExprMsgItem& item) {
+  ctx.msgItem = item;
+}
+void ExprContextSetAddMsgList(ExprContext& ctx, ExprMsgList list) {
+  ctx.msgList = std::move(list);
+}
+void ExprContextSetPrefs(ExprContext& ctx, ExprPrefsForm prefs) {
+  ctx.prefs = std::move(prefs);
+}
 
 // ---------------------------------------------------------------------------
 // Handlers.
 
 bool ExprKeywordRegister(std::string_view name, ExprKeywordFn fn) {
+  return ExprKeywordRegisterArg(name, fn, 0);
+}
+
+bool ExprKeywordRegisterArg(std::string_view name, ExprKeywordFn fn,
+                            int32_t selector) {
   const ExprKeyword* kw = ExprKeywordLookup(name);
   if (!kw) return false;
   handlers[size_t(kw->code)] = fn;
+  selectors[size_t(kw->code)] = selector;
   return true;
 }
 
 ExprKeywordFn ExprKeywordHandler(int code) {
   if (code < 0 || code >= kExprKeywordCodes) return nullptr;
   return handlers[size_t(code)];
+}
+
+int32_t ExprKeywordSelector(int code) {
+  if (code < 0 || code >= kExprKeywordCodes) return 0;
+  return selectors[size_t(code)];
 }
 
 // ---------------------------------------------------------------------------
@@ -281,7 +375,9 @@ void ExprRunner::Operator(uint8_t op) {
 }
 
 void ExprRunner::Call(const ExprItem& it) {
-  const ExprKeyword& kw = ExprKeywordByCode(it.code);
+  const ExprKeyword*& entry = entries[size_t(it.code)];
+  if (!entry) entry = &ExprKeywordByCode(it.code);
+  const ExprKeyword& kw = *entry;
   int argc = it.argc;
   if (kw.maxArgs >= 0 && argc > kw.maxArgs) {
     for (; argc > kw.maxArgs; --argc) c_.stack_[--c_.sp_].s = St();
@@ -321,9 +417,9 @@ void ExprRunner::Run(const ExprItem* items, int32_t count) {
       }
       case kItemField: {
         const ExprHooks& hooks = ExprGetHooks();
-        St value;
-        if (hooks.fieldGet) value = hooks.fieldGet(c_, ExprKwArg(it.sub), it.text);
-        else c_.NoteUnavailable(it.code);
+        St value = hooks.fieldGet
+                       ? hooks.fieldGet(c_, ExprKwArg(it.sub), it.text)
+                       : TemplateFieldGet(c_, ExprKwArg(it.sub), it.code, it.text);
         ExprValue& v = PushSlot();
         v.type = kValueString;
         v.s = std::move(value);
@@ -342,6 +438,17 @@ void ExprRunner::Run(const ExprItem* items, int32_t count) {
 
 // ---------------------------------------------------------------------------
 // Calls.
+
+int32_t ExprCall::Selector() const { return selectors[size_t(item_.code)]; }
+
+const ExprValue& ExprCall::Raw(size_t position) const {
+  const ExprValue& v = ctx_.stack_[position];
+  return v.type == kValueRef ? ctx_.Slot(v.i) : v;
+}
+
+bool ExprCall::ReceiverIsInt() const {
+  return Raw(first_ - 1).type == kValueInt;
+}
 
 St ExprCall::ArgSt(int i) const {
   if (i < argc_) return ExprRunner(ctx_).ToSt(ctx_.stack_[first_ + size_t(i)]);
@@ -391,7 +498,12 @@ bool ExprEval(const Expr& e, const ExprItem* items, ExprContext& ctx) {
     case kExprElse:
     case kExprEndIf:
     case kExprEndWhile:
+      return true;
     case kExprFunction:
+      // Until the script binding compiles functions, the place of each one
+      // says so in the page.
+      if (!ExprGetHooks().scriptCompile)
+        ctx.Write("<b>%% Server-side scripts are not available %%</b>");
       return true;
     case kExprEndChain:
     case kExprLoopBack:
@@ -473,7 +585,9 @@ bool ExprEval(const Expr& e, const ExprItem* items, ExprContext& ctx) {
       } else {
         static const char* const kScopeNames[] = {"", "user", "author", "path",
                                                   "site", "session"};
-        ctx.NoteUnavailable(ExprKeywordLookup(kScopeNames[int(scope)])->code);
+        TemplateFieldSet(ctx, scope,
+                         ExprKeywordLookup(kScopeNames[int(scope)])->code,
+                         e.text, run.ToSt(v));
       }
       return true;
     }
@@ -490,67 +604,83 @@ bool ExprEval(const Expr& e, const ExprItem* items, ExprContext& ctx) {
 // ---------------------------------------------------------------------------
 // Templates.
 
-void BufEvalTemplate(St& buf, const TemplateRef& t, ExprContext& ctx) {
+void BufEvalTemplate(Buf& buf, const TemplateRef& t, ExprContext& ctx) {
   if (!t || ctx.stopped_) return;
+  if (!buf.IsOpen()) BufOpen(buf);
   TemplateRef hold = t;
-  bool adopted = ctx.out_ == nullptr;
-  if (adopted) ctx.out_ = &buf;
-  Template* saved = ctx.current_;
-  ctx.current_ = hold.get();
-  const std::vector<TemplatePiece>& pieces = hold->Pieces();
-  const ExprItem* items = hold->Items().data();
-  std::string_view text = hold->Text().View();
+  bool adopt = ctx.out_ == nullptr;
+  Restore<Buf*> out(ctx.out_, adopt ? &buf : ctx.out_);
+  Restore<int32_t> start(ctx.outStart_,
+                         adopt ? buf.Position() : ctx.outStart_);
+  if (adopt) ctx.lastYield_ = buf.Position();
+  Restore<Template*> current(ctx.current_, hold.get());
+  const Template& tpl = *hold;
+  const std::vector<TemplatePiece>& pieces = tpl.Pieces();
+  const ExprItem* items = tpl.Items().data();
   const ExprHooks& hooks = ExprGetHooks();
   const int32_t n = int32_t(pieces.size());
   int32_t i = 0;
   while (i >= 0 && i < n && !ctx.stopped_) {
     const TemplatePiece& p = pieces[size_t(i)];
     if (p.expr.kind == kExprNone || ExprEval(p.expr, items, ctx)) {
-      if (p.litLen > 0)
-        ctx.Write(text.substr(size_t(p.litOff), size_t(p.litLen)));
+      if (p.litLen > 0) ctx.WriteLiteral(tpl, p);
       ++i;
     } else {
       i = p.jump;
     }
     if (ctx.stepLimit_ > 0 && ++ctx.steps_ >= ctx.stepLimit_) ctx.Stop(false);
-    int64_t len = ctx.Output().Length();
+    int32_t len = ctx.Output().Position();
     if (len - ctx.lastYield_ > 100 || len < ctx.lastYield_) {
       ctx.lastYield_ = len;
       if (hooks.yield) hooks.yield();
+      else QuBgCk();
     }
-    if (hooks.quit && hooks.quit()) ctx.Stop(false);
+    if (hooks.quit ? hooks.quit() : ForumQuitFlag.load()) ctx.Stop(false);
   }
-  ctx.current_ = saved;
-  if (adopted) ctx.out_ = nullptr;
 }
 
 St TemplateProcess(const TemplateRef& t, ExprContext& ctx) {
-  St buf = StCreate();
-  St* saved = ctx.out_;
-  int64_t savedYield = ctx.lastYield_;
-  ctx.out_ = &buf;
-  ctx.lastYield_ = 0;
-  BufEvalTemplate(buf, t, ctx);
-  ctx.out_ = saved;
-  ctx.lastYield_ = savedYield;
-  return buf;
+  Buf buf;
+  BufOpen(buf, kBufOpenSmallSize);
+  {
+    Restore<Buf*> out(ctx.out_, &buf);
+    Restore<int32_t> start(ctx.outStart_, 0);
+    Restore<int32_t> yielded(ctx.lastYield_, 0);
+    BufEvalTemplate(buf, t, ctx);
+  }
+  return BufClose(buf);
 }
 
 void ExprCallMacro(ExprContext& ctx, const TemplateRef& m) {
   if (!m) return;
-  if (!ctx.EnterNesting()) return ctx.Write(kMacroDepthMessage);
+  ExprNestingScope nest(ctx);
+  if (!nest.Entered()) return ctx.Write(kMacroDepthMessage);
   BufEvalTemplate(ctx.Output(), m, ctx);
-  ctx.LeaveNesting();
 }
 
+// Registers an evaluated text's caller for its lifetime (EvalCaller).
+class ExprEvalScope {
+ public:
+  ExprEvalScope(ExprContext& ctx, const Template* text)
+      : ctx_(ctx) {
+    ctx_.evalCallers_.emplace_back(text, ctx_.current_);
+  }
+  ~ExprEvalScope() { ctx_.evalCallers_.pop_back(); }
+  ExprEvalScope(const ExprEvalScope&) = delete;
+  ExprEvalScope& operator=(const ExprEvalScope&) = delete;
+
+ private:
+  ExprContext& ctx_;
+};
+
 St ExprRunner::EvalParsed(ExprContext& ctx, const TemplateRef& t) {
-  if (!ctx.EnterNesting()) {
+  ExprNestingScope nest(ctx);
+  if (!nest.Entered()) {
     ctx.Write(kMacroDepthMessage);
     return St();
   }
-  St out = TemplateProcess(t, ctx);
-  ctx.LeaveNesting();
-  return out;
+  ExprEvalScope scope(ctx, t.get());
+  return TemplateProcess(t, ctx);
 }
 
 St ExprEvalSt(ExprContext& ctx, const St& text) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Eval.h"
+#include "Template.h"
 #include "Td.h"
 #include "TemplateInt.h"
 
@@ -19,14 +20,26 @@ constexpr int32_t kRandomStringMax = 4096;
 
 void KwNop(ExprCall&) {}
 
+// The macro is looked up among the macros of the template being walked and
+// of the templates it is nested in; for an evaluated text (.eval,
+// .evalTemplate) then among those of the template that evaluated it; then
+// for the current path's folder (folder template sets, the site file).
 void KwUse(ExprCall& c) {
   ExprContext& ctx = c.Context();
   St name = c.ArgSt(0);
   TemplateRef m;
-  for (Template* t = ctx.CurrentTemplate(); t && !m; t = t->Parent())
-    m = t->FindMacro(name.View());
+  Template* t = ctx.CurrentTemplate();
+  while (t && !m) {
+    Template* top = t;
+    for (; t && !m; t = t->Parent()) {
+      m = t->FindMacro(name.View());
+      top = t;
+    }
+    if (!m) t = ctx.EvalCaller(top);
+  }
   const ExprHooks& hooks = ExprGetHooks();
-  if (!m && hooks.macroLookup) m = hooks.macroLookup(ctx, name);
+  if (!m) m = hooks.macroLookup ? hooks.macroLookup(ctx, name)
+                                : TemplateUseLookup(ctx, name);
   ExprCallMacro(ctx, m);
 }
 
@@ -72,25 +85,37 @@ const St* FormValue(ExprContext& ctx, const St& name) {
   return nullptr;
 }
 
+// A form or cookie value by name: the request's when the rendering has
+// one, else the values given to the context.
 void KwForm(ExprCall& c) {
-  const St* v = FormValue(c.Context(), c.ArgSt(0));
-  if (v) c.Return(*v);
+  ExprContext& ctx = c.Context();
+  St name = c.ArgSt(0);
+  if (ctx.request) return c.Return(ctx.request->Value(name.View()));
+  if (const St* v = FormValue(ctx, name)) c.Return(*v);
 }
 
 void KwHasValue(ExprCall& c) {
-  c.Return(int32_t(FormValue(c.Context(), c.ArgSt(0)) != nullptr));
+  ExprContext& ctx = c.Context();
+  St name = c.ArgSt(0);
+  if (ctx.request) return c.ReturnBool(ctx.request->HasValue(name.View()));
+  c.ReturnBool(FormValue(ctx, name) != nullptr);
 }
 
 // Every value of the name, separated by commas.
 void KwGetAllValues(ExprCall& c) {
+  ExprContext& ctx = c.Context();
   St name = c.ArgSt(0);
+  std::vector<St> values;
+  if (ctx.request) {
+    ctx.request->AllValues(name.View(), &values);
+  } else {
+    for (const auto& [n, v] : ctx.formValues)
+      if (n == name) values.push_back(v);
+  }
   St out;
-  bool first = true;
-  for (const auto& [n, v] : c.Context().formValues) {
-    if (!(n == name)) continue;
-    if (!first) out = StAppend(std::move(out), ',');
-    out = StAppendView(std::move(out), v.View());
-    first = false;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) out = StAppend(std::move(out), ',');
+    out = StAppendView(std::move(out), values[i].View());
   }
   c.Return(std::move(out));
 }
@@ -592,6 +617,11 @@ void ExprInstallBuiltins() {
     if (!ExprKeywordRegister(b.name, b.fn))
       MaAssertFailure(std::string("ExprInstallBuiltins--unknown keyword ") +
                       b.name);
+  ExprInstallUserBuiltins();
+  ExprInstallPathBuiltins();
+  ExprInstallSiteBuiltins();
+  ExprInstallIoBuiltins();
+  ExprInstallContainerBuiltins();
 }
 
 namespace {

@@ -26,13 +26,17 @@
 //
 // Arguments.  A keyword or method may be followed by an argument list in
 // parentheses.  Keywords of kind kKwText take one argument, written either in
-// parentheses (an expression) or as the single word or literal that follows
-// the keyword, a word being taken as text: `use footer` calls the macro
-// "footer", `form name` reads the form value "name", `form(name)` the form
-// value named by the variable name.  Date keywords (kKwDate) take an optional
-// format in parentheses or as a string literal.  Word keywords (kKwWord) take
-// a word checked at parse time: `pageIs login`, `loginIs noSlots`,
-// `registerIs badEmail`, `userFolderSortBy alphabetically`, `pad 50`,
+// parentheses (an ordinary expression) or without them as a text
+// expression: the word right after the keyword is taken as text, and the
+// argument runs on over "&" and the other operators that bind as tightly
+// (and over methods), stopping at "+", "-", comparisons and the logical
+// operators.  So `use footer` calls the macro "footer", `use "a" & "b"` the
+// macro "ab", `form x == "y"` compares the form value x with "y", and
+// `form(name)` reads the form value named by the variable name.  Date
+// keywords (kKwDate) take an optional format in parentheses or as a string
+// literal.  Word keywords (kKwWord) take a word checked at parse time:
+// `pageIs login`, `loginIs noSlots`, `registerIs badEmail`,
+// `userFolderSortBy alphabetically`, `pad 50`,
 // `lastLogin < 12/31/1999.23:59:59`.
 //
 // Errors never stop parsing: a bracket with an error becomes an error
@@ -43,10 +47,12 @@
 // once built).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
 
+#include "LgDb.h"
 #include "St.h"
 
 namespace quil {
@@ -219,7 +225,8 @@ St ExprBuildError(std::string_view message, std::string_view statement,
                   int32_t position);
 
 // ---------------------------------------------------------------------------
-// Local variables: one process-wide table from name (case-sensitive) to slot.
+// Local variables: one process-wide table from name to slot.  Names ignore
+// ASCII case, as keywords, statement words and macro names do.
 
 // The slot of name, created on first sight.
 int32_t ExprGetLocalIx(std::string_view name);
@@ -229,8 +236,56 @@ int32_t TemplateLocalCount();
 St ExprLocalName(int32_t slot);
 
 // ---------------------------------------------------------------------------
-// Hooks of the layers above the template language.  Each may be null; the
-// evaluator then treats the value as unavailable (Eval.h).
+// Page values that the page handlers give a rendering (Eval.h).
+
+// The edit-form values of an item being added, edited or moderated, one
+// per keyword from editName to editEmailFrom, in keyword order.
+enum class ExprEdit : int {
+  kName, kNewsgroup, kPassword, kEmail, kTitle, kHeading, kMessage, kBanner,
+  kFooter, kBackground, kTemplate, kModeratedMessage, kModeratedDiscussion,
+  kModeratedFolder, kShowAuthor, kUrl, kFolderIcon, kShowDescription,
+  kSortSeq, kEmailMirror, kEmailPW, kEmailStripSig, kEmailPostThru,
+  kEmailReply, kEmailReplyTo, kEmailFrom,
+};
+constexpr int kExprEditCount = 26;
+using ExprEditForm = std::array<St, kExprEditCount>;
+
+// The values of the preferences page, prefsRenameMessage to
+// prefsPasswordMessage in keyword order.
+constexpr int kExprPrefsCount = 8;
+using ExprPrefsForm = std::array<St, kExprPrefsCount>;
+
+// One entry of a message or folder list being rendered (the item... keywords).
+struct ExprMsgItem {
+  LgDbTd date;
+  int32_t number = 0;      // itemNumber: position in the list, from 1
+  int32_t count = 0;       // itemCount: entries in the list
+  int32_t depth = 0;       // thread depth of the entry
+  int32_t baseDepth = 0;   // itemBaseDepth
+  bool threaded = false;   // itemIsThreaded
+  bool canEdit = false;
+  bool canDelete = false;
+  bool showOperations = false;
+};
+
+// The list around the entries (the msgList... keywords): links and counts of
+// the pages before and after, and whether the list is empty or threaded.
+struct ExprMsgList {
+  St previous;
+  St following;
+  int32_t countPrevious = 0;
+  int32_t countFollowing = 0;
+  bool empty = false;
+  bool threaded = false;
+};
+
+// ---------------------------------------------------------------------------
+// Overrides of the evaluator's own behaviour, for tests and for the layers
+// above.  Each may be null, the default: `use` then looks macros up for the
+// context's folder and site file, fields are read from and written to the
+// store (through the TplStore seam), broadcasts go nowhere until the chat
+// service exists, the yield is the background queue's turn (QuBgCk) and the
+// quit test reads the server's quit flag.
 
 struct ExprHooks {
   // `use NAME` after the template's own macros: the folder and site-file

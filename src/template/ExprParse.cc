@@ -34,13 +34,28 @@ ExprHooks hooks;
 
 }  // namespace
 
+// Names are keyed upper-cased: a local variable ignores case as keywords,
+// statement words and macro names do, so `Count` and `count` are one
+// variable.  The first spelling seen is the one ExprLocalName gives back.
 int32_t ExprGetLocalIx(std::string_view name) {
+  char buf[128];
+  std::string longKey;
+  std::string_view key;
+  if (name.size() <= sizeof buf) {
+    for (size_t i = 0; i < name.size(); ++i)
+      buf[i] = char(StASCIIUpper[uint8_t(name[i])]);
+    key = std::string_view(buf, name.size());
+  } else {
+    longKey.assign(name);
+    for (char& c : longKey) c = char(StASCIIUpper[uint8_t(c)]);
+    key = longKey;
+  }
   std::lock_guard<std::mutex> lock(localMutex);
-  auto it = localNames.find(name);
+  auto it = localNames.find(key);
   if (it != localNames.end()) return it->second;
   int32_t slot = int32_t(localList.size());
   localList.emplace_back(name);
-  localNames.emplace(std::string(name), slot);
+  localNames.emplace(std::string(key), slot);
   return slot;
 }
 
@@ -275,6 +290,10 @@ int Precedence(ExprOp op) {
   MaHalt("Unknown operator type");
 }
 
+// Binding strength of a pending operator or text argument, on a doubled
+// scale so that a text argument fits between levels 6 and 7.
+constexpr int kTextArgPrecedence = 13;
+
 bool IsUnary(uint8_t op) {
   return op == kOpNeg || op == kOpPlus || op == kOpNot;
 }
@@ -320,8 +339,14 @@ ExprKind SetKind(ExprKwArg scope) {
 // Expression builder: shunting-yard over an explicit stack, so that neither
 // parentheses nor argument lists recurse.
 
+// A pending text argument (kTextArg) is a one-argument keyword written
+// without parentheses whose argument is still being read: it binds like a
+// prefix operator just below "&" and the other level-7 operators, so the
+// argument runs over a concatenation (`use "a" & "b"` calls ab) and stops
+// at "+", comparisons and the logical operators (`form x == "y"` compares
+// the form value).
 struct Pending {
-  enum Type : uint8_t { kOperator, kParen, kCall } type;
+  enum Type : uint8_t { kOperator, kParen, kCall, kTextArg } type;
   uint8_t op = 0;       // operator: ExprOp
   ExprItemKind itemKind = kItemKeyword;  // call: keyword or method
   int32_t code = 0;     // call: keyword code
@@ -371,12 +396,25 @@ class Builder {
     p.code = code;
     ops_.push_back(p);
   }
+  static bool Poppable(const Pending& p) {
+    return p.type == Pending::kOperator || p.type == Pending::kTextArg;
+  }
+  static int Strength(const Pending& p) {
+    return p.type == Pending::kTextArg ? kTextArgPrecedence
+                                       : 2 * Precedence(ExprOp(p.op));
+  }
+  // Emits the top pending operator or text argument.
+  void PopPending() {
+    const Pending& p = ops_.back();
+    if (p.type == Pending::kTextArg)
+      Emit(kItemKeyword, 0, p.code, 0, St(), 1);
+    else
+      Emit(kItemOperator, p.op);
+    ops_.pop_back();
+  }
   // Emits pending operators down to the nearest parenthesis or call.
   void Unwind() {
-    while (!ops_.empty() && ops_.back().type == Pending::kOperator) {
-      Emit(kItemOperator, ops_.back().op);
-      ops_.pop_back();
-    }
+    while (!ops_.empty() && Poppable(ops_.back())) PopPending();
   }
 
   std::string_view stmt_;
@@ -434,12 +472,10 @@ bool Builder::Run() {
     switch (t.type) {
       case Tok::kOp: {
         if (t.op == kOpNot) return Fail("Missing operator", t.pos);
-        int prec = Precedence(t.op);
-        while (!ops_.empty() && ops_.back().type == Pending::kOperator &&
-               Precedence(ExprOp(ops_.back().op)) >= prec) {
-          Emit(kItemOperator, ops_.back().op);
-          ops_.pop_back();
-        }
+        int prec = 2 * Precedence(t.op);
+        while (!ops_.empty() && Poppable(ops_.back()) &&
+               Strength(ops_.back()) >= prec)
+          PopPending();
         Pending p{Pending::kOperator};
         p.op = t.op;
         ops_.push_back(p);
@@ -526,6 +562,11 @@ bool Builder::Keyword(const ExprKeyword& kw) {
         expectOperand_ = true;
         return true;
       }
+      // Without parentheses the argument is a text expression: the word
+      // right after the keyword is text (`use footer` names the macro
+      // footer, not the keyword), and what follows joins it by the
+      // binding of a text argument (see Pending).  A keyword followed by
+      // nothing that can start an operand takes no argument.
       size_t save = lx_.Pos();
       Token arg = lx_.Next();
       if (arg.type == Tok::kWord) {
@@ -539,7 +580,9 @@ bool Builder::Keyword(const ExprKeyword& kw) {
         Emit(kItemKeyword, 0, kw.code);
         return true;
       }
-      Emit(kItemKeyword, 0, kw.code, 0, St(), 1);
+      Pending p{Pending::kTextArg};
+      p.code = kw.code;
+      ops_.push_back(p);
       return true;
     }
     case kKwDate: {

@@ -220,10 +220,6 @@ bool TemplateParseNext(const St& text, int32_t from, bool japanese,
 
 TemplateRef TemplateParse(St text, const St& siteString, const St& urlBase,
                           bool japanese) {
-  // The site strings name the links that point back at this server; the
-  // lists built from them are not kept by this parser.
-  (void)siteString;
-  (void)urlBase;
   ExprParseInit();
   if (text.IsNil()) text = StCreate();
   TemplateRef t = TemplateRef::Create(St(), std::move(text), nullptr);
@@ -238,6 +234,7 @@ TemplateRef TemplateParse(St text, const St& siteString, const St& urlBase,
   }
   state.Next(pos, src.Length() - pos, -1, 0);
   state.Stop();
+  TemplateSelfRefBuild(*t, siteString, urlBase);
   return t;
 }
 
@@ -278,8 +275,6 @@ constexpr const char* kPageTypeNames[kTemplatePageTypes + 1] = {
     "loginFilter", "loginFailureFilter",
 };
 
-PkgState templateState;
-
 }  // namespace
 
 const char* TemplatePageTypeName(int pageType) {
@@ -291,12 +286,6 @@ int TemplatePageTypeFromName(std::string_view name) {
   for (int i = 1; i <= kTemplatePageTypes; ++i)
     if (ExprEqualNoCase(kPageTypeNames[i], name)) return i;
   return 0;
-}
-
-uint16_t TemplateInitRtns(int selector, int32_t value) {
-  if (selector == kPkgDebug) TemplateDebugFlag = value != 0;
-  return PkgDispatch(templateState, "TemplateInitRtns", selector, value,
-                     PkgSteps{});
 }
 
 }  // namespace quil

@@ -235,6 +235,9 @@ TEST(Unavailable, RegisteredHandlersAndFieldHooksTakeOver) {
     fields[name.Str()] = value.Str();
   };
   ExprSetHooks(hooks);
+  const int code = ExprKeywordLookup("userName")->code;
+  ExprKeywordFn saved = ExprKeywordHandler(code);
+  int32_t savedSelector = ExprKeywordSelector(code);
   ASSERT_TRUE(ExprKeywordRegister("userName", [](ExprCall& c) {
     c.Return(StFromView("Ann"));
   }));
@@ -243,7 +246,7 @@ TEST(Unavailable, RegisteredHandlersAndFieldHooksTakeOver) {
                    "%% userField.user_colour %%"),
             "Ann:red");
   EXPECT_EQ(fields["user_colour"], "red");
-  ExprKeywordRegister("userName", nullptr);
+  ExprKeywordRegisterArg("userName", saved, savedSelector);
   ExprSetHooks(ExprHooks());
 }
 
@@ -310,11 +313,16 @@ TEST(Context, ClearOutputAndBuffers) {
   EXPECT_EQ(Render("gone%% clearOutput %%kept"), "kept");
   TemplateRef t = TemplateParse(StFromView("x%% 1 %%"));
   ExprContext ctx;
-  St buf = StFromView("head:");
+  Buf buf;
+  BufOpenSmall(buf);
+  BufAddC(buf, "head:");
   BufEvalTemplate(buf, t, ctx);
-  EXPECT_EQ(buf, "head:x1");
+  EXPECT_EQ(buf.View(), "head:x1");
   BufEvalTemplate(buf, TemplateRef(), ctx);
-  EXPECT_EQ(buf, "head:x1");
+  EXPECT_EQ(buf.View(), "head:x1");
+  // clearOutput takes back only what the template wrote.
+  BufEvalTemplate(buf, TemplateParse(StFromView("gone%% clearOutput %%kept")), ctx);
+  EXPECT_EQ(BufClose(buf), "head:x1kept");
 }
 
 TEST(Context, PageValuesAndForm) {

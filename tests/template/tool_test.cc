@@ -98,7 +98,7 @@ TEST_F(QuilTpl, NamesKeywordsThatNeedTheServer) {
   ToolRun r = Run("", "[%% userName %%][%% siteTitle %%][%% userName %%]");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "[][][]");
-  EXPECT_EQ(r.err, "quil-tpl: not available outside the server: userName, siteTitle\n");
+  EXPECT_EQ(r.err, "quil-tpl: not available without a database (-d): userName, siteTitle\n");
 }
 
 TEST_F(QuilTpl, UsageAndErrors) {
