@@ -23,7 +23,8 @@ namespace quil {
   X(User) X(Html) X(DeletedCount) X(ContentType) X(BodyData) X(MessageNumber) \
   X(MessageId) X(Enclosures) X(From) X(To) X(Other) X(Boundary) X(Source)     \
   X(Alternative) X(Item) X(Url) X(EmailUsername) X(MessageInfo)               \
-  X(FolderEmailPostThru) X(GroupSize) X(Sysop)
+  X(FolderEmailPostThru) X(GroupSize) X(Sysop)                                \
+  X(SaveCode) X(SavePosition) X(SavePositionHigh)
 
 // Record types: X(member, text).
 #define FORUM_TYPE_NAMES(X)                                                    \
@@ -116,6 +117,8 @@ struct ForumRootRec {
   ChHandle lastBody = 0;
   // Users, sessions and access lists of the root (ForumUser.cc).
   std::shared_ptr<ForumUserState> userState;
+  // The roll-forward log, when one is kept (ForumSave.cc).
+  std::unique_ptr<ForumLogSink> logSink;
 };
 
 // Interns every name of the package in the root's file.
@@ -134,6 +137,8 @@ void ForumSaveDisarm(ForumRoot root);
 void ForumNotifyPosted(const ForumPostEvent& event);
 void ForumNotifyCreated(ForumRoot root, ChHandle rec);
 void ForumNotifyDeleted(ForumRoot root, ChHandle rec);
+void ForumNotifySaveMarker(ForumRoot root, const St& code, int64_t position);
+void ForumNotifyDbOpened(const std::string& path, ForumRoot root);
 // Integer field with a default.
 int32_t ForumRecInt(ChHandle rec, ChHandle field, int32_t dflt);
 // The now of the records.

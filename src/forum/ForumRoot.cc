@@ -287,16 +287,22 @@ ForumRoot ForumDbOpenI(const std::string& path, ForumDbOpenOptions* options) {
     }
   }
   ForumUsersOnOpen(root, newRoot);
+  bool fixed = false;
   if (repair || (!created && options->check)) {
     int32_t added = ForumFixupUniqueId(root);
-    if (repair || added > 0) {
-      ChMarkModified(root->head);
-      if (ForumRootSave(root) == 0) (void)ForumRootSaveWait(root);
-      (void)ChFiFlush(file);
-      // Identifiers put back into the index are no repair of the file.
-      if (repair) Wf_log_write("* DB repaired");
-    }
+    fixed = repair || added > 0;
     options->forceFix = false;
+  }
+  // The layers above see the root before anything is saved: the
+  // roll-forward log is replayed here, so that a save below carries the
+  // log's marker and not that of an image without the log's changes.
+  ForumNotifyDbOpened(path, root);
+  if (fixed) {
+    ChMarkModified(root->head);
+    if (ForumRootSave(root) == 0) (void)ForumRootSaveWait(root);
+    (void)ChFiFlush(file);
+    // Identifiers put back into the index are no repair of the file.
+    if (repair) Wf_log_write("* DB repaired");
   }
   if (newRoot) {
     uint16_t status = ForumRootSave(root);
@@ -377,15 +383,27 @@ std::vector<ForumItemEventFn>& DeletedList() {
   static std::vector<ForumItemEventFn> list;
   return list;
 }
+std::vector<ForumSaveMarkerFn>& SaveMarkerList() {
+  static std::vector<ForumSaveMarkerFn> list;
+  return list;
+}
+std::vector<ForumDbOpenedFn>& DbOpenedList() {
+  static std::vector<ForumDbOpenedFn> list;
+  return list;
+}
 }  // namespace
 
 void ForumOnMessagePosted(ForumMessagePostedFn fn) { PostedList().push_back(std::move(fn)); }
 void ForumOnItemCreated(ForumItemEventFn fn) { CreatedList().push_back(std::move(fn)); }
 void ForumOnItemDeleted(ForumItemEventFn fn) { DeletedList().push_back(std::move(fn)); }
+void ForumOnSaveMarker(ForumSaveMarkerFn fn) { SaveMarkerList().push_back(std::move(fn)); }
+void ForumOnDbOpened(ForumDbOpenedFn fn) { DbOpenedList().push_back(std::move(fn)); }
 void ForumCallbacksClear() {
   PostedList().clear();
   CreatedList().clear();
   DeletedList().clear();
+  SaveMarkerList().clear();
+  DbOpenedList().clear();
 }
 void ForumNotifyPosted(const ForumPostEvent& event) {
   for (auto& fn : PostedList()) fn(event);
@@ -395,6 +413,12 @@ void ForumNotifyCreated(ForumRoot root, ChHandle rec) {
 }
 void ForumNotifyDeleted(ForumRoot root, ChHandle rec) {
   for (auto& fn : DeletedList()) fn(root, rec);
+}
+void ForumNotifySaveMarker(ForumRoot root, const St& code, int64_t position) {
+  for (auto& fn : SaveMarkerList()) fn(root, code, position);
+}
+void ForumNotifyDbOpened(const std::string& path, ForumRoot root) {
+  for (auto& fn : DbOpenedList()) fn(path, root);
 }
 
 uint16_t ForumInitRtns(int selector, int32_t value) {
