@@ -388,6 +388,9 @@ void FrmBkOnRollForward(FrmBkReplayFn fn);
 //   5. A record left unfinished at the end of "quilroll.1" (a power cut in
 //      the middle of its write, never acknowledged) is cut off before
 //      "<restart>" is appended, so that it cannot swallow what follows.
+//   6. An image that carries a marker is replayed even when it says
+//      rollForward is off (the setting was turned off after the last save,
+//      and the log kept what came after); the log is then not kept on.
 bool ForumDbOpenRollForward(const std::string& path, ForumRoot root);
 
 // Full recovery, for a database file that cannot be opened: copies

@@ -1,12 +1,16 @@
 // Backups: DoBackup and the periodic backup task.
 //
-// STATES of a backup (one at a time in the process)
+// STATES of a backup (one copies at a time in the process; one more may
+// wait)
 //
-//   kIdle      nothing runs                      DoBackup -> kQueued or kCopying
-//   kQueued    waits for the store to be free    retry -> kCopying (or stays)
-//   kCopying   files rotated, new log, image     store callback -> kIdle
+//   idle       nothing runs                      DoBackup -> copying, or
+//                                                queued when the store is busy
+//   queued     waits for the store to be free    retry every second -> copying
+//   copying    files rotated, new log, image     store callback -> idle
 //              saved, the store copies it        ("quildb.1" in place, or the
 //              into "quildb.tmp"                 error reported)
+//
+// A backup may be queued while another copies: both flags are then set.
 #include <cstdio>
 
 #include "Ch.h"
@@ -22,11 +26,11 @@ namespace quil {
 
 namespace {
 
-enum class BackupState { kIdle, kQueued, kCopying };
-
 struct Backup {
-  BackupState state = BackupState::kIdle;
-  bool repack = false;
+  bool copying = false;
+  bool queued = false;
+  bool repack = false;         // of the copy running
+  bool queuedRepack = false;   // of the one waiting
   int32_t retryTimer = 0;
   std::string dir;
 };
@@ -52,7 +56,9 @@ void RotationError(std::string* page, const std::string& text) {
 void Remove(const std::string& path, std::string* page) {
   if (!FiExists(path)) return;
   uint16_t status = FiDelete(path);
-  if (status != 0) RotationError(page, "Error deleting " + path + ": " + EcToSt(status).Str());
+  // A generation that could not go is reported once.
+  if (status != 0 && page->find("Error deleting " + path + ":") == std::string::npos)
+    RotationError(page, "Error deleting " + path + ": " + EcToSt(status).Str());
 }
 
 void Rename(const std::string& from, const std::string& to, std::string* page) {
@@ -72,7 +78,7 @@ void BackupDone(intptr_t, const std::string& destination, uint16_t status) {
   } else {
     text = std::string(b.repack ? "Repack" : "Backup") + " into " + destination + " failed: ";
   }
-  b.state = BackupState::kIdle;
+  b.copying = false;
   if (status == 0) {
     Wf_log_write(b.repack ? "DB REPACK DONE" : "DB BACKUP DONE");
     if (ForumRoot root = wfForumRoot)
@@ -89,9 +95,10 @@ void BackupDone(intptr_t, const std::string& destination, uint16_t status) {
 void Retry(intptr_t, int32_t) {
   Backup& b = TheBackup();
   b.retryTimer = 0;
-  if (b.state != BackupState::kQueued) return;
-  b.state = BackupState::kIdle;
-  (void)DoBackup(b.repack);
+  if (!b.queued) return;
+  b.queued = false;
+  std::string page = DoBackup(b.queuedRepack);
+  if (!page.empty()) Wf_err_write(("queued backup: " + page).c_str());
 }
 
 }  // namespace
@@ -104,7 +111,7 @@ std::string FrmBkRollName(std::string_view suffix) {
   return std::string(kFrmBkRollPrefix) + std::string(suffix);
 }
 
-bool FrmBkBackupRunning() { return TheBackup().state != BackupState::kIdle; }
+bool FrmBkBackupRunning() { return TheBackup().copying || TheBackup().queued; }
 
 void FrmBkOnBackupDone(FrmBkBackupDoneFn fn) { DoneList().push_back(std::move(fn)); }
 
@@ -113,7 +120,7 @@ std::string DoBackup(bool repack) {
   ForumRoot root = wfForumRoot;
   MA_CHECK(FrmBkDebugFlag, root != nullptr, "DoBackup--no root");
   // 1. Refusals.
-  if (b.state == BackupState::kQueued) return "This backup is waiting to start.";
+  if (b.queued) return "This backup is waiting to start.";
   // A slave synchronising from this server arrives with replication.
   if (repack && !ForumSysopRollForwardLog(root))
     return "To repack, you must enable the <tt>Produce a roll-forward log</tt> option. Use the "
@@ -122,9 +129,9 @@ std::string DoBackup(bool repack) {
   // 2. The store is busy: the backup waits its turn.
   ChPart part = ForumRootPart(root);
   ChFi file = ChGetChFi(part);
-  if (b.state == BackupState::kCopying || ChBgSaveActive(file) || ChInBackup(0)) {
-    b.state = BackupState::kQueued;
-    b.repack = repack;
+  if (b.copying || ChBgSaveActive(file) || ChInBackup(0)) {
+    b.queued = true;
+    b.queuedRepack = repack;
     b.retryTimer = QuRamAdd(kRetryMs, Retry, 0);
     return "";
   }
@@ -175,7 +182,7 @@ std::string DoBackup(bool repack) {
     page += "<b>Error creating " + tmp + ": " + EcToSt(status).Str() + "</b><p>";
     return page;
   }
-  b.state = BackupState::kCopying;
+  b.copying = true;
   return page;
 }
 
@@ -245,7 +252,8 @@ void FrmBkBackupTaskStop() {
   Backup& b = TheBackup();
   if (b.retryTimer != 0) QuRamKill(b.retryTimer);
   b.retryTimer = 0;
-  if (b.state == BackupState::kQueued || !ChInBackup(0)) b.state = BackupState::kIdle;
+  b.queued = false;
+  if (!ChInBackup(0)) b.copying = false;
 }
 
 }  // namespace quil

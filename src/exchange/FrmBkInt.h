@@ -171,6 +171,21 @@ void NotifyRollForward(ForumRoot root, bool starting);
 // Builds the tables of settings and user fields by record name; halts when
 // a setting of the store has no row in FrmBkSysopKeys / FrmBkUserKeys.
 void CheckTables();
+// While a journaling setter runs the plain creation of a user or group, the
+// identifier it takes is not recorded again (the creation record carries
+// it).
+class CreationScope {
+ public:
+  CreationScope() { ++depth; }
+  ~CreationScope() { --depth; }
+  CreationScope(const CreationScope&) = delete;
+  CreationScope& operator=(const CreationScope&) = delete;
+  static inline int depth = 0;
+};
+// The forum's callback (ForumOnUniqueIdGiven): an identifier given to a
+// user or group outside its creation becomes "<u name=" name " unique=" id
+// ">".  Other records get theirs at creation, which the replay repeats.
+void UniqueIdGiven(ForumRoot root, ChHandle rec, int32_t id);
 // The database open's callback (ForumOnDbOpened): the open-time replay,
 // except while a full recovery opens its copy (it replays by itself).
 void DbOpened(const std::string& path, ForumRoot root);

@@ -83,9 +83,12 @@ FrmBkReplayResult ReplayFrom(ForumRoot root, const std::string& path, int64_t po
 }  // namespace
 
 bool ForumDbOpenRollForward(const std::string& path, ForumRoot root) {
-  if (!ForumSysopRollForwardLog(root)) return true;
   std::string dir = frmbk::DirOf(path);
   std::string log1 = dir + FrmBkRollName("1");
+  St code;
+  int64_t position = -1;
+  bool marked = ForumGetSave(root, &code, &position);
+  if (!ForumSysopRollForwardLog(root) && !(marked && FiExists(log1))) return true;
   {
     FiFile probe;
     uint16_t status = FiExists(log1) ? FiOpen(log1, kFiReadWrite, probe) : FiCreate(log1, probe);
@@ -95,9 +98,7 @@ bool ForumDbOpenRollForward(const std::string& path, ForumRoot root) {
     }
   }
   FrmBkSetDurableMode(wfQuilSettings.GetInt("durableLog", 0) != 0);
-  St code;
-  int64_t position = -1;
-  if (ForumGetSave(root, &code, &position)) {
+  if (marked) {
     if (!FrmBkRecordIsOn()) (void)FrmBkRecordStart(dir + kFrmBkProgressFile);
     frmbk::NotifyRollForward(root, true);
     FrmBkReplayResult first = ReplayFrom(root, log1, position, code);
@@ -118,6 +119,8 @@ bool ForumDbOpenRollForward(const std::string& path, ForumRoot root) {
     }
     frmbk::NotifyRollForward(root, false);
   }
+  // The replay may have turned the setting off (its record was logged).
+  if (!ForumSysopRollForwardLog(root)) return true;
   frmbk::TrimPartialRecord(log1);
   uint16_t status = FrmBkLogAttach(root, log1);
   if (status == 0) status = ForumLogSinkOf(root)->Append("<restart>\r\n");
@@ -186,6 +189,11 @@ bool ForumDbRollForward(const std::string& path, ChFi* file) {
   if (source.Open(log1, 0) == 0) (void)FrmBkRollForwardEx(root, &source, St());
   frmbk::NotifyRollForward(root, false);
   FrmBkRecordLine("** Recovery complete");
+  // The save that closes the copy writes its marker into the log, so that
+  // the changes made after the recovery are replayed onto it.
+  frmbk::TrimPartialRecord(log1);
+  if (FrmBkLogAttach(root, log1) == 0) (void)ForumLogSinkOf(root)->Append("<restart>\r\n");
+  ChMarkModified(ForumRootHead(root));
   ForumDbCloseI(root);
   return true;
 }

@@ -27,6 +27,7 @@ void FrmBkInit() {
   // initialisation (after the forum's) registers again.
   ForumOnSaveMarker(FrmBkSetSave);
   ForumOnDbOpened(frmbk::DbOpened);
+  ForumOnUniqueIdGiven(frmbk::UniqueIdGiven);
   HtLoopHookAdd(HtLoopStage::kBeforeWait, FrmBkDurablePass);
 }
 

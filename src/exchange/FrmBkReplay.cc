@@ -589,7 +589,18 @@ bool Replayer::User(const Tag& t) {
   if (t.Has(Kw("create"))) return UserCreate(t, false);
   if (t.Has(Kw("createg"))) return UserCreate(t, true);
   const St* id = t.Find(Kw("u"));
-  if (!id) return Fail("missing attribute");
+  if (!id) {
+    // An identifier given to a user or group by name.
+    const St* name = t.Find(Kw("name"));
+    const St* unique = t.Find(Kw("unique"));
+    if (!name || !unique) return Fail("missing attribute");
+    uint32_t n = 0;
+    if (!ForumEiParseHex(unique->View(), &n)) return Fail("bad integer value", *unique);
+    ChHandle rec = ForumUserLookup(root_, *name);
+    if (rec == 0) rec = ForumGroupLookup(root_, *name);
+    if (rec == 0) return Fail("could not open specified file", *name);
+    return FixUnique(rec, n, "unique ID not changed to:");
+  }
   ChHandle user = Principal(id);
   if (!ForumIsRecordPrincipal(user)) return Fail("could not open specified file", *id);
   for (int i = 0; i < t.count; ++i) {

@@ -374,6 +374,15 @@ FORUM_SYSOP_TEXTS(FRMBK_SYSOP_TEXT_DEF)
 // ---------------------------------------------------------------------------
 // Users and groups.
 
+void frmbk::UniqueIdGiven(ForumRoot root, ChHandle rec, int32_t id) {
+  if (CreationScope::depth > 0 || !RootNeedsUserSend(root)) return;
+  int type = ForumUserGetType(root, rec);
+  if (type != kForumUserRegistered && type != kForumUserGuest && type != kForumUserGroup) return;
+  RecBuilder r("u");
+  r.Attr("name", ForumUserName(root, rec)).Hex("unique", uint32_t(id));
+  Noted(RecSend(root, r.Close()), "unique");
+}
+
 namespace {
 
 void RecordUserField(ForumRoot root, ChHandle user, const char* setting, St value) {
@@ -398,7 +407,10 @@ uint16_t FrmBkUserCreate(ForumRoot root, int kind, const St& name, const St& ema
   int64_t mark = LogMark(root);
   uint16_t status = RecUserCreate(root, ForumNextUniqueId(root), kind, name, email, digest);
   if (status != 0) return status;
-  status = ForumUserCreate(root, kind, name, email, digest, user);
+  {
+    frmbk::CreationScope creating;
+    status = ForumUserCreate(root, kind, name, email, digest, user);
+  }
   if (status != 0) Withdraw(root, mark);
   return status;
 }
@@ -484,7 +496,10 @@ uint16_t FrmBkGroupCreate(ForumRoot root, const St& name, ChHandle* group) {
   int64_t mark = LogMark(root);
   uint16_t status = RecGroupCreate(root, ForumNextUniqueId(root), name);
   if (status != 0) return status;
-  status = ForumGroupCreate(root, name, group);
+  {
+    frmbk::CreationScope creating;
+    status = ForumGroupCreate(root, name, group);
+  }
   if (status != 0) Withdraw(root, mark);
   return status;
 }

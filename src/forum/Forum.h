@@ -496,6 +496,12 @@ void ForumOnSaveMarker(ForumSaveMarkerFn fn);
 // (the open-time replay of the roll-forward log; path is the database's).
 using ForumDbOpenedFn = std::function<void(const std::string& path, ForumRoot root)>;
 void ForumOnDbOpened(ForumDbOpenedFn fn);
+// Runs when ForumUniqueIdFromRec gives a record its identifier (a record
+// made without one, such as the sysop user, gets it when first asked, even
+// by a reader): the roll-forward log records it so that its replay hands
+// out the same identifiers.
+using ForumUniqueIdFn = std::function<void(ForumRoot root, ChHandle rec, int32_t id)>;
+void ForumOnUniqueIdGiven(ForumUniqueIdFn fn);
 
 // ---------------------------------------------------------------------------
 // Callback lists for the layers above.

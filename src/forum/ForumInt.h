@@ -139,6 +139,7 @@ void ForumNotifyCreated(ForumRoot root, ChHandle rec);
 void ForumNotifyDeleted(ForumRoot root, ChHandle rec);
 void ForumNotifySaveMarker(ForumRoot root, const St& code, int64_t position);
 void ForumNotifyDbOpened(const std::string& path, ForumRoot root);
+void ForumNotifyUniqueIdGiven(ForumRoot root, ChHandle rec, int32_t id);
 // Integer field with a default.
 int32_t ForumRecInt(ChHandle rec, ChHandle field, int32_t dflt);
 // The now of the records.

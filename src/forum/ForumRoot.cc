@@ -391,6 +391,10 @@ std::vector<ForumDbOpenedFn>& DbOpenedList() {
   static std::vector<ForumDbOpenedFn> list;
   return list;
 }
+std::vector<ForumUniqueIdFn>& UniqueIdList() {
+  static std::vector<ForumUniqueIdFn> list;
+  return list;
+}
 }  // namespace
 
 void ForumOnMessagePosted(ForumMessagePostedFn fn) { PostedList().push_back(std::move(fn)); }
@@ -398,12 +402,14 @@ void ForumOnItemCreated(ForumItemEventFn fn) { CreatedList().push_back(std::move
 void ForumOnItemDeleted(ForumItemEventFn fn) { DeletedList().push_back(std::move(fn)); }
 void ForumOnSaveMarker(ForumSaveMarkerFn fn) { SaveMarkerList().push_back(std::move(fn)); }
 void ForumOnDbOpened(ForumDbOpenedFn fn) { DbOpenedList().push_back(std::move(fn)); }
+void ForumOnUniqueIdGiven(ForumUniqueIdFn fn) { UniqueIdList().push_back(std::move(fn)); }
 void ForumCallbacksClear() {
   PostedList().clear();
   CreatedList().clear();
   DeletedList().clear();
   SaveMarkerList().clear();
   DbOpenedList().clear();
+  UniqueIdList().clear();
 }
 void ForumNotifyPosted(const ForumPostEvent& event) {
   for (auto& fn : PostedList()) fn(event);
@@ -419,6 +425,9 @@ void ForumNotifySaveMarker(ForumRoot root, const St& code, int64_t position) {
 }
 void ForumNotifyDbOpened(const std::string& path, ForumRoot root) {
   for (auto& fn : DbOpenedList()) fn(path, root);
+}
+void ForumNotifyUniqueIdGiven(ForumRoot root, ChHandle rec, int32_t id) {
+  for (auto& fn : UniqueIdList()) fn(root, rec, id);
 }
 
 uint16_t ForumInitRtns(int selector, int32_t value) {

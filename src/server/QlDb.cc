@@ -56,9 +56,10 @@ bool ForumDbOpen() {
   options.firstTime = FirstTime;
   ChBgSaveSetEnabled(true);
   wfQuilSettings = ForumRootQuilSettingsLoad();
-  // A database that exists but does not open is rebuilt from the newest
+  // A database that is missing or does not open is rebuilt from the newest
   // backup and its roll-forward log when both are there.
-  if (FiExists(kQlDbFile) && !QlDbOpens(kQlDbFile)) {
+  bool missing = !FiExists(kQlDbFile);
+  if ((missing && FiExists(FrmBkDbName("1"))) || (!missing && !QlDbOpens(kQlDbFile))) {
     ChFi rebuilt = nullptr;
     if (ForumDbRollForward(kQlDbFile, &rebuilt))
       Wf_log_write("%s rebuilt from %s1 and %s1", kQlDbFile, kFrmBkDbPrefix, kFrmBkRollPrefix);
