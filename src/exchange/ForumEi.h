@@ -13,8 +13,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
+#include "Buf.h"
 #include "LgDb.h"
 #include "St.h"
 
@@ -38,5 +40,10 @@ bool ForumEiParseInt(std::string_view text, int32_t* value);
 // A value as it is written into a tag: StToSgml, then double quotes when
 // HtmlNeedQuotes asks for them.  Consumes value.
 St ForumEiValue(St value);
+// The same appended to buf in one pass (the form change records use).
+void ForumEiAddValue(Buf& buf, std::string_view value);
+void ForumEiAddValue(std::string& out, std::string_view value);
+// The time now as records hold it (LgDbTdNow, read once per second).
+LgDbTd ForumEiNow();
 
 }  // namespace quil

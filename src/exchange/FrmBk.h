@@ -141,34 +141,43 @@ const std::vector<FrmBkKey>& FrmBkUserKeys();
 // True when the root has a log sink.
 bool FrmBkLogIsOpen(ForumRoot root);
 
-// The durable mode (off by default; the quil.set keyword "durableLog=1"
-// turns it on at the database open): a change counts as acknowledged only
-// once the log bytes holding it are on disk.  Records are written as they
-// are made; once per pass of the event loop (the loop hook FrmBkDurablePass)
-// the log is synced with one fdatasync that covers every record written
-// before it, on a thread of its own so the loop goes on serving; when it
-// completes, the durable sequence moves on and the FrmBkOnDurable callbacks
-// run on the next pass (the HTTP front end releases the responses of the
-// changes it covers).  Without the durable mode every record counts as
-// durable once written (it survives the death of the process, not of the
-// machine).
+// Group commit.  A record is appended to the log's buffer when its change
+// is made; once per pass of the event loop (the loop hook FrmBkLogPass) the
+// buffer goes to the file with one write, and from then on it survives the
+// death of the process.  A change counts as acknowledged -- its response
+// may be released -- once its record's sequence number is at or below
+// FrmBkLogDurableSequence:
+//   - without the durable mode, once its record is written to the file;
+//   - in the durable mode (off by default; the quil.set keyword
+//     "durableLog=1" turns it on at the database open), once the log bytes
+//     holding it are on disk: after the write, the pass asks the log's sync
+//     thread for one fdatasync that covers every record written before it,
+//     and the event loop goes on serving meanwhile; when it completes the
+//     thread wakes the loop, and the next pass moves the durable sequence on.
+// Each time the sequence moves on, the FrmBkOnDurable callbacks run (the
+// HTTP front end releases the responses of the changes it covers).
 void FrmBkSetDurableMode(bool on);
 bool FrmBkDurableMode();
-// Records written to any log so far (the sequence number of the last one).
+// Records appended to any log so far (the sequence number of the last one).
 uint64_t FrmBkLogSequence();
-// The sequence up to which records are on disk (equal to FrmBkLogSequence
-// without the durable mode).  A request whose changes ended at sequence s
-// is released once this reaches s.
+// The sequence up to which changes count as acknowledged (see above).  A
+// request whose changes ended at sequence s is released once this reaches
+// s.
 uint64_t FrmBkLogDurableSequence();
 using FrmBkDurableFn = std::function<void(uint64_t durable)>;
 void FrmBkOnDurable(FrmBkDurableFn fn);
-// One pass: delivers a finished sync to the callbacks and starts the next
-// one when records wait.  Registered as a loop hook (kBeforeWait) by
-// FrmBkInit; callable directly.
-void FrmBkDurablePass();
+// One pass: writes the buffered records, delivers a finished sync to the
+// callbacks and starts the next one when records wait.  Registered as a
+// loop hook (kBeforeWait) by FrmBkInit; callable directly.
+void FrmBkLogPass();
+// Writes the root's buffered records to its file now.
+void FrmBkLogFlush(ForumRoot root);
 // Waits (syncing in the calling thread) until every record written is on
 // disk.  For shutdown and tests.
 void FrmBkDurableFlush();
+// The length of the root's log known to be on disk (without the durable
+// mode: all that was written to the file); -1 without a log.
+int64_t FrmBkLogDurablePosition(ForumRoot root);
 
 // ---------------------------------------------------------------------------
 // The record log: lines beginning "* " about long tasks (replays, saves,

@@ -111,10 +111,12 @@ consteval int Kw(std::string_view name) {
   throw "not in the vocabulary";
 }
 
-// The file behind a root's log sink.  Records are appended with one write
-// each; Sync makes them durable.  In the durable mode a thread of the log
-// runs the fdatasync calls that FrmBkDurablePass asks for, so that the
-// event loop goes on while the disk works.
+// The file behind a root's log sink.  Records are appended to a buffer
+// that goes to the file with one write at the end of each pass of the
+// event loop (Flush, from FrmBkLogPass), or sooner when it fills, or before
+// a sync; Sync makes everything appended durable.  In the durable mode a
+// thread of the log runs the fdatasync calls that FrmBkLogPass asks for, so
+// that the event loop goes on while the disk works.
 class LogFile : public ForumLogSink {
  public:
   LogFile() = default;
@@ -124,38 +126,52 @@ class LogFile : public ForumLogSink {
 
   // Opens (creating when missing) path for appending; 0 or the status.
   [[nodiscard]] uint16_t Open(const std::string& path);
-  int64_t Position() override { return end_; }
+  int64_t Position() override { return end_ + int64_t(pending_.size()); }
   uint16_t Append(std::string_view bytes) override;
   uint16_t Sync() override;
+  // Writes the buffered records to the file; 0 or the status (the records
+  // then stay buffered).
+  uint16_t Flush();
   // Cuts the log back to position (a withdrawn record).
   void CutBack(int64_t position);
   const std::string& Path() const { return path_; }
-  FiFile& File() { return file_; }
+  // The length of the log in the file (what a kill leaves).
+  int64_t FileEnd() const { return end_; }
 
   // The durable mode's sync thread: asks for a sync covering sequence
-  // `upTo`; Finished gives the sequence of the last completed sync.
+  // `upTo` (everything written to the file so far).
   void RequestSync(uint64_t upTo);
   uint64_t SyncedSequence() const { return synced_.load(); }
   bool SyncInFlight() const { return requested_.load() > synced_.load(); }
   // The status of the last sync of the thread (0 when it went well).
   uint16_t SyncStatus() const { return syncStatus_.load(); }
+  // The log's length the last completed sync covered.
+  int64_t SyncedBytes() const { return syncedBytes_.load(); }
 
  private:
   void SyncThread();
   FiFile file_;
   std::string path_;
-  int64_t end_ = 0;
+  int64_t end_ = 0;       // bytes in the file
+  std::string pending_;   // bytes appended after them
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stop_ = false;
   std::atomic<uint64_t> requested_{0};
   std::atomic<uint64_t> synced_{0};
+  int64_t requestedBytes_ = 0;  // guarded by mutex_
+  std::atomic<int64_t> syncedBytes_{0};
   std::atomic<uint16_t> syncStatus_{0};
 };
 
+// Forgets the durable callbacks and turns the mode off (termination).
+void DurableReset();
 // The root's log file (null when it has no sink or another kind of sink).
 LogFile* LogOf(ForumRoot root);
+// Routes a record given as bytes (RecSendDual without a copy when no
+// routes are set).
+uint16_t SendView(ForumRoot root, std::string_view text);
 // Counts a record written to a log: the new sequence number.
 uint64_t CountRecord();
 

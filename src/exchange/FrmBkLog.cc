@@ -1,16 +1,17 @@
-// The roll-forward log file, the durable mode's group commit, and the
-// record log.
+// The roll-forward log file, the group commit of its writes and syncs, and
+// the record log.
 //
-// Group commit: every record is written (one write call) when it is made
-// and counted in a sequence.  Without the durable mode the durable
-// sequence follows the written one at once.  In the durable mode the loop
-// hook FrmBkDurablePass runs once per pass of the event loop: when records
-// wait and no sync is in flight it hands the log's sync thread the
-// sequence written so far; the thread runs one fdatasync, stores the
-// sequence it covered and wakes the loop (HtWake); the next pass moves the
-// durable sequence on and runs the FrmBkOnDurable callbacks.  So one
-// fdatasync covers every change of a pass (and of the passes run while the
-// previous one was on the disk).
+// Group commit: a record is appended to the log's buffer when it is made
+// and counted in a sequence.  Once per pass of the event loop the hook
+// FrmBkLogPass writes the buffer to the file with one write call; from then
+// on the records survive the death of the process, and without the durable
+// mode that is when they count as acknowledged (the durable sequence moves
+// on and the FrmBkOnDurable callbacks run).  In the durable mode the pass
+// then hands the log's sync thread the sequence written so far; the thread
+// runs one fdatasync, stores the sequence it covered and wakes the loop
+// (HtWake); the next pass moves the durable sequence on.  So one write and,
+// in the durable mode, one fdatasync cover every change of a pass (and of
+// the passes run while the previous sync was on the disk).
 #include <unistd.h>
 
 #include <vector>
@@ -25,19 +26,26 @@ namespace quil {
 
 namespace {
 
-std::atomic<uint64_t> written{0};  // records written to any log
+std::atomic<uint64_t> written{0};  // records appended to any log
+uint64_t flushed = 0;              // records written to their file
 uint64_t durable = 0;              // records known to be on disk
 bool durableMode = false;
+constexpr size_t kFlushAt = 256 * 1024;
 
 std::vector<FrmBkDurableFn>& DurableList() {
   static std::vector<FrmBkDurableFn> list;
   return list;
 }
 
-void Deliver(uint64_t upTo) {
-  if (upTo <= durable) return;
-  durable = upTo;
-  for (auto& fn : DurableList()) fn(durable);
+uint64_t Acknowledged() { return durableMode ? durable : flushed; }
+
+// Moves the acknowledged sequence on to upTo and tells the callbacks.
+void Deliver(uint64_t before) {
+  uint64_t now = Acknowledged();
+  if (now <= before || DurableList().empty()) return;
+  for (auto& fn : DurableList()) fn(now);
+  // Responses released now go out in the next pass, which must not wait.
+  HtWake();
 }
 
 }  // namespace
@@ -54,6 +62,7 @@ LogFile::~LogFile() {
     thread_.join();
   }
   if (file_.IsOpen()) {
+    (void)Flush();
     // What was written stays safe across the close: a later sync of another
     // log does not cover this one.
     if (durableMode) (void)FiSync(file_);
@@ -66,25 +75,45 @@ uint16_t LogFile::Open(const std::string& path) {
   uint16_t status = FiExists(path) ? FiOpen(path, kFiReadWrite, file_) : FiCreate(path, file_);
   if (status != 0) return status;
   end_ = FiGetEOF(file_);
+  syncedBytes_.store(end_);
   return 0;
 }
 
 uint16_t LogFile::Append(std::string_view bytes) {
+  if (!file_.IsOpen()) return kFiStatusNotOpen;
+  pending_.append(bytes);
+  return pending_.size() >= kFlushAt ? Flush() : 0;
+}
+
+uint16_t LogFile::Flush() {
+  if (pending_.empty()) return 0;
   uint16_t status = 0;
-  int64_t n = FiWrite(file_, bytes.data(), end_, int64_t(bytes.size()), status);
+  int64_t n = FiWrite(file_, pending_.data(), end_, int64_t(pending_.size()), status);
   if (status != 0) {
-    // A partial record must not stay: the replay would stop at it.
+    // A partial record must not stay: the replay would stop at it.  The
+    // records stay buffered for the next try.
     if (n > 0) (void)FiSetLength(file_, end_);
     return status;
   }
   end_ += n;
+  pending_.clear();
   return 0;
 }
 
-uint16_t LogFile::Sync() { return FiSync(file_); }
+uint16_t LogFile::Sync() {
+  uint16_t status = Flush();
+  if (status == 0) status = FiSync(file_);
+  if (status == 0) syncedBytes_.store(end_);
+  return status;
+}
 
 void LogFile::CutBack(int64_t position) {
-  if (position < 0 || position >= end_) return;
+  if (position < 0 || position >= Position()) return;
+  if (position >= end_) {
+    pending_.resize(size_t(position - end_));
+    return;
+  }
+  pending_.clear();
   if (FiSetLength(file_, position) == 0) end_ = position;
 }
 
@@ -92,7 +121,10 @@ void LogFile::RequestSync(uint64_t upTo) {
   if (!thread_.joinable()) thread_ = std::thread([this] { SyncThread(); });
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (upTo > requested_.load()) requested_.store(upTo);
+    if (upTo > requested_.load()) {
+      requested_.store(upTo);
+      requestedBytes_ = end_;
+    }
   }
   wake_.notify_all();
 }
@@ -103,13 +135,17 @@ void LogFile::SyncThread() {
     wake_.wait(lock, [this] { return stop_ || requested_.load() > synced_.load(); });
     if (stop_) return;
     uint64_t target = requested_.load();
+    int64_t bytes = requestedBytes_;
     lock.unlock();
     // Only the descriptor is used here; the loop thread's writes at other
     // positions may go on meanwhile and are covered by a later sync.
     uint16_t status = FiSync(file_);
     syncStatus_.store(status);
     lock.lock();
-    if (status == 0) synced_.store(target);
+    if (status == 0) {
+      syncedBytes_.store(bytes);
+      synced_.store(target);
+    }
     HtWake();
     if (status != 0) {
       // Retried on the next request.
@@ -153,40 +189,75 @@ bool FrmBkLogIsOpen(ForumRoot root) { return ForumLogSinkOf(root) != nullptr; }
 // The durable mode.
 
 void FrmBkSetDurableMode(bool on) {
+  uint64_t before = Acknowledged();
+  if (!on) durable = flushed;
   durableMode = on;
-  if (!on) Deliver(written.load());
+  Deliver(before);
 }
 
 bool FrmBkDurableMode() { return durableMode; }
 uint64_t FrmBkLogSequence() { return written.load(); }
-uint64_t FrmBkLogDurableSequence() { return durableMode ? durable : written.load(); }
+uint64_t FrmBkLogDurableSequence() { return Acknowledged(); }
 void FrmBkOnDurable(FrmBkDurableFn fn) { DurableList().push_back(std::move(fn)); }
 
-void FrmBkDurablePass() {
+void frmbk::DurableReset() {
+  DurableList().clear();
+  durableMode = false;
+  flushed = durable = written.load();
+}
+
+int64_t FrmBkLogDurablePosition(ForumRoot root) {
+  frmbk::LogFile* log = frmbk::LogOf(root);
+  if (!log) return -1;
+  return durableMode ? log->SyncedBytes() : log->FileEnd();
+}
+
+void FrmBkLogFlush(ForumRoot root) {
+  uint64_t before = Acknowledged();
+  frmbk::LogFile* log = frmbk::LogOf(root);
+  uint64_t now = written.load();
+  if (log) {
+    uint16_t status = log->Flush();
+    if (status != 0) {
+      static uint16_t reported = 0;
+      if (reported != status) frmbk::ReportLogFailure(status, "write");
+      reported = status;
+      return;
+    }
+  }
+  flushed = now;
+  Deliver(before);
+}
+
+void FrmBkLogPass() {
+  ForumRoot root = wfForumRoot;
+  FrmBkLogFlush(root);
   if (!durableMode) return;
-  frmbk::LogFile* log = frmbk::LogOf(wfForumRoot);
+  uint64_t before = Acknowledged();
+  frmbk::LogFile* log = frmbk::LogOf(root);
   if (!log) {
     // No log: nothing waits for a disk.
-    Deliver(written.load());
+    durable = flushed;
+    Deliver(before);
     return;
   }
-  Deliver(log->SyncedSequence());
+  if (log->SyncedSequence() > durable) durable = std::min(log->SyncedSequence(), flushed);
+  Deliver(before);
   if (log->SyncStatus() != 0) {
     static uint16_t reported = 0;
     if (reported != log->SyncStatus()) frmbk::ReportLogFailure(log->SyncStatus(), "sync");
     reported = log->SyncStatus();
   }
-  uint64_t now = written.load();
-  if (now > durable && !log->SyncInFlight()) log->RequestSync(now);
+  if (flushed > durable && !log->SyncInFlight()) log->RequestSync(flushed);
 }
 
 void FrmBkDurableFlush() {
+  uint64_t before = Acknowledged();
   frmbk::LogFile* log = frmbk::LogOf(wfForumRoot);
   uint64_t now = written.load();
-  if (log && now > durable) {
-    if (log->Sync() != 0) return;
-  }
-  Deliver(now);
+  if (log && log->Sync() != 0) return;
+  flushed = durable = now;
+  Deliver(before);
 }
 
 // ---------------------------------------------------------------------------

@@ -28,7 +28,7 @@ void FrmBkInit() {
   ForumOnSaveMarker(FrmBkSetSave);
   ForumOnDbOpened(frmbk::DbOpened);
   ForumOnUniqueIdGiven(frmbk::UniqueIdGiven);
-  HtLoopHookAdd(HtLoopStage::kBeforeWait, FrmBkDurablePass);
+  HtLoopHookAdd(HtLoopStage::kBeforeWait, FrmBkLogPass);
 }
 
 uint16_t FrmBkInitRtns(int selector, int32_t value) {
@@ -38,9 +38,10 @@ uint16_t FrmBkInitRtns(int selector, int32_t value) {
     return uint16_t(0);
   };
   steps.term = [] {
-    HtLoopHookRemove(HtLoopStage::kBeforeWait, FrmBkDurablePass);
+    HtLoopHookRemove(HtLoopStage::kBeforeWait, FrmBkLogPass);
     FrmBkBackupTaskStop();
     FrmBkDurableFlush();
+    frmbk::DurableReset();
     FrmBkRecordStop();
     SgmlParseTerm();
   };

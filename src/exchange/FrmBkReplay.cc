@@ -139,6 +139,14 @@ struct Tag {
   bool Has(int k) const { return Find(k) != nullptr; }
 };
 
+// An identifier a record may give: at or above the first one of a root and
+// far enough below the top that the counter cannot overflow.
+constexpr uint32_t kLowestId = uint32_t(kForumTopId);
+constexpr uint32_t kHighestId = 0x7fff0000u;
+bool ParseId(const St& text, uint32_t* id) {
+  return ForumEiParseHex(text.View(), id) && *id >= kLowestId && *id <= kHighestId;
+}
+
 bool ParseBool(const St* v, bool* on) {
   if (!v || v->IsNil()) {
     *on = true;
@@ -178,7 +186,10 @@ class Replayer {
   }
   // Gives a new item the identifier its record names.
   bool FixUnique(ChHandle rec, uint32_t unique, const char* wrong);
+  // A user or group record, or a general principal; 0 for anything else.
   ChHandle Principal(const St* value);
+  // A user's record; 0 for anything else (no author).
+  ChHandle Author(const St* value);
   ForumFile OpenPath(const St& path, int32_t* message);
 
   ForumRoot root_;
@@ -210,7 +221,17 @@ ChHandle Replayer::Principal(const St* value) {
   if (!value || value->Empty() || !ForumEiParseHex(value->View(), &id)) return 0;
   if (id == 1) return kForumAccAllUsers;
   if (id == 2) return kForumAccAllGuests;
-  return ForumRecFromUniqueId(root_, int32_t(id));
+  ChHandle rec = ForumRecFromUniqueId(root_, int32_t(id));
+  // Only users and groups are principals.
+  int type = rec ? ForumUserGetType(root_, rec) : kForumUserNone;
+  return type == kForumUserRegistered || type == kForumUserGuest || type == kForumUserGroup ? rec
+                                                                                           : 0;
+}
+
+ChHandle Replayer::Author(const St* value) {
+  ChHandle user = Principal(value);
+  return ForumIsRecordPrincipal(user) && ForumUserGetType(root_, user) != kForumUserGroup ? user
+                                                                                         : 0;
 }
 
 bool Replayer::FixUnique(ChHandle rec, uint32_t unique, const char* wrong) {
@@ -229,7 +250,16 @@ bool Replayer::File(const Tag& t) {
   if (!path || path->Empty()) return Fail("missing file id");
   int32_t message = -1;
   ForumFile file = OpenPath(*path, &message);
-  if (!file) return Fail("could not open specified file", *path);
+  if (ForumFileIsMessage(file)) {
+    // A message named by its own identifier.
+    int32_t index = -1;
+    (void)ForumEiParseInt(ForumFileName(file).View(), &index);
+    file = ForumFileParent(file);
+    message = index;
+  }
+  int kind = ForumFileKind(file);
+  if (!file || kind == kForumKindGroup || kind == kForumKindNone || kind == kForumKindDocument)
+    return Fail("could not open specified file", *path);
   if (message >= 0 && ForumItemRec(file, message) == 0)
     return Fail("could not open specified file", *path);
   if (t.Has(Kw("create"))) return FileCreate(file, t);
@@ -279,9 +309,9 @@ bool Replayer::FileCreate(const ForumFile& folder, const Tag& t) {
   const St* unique = t.Find(Kw("unique"));
   if (!name || type->Empty()) return Fail("missing attributes");
   uint32_t id = 0;
-  if (unique && !ForumEiParseHex(unique->View(), &id)) return Fail("bad integer value", *unique);
+  if (unique && !ParseId(*unique, &id)) return Fail("bad integer value", *unique);
   const St* title = t.Find(Kw("title"));
-  ChHandle author = Principal(t.Find(Kw("author")));
+  ChHandle author = Author(t.Find(Kw("author")));
   // The counter may lag behind the original: identifiers handed out by
   // reading (not logged) are not taken again on the way here.
   if (id != 0) ForumSetNextUniqueId(root_, int32_t(id));
@@ -319,7 +349,7 @@ bool Replayer::MessageCreate(const ForumFile& discussion, const Tag& t) {
   if (!ForumEiParseInt(at->View(), &expectIndex)) return Fail("bad integer value", *at);
   uint32_t id = 0;
   const St* unique = t.Find(Kw("unique"));
-  if (unique && !ForumEiParseHex(unique->View(), &id)) return Fail("bad integer value", *unique);
+  if (unique && !ParseId(*unique, &id)) return Fail("bad integer value", *unique);
   int32_t replyTo = -1;
   if (const St* parent = t.Find(Kw("parent"))) {
     if (!ForumEiParseInt(parent->View(), &replyTo)) return Fail("bad integer value", *parent);
@@ -333,7 +363,7 @@ bool Replayer::MessageCreate(const ForumFile& discussion, const Tag& t) {
   if (id != 0) ForumSetNextUniqueId(root_, int32_t(id));
   int32_t index = -1;
   // Quietly: mail and news heard of the message when it was first posted.
-  ForumItemCreate(discussion, Principal(t.Find(Kw("author"))), title ? *title : St(),
+  ForumItemCreate(discussion, Author(t.Find(Kw("author"))), title ? *title : St(),
                   type ? *type : St(), body ? *body : StCreate(), replyTo, true, &index);
   ChHandle rec = ForumItemRec(discussion, index);
   if (rec == 0) return Fail("message not created");
@@ -388,7 +418,7 @@ bool Replayer::FileAttribute(const ForumFile& file, int32_t message, int k, cons
     } else if (k == Kw("body")) {
       ForumItemSetData(file, message, value.IsNil() ? StCreate() : value);
     } else if (k == Kw("author")) {
-      ForumItemSetAuthor(file, message, Principal(&value));
+      ForumItemSetAuthor(file, message, Author(&value));
     } else if (k == Kw("date")) {
       LgDbTd d;
       if (!ForumEiStToTd(value.View(), &d)) return bad();
@@ -432,7 +462,7 @@ bool Replayer::FileAttribute(const ForumFile& file, int32_t message, int k, cons
       }
       return true;
     }
-    case Kw("author"): ForumSetUser(file, Principal(&value)); return true;
+    case Kw("author"): ForumSetUser(file, Author(&value)); return true;
     case Kw("flags"):
     case Kw("inherits"): {
       uint32_t n = 0;
@@ -490,7 +520,7 @@ bool Replayer::FileAttribute(const ForumFile& file, int32_t message, int k, cons
 bool Replayer::UserCreate(const Tag& t, bool group) {
   const St* idText = t.Find(group ? Kw("createg") : Kw("create"));
   uint32_t id = 0;
-  if (!ForumEiParseHex(idText->View(), &id)) return Fail("bad integer value", *idText);
+  if (!ParseId(*idText, &id)) return Fail("bad integer value", *idText);
   const St* name = t.Find(Kw("name"));
   if (!name) return Fail("missing attributes");
   ForumSetNextUniqueId(root_, int32_t(id));
@@ -595,7 +625,7 @@ bool Replayer::User(const Tag& t) {
     const St* unique = t.Find(Kw("unique"));
     if (!name || !unique) return Fail("missing attribute");
     uint32_t n = 0;
-    if (!ForumEiParseHex(unique->View(), &n)) return Fail("bad integer value", *unique);
+    if (!ParseId(*unique, &n)) return Fail("bad integer value", *unique);
     ChHandle rec = ForumUserLookup(root_, *name);
     if (rec == 0) rec = ForumGroupLookup(root_, *name);
     if (rec == 0) return Fail("could not open specified file", *name);
@@ -603,8 +633,12 @@ bool Replayer::User(const Tag& t) {
   }
   ChHandle user = Principal(id);
   if (!ForumIsRecordPrincipal(user)) return Fail("could not open specified file", *id);
+  bool group = ForumUserGetType(root_, user) == kForumUserGroup;
   for (int i = 0; i < t.count; ++i) {
     if (t.kw[i] == Kw("u")) continue;
+    // A group is only ever deleted through a user record.
+    if (group && t.kw[i] != Kw("destroy"))
+      return Fail("illegal attribute", StFromView(frmbk::kVocabulary[size_t(t.kw[i])]));
     if (!UserAttribute(user, t.kw[i], t.value[i], t)) return false;
   }
   return true;
@@ -621,7 +655,7 @@ bool Replayer::Group(const Tag& t) {
     if (k == Kw("g")) continue;
     uint16_t status;
     if (k == Kw("add") || k == Kw("remove")) {
-      ChHandle member = Principal(&t.value[i]);
+      ChHandle member = Author(&t.value[i]);
       if (member == 0) return Fail("could not open specified file", t.value[i]);
       status = k == Kw("add") ? ForumGroupAddUser(root_, group, member)
                               : ForumGroupRemoveUser(root_, group, member);
@@ -645,7 +679,8 @@ bool Replayer::Root(const Tag& t) {
     const St& v = t.value[i];
     if (k == Kw("nextUnique")) {
       int32_t n = 0;
-      if (!ForumEiParseInt(v.View(), &n)) return Fail("bad integer value", v);
+      if (!ForumEiParseInt(v.View(), &n) || uint32_t(n) > kHighestId)
+        return Fail("bad integer value", v);
       ForumSetNextUniqueId(root_, n);
     } else if (k == Kw("field")) {
       const St* value = t.Find(Kw("value"));
@@ -707,7 +742,7 @@ bool Replayer::Other(const St& name, const Tag& t, bool* stop) {
   if (n == "save") {
     const St* unique = t.Find(Kw("unique"));
     uint32_t next = 0;
-    if (unique && ForumEiParseHex(unique->View(), &next)) ForumSetNextUniqueId(root_, int32_t(next));
+    if (unique && ParseId(*unique, &next)) ForumSetNextUniqueId(root_, int32_t(next));
     return true;
   }
   if (n == "masterSave") {

@@ -151,13 +151,26 @@ uint16_t FrmBkFileItemCreate(const ForumFile& folder, const St& type, const St& 
     predicted = StStIntXfm(next > 0 ? next : 1);
   }
   int64_t mark = LogMark(root);
+  LgDbTd now = ForumEiNow();
   uint16_t status = RecFileItemCreate(folder, type, predicted, title, author,
-                                      ForumNextUniqueId(root), LgDbTdNow(),
+                                      ForumNextUniqueId(root), now,
                                       quiet ? 0 : kForumFlagWebCreated);
   if (status != 0) return status;
-  status = ForumCatItemCreate(folder, type, name, title, author, quiet, finalName);
-  if (status != 0) Withdraw(root, mark);
-  return status;
+  St made;
+  status = ForumCatItemCreate(folder, type, name, title, author, quiet, &made);
+  if (status != 0) {
+    Withdraw(root, mark);
+    return status;
+  }
+  // The item keeps the time its record carries, so that a replay gives it
+  // the same (a second may have passed in between).
+  ForumFile child = ForumFileHasChild(folder, made);
+  if (child && !(ForumFileCreateDate(child) == now)) {
+    ForumSetDate(child, now);
+    ForumSetCreateDate(child, now);
+  }
+  if (finalName) *finalName = made;
+  return 0;
 }
 
 uint16_t FrmBkFileDestroy(const ForumFile& item) {
@@ -169,7 +182,7 @@ uint16_t FrmBkFileDestroy(const ForumFile& item) {
   if (RootNeedsSend(root)) {
     RecBuilder r("f");
     r.Attr("f", RecPathOf(item)).Flag("destroy");
-    status = RecSend(root, r.Close());
+    status = r.Send(root);
     if (status != 0) return status;
   }
   status = ForumCatItemDestroy(folder, ForumFileName(item));
@@ -186,7 +199,7 @@ uint16_t FrmBkFileMoveTo(const ForumFile& item, const ForumFile& target, const S
     RecBuilder r("f");
     r.Attr("f", RecPathOf(item)).Attr("moveTo", RecPathOf(target));
     if (!newName.IsNil()) r.Attr("name", newName);
-    uint16_t status = RecSend(root, r.Close());
+    uint16_t status = r.Send(root);
     if (status != 0) return status;
   }
   uint16_t status = ForumCatItemMove(folder, ForumFileName(item), target, newName);
@@ -245,11 +258,16 @@ uint16_t FrmBkForumItemCreate(const ForumFile& discussion, ChHandle author, cons
                               const St& contentType, const St& body, int32_t replyTo, bool quiet,
                               int32_t* index) {
   ForumRoot root = ForumFileRoot(discussion);
+  LgDbTd now = ForumEiNow();
   uint16_t status =
       RecForumItemCreate(discussion, ForumFileCount(discussion), ForumNextUniqueId(root), author,
-                         title, contentType, replyTo, LgDbTdNow(), body);
+                         title, contentType, replyTo, now, body);
   if (status != 0) return status;
-  ForumItemCreate(discussion, author, title, contentType, body, replyTo, quiet, index);
+  int32_t made = -1;
+  ForumItemCreate(discussion, author, title, contentType, body, replyTo, quiet, &made);
+  // The message keeps the time its record carries (see above).
+  if (!(ForumItemDate(discussion, made) == now)) ForumItemSetDate(discussion, made, now);
+  if (index) *index = made;
   return 0;
 }
 
@@ -297,7 +315,7 @@ void FrmBkRootSetFieldId(ForumRoot root, const St& field, St value) {
   if (RootNeedsSend(root)) {
     RecBuilder r("r");
     r.Attr("field", field).Attr("value", value);
-    Noted(RecSend(root, r.Close()), "field");
+    Noted(r.Send(root), "field");
   }
   ForumRootSetField(root, field, std::move(value));
 }
@@ -344,7 +362,7 @@ void RecordSetting(ForumRoot root, const char* setting, St value) {
   } else {
     r.Attr("field", setting).Attr("value", std::move(value));
   }
-  Noted(RecSend(root, r.Close()), setting);
+  Noted(r.Send(root), setting);
 }
 
 }  // namespace
@@ -380,7 +398,7 @@ void frmbk::UniqueIdGiven(ForumRoot root, ChHandle rec, int32_t id) {
   if (type != kForumUserRegistered && type != kForumUserGuest && type != kForumUserGroup) return;
   RecBuilder r("u");
   r.Attr("name", ForumUserName(root, rec)).Hex("unique", uint32_t(id));
-  Noted(RecSend(root, r.Close()), "unique");
+  Noted(r.Send(root), "unique");
 }
 
 namespace {
@@ -397,7 +415,7 @@ void RecordUserField(ForumRoot root, ChHandle user, const char* setting, St valu
   } else {
     r.Attr("field", setting).Attr("value", std::move(value));
   }
-  Noted(RecSend(root, r.Close()), setting);
+  Noted(r.Send(root), setting);
 }
 
 }  // namespace
@@ -420,7 +438,7 @@ uint16_t FrmBkUserDestroy(ForumRoot root, ChHandle user) {
   if (RootNeedsUserSend(root)) {
     RecBuilder r("u");
     r.Attr("u", RecPrincipal(root, user)).Flag("destroy");
-    uint16_t status = RecSend(root, r.Close());
+    uint16_t status = r.Send(root);
     if (status != 0) return status;
   }
   uint16_t status = ForumUserDestroy(root, user);
@@ -459,7 +477,7 @@ void FrmBkUserSetSysop(ForumRoot root, ChHandle user, bool on) {
 
 void FrmBkUserIncLogin(ForumRoot root, ChHandle user) {
   // The login's time goes along, so that the replay gives the same times.
-  Noted(RecUser(root, user, "incLogin", ForumEiTdToSt(LgDbTdNow())), "incLogin");
+  Noted(RecUser(root, user, "incLogin", ForumEiTdToSt(ForumEiNow())), "incLogin");
   ForumUserIncLogin(root, user);
 }
 
@@ -514,7 +532,7 @@ uint16_t GroupRecord(ForumRoot root, ChHandle group, const char* what, ChHandle 
   } else {
     r.Flag(what);
   }
-  return RecSend(root, r.Close());
+  return r.Send(root);
 }
 }  // namespace
 

@@ -1,6 +1,9 @@
 // Change records: building one line of tagged text and routing it.
 #include "Rec.h"
 
+#include <cstdio>
+#include <vector>
+
 #include "ForumEi.h"
 #include "ForumUser.h"
 #include "FrmBkInt.h"
@@ -35,49 +38,97 @@ bool RootNeedsUserSend(ForumRoot root) {
 // ---------------------------------------------------------------------------
 // Building.
 
+namespace {
+
+// The buffers of RecBuilder, one per nesting level.
+thread_local std::vector<std::unique_ptr<std::string>> builderBuffers;
+thread_local size_t builderDepth = 0;
+
+}  // namespace
+
 RecBuilder::RecBuilder(std::string_view tag) {
-  BufOpenSmall(buf_);
-  BufAddChar(buf_, '<');
-  BufAddView(buf_, tag);
+  if (builderBuffers.size() <= builderDepth)
+    builderBuffers.push_back(std::make_unique<std::string>());
+  out_ = builderBuffers[builderDepth++].get();
+  out_->clear();
+  out_->push_back('<');
+  out_->append(tag);
 }
+
+RecBuilder::~RecBuilder() { --builderDepth; }
 
 void RecBuilder::Name(std::string_view name) {
   ++attributes_;
   MA_CHECK(true, attributes_ <= kRecMaxAttributes, "RecBuilder--too many attributes");
-  BufAddChar(buf_, ' ');
-  BufAddView(buf_, name);
+  out_->push_back(' ');
+  out_->append(name);
 }
 
 RecBuilder& RecBuilder::Attr(std::string_view name, St value) {
   Name(name);
   if (value.IsNil()) return *this;  // nil: the name alone
-  BufAddChar(buf_, '=');
-  BufAddS(buf_, ForumEiValue(std::move(value)));
+  out_->push_back('=');
+  ForumEiAddValue(*out_, value.View());
   return *this;
 }
 
 RecBuilder& RecBuilder::Attr(std::string_view name, std::string_view value) {
-  return Attr(name, StFromView(value));
+  Name(name);
+  out_->push_back('=');
+  ForumEiAddValue(*out_, value);
+  return *this;
 }
 
 RecBuilder& RecBuilder::Int(std::string_view name, int64_t value) {
   Name(name);
-  BufAddChar(buf_, '=');
-  BufAddInt(buf_, value);
+  out_->push_back('=');
+  char digits[24];
+  int n = snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
+  out_->append(digits, size_t(n));
   return *this;
 }
 
+namespace {
+// Hexadecimal without leading zeros, in place.
+void AddHex(std::string& out, uint32_t value) {
+  char digits[8];
+  int n = 0;
+  do {
+    digits[n++] = "0123456789abcdef"[value & 15];
+    value >>= 4;
+  } while (value != 0);
+  for (int i = n - 1; i >= 0; --i) out.push_back(digits[i]);
+}
+}  // namespace
+
 RecBuilder& RecBuilder::Hex(std::string_view name, uint32_t value) {
   Name(name);
-  BufAddChar(buf_, '=');
-  BufAddS(buf_, ForumEiHex(value));
+  out_->push_back('=');
+  AddHex(*out_, value);
+  return *this;
+}
+
+RecBuilder& RecBuilder::Path(std::string_view name, const ForumFile& file, int32_t message) {
+  Name(name);
+  out_->append("=.");
+  if (ForumFileIsMessage(file)) {
+    AddHex(*out_, uint32_t(ForumFileUniqueId(ForumFileParent(file))));
+    out_->push_back('/');
+    out_->append(ForumFileName(file).View());
+  } else {
+    AddHex(*out_, uint32_t(ForumFileUniqueId(file)));
+  }
+  if (message >= 0) {
+    out_->push_back('/');
+    out_->append(std::to_string(message));
+  }
   return *this;
 }
 
 RecBuilder& RecBuilder::Date(std::string_view name, const LgDbTd& value) {
   Name(name);
-  BufAddChar(buf_, '=');
-  BufAddS(buf_, ForumEiTdToSt(value));
+  out_->push_back('=');
+  out_->append(ForumEiTdToSt(value).View());
   return *this;
 }
 
@@ -87,8 +138,13 @@ RecBuilder& RecBuilder::Flag(std::string_view name) {
 }
 
 St RecBuilder::Close() {
-  BufAddC(buf_, ">\r\n");
-  return BufClose(buf_);
+  out_->append(">\r\n");
+  return StFromView(*out_);
+}
+
+uint16_t RecBuilder::Send(ForumRoot root) {
+  out_->append(">\r\n");
+  return frmbk::SendView(root, *out_);
 }
 
 // ---------------------------------------------------------------------------
@@ -102,6 +158,19 @@ uint16_t RecSendDual(ForumRoot root, const St& localText, const St& remoteText) 
   if (!sink) return 0;
   uint16_t status = sink->Append(localText.View());
   if (status == 0) (void)frmbk::CountRecord();
+  return status;
+}
+
+uint16_t frmbk::SendView(ForumRoot root, std::string_view text) {
+  // The routes take texts; without them the record goes to the log as it is.
+  if (RouteSlot()) {
+    St st = StFromView(text);
+    return RecSendDual(root, st, st);
+  }
+  ForumLogSink* sink = ForumLogSinkOf(root);
+  if (!sink) return 0;
+  uint16_t status = sink->Append(text);
+  if (status == 0) (void)CountRecord();
   return status;
 }
 
@@ -128,47 +197,45 @@ uint16_t RecRoot(ForumRoot root, std::string_view name, St value) {
   if (!RootNeedsSend(root)) return 0;
   RecBuilder r("r");
   r.Attr(name, std::move(value));
-  return RecSend(root, r.Close());
+  return r.Send(root);
 }
 
 uint16_t RecFile(const ForumFile& file, std::string_view name, St value) {
   ForumRoot root = ForumFileRoot(file);
   if (!RootNeedsSend(root)) return 0;
   RecBuilder r("f");
-  r.Attr("f", RecPathOf(file)).Attr(name, std::move(value));
-  return RecSend(root, r.Close());
+  r.Path("f", file).Attr(name, std::move(value));
+  return r.Send(root);
 }
 
 uint16_t RecForumItem(const ForumFile& file, int32_t itemNumber, std::string_view name,
                       St value) {
   ForumRoot root = ForumFileRoot(file);
   if (!RootNeedsSend(root)) return 0;
-  St path = RecPathOf(file);
-  if (itemNumber >= 0) path = StFromView(path.Str() + "/" + std::to_string(itemNumber));
   RecBuilder r("f");
-  r.Attr("f", std::move(path)).Attr(name, std::move(value));
-  return RecSend(root, r.Close());
+  r.Path("f", file, itemNumber).Attr(name, std::move(value));
+  return r.Send(root);
 }
 
 uint16_t RecUser(ForumRoot root, ChHandle user, std::string_view name, St value) {
   if (!RootNeedsUserSend(root)) return 0;
   RecBuilder r("u");
   r.Attr("u", RecPrincipal(root, user)).Attr(name, std::move(value));
-  return RecSend(root, r.Close());
+  return r.Send(root);
 }
 
 uint16_t RecSysop(ForumRoot root, std::string_view name, St value) {
   if (!RootNeedsSend(root)) return 0;
   RecBuilder r("s");
   r.Attr(name, std::move(value));
-  return RecSend(root, r.Close());
+  return r.Send(root);
 }
 
 uint16_t RecGroupItemAdd(ForumRoot root, ChHandle group, ChHandle member) {
   if (!RootNeedsSend(root)) return 0;
   RecBuilder r("g");
   r.Attr("g", RecPrincipal(root, group)).Attr("add", RecPrincipal(root, member));
-  return RecSend(root, r.Close());
+  return r.Send(root);
 }
 
 uint16_t RecFileItemCreate(const ForumFile& folder, const St& type, const St& name,
@@ -177,12 +244,12 @@ uint16_t RecFileItemCreate(const ForumFile& folder, const St& type, const St& na
   ForumRoot root = ForumFileRoot(folder);
   if (!RootNeedsSend(root)) return 0;
   RecBuilder r("f");
-  r.Attr("f", RecPathOf(folder)).Attr("create", type).Attr("name", name);
+  r.Path("f", folder).Attr("create", type).Attr("name", name);
   if (!title.IsNil()) r.Attr("title", title);
   if (author != 0) r.Attr("author", RecPrincipal(root, author));
   r.Hex("unique", uint32_t(unique)).Date("date", date);
   if (flags != 0) r.Hex("flags", flags);
-  return RecSend(root, r.Close());
+  return r.Send(root);
 }
 
 uint16_t RecForumItemCreate(const ForumFile& discussion, int32_t index, int32_t unique,
@@ -191,13 +258,13 @@ uint16_t RecForumItemCreate(const ForumFile& discussion, int32_t index, int32_t 
   ForumRoot root = ForumFileRoot(discussion);
   if (!RootNeedsSend(root)) return 0;
   RecBuilder r("f");
-  r.Attr("f", RecPathOf(discussion)).Int("new", index).Hex("unique", uint32_t(unique));
+  r.Path("f", discussion).Int("new", index).Hex("unique", uint32_t(unique));
   if (author != 0) r.Attr("author", RecPrincipal(root, author));
   if (!title.Empty()) r.Attr("title", title);
   if (!contentType.Empty()) r.Attr("contentType", contentType);
   if (replyTo >= 0) r.Int("parent", replyTo);
   r.Date("date", date).Attr("body", body);
-  return RecSend(root, r.Close());
+  return r.Send(root);
 }
 
 uint16_t RecUserCreate(ForumRoot root, int32_t id, int kind, const St& name, const St& email,
@@ -208,14 +275,14 @@ uint16_t RecUserCreate(ForumRoot root, int32_t id, int kind, const St& name, con
   if (!email.IsNil()) r.Attr("email", email);
   if (!digest.IsNil()) r.Attr("pwmd5", StToHex(digest));
   r.Flag(kind == kForumUserGuest ? "guest" : "registered");
-  return RecSend(root, r.Close());
+  return r.Send(root);
 }
 
 uint16_t RecGroupCreate(ForumRoot root, int32_t id, const St& name) {
   if (!RootNeedsUserSend(root)) return 0;
   RecBuilder r("u");
   r.Hex("createg", uint32_t(id)).Attr("name", name);
-  return RecSend(root, r.Close());
+  return r.Send(root);
 }
 
 uint16_t RecFileAcc(const ForumFile& item, std::string_view what, ChHandle principal,
@@ -223,7 +290,7 @@ uint16_t RecFileAcc(const ForumFile& item, std::string_view what, ChHandle princ
   ForumRoot root = ForumFileRoot(item);
   if (!RootNeedsSend(root)) return 0;
   RecBuilder r("f");
-  r.Attr("f", RecPathOf(item));
+  r.Path("f", item);
   if (principal != 0) {
     bool group = ForumIsRecordPrincipal(principal) &&
                  ForumUserGetType(root, principal) == kForumUserGroup;
@@ -231,7 +298,7 @@ uint16_t RecFileAcc(const ForumFile& item, std::string_view what, ChHandle princ
   } else {
     r.Flag(what);
   }
-  return RecSend(root, r.Close());
+  return r.Send(root);
 }
 
 }  // namespace quil

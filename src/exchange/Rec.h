@@ -34,6 +34,8 @@
 #include <memory>
 #include <string_view>
 
+#include <string>
+
 #include "Buf.h"
 #include "Forum.h"
 #include "LgDb.h"
@@ -68,11 +70,15 @@ void RecSetRoutes(std::unique_ptr<RecRoutes> routes);
 bool RootNeedsSend(ForumRoot root);
 bool RootNeedsUserSend(ForumRoot root);
 
-// One record being built in a page buffer: Start, then attributes, then
-// Close, which adds ">" CR LF and gives the text.
+// One record being built: the tag, then attributes, then Send (or Close,
+// which gives the text).  The text is built in a buffer kept for the
+// thread (one per nesting level: building a record may make another, as
+// when naming a user gives it its identifier), so that a record costs no
+// allocation.
 class RecBuilder {
  public:
   explicit RecBuilder(std::string_view tag);
+  ~RecBuilder();
   RecBuilder(const RecBuilder&) = delete;
   RecBuilder& operator=(const RecBuilder&) = delete;
   // A valued attribute; value is escaped (ForumEiValue) and consumed.  A
@@ -81,14 +87,20 @@ class RecBuilder {
   RecBuilder& Attr(std::string_view name, std::string_view value);
   RecBuilder& Int(std::string_view name, int64_t value);
   RecBuilder& Hex(std::string_view name, uint32_t value);
+  // The unique path of file (RecPathOf), written in place.
+  RecBuilder& Path(std::string_view name, const ForumFile& file, int32_t message = -1);
   RecBuilder& Date(std::string_view name, const LgDbTd& value);
   // An attribute without a value.
   RecBuilder& Flag(std::string_view name);
+  // Adds ">" CR LF and gives the text.
   St Close();
+  // Adds ">" CR LF and routes the record (RecSendDual); 0 or the log's
+  // status.
+  [[nodiscard]] uint16_t Send(ForumRoot root);
 
  private:
   void Name(std::string_view name);
-  Buf buf_;
+  std::string* out_;
   int attributes_ = 0;
 };
 

@@ -174,7 +174,11 @@ class ExchangeTest : public ::testing::Test {
     Crash();
     Open();
   }
-  std::string Log(const char* name = "quilroll.1") { return ReadFileBytes(name); }
+  // A log file as it is once the records of this pass are written.
+  std::string Log(const char* name = "quilroll.1") {
+    if (root_) quil::FrmBkLogFlush(root_);
+    return ReadFileBytes(name);
+  }
 
   // A discussion in the top folder through the journaling setters.
   quil::ForumFile NewDiscussion(const char* title) {

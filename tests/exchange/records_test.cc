@@ -1,6 +1,7 @@
 // Change records byte for byte: what each kind of journaling setter appends
 // to "quilroll.1", the save marker, escaping and quoting of values, and a
 // refused change leaving no record.
+#include <random>
 #include <regex>
 
 #include "ForumEi.h"
@@ -179,6 +180,23 @@ TEST_F(RecordsTest, EveryRecordReadsBackAsOneTag) {
     }
   }
   EXPECT_EQ(tags, std::count(log.begin(), log.end(), '>'));
+}
+
+TEST(RecordValues, OnePassEqualsEscapeThenQuote) {
+  unsigned seed = std::random_device{}();
+  printf("seed %u\n", seed);
+  std::mt19937 rng(seed);
+  const std::string alphabet = std::string("ab =/<>&\"\r\n\t\x1b\x01\xe9\x80", 16);
+  for (int i = 0; i < 5000; ++i) {
+    std::string value;
+    size_t n = rng() % 12;
+    for (size_t k = 0; k < n; ++k)
+      value += i % 2 ? char(rng() % 256) : alphabet[rng() % alphabet.size()];
+    St escaped = StToSgml(StFromView(value));
+    std::string expected = HtmlNeedQuotes(escaped.View()) ? "\"" + escaped.Str() + "\""
+                                                           : escaped.Str();
+    EXPECT_EQ(ForumEiValue(StFromView(value)).Str(), expected) << "seed " << seed;
+  }
 }
 
 }  // namespace
