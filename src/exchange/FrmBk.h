@@ -256,10 +256,13 @@ void FrmBkItemSetMessageId(const ForumFile& discussion, int32_t index, const St&
 
 // The root.
 void FrmBkRootSetNextUnique(ForumRoot root, int32_t value);
-// A text field of the root's head record by name (nil removes it).
-void FrmBkRootSetFieldId(ForumRoot root, const St& field, St value);
+// A text field of the root's head record by name (nil removes it); false
+// (and nothing changed) for a name that is empty or longer than a name of
+// the file's name space may be.
+bool FrmBkRootSetFieldId(ForumRoot root, const St& field, St value);
 // The same without a record (the replay's handler and tools).
-void ForumRootSetField(ForumRoot root, const St& field, St value);
+bool ForumRootSetField(ForumRoot root, const St& field, St value);
+bool ForumRootFieldNameOk(const St& field);
 St ForumRootField(ForumRoot root, const St& field);
 
 // Sysop settings: one per setting of ForumSet.h.
@@ -436,8 +439,10 @@ void FrmBkOnBackupDone(FrmBkBackupDoneFn fn);
 // (default "3:00"); backupLastDate the date of the last backup in
 // ForumEiTdFormat.  A backup is due when no backup was taken yet, or the
 // last one is at least the period old and the time of day has been reached.
-// FrmBkBackupTaskStart arms a check every 60 seconds; the check starts
-// DoBackup(false) when one is due and no backup runs.
+// FrmBkBackupTaskStart (the server, once the database is open) arms a
+// check every 60 seconds while a period is set (FrmBkSysopSetBackupPeriod
+// arms it again when one is set later); the check starts DoBackup(false)
+// when a backup is due and none runs.
 void FrmBkBackupTaskStart(ForumRoot root);
 void FrmBkBackupTaskStop();
 // Whether a backup is due at now (seconds since 1970, local time).

@@ -115,6 +115,8 @@ bool FrmBkBackupRunning() { return TheBackup().copying || TheBackup().queued; }
 
 void FrmBkOnBackupDone(FrmBkBackupDoneFn fn) { DoneList().push_back(std::move(fn)); }
 
+void frmbk::ClearBackupCallbacks() { DoneList().clear(); }
+
 std::string DoBackup(bool repack) {
   Backup& b = TheBackup();
   ForumRoot root = wfForumRoot;
@@ -192,18 +194,32 @@ std::string DoBackup(bool repack) {
 namespace {
 
 int32_t taskTimer = 0;
+bool taskWanted = false;  // the server runs the periodic backup
 constexpr int32_t kTaskMs = 60000;
+
+bool PeriodSet(ForumRoot root) {
+  int32_t days = 0;
+  St period = ForumSysopBackupPeriod(root);
+  return !period.Empty() && ForumEiParseInt(period.View(), &days) && days > 0;
+}
 
 void TaskCheck(intptr_t, int32_t) {
   taskTimer = 0;
   ForumRoot root = wfForumRoot;
-  if (root && !FrmBkBackupRunning() &&
+  if (!root || !PeriodSet(root)) return;  // armed again when a period is set
+  if (!FrmBkBackupRunning() &&
       FrmBkBackupDue(ForumSysopBackupPeriod(root), ForumSysopBackupTime(root),
                      ForumSysopBackupLastDate(root), TdSecondsNow())) {
     std::string page = DoBackup(false);
     if (!page.empty()) Wf_err_write(("periodic backup: " + page).c_str());
   }
   taskTimer = QuRamAdd(kTaskMs, TaskCheck, 0);
+}
+
+// Arms the check when the server wants it and a period is set.
+void TaskArm(ForumRoot root) {
+  if (taskWanted && taskTimer == 0 && root && PeriodSet(root))
+    taskTimer = QuRamAdd(kTaskMs, TaskCheck, 0);
 }
 
 // "H:MM" or "HH:MM" into hours and minutes.
@@ -242,11 +258,15 @@ bool FrmBkBackupDue(const St& period, const St& time, const St& lastDate, int64_
   return now >= TdToSeconds(due, false);
 }
 
-void FrmBkBackupTaskStart(ForumRoot) {
-  if (taskTimer == 0) taskTimer = QuRamAdd(kTaskMs, TaskCheck, 0);
+void FrmBkBackupTaskStart(ForumRoot root) {
+  taskWanted = true;
+  TaskArm(root);
 }
 
+void frmbk::BackupSettingChanged(ForumRoot root) { TaskArm(root); }
+
 void FrmBkBackupTaskStop() {
+  taskWanted = false;
   if (taskTimer != 0) QuRamKill(taskTimer);
   taskTimer = 0;
   Backup& b = TheBackup();

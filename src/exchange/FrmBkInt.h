@@ -182,6 +182,10 @@ void Withdraw(ForumRoot root, int64_t mark);
 
 // Whether root is being rolled forward now.
 void SetRollingForward(ForumRoot root, bool on);
+// Forgets the FrmBkOnRollForward and FrmBkOnBackupDone callbacks
+// (termination).
+void ClearCallbacks();
+void ClearBackupCallbacks();
 // Runs the FrmBkOnRollForward callbacks.
 void NotifyRollForward(ForumRoot root, bool starting);
 // Builds the tables of settings and user fields by record name; halts when
@@ -202,6 +206,9 @@ class CreationScope {
 // user or group outside its creation becomes "<u name=" name " unique=" id
 // ">".  Other records get theirs at creation, which the replay repeats.
 void UniqueIdGiven(ForumRoot root, ChHandle rec, int32_t id);
+// The backup period was set: the periodic backup's check is armed when the
+// server runs it.
+void BackupSettingChanged(ForumRoot root);
 // The database open's callback (ForumOnDbOpened): the open-time replay,
 // except while a full recovery opens its copy (it replays by itself).
 void DbOpened(const std::string& path, ForumRoot root);

@@ -42,6 +42,7 @@ uint16_t FrmBkInitRtns(int selector, int32_t value) {
     FrmBkBackupTaskStop();
     FrmBkDurableFlush();
     frmbk::DurableReset();
+    frmbk::ClearCallbacks();
     FrmBkRecordStop();
     SgmlParseTerm();
   };

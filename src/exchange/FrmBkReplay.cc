@@ -191,6 +191,10 @@ class Replayer {
   // A user's record; 0 for anything else (no author).
   ChHandle Author(const St* value);
   ForumFile OpenPath(const St& path, int32_t* message);
+  ForumFile Open(const St& path);
+  // Drops the open items (before a change of the tree: a deletion or move
+  // takes an item out of the root's cache).
+  void Forget() { recent_.clear(); }
 
   ForumRoot root_;
   SgmlSource* source_;
@@ -198,7 +202,31 @@ class Replayer {
   bool pending_;
   std::string message_;
   St text_;
+  static constexpr size_t kRecent = 8;
+  // Principal's memory of the last user or group it found; forgotten by
+  // every record about users, groups or identifiers.
+  uint32_t lastPrincipalId_ = 0;
+  ChHandle lastPrincipal_ = 0;
+  std::vector<std::pair<St, ForumFile>> recent_;
 };
+
+ForumFile Replayer::Open(const St& path) {
+  // The items the last records named stay open, so that the next records
+  // about them find them in the root's cache instead of checking their
+  // records again.
+  for (size_t i = 0; i < recent_.size(); ++i) {
+    if (recent_[i].first == path) {
+      if (i != 0) std::swap(recent_[i], recent_[0]);
+      return recent_[0].second;
+    }
+  }
+  ForumFile file = ForumFileOpen(root_, path);
+  if (file) {
+    if (recent_.size() == kRecent) recent_.pop_back();
+    recent_.insert(recent_.begin(), {path, file});
+  }
+  return file;
+}
 
 ForumFile Replayer::OpenPath(const St& path, int32_t* message) {
   *message = -1;
@@ -206,14 +234,14 @@ ForumFile Replayer::OpenPath(const St& path, int32_t* message) {
   if (slash > 0) {
     int32_t n = 0;
     if (ForumEiParseInt(path.View().substr(size_t(slash + 1)), &n) && n >= 0) {
-      ForumFile discussion = ForumFileOpen(root_, StSubstr(path, 0, slash));
+      ForumFile discussion = Open(StSubstr(path, 0, slash));
       if (ForumFileIsForum(discussion)) {
         *message = n;
         return discussion;
       }
     }
   }
-  return ForumFileOpen(root_, path);
+  return Open(path);
 }
 
 ChHandle Replayer::Principal(const St* value) {
@@ -221,11 +249,18 @@ ChHandle Replayer::Principal(const St* value) {
   if (!value || value->Empty() || !ForumEiParseHex(value->View(), &id)) return 0;
   if (id == 1) return kForumAccAllUsers;
   if (id == 2) return kForumAccAllGuests;
+  // The last principal named (an author of many posts) is looked up once.
+  if (id == lastPrincipalId_ && lastPrincipal_ != 0) return lastPrincipal_;
   ChHandle rec = ForumRecFromUniqueId(root_, int32_t(id));
   // Only users and groups are principals.
   int type = rec ? ForumUserGetType(root_, rec) : kForumUserNone;
-  return type == kForumUserRegistered || type == kForumUserGuest || type == kForumUserGroup ? rec
-                                                                                           : 0;
+  rec = type == kForumUserRegistered || type == kForumUserGuest || type == kForumUserGroup ? rec
+                                                                                          : 0;
+  if (rec != 0) {
+    lastPrincipalId_ = id;
+    lastPrincipal_ = rec;
+  }
+  return rec;
 }
 
 ChHandle Replayer::Author(const St* value) {
@@ -235,6 +270,7 @@ ChHandle Replayer::Author(const St* value) {
 }
 
 bool Replayer::FixUnique(ChHandle rec, uint32_t unique, const char* wrong) {
+  lastPrincipal_ = 0;
   if (uint32_t(ForumUniqueIdFromRec(root_, rec)) == unique) return true;
   if (!ForumSetUniqueIdFromRec(root_, rec, int32_t(unique)))
     return Fail("unique ID not changed to:", ForumEiHex(unique));
@@ -279,6 +315,7 @@ bool Replayer::File(const Tag& t) {
     ForumFile folder = ForumFileParent(file);
     if (!ForumFileIsCategory(folder)) return Fail("file is not a folder", *path);
     St name = ForumFileName(file);
+    Forget();
     if (t.Has(Kw("destroy"))) {
       if (ForumCatItemDestroy(folder, name) != 0)
         return Fail("could not open specified file", *path);
@@ -482,6 +519,7 @@ bool Replayer::FileAttribute(const ForumFile& file, int32_t message, int k, cons
       return true;
     }
     case Kw("name"): {
+      Forget();
       ForumFile folder = ForumFileParent(file);
       if (!ForumFileIsCategory(folder)) return Fail("file is not a folder");
       if (ForumCatItemSetName(folder, ForumFileName(file), value) != 0)
@@ -564,6 +602,7 @@ bool Replayer::UserAttribute(ChHandle user, int k, const St& value, const Tag& t
       ForumUserSetThisLogin(root_, user, d);
     }
   } else if (k == Kw("destroy")) {
+    lastPrincipal_ = 0;
     uint16_t status = ForumUserGetType(root_, user) == kForumUserGroup
                           ? ForumGroupDestroy(root_, user)
                           : ForumUserDestroy(root_, user);
@@ -616,6 +655,7 @@ bool Replayer::UserAttribute(ChHandle user, int k, const St& value, const Tag& t
 }
 
 bool Replayer::User(const Tag& t) {
+  lastPrincipal_ = 0;  // users and groups may change below
   if (t.Has(Kw("create"))) return UserCreate(t, false);
   if (t.Has(Kw("createg"))) return UserCreate(t, true);
   const St* id = t.Find(Kw("u"));
@@ -645,6 +685,7 @@ bool Replayer::User(const Tag& t) {
 }
 
 bool Replayer::Group(const Tag& t) {
+  lastPrincipal_ = 0;
   const St* id = t.Find(Kw("g"));
   if (!id) return Fail("missing attribute");
   ChHandle group = Principal(id);
@@ -660,6 +701,7 @@ bool Replayer::Group(const Tag& t) {
       status = k == Kw("add") ? ForumGroupAddUser(root_, group, member)
                               : ForumGroupRemoveUser(root_, group, member);
     } else if (k == Kw("destroy")) {
+      lastPrincipal_ = 0;
       status = ForumGroupDestroy(root_, group);
     } else {
       return Fail("illegal attribute", StFromView(frmbk::kVocabulary[size_t(k)]));
@@ -685,7 +727,7 @@ bool Replayer::Root(const Tag& t) {
     } else if (k == Kw("field")) {
       const St* value = t.Find(Kw("value"));
       if (v.Empty()) return Fail("missing attributes");
-      ForumRootSetField(root_, v, value ? *value : St());
+      if (!ForumRootSetField(root_, v, value ? *value : St())) return Fail("bad setting field", v);
     } else if (k == Kw("value")) {
       if (!t.Has(Kw("field"))) return Fail("missing attributes");
     } else {
@@ -864,6 +906,11 @@ void FrmBkOnRollForward(FrmBkReplayFn fn) { ReplayList().push_back(std::move(fn)
 
 void frmbk::NotifyRollForward(ForumRoot root, bool starting) {
   for (auto& fn : ReplayList()) fn(root, starting);
+}
+
+void frmbk::ClearCallbacks() {
+  ReplayList().clear();
+  ClearBackupCallbacks();
 }
 
 void frmbk::CheckTables() {

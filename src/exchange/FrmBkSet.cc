@@ -1,6 +1,7 @@
 // The journaling setters: each writes its change record, then calls the
 // plain setter of the forum store.
 #include "ChLi.h"
+#include "NmSp.h"
 #include "ForumEi.h"
 #include "FrmBkInt.h"
 #include "Ma.h"
@@ -311,16 +312,22 @@ void FrmBkRootSetNextUnique(ForumRoot root, int32_t value) {
   ForumSetNextUniqueId(root, value);
 }
 
-void FrmBkRootSetFieldId(ForumRoot root, const St& field, St value) {
+bool FrmBkRootSetFieldId(ForumRoot root, const St& field, St value) {
+  if (!ForumRootFieldNameOk(field)) return false;
   if (RootNeedsSend(root)) {
     RecBuilder r("r");
     r.Attr("field", field).Attr("value", value);
     Noted(r.Send(root), "field");
   }
-  ForumRootSetField(root, field, std::move(value));
+  return ForumRootSetField(root, field, std::move(value));
 }
 
-void ForumRootSetField(ForumRoot root, const St& field, St value) {
+bool ForumRootFieldNameOk(const St& field) {
+  return !field.Empty() && field.Length() <= kNmSpMaxName;
+}
+
+bool ForumRootSetField(ForumRoot root, const St& field, St value) {
+  if (!ForumRootFieldNameOk(field)) return false;
   ChHandle head = ForumRootHead(root);
   ChHandle id = LgDbFieldIdGet(head, field);
   if (value.IsNil()) {
@@ -329,6 +336,7 @@ void ForumRootSetField(ForumRoot root, const St& field, St value) {
     LgDbRecPutText(head, id, std::move(value));
   }
   ForumChanged(root, false);
+  return true;
 }
 
 St ForumRootField(ForumRoot root, const St& field) {
@@ -381,10 +389,11 @@ FORUM_SYSOP_FLAGS(FRMBK_SYSOP_FLAG_DEF)
   }
 FORUM_SYSOP_INTS(FRMBK_SYSOP_INT_DEF)
 #undef FRMBK_SYSOP_INT_DEF
-#define FRMBK_SYSOP_TEXT_DEF(name)                      \
-  void FrmBkSysopSet##name(ForumRoot root, St value) {  \
-    RecordSetting(root, #name, value);                  \
-    ForumSysopSet##name(root, std::move(value));        \
+#define FRMBK_SYSOP_TEXT_DEF(name)                                        \
+  void FrmBkSysopSet##name(ForumRoot root, St value) {                    \
+    RecordSetting(root, #name, value);                                    \
+    ForumSysopSet##name(root, std::move(value));                          \
+    if (std::string_view(#name) == "BackupPeriod") frmbk::BackupSettingChanged(root); \
   }
 FORUM_SYSOP_TEXTS(FRMBK_SYSOP_TEXT_DEF)
 #undef FRMBK_SYSOP_TEXT_DEF

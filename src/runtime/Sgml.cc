@@ -213,8 +213,46 @@ namespace {
 // ended (at a byte left unread), false when the buffer ran out first.
 bool ReadName(SgmlParser& p) {
   while (p.pos < p.count) {
+    if (p.esc == kEscNone && !p.twoByte) {
+      // The plain run: bytes that neither end a name nor start an escape
+      // sequence (none of them counts a line).
+      const uint8_t* start = p.buffer + p.pos;
+      const uint8_t* end = p.buffer + p.count;
+      const uint8_t* q = start;
+      while (q < end && !EndsName(*q) && *q != 27) ++q;
+      if (q > start) {
+        p.name.append(reinterpret_cast<const char*>(start), size_t(q - start));
+        p.offset += q - start;
+        p.prev = q[-1];
+        p.pos += int32_t(q - start);
+      }
+      if (p.pos == p.count) return false;
+    }
     uint8_t b = p.buffer[p.pos];
     if (!p.Jis(b) && EndsName(b)) return true;
+    p.name.push_back(char(p.Take()));
+  }
+  return false;
+}
+
+// Reads bytes of a quoted value into p.name up to '"' or "<" (left unread
+// for state 12 to act on); true there, false when the buffer ran out.
+bool ReadQuoted(SgmlParser& p) {
+  while (p.pos < p.count) {
+    if (p.esc == kEscNone && !p.twoByte) {
+      const uint8_t* start = p.buffer + p.pos;
+      const uint8_t* end = p.buffer + p.count;
+      const uint8_t* q = start;
+      while (q < end && *q != '"' && *q != '<' && *q != 27) {
+        p.Count(*q);
+        ++q;
+      }
+      p.name.append(reinterpret_cast<const char*>(start), size_t(q - start));
+      p.pos += int32_t(q - start);
+      if (p.pos == p.count) return false;
+    }
+    uint8_t b = p.buffer[p.pos];
+    if (!p.Jis(b) && (b == '"' || b == '<')) return true;
     p.name.push_back(char(p.Take()));
   }
   return false;
@@ -461,17 +499,13 @@ bool SgmlParseNext(SgmlParser* reader, St* text, St* tagName, uint8_t* isStart,
           }
           break;
         case kQuotedValue:
-          if (p.Jis(b)) {
-            p.name.push_back(char(p.Take()));
-          } else if (b == '"' || b == '<') {
-            if (b == '"') p.Take();
+          if (ReadQuoted(p)) {
+            if (p.buffer[p.pos] == '"') p.Take();
             St value = Decode(p.name);
             if (value.IsNil()) value = StCreate();
             p.AppendValue(std::move(value));
             p.name.clear();
             p.state = kBetweenAttrs;
-          } else {
-            p.name.push_back(char(p.Take()));
           }
           break;
         case kComment:

@@ -167,6 +167,14 @@ TEST_F(ReplayTest, ErrorMessages) {
     EXPECT_FALSE(r.ok) << c.text;
     EXPECT_EQ(r.error, std::string("* Roll-forward error at ") + c.error) << c.text;
   }
+  // A root field whose name no name space takes.
+  std::string longName(3001, 'n');
+  FrmBkReplayResult r = Replay("<r field=" + longName + " value=1>");
+  EXPECT_EQ(r.error, "* Roll-forward error at line 1, character 1: bad setting field " + longName);
+  EXPECT_FALSE(FrmBkRootSetFieldId(root_, StFromView(longName), S("1")));
+  EXPECT_TRUE(FrmBkRootSetFieldId(root_, S("siteMotto"), S("hi")));
+  EXPECT_TRUE(Replay("<r field=siteMotto value=there>").ok);
+  EXPECT_EQ(ForumRootField(root_, S("siteMotto")), "there");
 }
 
 TEST_F(ReplayTest, TheExpectedMarkerDecidesOnTheFirstTag) {
