@@ -1,6 +1,7 @@
 // The value forms of the tagged text format.
 #include "ForumEi.h"
 
+#include <sys/time.h>
 #include <time.h>
 
 #include <array>
@@ -156,15 +157,22 @@ void ForumEiAddValue(std::string& out, std::string_view value) {
   out.resize(start + ValueTo(out.data() + start, value));
 }
 
-LgDbTd ForumEiNow() {
-  static int64_t second = -1;
+int64_t ForumEiSecondNow() {
+  timeval tv;
+  gettimeofday(&tv, nullptr);
+  return int64_t(tv.tv_sec);
+}
+
+LgDbTd ForumEiNow(int64_t* second) {
+  // The clock LgDbTdNow reads, turned into a record date once per second.
+  static int64_t last = -1;
   static LgDbTd now;
-  timespec t;
-  clock_gettime(CLOCK_REALTIME_COARSE, &t);
-  if (t.tv_sec != second) {
-    now = LgDbTdNow();
-    second = t.tv_sec;
+  int64_t s = ForumEiSecondNow();
+  if (s != last) {
+    now = LgDbTdFromTd(TdFromSeconds(s, false));
+    last = s;
   }
+  if (second) *second = s;
   return now;
 }
 

@@ -43,7 +43,10 @@ St ForumEiValue(St value);
 // The same appended to buf in one pass (the form change records use).
 void ForumEiAddValue(Buf& buf, std::string_view value);
 void ForumEiAddValue(std::string& out, std::string_view value);
-// The time now as records hold it (LgDbTdNow, read once per second).
-LgDbTd ForumEiNow();
+// The time now as records hold it: LgDbTdNow's clock, turned into a date
+// once per second; *second (may be null) gets the second it read.
+LgDbTd ForumEiNow(int64_t* second = nullptr);
+// The second of that clock now.
+int64_t ForumEiSecondNow();
 
 }  // namespace quil

@@ -152,7 +152,8 @@ uint16_t FrmBkFileItemCreate(const ForumFile& folder, const St& type, const St& 
     predicted = StStIntXfm(next > 0 ? next : 1);
   }
   int64_t mark = LogMark(root);
-  LgDbTd now = ForumEiNow();
+  int64_t second = 0;
+  LgDbTd now = ForumEiNow(&second);
   uint16_t status = RecFileItemCreate(folder, type, predicted, title, author,
                                       ForumNextUniqueId(root), now,
                                       quiet ? 0 : kForumFlagWebCreated);
@@ -165,7 +166,7 @@ uint16_t FrmBkFileItemCreate(const ForumFile& folder, const St& type, const St& 
   }
   // The item keeps the time its record carries, so that a replay gives it
   // the same (a second may have passed in between).
-  ForumFile child = ForumFileHasChild(folder, made);
+  ForumFile child = ForumEiSecondNow() != second ? ForumFileHasChild(folder, made) : ForumFile();
   if (child && !(ForumFileCreateDate(child) == now)) {
     ForumSetDate(child, now);
     ForumSetCreateDate(child, now);
@@ -259,15 +260,18 @@ uint16_t FrmBkForumItemCreate(const ForumFile& discussion, ChHandle author, cons
                               const St& contentType, const St& body, int32_t replyTo, bool quiet,
                               int32_t* index) {
   ForumRoot root = ForumFileRoot(discussion);
-  LgDbTd now = ForumEiNow();
+  int64_t second = 0;
+  LgDbTd now = ForumEiNow(&second);
   uint16_t status =
       RecForumItemCreate(discussion, ForumFileCount(discussion), ForumNextUniqueId(root), author,
                          title, contentType, replyTo, now, body);
   if (status != 0) return status;
   int32_t made = -1;
   ForumItemCreate(discussion, author, title, contentType, body, replyTo, quiet, &made);
-  // The message keeps the time its record carries (see above).
-  if (!(ForumItemDate(discussion, made) == now)) ForumItemSetDate(discussion, made, now);
+  // The message keeps the time its record carries (see above): when the
+  // clock is still in the record's second, the message has that time.
+  if (ForumEiSecondNow() != second && !(ForumItemDate(discussion, made) == now))
+    ForumItemSetDate(discussion, made, now);
   if (index) *index = made;
   return 0;
 }

@@ -83,8 +83,14 @@ RecBuilder& RecBuilder::Int(std::string_view name, int64_t value) {
   Name(name);
   out_->push_back('=');
   char digits[24];
-  int n = snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
-  out_->append(digits, size_t(n));
+  int n = 0;
+  uint64_t magnitude = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
+  do {
+    digits[n++] = char('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) out_->push_back('-');
+  while (n > 0) out_->push_back(digits[--n]);
   return *this;
 }
 
@@ -261,7 +267,8 @@ uint16_t RecForumItemCreate(const ForumFile& discussion, int32_t index, int32_t 
   r.Path("f", discussion).Int("new", index).Hex("unique", uint32_t(unique));
   if (author != 0) r.Attr("author", RecPrincipal(root, author));
   if (!title.Empty()) r.Attr("title", title);
-  if (!contentType.Empty()) r.Attr("contentType", contentType);
+  // "text" is what a message without a content type has.
+  if (!contentType.Empty() && contentType.View() != "text") r.Attr("contentType", contentType);
   if (replyTo >= 0) r.Int("parent", replyTo);
   r.Date("date", date).Attr("body", body);
   return r.Send(root);
