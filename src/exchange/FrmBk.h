@@ -2,9 +2,10 @@
 // replay, recovery from backups, and the backups themselves.
 //
 // Every change to the conference goes through a journaling setter (FrmBk +
-// object + Set + field).  The setter first writes the change record (Rec.h)
-// to the root's roll-forward log "quilroll.1", then calls the plain setter
-// of the forum store and returns its result.  A saved image records the
+// object + Set + field).  The setter first appends the change record
+// (Rec.h) to the root's roll-forward log "quilroll.1" (written to the file
+// by the end of the event loop's pass, see the group commit below), then
+// calls the plain setter of the forum store and returns its result.  A saved image records the
 // save marker that preceded its first change not saved (ForumSetSave,
 // Forum.h); when the database opens, the records after that marker are
 // replayed (ForumDbOpenRollForward), so a crash loses no change that
@@ -33,9 +34,20 @@
 //   - Counters the tree operations keep (Size, NextForum, CategoryCount,
 //     LinkFolders, LinkWebs, DeletedCount) are replayed by replaying the
 //     operations; hit and post statistics (Hits, Posts, ChildrenHits,
-//     ChildrenPosts) are not journaled; neither are the settings the store
-//     keeps for itself (DbVersion, PictureRev of the default picture,
-//     MemUserSpecified).
+//     ChildrenPosts) have no journaling setter (a crash may lose the counts
+//     since the last save).  Every sysop setting and user field has one; a
+//     setting without a name in the vocabulary travels as
+//     "field=" its setter's suffix " value=" ....
+//   - An identifier given to a user or group when first asked for (the
+//     sysop user is made without one) is recorded as "<u name=N unique=ID>"
+//     (ForumOnUniqueIdGiven), so that records naming it replay.  Other
+//     records get theirs at creation, which the replay repeats; an item
+//     from an older database without one is not covered.
+//   - Creations, posts, deletions and moves carry their time; the replay
+//     gives it to what the operation dated (the item, the message, the
+//     discussion and the folders), and an operation that began in one
+//     second and ended in the next gives its items the record's time too,
+//     so that the replay gives the same.
 //
 // CHANGE RECORDS (the vocabulary is FrmBkVocabulary; PATH a unique path,
 // ID a unique identifier in hexadecimal)
@@ -56,8 +68,8 @@
 //      flags=F>                    a new child of FOLDER ("forum-topic" ...);
 //                                  flags: the bits creation sets (400 unless
 //                                  quiet)
-//   <f f=PATH destroy>             deletes the item from its folder
-//   <f f=PATH moveTo=FOLDER [name=N]>  moves the item
+//   <f f=PATH destroy date=D>      deletes the item from its folder
+//   <f f=PATH moveTo=FOLDER [name=N] date=D>  moves the item
 //   <f f=DISC new=INDEX unique=ID author=ID title=T contentType=C
 //      parent=INDEX date=D body=B> a new message
 //   <f f=DISC/INDEX NAME=VALUE>    a message attribute: title, body, author,

@@ -316,9 +316,14 @@ bool Replayer::File(const Tag& t) {
     if (!ForumFileIsCategory(folder)) return Fail("file is not a folder", *path);
     St name = ForumFileName(file);
     Forget();
+    LgDbTd date;
+    const St* d = t.Find(Kw("date"));
+    if (d && !ForumEiStToTd(d->View(), &date)) return Fail("bad setting date", *d);
     if (t.Has(Kw("destroy"))) {
+      file = ForumFile();
       if (ForumCatItemDestroy(folder, name) != 0)
         return Fail("could not open specified file", *path);
+      if (d) ForumSetDate(folder, date);
       return true;
     }
     const St* to = t.Find(Kw("moveTo"));
@@ -330,6 +335,10 @@ bool Replayer::File(const Tag& t) {
     file = ForumFile();
     if (ForumCatItemMove(folder, name, target, newName ? *newName : St()) != 0)
       return Fail("rename error", name);
+    if (d) {
+      ForumSetDate(folder, date);
+      ForumSetDate(target, date);
+    }
     return true;
   }
   for (int i = 0; i < t.count; ++i) {
@@ -370,6 +379,7 @@ bool Replayer::FileCreate(const ForumFile& folder, const Tag& t) {
     if (!ForumEiStToTd(d->View(), &date)) return Fail("bad setting date", *d);
     ForumSetDate(child, date);
     ForumSetCreateDate(child, date);
+    ForumSetDate(folder, date);
   }
   if (const St* f = t.Find(Kw("flags"))) {
     uint32_t flags = 0;
@@ -408,7 +418,12 @@ bool Replayer::MessageCreate(const ForumFile& discussion, const Tag& t) {
     return Fail("message not created with correct message-id-number", StStIntXfm(index));
   if (id != 0 && !FixUnique(rec, id, "message not created with correct message-id-number"))
     return false;
-  if (d) ForumItemSetDate(discussion, index, date);
+  if (d) {
+    // The times the post gave the message, its discussion and their folder.
+    ForumItemSetDate(discussion, index, date);
+    ForumSetDate(discussion, date);
+    if (ForumFile folder = ForumFileParent(discussion)) ForumSetDate(folder, date);
+  }
   return true;
 }
 

@@ -164,12 +164,13 @@ uint16_t FrmBkFileItemCreate(const ForumFile& folder, const St& type, const St& 
     Withdraw(root, mark);
     return status;
   }
-  // The item keeps the time its record carries, so that a replay gives it
-  // the same (a second may have passed in between).
+  // The item and its folder keep the time the record carries, so that a
+  // replay gives them the same (a second may have passed in between).
   ForumFile child = ForumEiSecondNow() != second ? ForumFileHasChild(folder, made) : ForumFile();
   if (child && !(ForumFileCreateDate(child) == now)) {
     ForumSetDate(child, now);
     ForumSetCreateDate(child, now);
+    ForumSetDate(folder, now);
   }
   if (finalName) *finalName = made;
   return 0;
@@ -180,16 +181,23 @@ uint16_t FrmBkFileDestroy(const ForumFile& item) {
   if (!folder || ForumFileIsMessage(item)) return kForumNoEntry;
   ForumRoot root = ForumFileRoot(item);
   int64_t mark = LogMark(root);
+  int64_t second = 0;
+  LgDbTd now = ForumEiNow(&second);
   uint16_t status = 0;
   if (RootNeedsSend(root)) {
     RecBuilder r("f");
-    r.Attr("f", RecPathOf(item)).Flag("destroy");
+    r.Attr("f", RecPathOf(item)).Flag("destroy").Date("date", now);
     status = r.Send(root);
     if (status != 0) return status;
   }
   status = ForumCatItemDestroy(folder, ForumFileName(item));
-  if (status != 0) Withdraw(root, mark);
-  return status;
+  if (status != 0) {
+    Withdraw(root, mark);
+    return status;
+  }
+  // The folder keeps the record's time (see FrmBkFileItemCreate).
+  if (ForumEiSecondNow() != second) ForumSetDate(folder, now);
+  return 0;
 }
 
 uint16_t FrmBkFileMoveTo(const ForumFile& item, const ForumFile& target, const St& newName) {
@@ -197,16 +205,27 @@ uint16_t FrmBkFileMoveTo(const ForumFile& item, const ForumFile& target, const S
   if (!folder || ForumFileIsMessage(item)) return kForumNoEntry;
   ForumRoot root = ForumFileRoot(item);
   int64_t mark = LogMark(root);
+  int64_t second = 0;
+  LgDbTd now = ForumEiNow(&second);
   if (RootNeedsSend(root)) {
     RecBuilder r("f");
     r.Attr("f", RecPathOf(item)).Attr("moveTo", RecPathOf(target));
     if (!newName.IsNil()) r.Attr("name", newName);
+    r.Date("date", now);
     uint16_t status = r.Send(root);
     if (status != 0) return status;
   }
   uint16_t status = ForumCatItemMove(folder, ForumFileName(item), target, newName);
-  if (status != 0) Withdraw(root, mark);
-  return status;
+  if (status != 0) {
+    Withdraw(root, mark);
+    return status;
+  }
+  // Both folders keep the record's time (see FrmBkFileItemCreate).
+  if (ForumEiSecondNow() != second) {
+    ForumSetDate(folder, now);
+    ForumSetDate(target, now);
+  }
+  return 0;
 }
 
 uint16_t FrmBkFileSetName(const ForumFile& item, const St& newName) {
@@ -268,10 +287,14 @@ uint16_t FrmBkForumItemCreate(const ForumFile& discussion, ChHandle author, cons
   if (status != 0) return status;
   int32_t made = -1;
   ForumItemCreate(discussion, author, title, contentType, body, replyTo, quiet, &made);
-  // The message keeps the time its record carries (see above): when the
-  // clock is still in the record's second, the message has that time.
-  if (ForumEiSecondNow() != second && !(ForumItemDate(discussion, made) == now))
+  // The message, its discussion and their folder keep the time the record
+  // carries (see above): when the clock is still in the record's second,
+  // they have that time.
+  if (ForumEiSecondNow() != second && !(ForumItemDate(discussion, made) == now)) {
     ForumItemSetDate(discussion, made, now);
+    ForumSetDate(discussion, now);
+    if (ForumFile folder = ForumFileParent(discussion)) ForumSetDate(folder, now);
+  }
   if (index) *index = made;
   return 0;
 }
