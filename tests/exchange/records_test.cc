@@ -142,6 +142,29 @@ TEST_F(RecordsTest, SaveMarkerAndRestart) {
   EXPECT_NE(tail.find(" unique=" + Hex(ForumNextUniqueId(root_)) + ">\r\n"), std::string::npos);
 }
 
+TEST_F(RecordsTest, DeletionsMovesAndRenamesNameTheItem) {
+  St a, b;
+  ASSERT_EQ(FrmBkFileItemCreate(top_, S("forum-category"), S("a"), S("A"), 0, true, &a), 0);
+  ASSERT_EQ(FrmBkFileItemCreate(top_, S("forum-category"), S("b"), S("B"), 0, true, &b), 0);
+  ForumFile fa = ForumFileHasChild(top_, a), fb = ForumFileHasChild(top_, b);
+  std::string ida = Hex(ForumFileUniqueId(fa)), idb = Hex(ForumFileUniqueId(fb));
+  (void)Appended();
+  ASSERT_EQ(FrmBkFileSetName(fb, S("b2")), 0);
+  EXPECT_EQ(Appended(), "<f f=." + idb + " name=b2>\r\n");
+  ASSERT_EQ(FrmBkFileMoveTo(fb, fa, St()), 0);
+  std::string move = Appended();
+  EXPECT_TRUE(std::regex_match(move, std::regex("<f f=\\." + idb + " moveTo=\\." + ida +
+                                                " date=[0-9/.:]{19}>\r\n")))
+      << move;
+  fb = ForumFile();
+  ForumFile moved = ForumFileHasChild(fa, S("b2"));
+  ASSERT_EQ(FrmBkFileDestroy(moved), 0);
+  std::string destroy = Appended();
+  EXPECT_TRUE(std::regex_match(destroy,
+                               std::regex("<f f=\\." + idb + " destroy date=[0-9/.:]{19}>\r\n")))
+      << destroy;
+}
+
 TEST_F(RecordsTest, RefusedChangesLeaveNoRecord) {
   St name;
   ASSERT_EQ(FrmBkFileItemCreate(top_, S("forum-category"), S("a"), S("A"), 0, false, &name), 0);
