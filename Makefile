@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 # ccache, when the machine has it, speeds up rebuilds in several trees.
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps build run test bench fuzz asan clean
+.PHONY: all deps build run test bench fuzz asan soak clean
 
 all: build
 
@@ -41,6 +41,12 @@ test: build
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
 	@echo "== bench/http_static.sh"; bench/http_static.sh $(BUILD)/quil
+
+# Long crash runs: SOAK_ROUNDS kill-and-restart rounds of each crash test.
+SOAK_ROUNDS ?= 250
+soak: build
+	QUIL_CRASH_ROUNDS=$(SOAK_ROUNDS) QUIL_BINARY_DIR=$(CURDIR)/$(BUILD) \
+	  $(BUILD)/tests/test_exchange --gtest_filter='CrashTest.*'
 
 # libFuzzer harnesses, built with clang in their own tree; FUZZ_TIME seconds each.
 FUZZ_TIME ?= 60

@@ -59,7 +59,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Ch.h"
@@ -656,6 +658,63 @@ void ForumLinkSetTitle(const ForumFile& link, St title);
 St ForumLinkHtml(const ForumFile& link);
 void ForumLinkSetHtml(const ForumFile& link, St html);
 constexpr int kForumMaxLinks = 9;
+
+// ---------------------------------------------------------------------------
+// The save marker and the roll-forward log.
+//
+// A root may have a log sink: the roll-forward log that the exchange layer
+// keeps (FrmBk.h), handed to the root, which owns it from then on and closes
+// it (by destroying it) when the root closes or another sink replaces it.
+// The forum itself writes only the save marker into it: every save of the
+// image (ForumRootSave) first waits for a save still in flight, then writes
+// the marker with a fresh code and stores code and position in the root
+// record, and only then freezes the pages, with nothing able to run in
+// between -- so the image carries the marker that precedes its first
+// change not saved.
+
+class ForumLogSink {
+ public:
+  virtual ~ForumLogSink() = default;
+  // The position at which the next byte will be written.
+  virtual int64_t Position() = 0;
+  // Appends bytes at the end; 0 or a file-layer status.
+  virtual uint16_t Append(std::string_view bytes) = 0;
+  // Puts everything appended on disk; 0 or a file-layer status.
+  virtual uint16_t Sync() = 0;
+};
+// Gives the root sink (null: none), closing the sink it had.
+void ForumSetLogSink(ForumRoot root, std::unique_ptr<ForumLogSink> sink);
+// Takes the root's sink away without closing it (null when none).
+std::unique_ptr<ForumLogSink> ForumTakeLogSink(ForumRoot root);
+ForumLogSink* ForumLogSinkOf(ForumRoot root);
+
+// A fresh save code: eleven characters (AuthNewCode with the root's
+// running sequence).
+St ForumNewSaveCode(ForumRoot root);
+// Records a save marker.  With a sink: its position is taken, "<save id="
+// code " unique=" + the next unique identifier in hexadecimal + ">" CR LF is
+// appended and the log synced; without one the position is -1 (also when
+// the marker cannot be written, which goes to the error log).  The code
+// and the position go into the root record (fields SaveCode and
+// SavePosition, plus SavePositionHigh for positions of 2^31 and more);
+// then the save-marker callbacks run.
+void ForumSetSave(ForumRoot root, const St& code);
+// The marker the root record holds: false when there is no code or the
+// position is -1.
+bool ForumGetSave(ForumRoot root, St* code, int64_t* position);
+// Runs after every ForumSetSave (replication sends "<masterSave>").
+using ForumSaveMarkerFn = std::function<void(ForumRoot root, const St& code, int64_t position)>;
+void ForumOnSaveMarker(ForumSaveMarkerFn fn);
+// Runs in ForumDbOpenI once the root is open, before anything is saved
+// (the open-time replay of the roll-forward log; path is the database's).
+using ForumDbOpenedFn = std::function<void(const std::string& path, ForumRoot root)>;
+void ForumOnDbOpened(ForumDbOpenedFn fn);
+// Runs when ForumUniqueIdFromRec gives a record its identifier (a record
+// made without one, such as the sysop user, gets it when first asked, even
+// by a reader): the roll-forward log records it so that its replay hands
+// out the same identifiers.
+using ForumUniqueIdFn = std::function<void(ForumRoot root, ChHandle rec, int32_t id)>;
+void ForumOnUniqueIdGiven(ForumUniqueIdFn fn);
 
 // ---------------------------------------------------------------------------
 // Callback lists for the layers above.

@@ -25,7 +25,8 @@ namespace quil {
   X(Alternative) X(Item) X(Url) X(EmailUsername) X(MessageInfo)               \
   X(FolderEmailPostThru) X(GroupSize) X(Sysop) X(FolderEmailPw)               \
   X(FolderEmailReply) X(FolderEmailReplyTo) X(FolderEmailFrom)                \
-  X(FolderEmailStripSig) X(Background) X(ListItems)
+  X(FolderEmailStripSig) X(Background) X(ListItems)                           \
+  X(SaveCode) X(SavePosition) X(SavePositionHigh)
 
 // Record types: X(member, text).
 #define FORUM_TYPE_NAMES(X)                                                    \
@@ -120,6 +121,8 @@ struct ForumRootRec {
   ChHandle lastBody = 0;
   // Users, sessions and access lists of the root (ForumUser.cc).
   std::shared_ptr<ForumUserState> userState;
+  // The roll-forward log, when one is kept (ForumSave.cc).
+  std::unique_ptr<ForumLogSink> logSink;
 };
 
 // Interns every name of the package in the root's file.
@@ -165,6 +168,9 @@ void ForumSaveDisarm(ForumRoot root);
 void ForumNotifyPosted(const ForumPostEvent& event);
 void ForumNotifyCreated(ForumRoot root, ChHandle rec);
 void ForumNotifyDeleted(ForumRoot root, ChHandle rec);
+void ForumNotifySaveMarker(ForumRoot root, const St& code, int64_t position);
+void ForumNotifyDbOpened(const std::string& path, ForumRoot root);
+void ForumNotifyUniqueIdGiven(ForumRoot root, ChHandle rec, int32_t id);
 // Integer field with a default.
 int32_t ForumRecInt(ChHandle rec, ChHandle field, int32_t dflt);
 // Writes a text field; a nil value removes it.

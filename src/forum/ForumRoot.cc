@@ -307,29 +307,36 @@ ForumRoot ForumDbOpenI(const std::string& path, ForumDbOpenOptions* options) {
     }
   }
   ForumUsersOnOpen(root, newRoot);
+  bool fixed = false;
+  int32_t added = 0;
   if (repair || (!created && options->check)) {
-    int32_t added = ForumFixupUniqueId(root);
-    if (repair || added > 0) {
-      ChMarkModified(root->head);
-      uint16_t status = ForumRootSave(root);
-      if (status == 0) status = ForumRootSaveWait(root);
-      if (status == 0) status = ChFiFlush(file);
-      if (status != 0)
-        Wf_err_write(("ForumDbOpenI-- save after the identifier check failed: " +
-                      EcToSt(status).Str()).c_str());
-      // What a repair did, and what it could not do: the chunk file itself
-      // has no repair here (bad chunks stay as the check reported them);
-      // only the identifier index is put right.  Identifiers put back on a
-      // plain open of a sound file are no repair and are not logged.
-      if (repair) {
-        Wf_log_write("* DB identifier index checked: %d %s put back, %s", int(added),
-                     added == 1 ? "entry" : "entries",
-                     status == 0 ? "file saved and flushed" : "the save failed");
-        Wf_log_write("* DB not repaired: %s, and only the identifier index is repaired",
-                     checkFailed ? "the consistency check failed" : "a repair was asked for");
-      }
-    }
+    added = ForumFixupUniqueId(root);
+    fixed = repair || added > 0;
     options->forceFix = false;
+  }
+  // The layers above see the root before anything is saved: the
+  // roll-forward log is replayed here, so that a save below carries the
+  // log's marker and not that of an image without the log's changes.
+  ForumNotifyDbOpened(path, root);
+  if (fixed) {
+    ChMarkModified(root->head);
+    uint16_t status = ForumRootSave(root);
+    if (status == 0) status = ForumRootSaveWait(root);
+    if (status == 0) status = ChFiFlush(file);
+    if (status != 0)
+      Wf_err_write(("ForumDbOpenI-- save after the identifier check failed: " +
+                    EcToSt(status).Str()).c_str());
+    // What a repair did, and what it could not do: the chunk file itself
+    // has no repair here (bad chunks stay as the check reported them);
+    // only the identifier index is put right.  Identifiers put back on a
+    // plain open of a sound file are no repair and are not logged.
+    if (repair) {
+      Wf_log_write("* DB identifier index checked: %d %s put back, %s", int(added),
+                   added == 1 ? "entry" : "entries",
+                   status == 0 ? "file saved and flushed" : "the save failed");
+      Wf_log_write("* DB not repaired: %s, and only the identifier index is repaired",
+                   checkFailed ? "the consistency check failed" : "a repair was asked for");
+    }
   }
   if (newRoot) {
     uint16_t status = ForumRootSave(root);
@@ -414,6 +421,18 @@ std::vector<ForumNewsgroupLookupFn>& NewsgroupList() {
   static std::vector<ForumNewsgroupLookupFn> list;
   return list;
 }
+std::vector<ForumSaveMarkerFn>& SaveMarkerList() {
+  static std::vector<ForumSaveMarkerFn> list;
+  return list;
+}
+std::vector<ForumDbOpenedFn>& DbOpenedList() {
+  static std::vector<ForumDbOpenedFn> list;
+  return list;
+}
+std::vector<ForumUniqueIdFn>& UniqueIdList() {
+  static std::vector<ForumUniqueIdFn> list;
+  return list;
+}
 }  // namespace
 
 void ForumOnNewsgroupLookup(ForumNewsgroupLookupFn fn) { NewsgroupList().push_back(std::move(fn)); }
@@ -431,11 +450,17 @@ bool ForumNewsgroupLookup(ForumRoot root, const St& name, ForumFile* out) {
 void ForumOnMessagePosted(ForumMessagePostedFn fn) { PostedList().push_back(std::move(fn)); }
 void ForumOnItemCreated(ForumItemEventFn fn) { CreatedList().push_back(std::move(fn)); }
 void ForumOnItemDeleted(ForumItemEventFn fn) { DeletedList().push_back(std::move(fn)); }
+void ForumOnSaveMarker(ForumSaveMarkerFn fn) { SaveMarkerList().push_back(std::move(fn)); }
+void ForumOnDbOpened(ForumDbOpenedFn fn) { DbOpenedList().push_back(std::move(fn)); }
+void ForumOnUniqueIdGiven(ForumUniqueIdFn fn) { UniqueIdList().push_back(std::move(fn)); }
 void ForumCallbacksClear() {
   PostedList().clear();
   CreatedList().clear();
   DeletedList().clear();
   NewsgroupList().clear();
+  SaveMarkerList().clear();
+  DbOpenedList().clear();
+  UniqueIdList().clear();
 }
 void ForumNotifyPosted(const ForumPostEvent& event) {
   for (auto& fn : PostedList()) fn(event);
@@ -445,6 +470,15 @@ void ForumNotifyCreated(ForumRoot root, ChHandle rec) {
 }
 void ForumNotifyDeleted(ForumRoot root, ChHandle rec) {
   for (auto& fn : DeletedList()) fn(root, rec);
+}
+void ForumNotifySaveMarker(ForumRoot root, const St& code, int64_t position) {
+  for (auto& fn : SaveMarkerList()) fn(root, code, position);
+}
+void ForumNotifyDbOpened(const std::string& path, ForumRoot root) {
+  for (auto& fn : DbOpenedList()) fn(path, root);
+}
+void ForumNotifyUniqueIdGiven(ForumRoot root, ChHandle rec, int32_t id) {
+  for (auto& fn : UniqueIdList()) fn(root, rec, id);
 }
 
 uint16_t ForumInitRtns(int selector, int32_t value) {

@@ -165,7 +165,8 @@ constexpr int32_t kForumSiteChatOnly = 2;
   X(UrlPreQuery) X(CookieDomain) X(EmailAddress) X(Site) X(HostAlias)     \
   X(EmailDomains) X(SmtpRouting) X(SmtpAllowDeny) X(RelayAllowDeny)       \
   X(Pop3AllowDeny) X(ImapAllowDeny) X(LdapAllowDeny) X(DbAccessAllowDeny) \
-  X(LogEmailFile) X(UrlBase)
+  X(LogEmailFile) X(UrlBase)                                              \
+  X(BackupPeriod) X(BackupTime) X(BackupLastDate)
 
 #define FORUM_SYSOP_FLAG_DECL(name, word, bit, inverted) \
   bool ForumSysop##name(ForumRoot root);                 \

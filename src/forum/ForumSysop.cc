@@ -154,7 +154,9 @@ const char* const kForumSetKeywords[] = {
     "nntpMirror", "nntpIp", "nntp8Bit", "emailPush", "emailPull", "emailBoxes", "webEmail",
     "logPmp", "usePop3", "pop3Ip", "useSmtp", "smtpIp", "smtpVrfy", "smtpExpn",
     "smtpForwarding", "smtp8Bit", "useImap", "imapIp", "ldapEnabled", "ldapServerEnabled",
-    "renameEnclosuresOnDelete", "zevuzivIp", "zevuzivMailbox", "siteCharset", "searchIx"};
+    "renameEnclosuresOnDelete", "zevuzivIp", "zevuzivMailbox", "siteCharset", "searchIx",
+    // 1: a change counts only once its roll-forward record is on disk.
+    "durableLog"};
 const int kForumSetKeywordCount = int(sizeof kForumSetKeywords / sizeof kForumSetKeywords[0]);
 
 namespace {

@@ -24,6 +24,7 @@ int32_t ForumUniqueIdFromRec(ForumRoot root, ChHandle rec) {
   ChMarkModified(next);
   BtihDbSet(root->uniqueIndex, uint32_t(id), rec);
   ForumSaveArm(root);
+  ForumNotifyUniqueIdGiven(root, rec, id);
   return id;
 }
 

@@ -15,6 +15,7 @@
 #include "Ex.h"
 #include "Fi.h"
 #include "Forum.h"
+#include "FrmBk.h"
 #include "Ha.h"
 #include "Ht.h"
 #include "Ma.h"
@@ -50,7 +51,7 @@ struct AuthorStep {
   // Place in the termination sequence, counted from the first package
   // terminated.  The sequence is not the exact reverse of the start-up
   // order, so each step carries its own place:
-  //    1 Forum(2)    2 ShipConTerm  3 BtmDb     4 BtihDb    5 Bti1Db
+  //    0 FrmBk       1 Forum(2)    2 ShipConTerm  3 BtmDb     4 BtihDb    5 Bti1Db
   //    6 BtiDb       7 BtDb         8 Sl(6)     9 Aux(6)   10 InOut
   //   11 TCP(6)     12 Sess        13 Strm     14 UDP      15 TCP
   //   16 Comm       17 Cx          18 Af       19 Doc      20 Qu
@@ -98,6 +99,7 @@ const AuthorStep kAuthorSteps[] = {
     {"BtihDbInitRtns", BtihDbInitRtns, kPkgInit, 4},
     {"BtmDbInitRtns", BtmDbInitRtns, kPkgInit, 3},
     {"ForumInitRtns", ForumInitRtns, kPkgInit, 1},
+    {"FrmBkInitRtns", FrmBkInitRtns, kPkgInit, 0},
 };
 
 // Transient files ("AU000000" and a suffix) that a process which did not

@@ -5,7 +5,9 @@
 // process flags (-f, -noCheck, the first pass) and applies the memory
 // settings stored in the database.
 #include "Ch.h"
+#include "Fi.h"
 #include "Forum.h"
+#include "FrmBk.h"
 #include "Ht.h"
 #include "Ma.h"
 #include "Ql.h"
@@ -32,6 +34,17 @@ void QlSelfTests(bool firstPass) {
   if (firstPass) ThreadSelfTest();
 }
 
+// True when the database file at path opens with its master part (an older
+// format counts: the open converts it).
+bool QlDbOpens(const char* path) {
+  ChFi file = nullptr;
+  ChPart part = 0;
+  uint16_t status = ChFiOpen(path, kChFiReadWrite, &file);
+  if (status == 0) status = ChFiPartOpen(file, &part);
+  if (file) (void)ChFiClose(file);
+  return status == 0 || status == 2200;
+}
+
 }  // namespace
 
 bool ForumDbOpen() {
@@ -43,6 +56,15 @@ bool ForumDbOpen() {
   options.firstTime = FirstTime;
   ChBgSaveSetEnabled(true);
   wfQuilSettings = ForumRootQuilSettingsLoad();
+  // A database that is missing or does not open is rebuilt from the newest
+  // backup and its roll-forward log when both are there.
+  bool missing = !FiExists(kQlDbFile);
+  if ((missing && FiExists(FrmBkDbName("1"))) || (!missing && !QlDbOpens(kQlDbFile))) {
+    ChFi rebuilt = nullptr;
+    if (ForumDbRollForward(kQlDbFile, &rebuilt))
+      Wf_log_write("%s rebuilt from %s1 and %s1", kQlDbFile, kFrmBkDbPrefix, kFrmBkRollPrefix);
+  }
+  // The open replays the roll-forward log (ForumDbOpenRollForward).
   wfForumRoot = ForumDbOpenI(kQlDbFile, &options);
   ForceFix = options.forceFix;
   QlSelfTests(FirstTime);

@@ -10,6 +10,7 @@
 #include "Ht.h"
 #include "Ma.h"
 #include "Cgi.h"
+#include "FrmBk.h"
 #include "CgiEvent.h"
 #include "Ql.h"
 #include "Tcp.h"
@@ -26,6 +27,13 @@ bool ForumNoCheck = false;
 bool BkAllowErrors = false;
 std::atomic<bool> QlHangupReceived{false};
 
+namespace {
+// The periodic backup of the backupPeriod/backupTime settings runs as one of
+// the request processor's services, so that it starts and stops with them.
+void QlBackupStart() { FrmBkBackupTaskStart(wfForumRoot); }
+void QlBackupStop() { FrmBkBackupTaskStop(); }
+}  // namespace
+
 int QlMain(int argc, char** argv) {
   ExInitRtns(kPkgInit, kPkgVersion);
   UxInitQuil(argc, argv);
@@ -37,6 +45,7 @@ int QlMain(int argc, char** argv) {
   if (HtInitRtns(kPkgInit, kPkgVersion) != 0)
     MaHalt("could not initialize Author packages");
   QlInstallLoop();
+  CgiServiceAdd("backup", QlBackupStart, QlBackupStop);
   CgiServiceAdd("http", QlNetStart, QlNetStop);
   HtSetMemSize(AppChPages * kChPageSize + AppSmallObjHeap);
 
