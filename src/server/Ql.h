@@ -171,7 +171,19 @@ extern bool AuthorCountChecks;
 
 // Opens quil.db as the forum root; on the first pass also reads the memory
 // settings and asks for the restart that applies them (the memory probe).
+// An existing quil.db that cannot be opened is recovered from the backups
+// (QlDbRecover) or the server halts with QlDbRefusal's message; it is never
+// replaced by an empty conference.  What the store did about an interrupted
+// save goes to the event log as "* DB " and its note.
 bool ForumDbOpen();
+// The recovery of an existing database file that cannot be opened
+// (status: why), from the backup and roll-forward files; true when path
+// can be opened again.  A seam: the roll-forward from backup plugs in here,
+// and until it does the answer is false.
+bool QlDbRecover(const std::string& path, uint16_t status);
+// The message the server halts with when path cannot be opened for status
+// and cannot be recovered: the file, the reason, what the operator can do.
+std::string QlDbRefusal(const std::string& path, uint16_t status);
 void ForumDbClose();
 // Loads the templates and starts the network services; false with a
 // message when they cannot start.

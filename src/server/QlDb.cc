@@ -4,7 +4,15 @@
 // The forum store opens quil.db and its root; this file passes it the
 // process flags (-f, -noCheck, the first pass) and applies the memory
 // settings stored in the database.
+//
+// When quil.db exists but cannot be opened (after the store has written
+// back the journal of an interrupted save), the server never puts an empty
+// conference in its place: it tries the recovery from the backup files
+// (QlDbRecover), and when that does not succeed it stops with a message
+// that names the file, the reason and what the operator can do, leaving
+// every file as it was.
 #include "Ch.h"
+#include "Ec.h"
 #include "Forum.h"
 #include "Ht.h"
 #include "Ma.h"
@@ -15,6 +23,44 @@
 namespace quil {
 
 int32_t ForumDbOpenCount = 0;
+
+bool QlDbRecover(const std::string& path, uint16_t status) {
+  // The seam of the recovery from backup: the roll-forward from "quildb.1"
+  // and "quilroll.1" (ForumDbRollForward of the exchange layer) is plugged
+  // in here.  Until then there is nothing to recover from.
+  (void)path;
+  (void)status;
+  return false;
+}
+
+std::string QlDbRefusal(const std::string& path, uint16_t status) {
+  std::string why;
+  switch (status) {
+    case kEcCorrupted:
+      why = "a save of it was interrupted and no journal (" + ChFiJournalPath(path) +
+            ") restores its last complete save, or its header is torn";
+      break;
+    case kEcNotDatabase:
+      why = "it is not a database file";
+      break;
+    case kEcNoMaster:
+      why = "it holds no conference (no master part)";
+      break;
+    case kEcTooLarge:
+      why = "it holds more pages than this program can address";
+      break;
+    default:
+      why = "it cannot be read or written";
+      break;
+  }
+  return "ForumDbOpenI-- could not open database: " + EcToSt(status).Str() + " The file " +
+         path + " cannot be opened: " + why +
+         ". It has been left as it was.  What to do: run \"quil-dbtool check " + path +
+         "\" to see what is damaged; or restore the last backup (quildb.1, with the "
+         "roll-forward log quilroll.1) as " + path +
+         "; or, to take the file as it is, create a file named \"ignorecorrupted\" in "
+         "this directory and start the server again.";
+}
 
 namespace {
 
@@ -44,6 +90,11 @@ bool ForumDbOpen() {
   ChBgSaveSetEnabled(true);
   wfQuilSettings = ForumRootQuilSettingsLoad();
   wfForumRoot = ForumDbOpenI(kQlDbFile, &options);
+  if (!wfForumRoot && QlDbRecover(kQlDbFile, options.status))
+    wfForumRoot = ForumDbOpenI(kQlDbFile, &options);
+  if (!wfForumRoot) MaHalt(QlDbRefusal(kQlDbFile, options.status));
+  const std::string& note = ChFiOpenNote(ChGetChFi(ForumRootPart(wfForumRoot)));
+  if (!note.empty()) Wf_log_write("* DB %s", note.c_str());
   ForceFix = options.forceFix;
   QlSelfTests(FirstTime);
   if (FirstTime && !quitFlag) {

@@ -335,7 +335,7 @@ void KillNineRounds(int rounds) {
   ASSERT_EQ(ChInit(19, 64), 0);
   KillNineRoundsIn(tmpl, rounds);
   // A failed round may have left its file open.
-  while (!ChState.files.empty()) (void)ChFiClose(ChState.files.back().get());
+  while (!ChState.files.empty()) (void)ChFiClose(ChState.files.back()->handle);
   ChTerm();
   std::filesystem::current_path(old);
   std::filesystem::remove_all(tmpl);

@@ -29,7 +29,7 @@ class FiTest : public ::testing::Test {
     dir_ = tmpl;
   }
   void TearDown() override {
-    FiFailNthWrite(0, kFiStatusDiskFull);
+    FiFaultFailNth(FiCall::kWrite, 0, kFiStatusDiskFull);
     std::filesystem::remove_all(dir_);
   }
   std::string Path(const char* name) const { return dir_ + "/" + name; }
@@ -67,7 +67,7 @@ TEST_F(FiTest, StatusesOfClosedAndMissingFiles) {
   EXPECT_EQ(status, kFiStatusNotOpen);
   EXPECT_EQ(FiSync(f), kFiStatusNotOpen);
   EXPECT_EQ(FiClose(f), kFiStatusNotOpen);
-  EXPECT_EQ(FiOpen(Path("missing"), kFiReadOnly, f), ENOENT);
+  EXPECT_EQ(FiOpen(Path("missing"), kFiReadOnly, f), kEcNoFile);
   ASSERT_EQ(FiCreate(Path("a"), f), 0);
   FiFile g;
   EXPECT_EQ(FiCreate(Path("a"), g), kFiStatusExists);
@@ -76,7 +76,7 @@ TEST_F(FiTest, StatusesOfClosedAndMissingFiles) {
   EXPECT_EQ(f.Path(), Path("b"));
   EXPECT_FALSE(FiExists(Path("a")));
   EXPECT_EQ(FiDelete(Path("b")), 0);
-  EXPECT_EQ(FiDelete(Path("b")), ENOENT);
+  EXPECT_EQ(FiDelete(Path("b")), kEcNoFile);
   // A read-only file refuses writes with the host's error.
   FiFile made;
   ASSERT_EQ(FiCreate(Path("ro"), made), 0);
@@ -99,8 +99,8 @@ TEST_F(FiTest, UniqueNamesFollowThePattern) {
 TEST_F(FiTest, HookFailsTheNthWriteOnce) {
   FiFile f;
   ASSERT_EQ(FiCreate(Path("a"), f), 0);
-  int64_t before = FiHook.writes.load();
-  FiFailNthWrite(3, 28);  // ENOSPC would be 211; any status passes through
+  int64_t before = FiFaultCalls(FiCall::kWrite);
+  FiFaultFailNth(FiCall::kWrite, 3, 28);  // ENOSPC would be 211; any status passes through
   uint16_t status;
   for (int i = 1; i <= 5; ++i) {
     int64_t n = FiWrite(f, "abcd", 4 * (i - 1), 4, status);
@@ -111,13 +111,13 @@ TEST_F(FiTest, HookFailsTheNthWriteOnce) {
       EXPECT_EQ(status, 0) << i;
     }
   }
-  EXPECT_EQ(FiHook.writes.load() - before, 5);
+  EXPECT_EQ(FiFaultCalls(FiCall::kWrite) - before, 5);
   std::string bytes(20, '\0');
   FiRead(f, bytes.data(), 0, 20, status);
   EXPECT_EQ(bytes, std::string("abcdabcd\0\0\0\0abcdabcd", 20));
-  int64_t syncs = FiHook.syncs.load();
+  int64_t syncs = FiFaultCalls(FiCall::kSync);
   EXPECT_EQ(FiSync(f), 0);
-  EXPECT_EQ(FiHook.syncs.load(), syncs + 1);
+  EXPECT_EQ(FiFaultCalls(FiCall::kSync), syncs + 1);
   EXPECT_EQ(FiErrnoXfm(ENOSPC), kFiStatusDiskFull);
 }
 

@@ -244,7 +244,9 @@ TEST_F(SlTest, RandomMapsFollowStdMapAndSurviveReopen) {
   std::string out;
   EXPECT_TRUE(liststest::SaveAndCheckInNewProcess(part_, root, "SlReopened.MapsCheckAgain", &out))
       << out;
-  EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check quil.db", &out), 0) << out;
+  // The pages only: the maps hold made-up handles.
+  EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check -pages quil.db", &out), 0)
+      << out;
 }
 
 class SlReopened : public liststest::ReopenedFile {};
