@@ -474,9 +474,12 @@ bool ChJnlIsHot(const ChJournalInfo& info, const uint8_t* head, int64_t headByte
                                   uint32_t newRevision);
 // The save ended cleanly: the journal is emptied.
 [[nodiscard]] uint16_t ChJnlCommit(ChFiRec& f);
-// The save failed after it may have touched the image: writes the journal
-// back (as at an open) and empties it.  Returns 0 or a status; on failure
-// the file stays in its error state (rollbackPending).
+// The save failed after its journal was begun: a complete journal is
+// written back whatever the header shows (the save did not complete for
+// its caller, and the journal restores the last complete save exactly),
+// then emptied; an incomplete one means the image was not touched.
+// Returns 0 or a status; on failure the file stays in its error state
+// (rollbackPending) and the next save or flush tries again first.
 [[nodiscard]] uint16_t ChJnlRollback(ChFiRec& f);
 // Closes and deletes the journal of a file being closed when it holds
 // nothing that an open would need.

@@ -298,22 +298,25 @@ uint16_t ChJnlRollback(ChFiRec& f) {
   ChJournalInfo info;
   uint16_t status = ChJnlLoad(JournalPath(f), j.file, &info);
   if (status != 0) return status;
-  uint8_t head[kChPageSize];
-  int64_t n;
-  {
-    ChSaveGuard guard(true);
-    n = FiRead(f.file, head, 0, kChPageSize, status);
-  }
-  if (status != 0 && status != kFiStatusEof) return status;
-  if (ChJnlIsHot(info, head, n)) {
+  if (info.complete) {
+    // The save did not complete for its caller, whatever the header shows
+    // (a failed last sync leaves a header without the marker whose bytes
+    // may never reach the disk): the image goes back to the last complete
+    // save, which writing the journal back restores exactly.
     status = WriteBack(f, j.file, info);
     if (status != 0) return status;
-  } else if (info.complete || !info.exists) {
-    // The image is whole: the failure came before the marker or after the
-    // last header.
+  } else if (!info.exists) {
+    // No journal was begun: the image was not touched.
   } else {
     // An incomplete journal beside an image the save may have touched: only
     // a header without the marker proves the image whole.
+    uint8_t head[kChPageSize];
+    int64_t n;
+    {
+      ChSaveGuard guard(true);
+      n = FiRead(f.file, head, 0, kChPageSize, status);
+    }
+    if (status != 0 && status != kFiStatusEof) return status;
     uint32_t words[kHdWords], copy;
     ChFiHeadXlateIn(head, words, &copy);
     if (n < int64_t(kChPageSize) || words[kHdSaving] != 0 || copy != words[kHdRevision])

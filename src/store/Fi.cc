@@ -75,7 +75,7 @@ FiFaults& Faults() {
   return faults;
 }
 
-uint16_t DeadStatus() { return EcHostCode(EIO); }
+uint16_t DeadStatus() { return FiErrnoXfm(EIO); }
 
 void Rearm(FiFaults& ff) {
   bool any = ff.tracking || ff.dead || ff.cutAt > 0;

@@ -299,7 +299,7 @@ TEST_F(ChSave, InterruptedSaveIsRolledBackFromItsJournalOrRefusedWithout) {
   // the rollback.  The image mixes the two saves, with the marker set.
   FiFaultTrack(true);
   FiFaultCutAtSync(6, FiCut::kDropAll, 1);
-  EXPECT_EQ(ChPartSave(part, 0, &rev), EcHostCode(EIO));
+  EXPECT_EQ(ChPartSave(part, 0, &rev), kEcMediaError);  // EIO
   EXPECT_TRUE(FiFaultDead());
   ASSERT_EQ(ChFiClose(ChGetChFi(part)), 0);
   FiFaultReset();
