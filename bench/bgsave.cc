@@ -172,7 +172,7 @@ void BM_ChangesDuringBackup(benchmark::State& state) {
         c.MarkModified();
       }
       auto pass = std::chrono::steady_clock::now();
-      QuProcess(100, 0, false);
+      QuProcess(100, 0);
       longest = std::max(longest, Seconds(pass));
     }
     seconds += Seconds(start);

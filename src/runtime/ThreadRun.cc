@@ -129,7 +129,7 @@ int32_t ForumThreadsIdle() {
       return -3;
     }
     HtIdle(true);
-    QuProcess(100, 0, false);
+    QuProcess(100, 0);
     RunIdleChecks();
     UnlockRun();
     ThreadYield();
@@ -165,7 +165,7 @@ void ForumThreadsWait(const bool* flagA, const bool* flagB) {
     } else {
       ThreadYield();
       HtIdle(false);
-      QuProcess(100, 0, false);
+      QuProcess(100, 0);
     }
   }
   RestoreState(std::move(s));

@@ -181,6 +181,11 @@ bool ForumDbOpen();
 // can be opened again.  A seam: the roll-forward from backup plugs in here,
 // and until it does the answer is false.
 bool QlDbRecover(const std::string& path, uint16_t status);
+// The background-save self-test (QlBgSaveTest.cc): started on the serving
+// pass when the file "bgsavetest" exists, stopped before the root closes.
+struct ForumRootRec;
+void QlBgSaveTestStart(ForumRootRec* root);
+void QlBgSaveTestStop();
 // The message the server halts with when path cannot be opened for status
 // and cannot be recovered: the file, the reason, what the operator can do.
 std::string QlDbRefusal(const std::string& path, uint16_t status);

@@ -13,6 +13,7 @@
 // every file as it was.
 #include "Ch.h"
 #include "Ec.h"
+#include "Fi.h"
 #include "Forum.h"
 #include "Ht.h"
 #include "Ma.h"
@@ -34,32 +35,15 @@ bool QlDbRecover(const std::string& path, uint16_t status) {
 }
 
 std::string QlDbRefusal(const std::string& path, uint16_t status) {
-  std::string why;
-  switch (status) {
-    case kEcCorrupted:
-      why = "a save of it was interrupted and no journal (" + ChFiJournalPath(path) +
-            ") restores its last complete save, or its header is torn";
-      break;
-    case kEcNotDatabase:
-      why = "it is not a database file";
-      break;
-    case kEcNoMaster:
-      why = "it holds no conference (no master part)";
-      break;
-    case kEcTooLarge:
-      why = "it holds more pages than this program can address";
-      break;
-    default:
-      why = "it cannot be read or written";
-      break;
-  }
+  std::string why = ChFiOpenProblem();
+  if (why.empty()) why = "it cannot be read";
   return "ForumDbOpenI-- could not open database: " + EcToSt(status).Str() + " The file " +
          path + " cannot be opened: " + why +
          ". It has been left as it was.  What to do: run \"quil-dbtool check " + path +
          "\" to see what is damaged; or restore the last backup (quildb.1, with the "
          "roll-forward log quilroll.1) as " + path +
-         "; or, to take the file as it is, create a file named \"ignorecorrupted\" in "
-         "this directory and start the server again.";
+         "; or, to take the file as it is after an interrupted save, create a file named "
+         "\"ignorecorrupted\" in this directory and start the server again.";
 }
 
 namespace {
@@ -114,10 +98,13 @@ bool ForumDbOpen() {
     if (ZapMem && ExitAfterZapMem) restartFlag = false;
     ZapMem = false;
   }
+  // The serving pass: the background-save self-test when it is asked for.
+  if (!restartFlag && !quitFlag && FiExists("bgsavetest")) QlBgSaveTestStart(wfForumRoot);
   return wfForumRoot != nullptr;
 }
 
 void ForumDbClose() {
+  QlBgSaveTestStop();
   ForumRoot root = wfForumRoot;
   wfForumRoot = nullptr;
   ForumDbCloseI(root);

@@ -274,6 +274,10 @@ class ChLocked {
 // (a type table entry conflicts with a registered type), file-layer
 // statuses (of the file or its journal).
 [[nodiscard]] uint16_t ChFiOpen(const std::string& path, int mode, ChFi* out);
+// Why the last ChFiOpen or ChFiPartOpen that failed could not open its file
+// ("page 12 is allocated but lies past the end of the file (40960 bytes)"),
+// for the operator; "" when it gave no reason.
+const std::string& ChFiOpenProblem();
 // What the open of file found and did about an interrupted save ("the save
 // of revision 8 was interrupted; the journal quil.db-journal restores
 // revision 7 (12 pages); rolled back"), or "" when there was nothing.

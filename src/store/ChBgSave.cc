@@ -169,7 +169,7 @@ uint16_t ChBgSaveWaitIdle(ChFiRec& f, bool raise) {
       }
       HtIdle(false);
     }
-    if (StateOf(f) == ChSaveState::kActive) (void)QuProcess(100, 0, false);
+    if (StateOf(f) == ChSaveState::kActive) (void)QuProcess(100, 0);
   }
   return 0;
 }

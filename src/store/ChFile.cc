@@ -137,32 +137,72 @@ void ChFiMapSet(ChFiRec& f, uint32_t diskPage, bool allocated) {
   }
 }
 
+namespace {
+
+std::string openProblem;
+
+uint16_t Problem(uint16_t status, const std::string& text) {
+  openProblem = text;
+  return status;
+}
+
+}  // namespace
+
+const std::string& ChFiOpenProblem() { return openProblem; }
+void ChFiNoteProblem(const std::string& text) { openProblem = text; }
+
 uint16_t ChFiReadHead(ChFiRec& f) {
   uint8_t page[kChPageSize];
   uint16_t status;
   int64_t n = ChFiRead(f, page, 0, kChPageSize, status);
-  if (status != 0 && status != kFiStatusEof) return status;
-  if (n < int64_t(kChPageSize)) return kEcNotDatabase;
+  if (status != 0 && status != kFiStatusEof) return Problem(status, "its header cannot be read");
+  if (n < int64_t(kChPageSize))
+    return Problem(kEcNotDatabase, "it is shorter than its header page");
   uint32_t words[kHdWords];
   uint32_t copy;
   ChFiHeadXlateIn(page, words, &copy);
-  if (words[kHdMagic] != kChMagic) return kEcNotDatabase;
+  if (words[kHdMagic] != kChMagic)
+    return Problem(kEcNotDatabase, "its first bytes are not \"AUTH\"");
   bool clearMarker = false;
   if (words[kHdSaving] != 0) {
-    if (!FiExists("ignorecorrupted")) return kEcCorrupted;
+    if (!FiExists("ignorecorrupted"))
+      return Problem(kEcCorrupted, "a save of it was interrupted (the save-in-progress marker "
+                                   "is set) and no journal (" +
+                                       ChFiJournalPath(f.path) +
+                                       ") restores its last complete save");
     words[kHdSaving] = 0;
     clearMarker = true;
   }
   memcpy(f.headPage, page, kChPageSize);
-  if (copy != words[kHdRevision] && words[kHdTornTolerance] == 0) return kEcCorrupted;
-  if (words[kHdVersion] != kChFormatVersion) return kEcOldFormat;
+  if (copy != words[kHdRevision] && words[kHdTornTolerance] == 0)
+    return Problem(kEcCorrupted, "its header is torn (revision " +
+                                     std::to_string(words[kHdRevision]) +
+                                     ", the copy at offset 4092 is " + std::to_string(copy) + ")");
+  if (words[kHdVersion] != kChFormatVersion)
+    return Problem(kEcOldFormat, "format version " + std::to_string(words[kHdVersion]));
   if (words[kHdFlags] == 0) words[kHdFlags] = kChHeaderFlags;
 
   std::string why;
   bool forward = false;
   uint16_t st = ChFiReadMapAndTypes(f, words, &why, &forward);
   if (forward) MaAssertFailure("UtfXfmID-- Illegal forward reference");
-  if (st != 0) return st;
+  if (st != 0) {
+    if (why.empty()) why = "its space map or type table cannot be read";
+    return Problem(st, why.substr(0, why.find('\n')));
+  }
+  // Every allocated page must lie inside the file: a file cut short (or a
+  // space map that claims pages never written) is refused here rather than
+  // met later as an unreadable page.
+  int64_t length = ChFiImageLength(f, st);
+  if (st != 0) return Problem(st, "its length cannot be read");
+  for (uint32_t disk = ChFileMaxPages(); disk-- > kChHeaderPages;) {
+    if (!ChFiMapGet(f, disk)) continue;
+    if (ChFiPagePos(disk - kChHeaderPages) + int64_t(kChPageSize) > length)
+      return Problem(kEcCorrupted, "page " + std::to_string(disk - kChHeaderPages) +
+                                       " is allocated but lies past the end of the file (" +
+                                       std::to_string(length) + " bytes)");
+    break;
+  }
   if (clearMarker && !f.readOnly) {
     // "ignorecorrupted": the operator takes the image as it is, on disk too,
     // so that the next open does not refuse it again.  Only the marker word
@@ -195,7 +235,10 @@ uint16_t ChFiReadMapAndTypes(ChFiRec& f, const uint32_t* words,
   // Pages this program cannot address make the file too large to open.
   for (size_t i = ChFileMaxPages() / 8; i < map.size(); ++i) {
     for (uint32_t b = 0; b < 8 && map[i]; ++b)
-      if (((map[i] >> b) & 1) && i * 8 + b >= ChFileMaxPages()) return kEcTooLarge;
+      if (((map[i] >> b) & 1) && i * 8 + b >= ChFileMaxPages()) {
+        if (why) *why += "it holds pages beyond this program's limit\n";
+        return kEcTooLarge;
+      }
   }
   size_t ours = (ChFileMaxPages() / 8 + kChPageSize - 1) / kChPageSize * kChPageSize;
   map.resize(ours, 0);

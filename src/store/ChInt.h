@@ -489,6 +489,8 @@ void ChJnlClose(ChFiRec& f);
 // journal's overlay when a save was interrupted.
 [[nodiscard]] uint16_t ChFiOpenImage(const std::string& path, ChFiRec& f);
 
+// Sets the text ChFiOpenProblem returns.
+void ChFiNoteProblem(const std::string& text);
 // Header words in host order from the 4,096 file bytes, and back.
 void ChFiHeadXlateIn(const uint8_t* page, uint32_t* words, uint32_t* copy);
 void ChFiHeadXlateOut(const uint32_t* words, uint32_t copy, uint8_t* page);

@@ -316,9 +316,11 @@ uint16_t ChFiOpen(const std::string& path, int mode, ChFi* out) {
   }
   rec->path = path;
   rec->readOnly = mode == kChFiReadOnly;
+  ChFiNoteProblem("");
   // An interrupted save is rolled back (or, read-only, read as rolled
   // back) before anything reads the image.
   status = ChJnlRecover(*rec);
+  if (status != 0) ChFiNoteProblem("its journal cannot be read or written back");
   if (status == 0) status = ChFiReadHead(*rec);
   if (status != 0) return status;
   rec->masterOnDisk = ChFiMapGet(*rec, kChHeaderPages);
@@ -414,7 +416,11 @@ uint16_t ChFiPartOpen(ChFi file, ChPart* out) {
     *out = f->master;
     return 0;
   }
-  if (!f->masterOnDisk) return kEcNoMaster;
+  ChFiNoteProblem("");
+  if (!f->masterOnDisk) {
+    ChFiNoteProblem("it holds no master part (page 0 is free in its space map)");
+    return kEcNoMaster;
+  }
   ChPart n = ChPartAllocNumber();
   if (n == 0) return kEcTooManyParts;
   ChPartRec& p = PartNew(n, f);
@@ -438,6 +444,9 @@ uint16_t ChFiPartOpen(ChFi file, ChPart* out) {
                       words[kPiPageCount] - 1 > ChLayout.pageMask))
     status = kEcTooLarge;
   if (status != 0) {
+    ChFiNoteProblem(status == kEcTooLarge ? "its part information gives a page count beyond "
+                                            "this program's limit"
+                                          : "page 0 holds no part information");
     PartDrop(p);
     return status;
   }
@@ -456,7 +465,13 @@ uint16_t ChFiPartOpen(ChFi file, ChPart* out) {
 void ChPartClose(ChPart part) {
   ChPartRec& p = ChPartOrHalt(part, "ChPartClose-- Illegal part");
   MA_CHECK(ChDebugFlag, p.file != nullptr, "ChPartClose-- transient part");
-  (void)ChBgSaveWaitIdle(*p.file, false);
+  // The part's unsaved changes go with it; a save of them that failed is
+  // noted for the operator (the file itself is whole: the failed save's
+  // journal was written back, or is left for the next open).
+  uint16_t status = ChBgSaveWaitIdle(*p.file, false);
+  if (status != 0)
+    ChRecordLog("* DB save of " + p.file->path + " failed as its part closed: " +
+                EcToSt(status).Str());
   PartDrop(p);
 }
 

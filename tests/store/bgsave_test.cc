@@ -203,7 +203,7 @@ TEST_F(BgSave, ProgressMessagesAndTheQueueLoopFinishTheSave) {
   EXPECT_EQ(ChBgSavesOut, 1);
   // The queue loop's poll finishes the save once the writer is done.
   int64_t until = SysTime() + 10000;
-  while (ChBgSaveActive(f) && SysTime() < until) QuProcess(100, 0, false);
+  while (ChBgSaveActive(f) && SysTime() < until) QuProcess(100, 0);
   EXPECT_FALSE(ChBgSaveActive(f));
   EXPECT_EQ(ChBgSavesOut, 0);
   std::vector<std::string> expect = {"start",          "write head ok",
