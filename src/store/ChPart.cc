@@ -215,7 +215,7 @@ int32_t ChCreateNewPage(ChPartRec& p, uint32_t* pageOut) {
                 (p.file && kChHeaderPages + page >= ChFileMaxPages());
     if (full) {
       ChCacheRelease(idx);
-      ExRaise(p.file ? 9 : 8);
+      ExRaise(p.file ? kEcDatabaseFull : kEcTransientFull);
     }
     p.pageCount = page + 1;
   }

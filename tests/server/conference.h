@@ -80,6 +80,7 @@ inline void BuildConference(const ScratchDir& dir, int folders, int discussions,
   (void)quil::ForumInitRtns(quil::kPkgTerm, 0);
   quil::ChTerm();
   (void)quil::QuInitRtns(quil::kPkgTerm, 0);
+  (void)quil::UtInitRtns(quil::kPkgTerm, 0);
   std::filesystem::current_path(old);
 }
 
