@@ -102,7 +102,8 @@ int Info(const std::string& path) {
 // the store, every stored handle (ChCrossChk) and what the roots reach
 // against the space map (ChCheckReachable).
 bool CheckHandles(const std::string& path, std::string* report) {
-  uint16_t status = ChInit(kPkgVersion, 256);
+  // A cache large enough that following handles seldom reads a page twice.
+  uint16_t status = ChInit(kPkgVersion, 16384);
   if (status != 0) {
     *report += "cannot start the store: " + EcToSt(status).Str() + "\n";
     return false;

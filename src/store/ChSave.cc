@@ -142,6 +142,16 @@ void SettleTrans(ChPartRec& p, uint32_t page, uint32_t slot, bool ok, uint32_t* 
 }
 
 
+// Empties the frozen page lists of s.
+void ClearPages(ChSaveRec& s) {
+  s.pages.clear();
+  s.sources.clear();
+  s.cachePages.clear();
+  s.pageData.clear();
+  s.transSlots.clear();
+  s.copies.clear();
+}
+
 // The changed space-map pieces, the type table when it changed, and the
 // header words, into s; f starts new lists of changes.
 void FreezeHead(ChFiRec& f, ChSaveRec& s) {
@@ -241,12 +251,7 @@ void ChSaveFreeze(ChPartRec& p) {
   list.swap(p.changed);
   std::sort(list.begin(), list.end());
   list.erase(std::unique(list.begin(), list.end()), list.end());
-  s.pages.clear();
-  s.sources.clear();
-  s.cachePages.clear();
-  s.pageData.clear();
-  s.transSlots.clear();
-  s.copies.clear();
+  ClearPages(s);
   for (uint32_t page : list) {
     if (page >= p.changedBit.size() || !p.changedBit[page]) continue;
     p.changedBit[page] = 0;
@@ -447,12 +452,7 @@ uint16_t ChSaveFinish(ChFiRec& f, ChPartRec& p) {
     p.saveDate = s.date;
     p.saveTime = s.time;
   }
-  s.pages.clear();
-  s.sources.clear();
-  s.cachePages.clear();
-  s.pageData.clear();
-  s.transSlots.clear();
-  s.copies.clear();
+  ClearPages(s);
   s.mapPieces.clear();
   s.mapBytes.clear();
   s.utBytes.clear();

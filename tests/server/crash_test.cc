@@ -85,6 +85,9 @@ void KillNineRounds(int rounds, bool checkEveryRound) {
   ScratchDir dir;
   BuildConference(dir, kFolders, kDiscussionsPerFolder, kMessagesPerDiscussion);
   if (::testing::Test::HasFatalFailure()) return;
+  if (getenv("QUIL_CRASH_KEEP"))  // a copy of the conference, for looking at by hand
+    std::filesystem::copy_file(dir.File("quil.db"), getenv("QUIL_CRASH_KEEP"),
+                               std::filesystem::copy_options::overwrite_existing);
   {
     std::ofstream f(dir.File("bgsavetest"));
     f << "seed " << seed << " discussions " << kFolders * kDiscussionsPerFolder << "\n";
