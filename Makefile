@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 # ccache, when the machine has it, speeds up rebuilds in several trees.
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps build run test bench fuzz asan soak clean
+.PHONY: all deps build run test bench fuzz asan tsan soak clean
 
 all: build
 
@@ -42,12 +42,6 @@ bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
 	@echo "== bench/http_static.sh"; bench/http_static.sh $(BUILD)/quil
 
-# Long crash runs: SOAK_ROUNDS kill-and-restart rounds of each crash test.
-SOAK_ROUNDS ?= 250
-soak: build
-	QUIL_CRASH_ROUNDS=$(SOAK_ROUNDS) QUIL_BINARY_DIR=$(CURDIR)/$(BUILD) \
-	  $(BUILD)/tests/test_exchange --gtest_filter='CrashTest.*'
-
 # libFuzzer harnesses, built with clang in their own tree; FUZZ_TIME seconds each.
 FUZZ_TIME ?= 60
 fuzz: deps
@@ -64,5 +58,27 @@ asan: deps
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	ctest --test-dir $(BUILD)-asan -j $(JOBS) --output-on-failure
 
+# The store and server tests under ThreadSanitizer: any report fails the run.
+TSAN_OPTIONS ?= halt_on_error=1 exitcode=66 second_deadlock_stack=1
+tsan: deps
+	cmake -S . -B $(BUILD)-tsan -G Ninja -DQUIL_TSAN=ON -DQUIL_BENCH=OFF $(LAUNCHER)
+	cmake --build $(BUILD)-tsan -j $(JOBS) --target test_store test_server quil quil-dbtool
+	cd $(BUILD)-tsan && TSAN_OPTIONS="$(TSAN_OPTIONS)" ./tests/test_store
+	cd $(BUILD)-tsan && TSAN_OPTIONS="$(TSAN_OPTIONS)" ./tests/test_server
+
+# Long crash and corruption runs: kill -9 of the real server (SOAK_ROUNDS
+# rounds), of a saving store process, and damaged files (SOAK_CASES cases).
+SOAK_ROUNDS ?= 1000
+SOAK_CASES ?= 3000
+soak: build
+	QUIL_CRASH_ROUNDS=$(SOAK_ROUNDS) $(BUILD)/tests/test_server \
+	  --gtest_also_run_disabled_tests --gtest_filter='ServerCrash.DISABLED_KillNineSoak'
+	QUIL_CRASH_ROUNDS=$(SOAK_ROUNDS) $(BUILD)/tests/test_store \
+	  --gtest_also_run_disabled_tests --gtest_filter='BgSaveCrash.DISABLED_KillNineSoak'
+	QUIL_CORRUPT_CASES=$(SOAK_CASES) $(BUILD)/tests/test_server \
+	  --gtest_also_run_disabled_tests --gtest_filter='Corruption.DISABLED_RandomCorruptionSoak'
+	QUIL_CRASH_ROUNDS=$(SOAK_ROUNDS) QUIL_BINARY_DIR=$(CURDIR)/$(BUILD) \
+	  $(BUILD)/tests/test_exchange --gtest_filter='CrashTest.*'
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-fuzz $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-fuzz $(BUILD)-asan $(BUILD)-tsan

@@ -32,7 +32,7 @@ void BM_QuRamAddAndRunDue(benchmark::State& state) {
   runs = 0;
   for (auto _ : state) {
     for (int i = 0; i < batch; ++i) QuRamAdd(0, Count, i);
-    QuProcess(1000, 0, false);
+    QuProcess(1000, 0);
   }
   if (runs != int64_t(state.iterations()) * batch)
     state.SkipWithError("not every callback ran");

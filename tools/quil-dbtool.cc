@@ -1,7 +1,14 @@
 // quil-dbtool: operator tool for database files.
 //
-//   quil-dbtool info FILE        header fields, type table and page counts
-//   quil-dbtool check FILE       verifies the whole file; prints each problem
+//   quil-dbtool info FILE        header fields, type table, page counts and
+//                                the rollback journal (FILE + "-journal")
+//   quil-dbtool check FILE       verifies the whole file: every page, then
+//                                every stored handle and the pages reachable
+//                                from the roots against the space map;
+//                                prints each problem
+//   quil-dbtool check -pages FILE  the pages only (for files whose chunks
+//                                hold values that only look like handles,
+//                                as test files do)
 //   quil-dbtool backup SRC DST   byte copy of SRC into the new file DST, in
 //                                pieces of 131,072 bytes
 //   quil-dbtool tree FILE        the folder tree: unique path, type, name
@@ -11,7 +18,10 @@
 //                                packed into as few pages as they fill, the
 //                                handles inside them rewritten
 //
-// The source file is opened read-only and never changed.  Exit status: 0
+// The source file is opened read-only and never changed.  When its last
+// save was interrupted, every command reads it as the next open of the
+// server will find it: through the journal, which restores the last
+// complete save (the journal is not written back; the server does that).  Exit status: 0
 // when the file is sound (info: readable; backup, repack: copied), 1 when it
 // is damaged or cannot be read or written, 2 for a usage error.
 #include <cstdio>
@@ -32,7 +42,7 @@ namespace {
 int Usage() {
   fprintf(stderr,
           "usage: quil-dbtool info FILE\n"
-          "       quil-dbtool check FILE\n"
+          "       quil-dbtool check [-pages] FILE\n"
           "       quil-dbtool tree FILE\n"
           "       quil-dbtool settings FILE\n"
           "       quil-dbtool backup SRC DST\n"
@@ -64,6 +74,19 @@ int Info(const std::string& path) {
   printf("space map:            %u pages allocated, %u of them data pages\n",
          info.mapAllocated, info.dataAllocated);
   printf("data pages in file:   %u\n", info.filePages);
+  if (!info.journalExists) {
+    printf("journal:              %s: none\n", info.journalPath.c_str());
+  } else if (!info.journalComplete) {
+    printf("journal:              %s: incomplete (%s), of no use\n", info.journalPath.c_str(),
+           info.journalWhy.c_str());
+  } else {
+    printf("journal:              %s: %u pages of revision %u, written by the save of "
+           "revision %u; %s\n",
+           info.journalPath.c_str(), info.journalRecords, info.journalRestores,
+           info.journalSaved,
+           info.journalHot ? "that save was interrupted: shown as restored"
+                           : "stale (that save completed or never began)");
+  }
   if (info.hasPartInfo) {
     printf("master part:          revision %u, saved %u %06u, root 0x%08X, "
            "page count %u\n",
@@ -75,11 +98,41 @@ int Info(const std::string& path) {
   return 0;
 }
 
-int Check(const std::string& path) {
+// The handles of a file that passed the page checks: opened read-only in
+// the store, every stored handle (ChCrossChk) and what the roots reach
+// against the space map (ChCheckReachable).
+bool CheckHandles(const std::string& path, std::string* report) {
+  // A cache large enough that following handles seldom reads a page twice.
+  uint16_t status = ChInit(kPkgVersion, 16384);
+  if (status != 0) {
+    *report += "cannot start the store: " + EcToSt(status).Str() + "\n";
+    return false;
+  }
+  ChFi file = nullptr;
+  ChPart part = 0;
+  status = ChFiOpen(path, kChFiReadOnly, &file);
+  if (status == 0) status = ChFiPartOpen(file, &part);
+  bool ok = status == 0;
+  if (!ok) *report += "cannot open the master part: " + EcToSt(status).Str() + "\n";
+  if (ok) {
+    ok = ChCrossChk(part, report) == 0;
+    uint64_t reached = 0;
+    ok = ChCheckReachable(part, report, &reached) == 0 && ok;
+  }
+  if (file) {
+    status = ChFiClose(file);
+    if (status != 0) *report += "closing: " + EcToSt(status).Str() + "\n";
+  }
+  ChTerm();
+  return ok;
+}
+
+int Check(const std::string& path, bool handles) {
   std::string report;
   bool ok = ChCheckFile(path, &report);
+  if (ok && handles) ok = CheckHandles(path, &report);
   if (ok) {
-    printf("%s: ok\n", path.c_str());
+    printf("%s: ok\n%s", path.c_str(), report.c_str());
     return 0;
   }
   printf("%s: damaged\n%s", path.c_str(), report.c_str());
@@ -176,7 +229,9 @@ int main(int argc, char** argv) {
   StoreRegisterTypes();
   ChHandleLayoutSet(kChFilesForServer);
   if (argc == 3 && command == "info") return Info(argv[2]);
-  if (argc == 3 && command == "check") return Check(argv[2]);
+  if (argc == 3 && command == "check") return Check(argv[2], true);
+  if (argc == 4 && command == "check" && std::string(argv[2]) == "-pages")
+    return Check(argv[3], false);
   if (argc == 3 && command == "tree") return WithRoot(argv[2], ShowTree);
   if (argc == 3 && command == "settings") return WithRoot(argv[2], ShowSettings);
   if (argc == 4 && command == "backup") return Backup(argv[2], argv[3]);

@@ -137,14 +137,17 @@ struct ForumDbOpenOptions {
   bool forceFix = false;  // -f: repair whatever the check finds
   bool check = true;      // run the consistency check on open
   bool firstTime = false; // a fresh install may clear directories
+  uint16_t status = 0;    // out: why an existing file could not be opened
 };
 
 // Opens or creates the database file at path and its root.  A missing
-// file is created.  A file whose creation or save never finished (no
-// master part, an interrupted save, a header of zeros) is kept as path +
-// ".bad" and a new database takes its place.  Other failures halt with
-// "ForumDbOpenI-- could not open database: " + the error text (an older
-// format: "ForumDbOpenI-- could not import old database: ").  With
+// file is created.  An interrupted save is rolled back by the store as the
+// file opens.  A file that still cannot be opened is left as it is: null is
+// returned with the reason in options->status, for the caller to recover
+// or stop; only a file that never held a complete save (ChFileNeverSaved)
+// is kept as path + ".bad" and a new database takes its place.  Failures to
+// create halt with "ForumDbOpenI-- could not open database: " + the error
+// text (an older format: "ForumDbOpenI-- could not import old database: ").  With
 // forceFix, or with check when ChCheck finds a problem, the identifier
 // index is put right (ForumFixupUniqueId) and the file saved and flushed;
 // the record log says what was done and what was not: "* DB identifier

@@ -1,7 +1,5 @@
 // The forum package entry, the root database: creation, opening, closing,
 // the interned names, and the open and close of the database file.
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "Bt.h"
@@ -69,20 +67,6 @@ void IdleCheck() {
   // request forgot to close.
   MA_CHECK(ForumDebugFlag, ForumOpenItemCount(root) <= 4,
            "ForumThreadsIdle-- open items left");
-}
-
-// True when the file at path has a header page of zeros: its creation
-// ended before the header was written.
-bool HeaderIsBlank(const std::string& path) {
-  FiFile f;
-  if (FiOpen(path, kFiReadOnly, f) != 0) return false;
-  std::vector<uint8_t> page(kChPageSize);
-  uint16_t status = 0;
-  int64_t got = FiRead(f, page.data(), 0, int64_t(page.size()), status);
-  (void)FiClose(f);
-  if (got < 0 || status != 0) return false;
-  page.resize(size_t(got));
-  return std::all_of(page.begin(), page.end(), [](uint8_t b) { return b == 0; });
 }
 
 }  // namespace
@@ -256,7 +240,8 @@ ForumRoot ForumDbOpenI(const std::string& path, ForumDbOpenOptions* options) {
   ChFi file = nullptr;
   ChPart part = 0;
   bool created = false;
-  if (access(path.c_str(), F_OK) != 0) {
+  options->status = 0;
+  if (!FiExists(path)) {
     uint16_t status = ChFiCreate(path, &file);
     if (status == 0) status = ChFiPartCreate(file, &part);
     if (status != 0)
@@ -264,25 +249,26 @@ ForumRoot ForumDbOpenI(const std::string& path, ForumDbOpenOptions* options) {
     created = true;
   } else {
     uint16_t status = ChFiOpen(path, kChFiReadWrite, &file);
-    if (status == 2200)
+    if (status == kEcOldFormat)
       MaHalt(("ForumDbOpenI-- could not import old database: " + EcToSt(status).Str()).c_str());
     if (status == 0) status = ChFiPartOpen(file, &part);
-    bool unfinished = status == 15 || status == 4 || (status == 3 && HeaderIsBlank(path));
-    if (unfinished) {
-      // A creation or save that never finished and no backup to go back
-      // to: the file is kept aside as path + ".bad" and a new database
-      // takes its place.
-      if (file) (void)ChFiClose(file);
-      file = nullptr;
+    if (status != 0 && file) (void)ChFiClose(file);
+    if (status != 0 && ChFileNeverSaved(path)) {
+      // A creation or first save that never finished: the file holds no
+      // conference.  It is kept as path + ".bad" and a new one is created.
       Wf_err_write(("ForumDbOpenI-- " + EcToSt(status).Str() + " " + path +
-                    " kept as " + path + ".bad; a new database is created").c_str());
+                    " never held a complete save; kept as " + path + ".bad").c_str());
       status = FiRename(path, path + ".bad");
       if (status == 0) status = ChFiCreate(path, &file);
       if (status == 0) status = ChFiPartCreate(file, &part);
+      if (status != 0)
+        MaHalt(("ForumDbOpenI-- could not open database: " + EcToSt(status).Str()).c_str());
       created = true;
+    } else if (status != 0) {
+      // Never replaced by an empty conference: the caller decides.
+      options->status = status;
+      return nullptr;
     }
-    if (status != 0)
-      MaHalt(("ForumDbOpenI-- could not open database: " + EcToSt(status).Str()).c_str());
   }
   bool repair = false;
   bool checkFailed = false;

@@ -1,10 +1,6 @@
 // Sysop settings: the accessors of the settings record, the factory
 // settings, and the settings file "quil.set".
-#include <cerrno>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
-
+#include "Fi.h"
 #include "ForumInt.h"
 #include "Ma.h"
 
@@ -244,24 +240,17 @@ St ForumQuilSettingsText(const ForumQuilSettings& settings) {
 }
 
 ForumQuilSettings ForumRootQuilSettingsLoad(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (errno == ENOENT) return ForumQuilSettings();
-    MaAssertFailure("Error reading settings file");
-  }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  MA_CHECK(true, !in.bad(), "Error reading settings file");
-  return ForumQuilSettingsParse(StFromView(ss.str()));
+  std::string text;
+  uint16_t status = FiReadWhole(path, &text);
+  if (status == kFiStatusNoFile) return ForumQuilSettings();
+  MA_CHECK(true, status == 0, "Error reading settings file");
+  return ForumQuilSettingsParse(StFromView(text));
 }
 
 uint16_t ForumRootQuilSettingsSave(const ForumQuilSettings& settings, const std::string& path) {
   St text = ForumQuilSettingsText(settings);
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) return 590;
-  bool ok = fwrite(text.CStr(), 1, size_t(text.Length()), f) == size_t(text.Length());
-  ok = fclose(f) == 0 && ok;
-  return ok ? 0 : 590;
+  // All or nothing: a crash leaves the old settings or the new ones.
+  return FiWriteWhole(path, text.Str());
 }
 
 }  // namespace quil

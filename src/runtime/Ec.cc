@@ -1,6 +1,8 @@
 // Error texts.
 #include "Ec.h"
 
+#include <string.h>
+
 #include <string>
 
 namespace quil {
@@ -11,52 +13,12 @@ namespace {
 
 const char* FixedText(uint16_t code) {
   switch (code) {
-    case 1: return "Too many databases open at one time.";
-    case 2: return "Attempt to save an untitled file.";
-    case 4: return "Corrupted database.";
-    case 5: return "No such revision.";
-    case 6: return "Database file already exists.";
-    case 7: return "No more memory for database page table.";
-    case 8: return "No more pages in transient file.";
-    case 9: return "No more pages in database file.";
-    case 10: return "Internal error, attempt to write read-only database.";
-    case 11: return "Attempt to open read-only file with write access.";
-    case 12: return "Internal error, save denied.";
-    case 13: return "Internal error, old revision specified.";
-    case 14: return "Internal error, no relocation available for this object.";
-    case 15: return "Internal error, no master partition.";
-    case 16: return "Internal error, user already reserved.";
-    case 18: return "Database file too large for this version to open.";
-    case 100: return "No heap memory.";
-    case 101: return "Insufficient inital memory for the heap package.";
-    case 102: return "No host memory.";
-    case 200: return "Illegal host spec.";
-    case 201: return "Illegal device spec.";
-    case 202: return "Illegal directory spec.";
-    case 203: return "Illegal file spec.";
-    case 204: return "Illegal attributes.";
-    case 205: return "Bad handle passed to FiXX call.";
-    case 206: return "No such device.";
-    case 207: return "No such directory.";
-    case 208: return "No such file.";
-    case 209: return "Too many files open.";
-    case 210: return "Directory is full.";
-    case 211: return "Disk is full.";
-    case 212: return "File is locked.";
-    case 213: return "Access is denied.";
-    case 214: return "End of file.";
-    case 215: return "Call is not applicable.";
-    case 216: return "No such host.";
-    case 217: return "I/O request is too large.";
-    case 218: return "Invalid lock request.";
-    case 219: return "FiInit failed.";
-    case 220: return "Ambiguous directory.";
-    case 225: return "Filename already exists.";
-    case 226: return "Mismatched access permission.";
-    case 230: return "Media write protected.";
-    case 231: return "General host error.";
-    case 233: return "Media error occurred, no resolution.";
-    case 234: return "No disk present.";
+#define EC_CASE(name, code, text) \
+  case name:                       \
+    return text;
+    EC_STORE_CODES(EC_CASE)
+    EC_FILE_CODES(EC_CASE)
+#undef EC_CASE
     case 1550: return "Internet address not found.";
     case 1551: return "Internet address is not available.";
     case 1552: return "Internet connection failed, try later.";
@@ -94,8 +56,16 @@ const char* FixedText(uint16_t code) {
 
 St EcToSt(uint32_t code) {
   uint16_t c = uint16_t(code & 0xFFFF);
-  if (c == 3) return StFromView(std::string("Not a ") + kEcProductName + " database file.");
+  if (c == kEcNotDatabase)
+    return StFromView(std::string("Not a ") + kEcProductName + " database file.");
   if (const char* text = FixedText(c)) return StCStrXfm(text);
+  if (EcIsHost(c) && c > kEcHostBase) {
+    // The host's own description, the same in every locale.
+    int error = c - kEcHostBase;
+    const char* desc = strerrordesc_np(error);
+    std::string text = desc ? desc : "Unknown error";
+    return StFromView(text + " (host error " + std::to_string(error) + ").");
+  }
   return StFromView("error #" + std::to_string(c) + ".");
 }
 

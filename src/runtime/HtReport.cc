@@ -132,6 +132,12 @@ void Wf_err_vexit(int32_t code, int32_t systemError, const char* format,
 void Wf_err_exit(int32_t code, int32_t systemError, const char* format, ...) {
   va_list args;
   va_start(args, format);
+  // Wf_err_vexit does not return: it raises or ends the process.  The list
+  // is ended as the raise unwinds this frame.
+  struct VaEnd {
+    va_list& list;
+    ~VaEnd() { va_end(list); }
+  } end{args};
   Wf_err_vexit(code, systemError, format, args);
 }
 

@@ -230,7 +230,7 @@ int32_t QuRamDelay() {
   return int32_t(d);
 }
 
-int32_t QuProcess(int32_t ms, int32_t minPriority, bool) {
+int32_t QuProcess(int32_t ms, int32_t minPriority) {
   if (bgIoPollFn) bgIoPollFn();
   int64_t deadline = SysTime() + ms;
   ramFirst = !ramFirst;
@@ -258,7 +258,7 @@ void QuBgCk() {
   {
     RunningMark mark(QuBgActive);
     HtIdle(false);
-    QuProcess(kQuBgInterval, 0, false);
+    QuProcess(kQuBgInterval, 0);
   }
   QuRamUnblock(kQuBlockBgPass);
   bgLastPass = SysTime();

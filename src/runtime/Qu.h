@@ -70,10 +70,10 @@ void QuRamKill(int32_t id);
 int32_t QuRamDelay();
 
 // Runs due work for at most ms milliseconds (the callback running when the
-// budget ends finishes).  minPriority limits the persistent queue;
-// stopOnEvent has no effect (there are no user-interface events).  Returns
-// the number of entries run.
-int32_t QuProcess(int32_t ms, int32_t minPriority, bool stopOnEvent);
+// budget ends finishes).  minPriority limits the persistent queue.  Returns
+// the number of entries run.  (The stop-on-event flag of the original call
+// is gone: there are no user-interface events to stop on.)
+int32_t QuProcess(int32_t ms, int32_t minPriority);
 
 // Allows (and sets the interval to 50 ms) or forbids background passes.
 void QuBgRun(bool on);

@@ -107,22 +107,22 @@ ThreadsCpuStats ThreadsCpu() {
 }
 
 Mutex::Mutex() {
-  pthread_mutex_init(&mutex_, nullptr);
+  MA_CHECK(true, pthread_mutex_init(&mutex_, nullptr) == 0, "MutexCreate-- pthread_mutex_init");
   ++MutexCount;
 }
 
 Mutex::~Mutex() {
-  pthread_mutex_destroy(&mutex_);
+  MA_CHECK(true, pthread_mutex_destroy(&mutex_) == 0, "MutexDestroy-- pthread_mutex_destroy");
   --MutexCount;
 }
 
 Condition::Condition(Mutex* mutex) : mutex_(mutex) {
-  pthread_cond_init(&cond_, nullptr);
+  MA_CHECK(true, pthread_cond_init(&cond_, nullptr) == 0, "ConditionCreate-- pthread_cond_init");
   ++ConditionCount;
 }
 
 Condition::~Condition() {
-  pthread_cond_destroy(&cond_);
+  MA_CHECK(true, pthread_cond_destroy(&cond_) == 0, "ConditionDestroy-- pthread_cond_destroy");
   --ConditionCount;
 }
 
@@ -130,14 +130,14 @@ std::unique_ptr<Mutex> MutexCreate() { return std::make_unique<Mutex>(); }
 
 void MutexLock(Mutex* m) {
   CpuStop();
-  pthread_mutex_lock(&m->mutex_);
+  MA_CHECK(true, pthread_mutex_lock(&m->mutex_) == 0, "MutexLock-- pthread_mutex_lock");
   CpuStart();
   m->owner_ = ThreadId();
 }
 
 void MutexUnlock(Mutex* m) {
   m->owner_ = 0;
-  pthread_mutex_unlock(&m->mutex_);
+  MA_CHECK(true, pthread_mutex_unlock(&m->mutex_) == 0, "MutexUnlock-- pthread_mutex_unlock");
 }
 
 void MutexDestroy(std::unique_ptr<Mutex>& m) { m.reset(); }
@@ -153,13 +153,19 @@ std::unique_ptr<Condition> ConditionCreate(Mutex* mutex) {
 void ConditionWait(Condition* c) {
   c->mutex_->owner_ = 0;
   CpuStop();
-  pthread_cond_wait(&c->cond_, &c->mutex_->mutex_);
+  MA_CHECK(true, pthread_cond_wait(&c->cond_, &c->mutex_->mutex_) == 0,
+           "ConditionWait-- pthread_cond_wait");
   CpuStart();
   c->mutex_->owner_ = ThreadId();
 }
 
-void ConditionSignal(Condition* c) { pthread_cond_signal(&c->cond_); }
-void ConditionBroadcast(Condition* c) { pthread_cond_broadcast(&c->cond_); }
+void ConditionSignal(Condition* c) {
+  MA_CHECK(true, pthread_cond_signal(&c->cond_) == 0, "ConditionSignal-- pthread_cond_signal");
+}
+void ConditionBroadcast(Condition* c) {
+  MA_CHECK(true, pthread_cond_broadcast(&c->cond_) == 0,
+           "ConditionBroadcast-- pthread_cond_broadcast");
+}
 void ConditionDestroy(std::unique_ptr<Condition>& c) { c.reset(); }
 
 void ThreadSelfTest() {

@@ -129,7 +129,7 @@ int32_t ForumThreadsIdle() {
       return -3;
     }
     HtIdle(true);
-    QuProcess(100, 0, false);
+    QuProcess(100, 0);
     RunIdleChecks();
     UnlockRun();
     // The yield gives the run lock to another thread; when this is the only
@@ -168,7 +168,7 @@ void ForumThreadsWait(const bool* flagA, const bool* flagB) {
     } else {
       ThreadYield();
       HtIdle(false);
-      QuProcess(100, 0, false);
+      QuProcess(100, 0);
     }
   }
   RestoreState(std::move(s));

@@ -130,9 +130,6 @@ int TermSelector(const AuthorStep& step) {
   return step.initSelector == kPkgInit2 ? kPkgTerm2 : kPkgTerm;
 }
 
-bool heapStatsOn = false;
-bool heapTraceOn = false;
-
 }  // namespace
 
 bool AuthorGetMemConfig(uint32_t* heapBytes, uint32_t* chunkPages) {
@@ -164,16 +161,14 @@ bool AuthorGetMemConfig(uint32_t* heapBytes, uint32_t* chunkPages) {
   return true;
 }
 
-bool AuthorInit(bool debug, bool trace, bool heapStats, bool) {
+// The heap is the system allocator: the trace and statistics switches of
+// heap and chunks have nothing to switch, so only debug is read.
+bool AuthorInit(bool debug, bool, bool, bool) {
   uint32_t heapBytes = 0, chunkPages = 0;
   if (!AuthorGetMemConfig(&heapBytes, &chunkPages))
     HtAlert("", "You need to increase the application size.");
   AppSmallObjHeap = heapBytes;
   AppChPages = chunkPages;
-  // The heap is the system allocator; its statistics and tracing are only
-  // switches here.
-  heapStatsOn = heapStats;
-  heapTraceOn = trace;
 
   for (const AuthorStep& step : kAuthorSteps) {
     if (step.rtns) {
@@ -201,7 +196,6 @@ void AuthorTerm() {
       step->term();
     }
   }
-  heapTraceOn = false;
 }
 
 void AuthorDebug(bool debug) {

@@ -180,7 +180,24 @@ extern bool AuthorCountChecks;
 
 // Opens quil.db as the forum root; on the first pass also reads the memory
 // settings and asks for the restart that applies them (the memory probe).
+// An existing quil.db that cannot be opened is recovered from the backups
+// (QlDbRecover) or the server halts with QlDbRefusal's message; it is never
+// replaced by an empty conference.  What the store did about an interrupted
+// save goes to the event log as "* DB " and its note.
 bool ForumDbOpen();
+// The recovery of an existing database file that cannot be opened
+// (status: why), from the backup and roll-forward files; true when path
+// can be opened again: the backup "quildb.1" is copied into place and
+// "quilroll.1" replayed into it (ForumDbRollForward).
+bool QlDbRecover(const std::string& path, uint16_t status);
+// The background-save self-test (QlBgSaveTest.cc): started on the serving
+// pass when the file "bgsavetest" exists, stopped before the root closes.
+struct ForumRootRec;
+void QlBgSaveTestStart(ForumRootRec* root);
+void QlBgSaveTestStop();
+// The message the server halts with when path cannot be opened for status
+// and cannot be recovered: the file, the reason, what the operator can do.
+std::string QlDbRefusal(const std::string& path, uint16_t status);
 void ForumDbClose();
 // Start (in server mode) and stop the HTTP service, with its settings from
 // the database and quil.set.  QlMain registers them with CgiServiceAdd, so

@@ -4,7 +4,15 @@
 // The forum store opens quil.db and its root; this file passes it the
 // process flags (-f, -noCheck, the first pass) and applies the memory
 // settings stored in the database.
+//
+// When quil.db exists but cannot be opened (after the store has written
+// back the journal of an interrupted save), the server never puts an empty
+// conference in its place: it tries the recovery from the backup files
+// (QlDbRecover), and when that does not succeed it stops with a message
+// that names the file, the reason and what the operator can do, leaving
+// every file as it was.
 #include "Ch.h"
+#include "Ec.h"
 #include "Fi.h"
 #include "Forum.h"
 #include "FrmBk.h"
@@ -17,6 +25,48 @@
 namespace quil {
 
 int32_t ForumDbOpenCount = 0;
+
+// The damaged file and its journal are renamed aside (path + ".damaged",
+// path + ".damaged-journal") before the backup is copied into place, so that
+// the rebuilt file never meets the old file's journal and the operator keeps
+// the damaged file to examine; when the recovery does not succeed they are
+// put back, and every file is as it was.
+bool QlDbRecover(const std::string& path, uint16_t status) {
+  if (!FiExists(FrmBkDbName("1")) || !FiExists(FrmBkRollName("1"))) return false;
+  const std::string aside = path + ".damaged";
+  const std::string journal = ChFiJournalPath(path);
+  const std::string journalAside = aside + "-journal";
+  bool moved = FiExists(path), movedJournal = FiExists(journal);
+  if (moved && FiRename(path, aside) != 0) return false;
+  if (movedJournal && FiRename(journal, journalAside) != 0) {
+    if (moved) (void)FiRename(aside, path);
+    return false;
+  }
+  ChFi rebuilt = nullptr;
+  if (ForumDbRollForward(path, &rebuilt)) {
+    Wf_log_write("%s rebuilt from %s1 and %s1 (it could not be opened: %s)%s", path.c_str(),
+                 kFrmBkDbPrefix, kFrmBkRollPrefix,
+                 status ? EcToSt(status).Str().c_str() : "it was missing",
+                 moved ? "; the old file is kept as quil.db.damaged" : "");
+    return true;
+  }
+  if (FiExists(path)) (void)FiDelete(path);
+  if (moved) (void)FiRename(aside, path);
+  if (movedJournal) (void)FiRename(journalAside, journal);
+  return false;
+}
+
+std::string QlDbRefusal(const std::string& path, uint16_t status) {
+  std::string why = ChFiOpenProblem();
+  if (why.empty()) why = "it cannot be read";
+  return "ForumDbOpenI-- could not open database: " + EcToSt(status).Str() + " The file " +
+         path + " cannot be opened: " + why +
+         ". It has been left as it was.  What to do: run \"quil-dbtool check " + path +
+         "\" to see what is damaged; or restore the last backup (quildb.1, with the "
+         "roll-forward log quilroll.1) as " + path +
+         "; or, to take the file as it is after an interrupted save, create a file named "
+         "\"ignorecorrupted\" in this directory and start the server again.";
+}
 
 namespace {
 
@@ -34,17 +84,6 @@ void QlSelfTests(bool firstPass) {
   if (firstPass) ThreadSelfTest();
 }
 
-// True when the database file at path opens with its master part (an older
-// format counts: the open converts it).
-bool QlDbOpens(const char* path) {
-  ChFi file = nullptr;
-  ChPart part = 0;
-  uint16_t status = ChFiOpen(path, kChFiReadWrite, &file);
-  if (status == 0) status = ChFiPartOpen(file, &part);
-  if (file) (void)ChFiClose(file);
-  return status == 0 || status == 2200;
-}
-
 }  // namespace
 
 bool ForumDbOpen() {
@@ -56,16 +95,17 @@ bool ForumDbOpen() {
   options.firstTime = FirstTime;
   ChBgSaveSetEnabled(true);
   wfQuilSettings = ForumRootQuilSettingsLoad();
-  // A database that is missing or does not open is rebuilt from the newest
-  // backup and its roll-forward log when both are there.
-  bool missing = !FiExists(kQlDbFile);
-  if ((missing && FiExists(FrmBkDbName("1"))) || (!missing && !QlDbOpens(kQlDbFile))) {
-    ChFi rebuilt = nullptr;
-    if (ForumDbRollForward(kQlDbFile, &rebuilt))
-      Wf_log_write("%s rebuilt from %s1 and %s1", kQlDbFile, kFrmBkDbPrefix, kFrmBkRollPrefix);
-  }
+  // A missing database is rebuilt from the newest backup and its
+  // roll-forward log when both are there; one that does not open (after the
+  // store has written back the journal of an interrupted save) likewise.
+  if (!FiExists(kQlDbFile)) (void)QlDbRecover(kQlDbFile, 0);
   // The open replays the roll-forward log (ForumDbOpenRollForward).
   wfForumRoot = ForumDbOpenI(kQlDbFile, &options);
+  if (!wfForumRoot && QlDbRecover(kQlDbFile, options.status))
+    wfForumRoot = ForumDbOpenI(kQlDbFile, &options);
+  if (!wfForumRoot) MaHalt(QlDbRefusal(kQlDbFile, options.status));
+  const std::string& note = ChFiOpenNote(ChGetChFi(ForumRootPart(wfForumRoot)));
+  if (!note.empty()) Wf_log_write("* DB %s", note.c_str());
   ForceFix = options.forceFix;
   QlSelfTests(FirstTime);
   if (FirstTime && !quitFlag) {
@@ -85,10 +125,13 @@ bool ForumDbOpen() {
     if (ZapMem && ExitAfterZapMem) restartFlag = false;
     ZapMem = false;
   }
+  // The serving pass: the background-save self-test when it is asked for.
+  if (!restartFlag && !quitFlag && FiExists("bgsavetest")) QlBgSaveTestStart(wfForumRoot);
   return wfForumRoot != nullptr;
 }
 
 void ForumDbClose() {
+  QlBgSaveTestStop();
   ForumRoot root = wfForumRoot;
   wfForumRoot = nullptr;
   ForumDbCloseI(root);

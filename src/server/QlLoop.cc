@@ -85,7 +85,7 @@ void QlServerLoop(int listenFd, int32_t maxWaitMs, bool once) {
           timeout = int64_t(delay) * kQlTickMs;
           if (timeout > INT32_MAX) {
             HtLoopHooksRun(HtLoopStage::kAfterWait);
-            QuProcess(100, 0, false);
+            QuProcess(100, 0);
             Wf_err_exit(kWfCodeFatal, -1, "QlServerLoop: timeout %d out of range",
                         int(delay));
           }
@@ -102,7 +102,7 @@ void QlServerLoop(int listenFd, int32_t maxWaitMs, bool once) {
         leave = true;
         return;
       }
-      QuProcess(100, 0, false);
+      QuProcess(100, 0);
     });
     if (normal) {
       QlErrorsInRow = 0;

@@ -116,7 +116,7 @@ uint16_t AfSaveAs(ChPart part, const std::string& path) {
   ChFi old = ChGetChFi(part);
   MA_CHECK(AfDebugFlag, old && ChFiGetMaster(old) == part,
            "AfSaveAs-- not a master part");
-  if (FiExists(path)) return 6;
+  if (FiExists(path)) return kEcFileExists;
   ChFi temp;
   uint16_t status = ChFiCreateTemp(DirOf(path), &temp);
   if (status != 0) return status;
@@ -124,8 +124,10 @@ uint16_t AfSaveAs(ChPart part, const std::string& path) {
   ListRun(SaveList(), part);
   status = ChPartDup(part, temp);
   if (status != 0) {
+    // Nothing moved: the temporary file goes (its own status is of no
+    // interest beside the failure) and the root opens as it was before.
     (void)ChFiDestroy(temp);
-    (void)RootOpen(part);
+    MA_CHECK(AfDebugFlag, RootOpen(part) == 0, "AfSaveAs-- root does not open again");
     return status;
   }
   uint32_t rev = 0;
@@ -133,6 +135,7 @@ uint16_t AfSaveAs(ChPart part, const std::string& path) {
   // A background save must reach the disk before the file gets its name.
   if (status == 0) ChBgSaveCleanupWait(temp);
   if (status == 0) status = ChFiMakePermanent(temp, path);
+  // The old file is closed unchanged (its saves were waited for).
   if (status == 0) (void)ChFiClose(old);
   uint16_t reopened = RootOpen(part);
   if (status == 0 && saveLog) saveLog(part, rev);

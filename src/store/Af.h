@@ -46,9 +46,9 @@ void AfSetSaveLogFn(AfSaveLogFn fn);
 [[nodiscard]] uint16_t AfSaveAs(ChPart part, const std::string& path);
 // Runs the close callbacks, closes the root and closes the file (unsaved
 // changes are dropped).
-uint16_t AfClose(ChPart part);
+[[nodiscard]] uint16_t AfClose(ChPart part);
 // Closes the file and deletes it.
-uint16_t AfDestroy(ChPart part);
+[[nodiscard]] uint16_t AfDestroy(ChPart part);
 
 void AfCloseAnyInsert(AfCallback fn);
 void AfCloseAnyRemove(AfCallback fn);
@@ -57,6 +57,6 @@ void AfSaveAnyRemove(AfCallback fn);
 
 extern bool AfDebugFlag;
 // Package entry: 1 initialise (empty callback lists), 2 terminate, 3 debug.
-uint16_t AfInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t AfInitRtns(int selector, int32_t value);
 
 }  // namespace quil

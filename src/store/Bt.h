@@ -57,12 +57,12 @@ extern bool BtDebugFlag;
 
 // Package entries: 1 registers the kind's chunk templates, 2 terminates,
 // 3 sets the kind's debug flag (PkgDispatch rules).
-uint16_t BtDbInitRtns(int selector, int32_t value);
-uint16_t BtiDbInitRtns(int selector, int32_t value);
-uint16_t Bti1DbInitRtns(int selector, int32_t value);
-uint16_t BtihDbInitRtns(int selector, int32_t value);
-uint16_t BtmDbInitRtns(int selector, int32_t value);
-uint16_t BtInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t BtDbInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t BtiDbInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t Bti1DbInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t BtihDbInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t BtmDbInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t BtInitRtns(int selector, int32_t value);
 // Registers the templates of all B-tree and name-directory types (what the
 // six package entries do); safe to call more than once.
 void BtRegisterTypes();

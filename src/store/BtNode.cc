@@ -167,11 +167,15 @@ uint32_t* HeadWords(ChHandle tree, const char* fn) {
   return static_cast<uint32_t*>(d);
 }
 
+// A node's entry count comes from the file: one beyond the kind's maximum
+// (a damaged file) halts instead of leading a search out of the node.
 template <class K>
 uint32_t* NodeWords(ChHandle node, const char* fn) {
   void* d = ChDeref(node);
   if (K::Debug() && ChunkTypeOf(d) != K::kNodeType) BtFail(fn, "node");
-  return static_cast<uint32_t*>(d);
+  auto* w = static_cast<uint32_t*>(d);
+  if (w[0] > uint32_t(K::kMax)) BtFail(fn, "node");
+  return w;
 }
 
 // The chunks one operation holds locked; the destructor unlocks what is
@@ -221,6 +225,7 @@ template <class K>
 uint32_t* LockNode(BtLocks& locks, ChHandle node, const char* fn) {
   uint32_t* w = locks.Lock(node);
   if (K::Debug() && ChunkTypeOf(w) != K::kNodeType) BtFail(fn, "node");
+  if (w[0] > uint32_t(K::kMax)) BtFail(fn, "node");
   return w;
 }
 
@@ -857,7 +862,7 @@ bool BtTree<K>::UpdateField(ChHandle tree, const Probe& p, int field, uint32_t m
 
 template <class K>
 void BtTree<K>::ReadEntry(ChHandle node, int i, Entry* out) {
-  GetEntry<K>(static_cast<uint32_t*>(ChDeref(node)), i, out);
+  GetEntry<K>(NodeWords<K>(node, "BtDbRecord"), i, out);
 }
 
 template <class K>
@@ -913,7 +918,7 @@ template <class K>
 bool BtTree<K>::CursorStep(BtCursor& c, bool forward) {
   if (c.depth == 0) return false;
   int top = c.depth - 1;
-  auto* w = static_cast<uint32_t*>(ChDeref(c.node[top]));
+  uint32_t* w = NodeWords<K>(c.node[top], "BtDbNextRec");
   bool leaf = Children<K>(w)[0] == 0;
   if (!leaf) {
     // From an entry of an inner node down to the nearest leaf entry.
@@ -925,7 +930,7 @@ bool BtTree<K>::CursorStep(BtCursor& c, bool forward) {
       MA_CHECK(K::Debug(), c.depth < kBtMaxHeight, "BtDbNextRec--height");
       int level = c.depth++;
       c.node[level] = h;
-      w = static_cast<uint32_t*>(ChDeref(h));
+      w = NodeWords<K>(h, "BtDbNextRec");
       int n = int(w[0]);
       if (Children<K>(w)[0] == 0) {
         c.idx[level] = forward ? 0 : n - 1;
@@ -942,7 +947,7 @@ bool BtTree<K>::CursorStep(BtCursor& c, bool forward) {
       if (--c.depth == 0) return false;
       int t = c.depth - 1;
       int ci = c.idx[t];
-      auto* pw = static_cast<uint32_t*>(ChDeref(c.node[t]));
+      uint32_t* pw = NodeWords<K>(c.node[t], "BtDbNextRec");
       if (forward ? ci < int(pw[0]) : ci > 0) {
         c.idx[t] = forward ? ci : ci - 1;
         break;

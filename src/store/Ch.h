@@ -44,6 +44,7 @@
 // page frozen for a save is copied before it changes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -60,9 +61,20 @@ constexpr ChHandle kChNil = 0xFFFFFFFDu;  // -3
 using ChPart = int;
 constexpr ChPart kChTransientPart = 1;
 
-// An open database file.
+// A checked handle of an open database file: the number of its slot in
+// the table of open files and the generation of that slot.  A handle kept
+// past ChFiClose names a slot whose generation has moved on, so a call with
+// it halts ("...-- Illegal ChFi") instead of reading a closed file's memory.
+// The default handle (also written nullptr) names no file.
 struct ChFiRec;
-using ChFi = ChFiRec*;
+struct ChFi {
+  uint32_t slot = 0;  // 0: no file
+  uint32_t generation = 0;
+  ChFi() = default;
+  ChFi(std::nullptr_t) {}  // NOLINT: "no file", as a null pointer was
+  explicit operator bool() const { return slot != 0; }
+  friend bool operator==(ChFi a, ChFi b) = default;
+};
 
 constexpr uint32_t kChPageSize = 4096;
 constexpr uint32_t kChMaxChunk = 4072;  // ChMaxInPage
@@ -248,18 +260,41 @@ class ChLocked {
 [[nodiscard]] uint16_t ChFiMakePermanent(ChFi file, const std::string& path);
 // Opens a database file in mode (kChFiReadOnly or kChFiReadWrite).  A file
 // that is open already (same device and inode) is returned again with its
-// open count raised.  Statuses: 3 (not a database file), 4 (interrupted
-// save or torn header), 2200 (other format version), 18 (pages beyond this
-// program's limit), 14 (a type table entry conflicts with a registered
-// type), file-layer statuses.
+// open count raised.  Before the header is read, the rollback journal beside
+// the file (its path + "-journal") is looked at: when it shows that a save
+// was interrupted, a read/write open writes it back, which restores the last
+// complete save, and a read-only open reads the file as restored without
+// writing anything; a journal of no use is deleted (read/write).
+// ChFiOpenNote tells what was done.  A set save marker without such a journal
+// refuses the file (4) unless a file "ignorecorrupted" exists in the working
+// directory: then the marker is cleared, on disk too when the file is open
+// for writing, and the image is taken as it is.  Statuses: 3 (not a
+// database file), 4 (interrupted save without its journal, or torn header),
+// 2200 (other format version), 18 (pages beyond this program's limit), 14
+// (a type table entry conflicts with a registered type), file-layer
+// statuses (of the file or its journal).
 [[nodiscard]] uint16_t ChFiOpen(const std::string& path, int mode, ChFi* out);
+// Why the last ChFiOpen or ChFiPartOpen that failed could not open its file
+// ("page 12 is allocated but lies past the end of the file (40960 bytes)"),
+// for the operator; "" when it gave no reason.
+const std::string& ChFiOpenProblem();
+// What the open of file found and did about an interrupted save ("the save
+// of revision 8 was interrupted; the journal quil.db-journal restores
+// revision 7 (12 pages); rolled back"), or "" when there was nothing.
+const std::string& ChFiOpenNote(ChFi file);
+// The journal file of the database file at path: path + "-journal".
+inline std::string ChFiJournalPath(const std::string& path) { return path + "-journal"; }
 // Closes one open of a file; the last one closes its parts (discarding
-// unsaved changes) and the file.  Halts with "ChPartClose-- Chunk is
-// locked" when a chunk of the file is locked.
-uint16_t ChFiClose(ChFi file);
+// unsaved changes), its journal (deleted unless a failed save left it to
+// the next open) and the file.  Halts with "ChPartClose-- Chunk is locked"
+// when a chunk of the file is locked.  Returns 0, the status of a save
+// still in flight that failed, or that of closing.
+[[nodiscard]] uint16_t ChFiClose(ChFi file);
 // Closes and deletes the file.
-uint16_t ChFiDestroy(ChFi file);
-// Writes the header, type table and changed space-map pieces of a file.
+[[nodiscard]] uint16_t ChFiDestroy(ChFi file);
+// Writes the type table and changed space-map pieces of a file, and its
+// header, behind the journal and the save marker as a save does (nothing
+// when neither changed).  10 for a read-only file.
 [[nodiscard]] uint16_t ChFiFlush(ChFi file);
 inline bool ChFiIsMultiUser(ChFi) { return false; }
 const std::string& ChFiPath(ChFi file);
@@ -494,11 +529,21 @@ ChAllocInfo ChGetAllocInfo(ChPart part);
 // *report (may be null).
 uint32_t ChCrossChk(ChPart part, std::string* report);
 
-// Offline check of a database file, opened read-only: header, space map,
-// type table, and every allocated page (page number, flags, owning part,
-// block chain, free-block tree, chunk types against their templates).
-// Appends one line per problem to *report; returns true when none.
+// Offline check of a database file, opened read-only (through its journal
+// when a save was interrupted, as the next open will see it): header, space
+// map, type table, and every allocated page (page number, flags, owning
+// part, block chain, free-block tree, chunk types against their templates).
+// Appends one line per problem to *report (and a line about the journal
+// when there is one to write back); returns true when no problem.
 bool ChCheckFile(const std::string& path, std::string* report);
+
+// Follows every handle stored in the chunks of part from the part's roots
+// (the part information chunk: root and further word) and checks what it
+// reaches against the space map: a handle to a page that the space map
+// says is free (a live page that the next allocation would overwrite) or
+// to no chunk.  Returns the number of problems, one line each in *report;
+// *reached (may be null) gets the number of chunks reached.
+uint32_t ChCheckReachable(ChPart part, std::string* report, uint64_t* reached);
 
 // Summary of a database file for operators.
 struct ChFileInfo {
@@ -514,7 +559,21 @@ struct ChFileInfo {
   uint32_t partRevision = 0, partDate = 0, partTime = 0;
   uint32_t partRoot = 0, partPageCount = 0;
   std::string typeTable;  // one line per entry
+  // The rollback journal beside the file.
+  std::string journalPath;
+  bool journalExists = false;
+  bool journalComplete = false;  // valid header, every record checks
+  bool journalHot = false;       // the last save was interrupted: the
+                                 // fields above describe the restored image
+  std::string journalWhy;        // why it is not complete
+  std::string journalNote;       // what the next open will do
+  uint32_t journalRecords = 0, journalRestores = 0, journalSaved = 0;
 };
+// True when the database file at path provably holds no conference: no
+// data page, and a header page of zeros (its creation ended before the
+// header was written) or of revision 0 (no save of it ever completed).
+bool ChFileNeverSaved(const std::string& path);
+
 // Reads the header, the space map, the type table and the part information
 // of a file; returns 0 or the status that opening would give.
 [[nodiscard]] uint16_t ChFileInfoGet(const std::string& path, ChFileInfo* info);

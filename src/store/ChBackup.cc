@@ -70,13 +70,13 @@ void BackupPieceCb(intptr_t, int32_t) {
 
 // A backup piece: the next kChLargeBufCount bytes.
 bool BackupPiece(ChCopyJob& j, uint16_t* status) {
-  ChFiRec* f = ChGetChFi(j.part);
-  if (!f) {
+  ChPartRec* p = ChPartGet(j.part);
+  if (!p || !p->file) {
     *status = kFiStatusNotOpen;
     return true;
   }
   int64_t n = std::min<int64_t>(kChLargeBufCount, j.total - j.done);
-  *status = ChCopyBytes(f->file, j.dest, j.done, n, j.buffer);
+  *status = ChCopyBytes(*p->file, j.dest, j.done, n, j.buffer);
   if (*status != 0) return true;
   j.done += n;
   if (j.done < j.total) return false;
@@ -86,20 +86,18 @@ bool BackupPiece(ChCopyJob& j, uint16_t* status) {
 
 }  // namespace
 
-uint16_t ChCopyBytes(FiFile& from, FiFile& to, int64_t pos, int64_t length,
+uint16_t ChCopyBytes(ChFiRec& from, FiFile& to, int64_t pos, int64_t length,
                      std::vector<uint8_t>& buffer) {
   buffer.resize(size_t(kChLargeBufCount));
   while (length > 0) {
     int64_t n = std::min<int64_t>(length, kChLargeBufCount);
     uint16_t status;
-    int64_t got;
     {
       ChSaveGuard guard(true);
-      got = FiRead(from, buffer.data(), pos, n, status);
+      status = ChFiReadAt(from, buffer.data(), pos, n);
     }
     if (status != 0) return status;
-    if (got < n) return kFiStatusEof;
-    FiWrite(to, buffer.data(), pos, n, status);
+    status = FiWriteAt(to, buffer.data(), pos, n);
     if (status != 0) return status;
     pos += n;
     length -= n;
@@ -120,7 +118,7 @@ uint16_t ChJobQueue(std::unique_ptr<ChCopyJob> job) {
   MA_CHECK(ChDebugFlag, p != nullptr && p->file != nullptr,
            "ChStartBackup-- not a part of a database file");
   // A save in flight first: the copy starts from a completed save.
-  ChBgSaveCleanupWait(p->file);
+  ChBgSaveCleanupWait(p->file->handle);
   uint16_t status = ChCreateDestination(job->destination, job->dest);
   if (status != 0) return status;
   Jobs().push_back(std::move(job));
@@ -144,7 +142,8 @@ uint16_t ChStartBackup(ChPart part, const std::string& destination, ChBackupCb c
   auto job = ChJobNew(part, destination, callback, argument, kChBackupPieceMs);
   job->start = [](ChCopyJob& j) {
     uint16_t status;
-    j.total = FiGetLength(ChGetChFi(j.part)->file, status);
+    j.total = ChFiImageLength(*ChPartGet(j.part)->file, status);
+    if (status != 0) j.total = 0;  // the first piece meets the error again
   };
   job->piece = BackupPiece;
   return ChJobQueue(std::move(job));
@@ -162,7 +161,7 @@ bool ChBackupBlocksSave(const ChPartRec& p) { return FindJob(p.number) != nullpt
 
 int ChBackupPercent(ChPart part) {
   ChCopyJob* j = FindJob(part);
-  if (!j) return 100;
+  if (!j) return 100;  // percent
   int64_t total = j->total / kChPageSize;
   if (total <= 0) return 0;
   return int((j->done / kChPageSize) * 100 / total);
@@ -188,14 +187,19 @@ uint16_t ChBackupFile(const std::string& source, const std::string& destination)
   ChFileInfo info;
   uint16_t status = ChFileInfoGet(source, &info);
   if (status != 0) return status;
-  FiFile from, to;
-  status = FiOpen(source, kFiReadOnly, from);
+  // The copy is of the last complete save: through the journal when the
+  // last save was interrupted.
+  ChFiRec from;
+  status = ChFiOpenImage(source, from);
   if (status != 0) return status;
+  int64_t length = ChFiImageLength(from, status);
+  if (status != 0) return status;
+  FiFile to;
   status = FiCreate(destination, to);
-  if (status == kFiStatusExists) return 6;
+  if (status == kFiStatusExists) return kEcFileExists;
   if (status != 0) return status;
   std::vector<uint8_t> buffer;
-  status = ChCopyBytes(from, to, 0, FiGetEOF(from), buffer);
+  status = ChCopyBytes(from, to, 0, length, buffer);
   if (status == 0) status = FiSync(to);
   uint16_t closed = FiClose(to);
   if (status == 0) status = closed;

@@ -80,9 +80,10 @@ void ChBgSaveNote(ChFiRec& f, const char* message) {
   f.save.messages.emplace_back(message);
 }
 
-std::vector<std::string> ChBgSaveMessages(ChFi f) {
+std::vector<std::string> ChBgSaveMessages(ChFi file) {
+  ChFiRec& f = ChFiOrHalt(file, "ChBgSaveMessages-- Illegal ChFi");
   ChSaveGuard guard;
-  return f->save.messages;
+  return f.save.messages;
 }
 
 uint16_t ChBgSaveStart(ChPartRec& p) {
@@ -126,7 +127,7 @@ uint16_t ChBgSaveComplete(ChFiRec& f, bool raise) {
     if (raise) ExRaise(status);
     return status;
   }
-  if (f.save.callback) f.save.callback(&f, f.save.argument);
+  if (f.save.callback) f.save.callback(f.handle, f.save.argument);
   return 0;
 }
 
@@ -168,14 +169,21 @@ uint16_t ChBgSaveWaitIdle(ChFiRec& f, bool raise) {
       }
       HtIdle(false);
     }
-    if (StateOf(f) == ChSaveState::kActive) (void)QuProcess(100, 0, false);
+    if (StateOf(f) == ChSaveState::kActive) (void)QuProcess(100, 0);
   }
   return 0;
 }
 
-void ChBgSaveCleanupWait(ChFi f) { (void)ChBgSaveWaitIdle(*f, true); }
+void ChBgSaveCleanupWait(ChFi file) {
+  // Raised, not returned: the status of a raising wait is always 0.
+  uint16_t status =
+      ChBgSaveWaitIdle(ChFiOrHalt(file, "ChBgSaveCleanupWait-- Illegal ChFi"), true);
+  MA_CHECK(ChDebugFlag, status == 0, "ChBgSaveCleanupWait-- error not raised");
+}
 
-bool ChBgSaveActive(ChFi f) { return StateOf(*f) != ChSaveState::kIdle; }
+bool ChBgSaveActive(ChFi file) {
+  return StateOf(ChFiOrHalt(file, "ChBgSaveActive-- Illegal ChFi")) != ChSaveState::kIdle;
+}
 
 bool ChBgSaveInProgress() {
   for (const auto& f : ChState.files)
@@ -183,9 +191,10 @@ bool ChBgSaveInProgress() {
   return false;
 }
 
-void ChBgSaveSetCb(ChFi f, ChBgSaveCb callback, intptr_t argument) {
-  f->save.callback = callback;
-  f->save.argument = argument;
+void ChBgSaveSetCb(ChFi file, ChBgSaveCb callback, intptr_t argument) {
+  ChFiRec& f = ChFiOrHalt(file, "ChBgSaveSetCb-- Illegal ChFi");
+  f.save.callback = callback;
+  f.save.argument = argument;
 }
 
 bool ChBgSaveOwnsSlot(const ChPartRec& p, uint32_t page, uint32_t slot) {

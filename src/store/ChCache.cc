@@ -58,7 +58,7 @@ uint32_t TransAlloc() {
     ChState.transFree.pop_back();
     return slot;
   }
-  if (ChState.transNext >= kPteValue) ExRaise(8);
+  if (ChState.transNext >= kPteValue) ExRaise(kEcTransientFull);
   return ChState.transNext++;
 }
 
@@ -82,8 +82,7 @@ void CacheEvict(int32_t idx) {
     uint16_t status;
     {
       ChSaveGuard guard(true);
-      FiWrite(ChState.trans, cp.data, int64_t(slot) * kChPageSize, kChPageSize,
-              status);
+      status = FiWriteAt(ChState.trans, cp.data, int64_t(slot) * kChPageSize, kChPageSize);
     }
     if (status != 0) {
       if (cp.transSlot < 0) ChTransFree(slot);
@@ -201,12 +200,8 @@ void ChCacheMarkModified(int32_t idx) {
 void ChTransFree(uint32_t slot) { ChState.transFree.push_back(slot); }
 
 uint16_t ChTransRead(uint32_t slot, uint8_t* buf) {
-  uint16_t status;
   ChSaveGuard guard(true);
-  int64_t n = FiRead(ChState.trans, buf, int64_t(slot) * kChPageSize,
-                     kChPageSize, status);
-  if (status == 0 && n != int64_t(kChPageSize)) status = kFiStatusEof;
-  return status;
+  return FiReadAt(ChState.trans, buf, int64_t(slot) * kChPageSize, kChPageSize);
 }
 
 int32_t ChPgAllocFill(ChPartRec& p, uint32_t page) {
@@ -228,15 +223,24 @@ int32_t ChPgAllocFill(ChPartRec& p, uint32_t page) {
       uint32_t at = 0;
       int r = ChFiUtXlateIn(ChState.scratch.get(), cp.data, p.number,
                             p.file->types, &at);
+      std::string where = "ChPgAllocFill-- page " + std::to_string(page) + " of " +
+                          p.file->path;
       if (r != kUtOk) {
-        std::string where = "ChPgAllocFill-- page " + std::to_string(page) + " of " +
-                            p.file->path + ", offset " + std::to_string(at) + ": ";
+        where += ", offset " + std::to_string(at) + ": ";
         if (ChFixAllPages) {
-          status = 17;
+          status = kEcBadPage;
         } else if (r >= kChXlateNoTemplate) {
           MaAssertFailure(where + ChXlateResultText(r));
         } else {
           UtXlateHalt(r, where);
+        }
+      } else {
+        // The page header and the free-block tree come from the disk too:
+        // they are checked before anything follows them.
+        std::string why;
+        if (!ChPgVerify(cp.data, true, &why)) {
+          if (!ChFixAllPages) MaAssertFailure(where + ": " + why.substr(0, why.find('\n')));
+          status = kEcBadPage;
         }
       }
     }

@@ -1,5 +1,6 @@
 // Consistency checks: of an open part (page table, pages) and, offline, of
 // a database file on disk (what quil-dbtool check runs).
+#include <algorithm>
 #include <set>
 
 #include "ChInt.h"
@@ -133,17 +134,27 @@ bool ChCheck(ChPart part, std::string* report) {
   return why.empty();
 }
 
+uint16_t ChFiOpenImage(const std::string& path, ChFiRec& f) {
+  f.path = path;
+  f.readOnly = true;
+  uint16_t status = FiOpen(path, kFiReadOnly, f.file);
+  if (status == 0) status = ChJnlRecover(f);
+  return status;
+}
+
 bool ChCheckFile(const std::string& path, std::string* report) {
   FileChecker c{report};
   ChFiRec f;
-  f.path = path;
-  uint16_t status = FiOpen(path, kFiReadOnly, f.file);
+  uint16_t status = ChFiOpenImage(path, f);
   if (status != 0) {
     c.Problem("cannot open " + path + ": " + EcToSt(status).Str());
     return false;
   }
+  // A save that was interrupted: what follows checks the image the next
+  // open will find once the journal is written back.
+  if (!f.journal.note.empty()) *report += "journal: " + f.journal.note + "\n";
   uint8_t page[kChPageSize];
-  if (FiRead(f.file, page, 0, kChPageSize, status) < int64_t(kChPageSize)) {
+  if (ChFiRead(f, page, 0, kChPageSize, status) < int64_t(kChPageSize)) {
     c.Problem("header: the file is shorter than one page");
     return false;
   }
@@ -160,7 +171,8 @@ bool ChCheckFile(const std::string& path, std::string* report) {
     return false;
   }
   if (words[kHdSaving] != 0)
-    c.Problem("header: save-in-progress marker set (a save was interrupted)");
+    c.Problem("header: save-in-progress marker set (a save was interrupted) and no "
+              "journal that restores the last complete save");
   if (copy != words[kHdRevision] && words[kHdTornTolerance] == 0)
     c.Problem("header: revision " + std::to_string(words[kHdRevision]) +
               " but the copy at offset 4092 is " + std::to_string(copy) +
@@ -188,7 +200,7 @@ bool ChCheckFile(const std::string& path, std::string* report) {
     }
   }
 
-  int64_t length = FiGetLength(f.file, status);
+  int64_t length = ChFiImageLength(f, status);
   uint32_t filePages =
       length > kChFirstDataPos ? uint32_t((length - kChFirstDataPos) / kChPageSize) : 0;
   std::vector<uint8_t> mem(kChPageSize);
@@ -203,7 +215,7 @@ bool ChCheckFile(const std::string& path, std::string* report) {
       c.Problem(where + "allocated but past the end of the file");
       continue;
     }
-    FiRead(f.file, page, ChFiPagePos(n), kChPageSize, status);
+    status = ChFiReadAt(f, page, ChFiPagePos(n), kChPageSize);
     if (status != 0) {
       c.Problem(where + "cannot be read: " + EcToSt(status).Str());
       continue;
@@ -244,16 +256,43 @@ bool ChCheckFile(const std::string& path, std::string* report) {
   return c.ok;
 }
 
+bool ChFileNeverSaved(const std::string& path) {
+  FiFile file;
+  if (FiOpen(path, kFiReadOnly, file) != 0) return false;
+  uint16_t status;
+  int64_t length = FiGetLength(file, status);
+  if (status != 0 || length > kChFirstDataPos) return false;
+  uint8_t page[kChPageSize];
+  int64_t got = FiRead(file, page, 0, kChPageSize, status);
+  if (status != 0 && status != kFiStatusEof) return false;
+  if (std::all_of(page, page + got, [](uint8_t b) { return b == 0; })) return true;
+  return got >= 8 && LdBe32(page) == kChMagic && LdBe32(page + 4) == 0;
+}
+
 uint16_t ChFileInfoGet(const std::string& path, ChFileInfo* info) {
   ChFiRec f;
-  f.path = path;
-  uint16_t status = FiOpen(path, kFiReadOnly, f.file);
+  info->journalPath = ChFiJournalPath(path);
+  {
+    ChJournalInfo j;
+    FiFile jf;
+    uint16_t status = ChJnlLoad(info->journalPath, jf, &j);
+    if (status != 0) return status;
+    info->journalExists = j.exists;
+    info->journalComplete = j.complete;
+    info->journalWhy = j.why;
+    info->journalRecords = j.records;
+    info->journalRestores = j.restores;
+    info->journalSaved = j.savedRevision;
+  }
+  uint16_t status = ChFiOpenImage(path, f);
   if (status != 0) return status;
+  info->journalNote = f.journal.note;
+  info->journalHot = f.journal.overlayLength >= 0;
   uint8_t page[kChPageSize];
-  if (FiRead(f.file, page, 0, kChPageSize, status) < int64_t(kChPageSize)) return 3;
+  if (ChFiRead(f, page, 0, kChPageSize, status) < int64_t(kChPageSize)) return kEcNotDatabase;
   uint32_t w[kHdWords];
   ChFiHeadXlateIn(page, w, &info->revisionCopy);
-  if (w[kHdMagic] != kChMagic) return 3;
+  if (w[kHdMagic] != kChMagic) return kEcNotDatabase;
   info->magic = w[kHdMagic];
   info->revision = w[kHdRevision];
   info->version = w[kHdVersion];
@@ -266,7 +305,7 @@ uint16_t ChFileInfoGet(const std::string& path, ChFileInfo* info) {
   info->utStamp = w[kHdUtStamp];
   info->flags = w[kHdFlags];
   info->saving = w[kHdSaving];
-  info->fileLength = FiGetLength(f.file, status);
+  info->fileLength = ChFiImageLength(f, status);
   if (info->fileLength > kChFirstDataPos)
     info->filePages = uint32_t((info->fileLength - kChFirstDataPos) / kChPageSize);
   std::string why;
@@ -289,7 +328,7 @@ uint16_t ChFileInfoGet(const std::string& path, ChFileInfo* info) {
   if (ChFiMapGet(f, kChHeaderPages) && info->filePages > 0) {
     std::vector<uint8_t> mem(kChPageSize);
     uint32_t at;
-    FiRead(f.file, page, kChFirstDataPos, kChPageSize, status);
+    status = ChFiReadAt(f, page, kChFirstDataPos, kChPageSize);
     if (status == 0 && LdBe32(page + kPgNumber) == 0 &&
         ChFiUtXlateIn(page, mem.data(), kCheckPart, f.types, &at) == kUtOk &&
         BlkGet(mem.data(), kPgHeadSize, kBlkType) == kUtTypePartInfo) {

@@ -137,33 +137,87 @@ void ChFiMapSet(ChFiRec& f, uint32_t diskPage, bool allocated) {
   }
 }
 
+namespace {
+
+std::string openProblem;
+
+uint16_t Problem(uint16_t status, const std::string& text) {
+  openProblem = text;
+  return status;
+}
+
+}  // namespace
+
+const std::string& ChFiOpenProblem() { return openProblem; }
+void ChFiNoteProblem(const std::string& text) { openProblem = text; }
+
 uint16_t ChFiReadHead(ChFiRec& f) {
   uint8_t page[kChPageSize];
   uint16_t status;
-  int64_t n = FiRead(f.file, page, 0, kChPageSize, status);
-  if (status != 0 && status != kFiStatusEof) return status;
-  if (n < int64_t(kChPageSize)) return 3;
+  int64_t n = ChFiRead(f, page, 0, kChPageSize, status);
+  if (status != 0 && status != kFiStatusEof) return Problem(status, "its header cannot be read");
+  if (n < int64_t(kChPageSize))
+    return Problem(kEcNotDatabase, "it is shorter than its header page");
   uint32_t words[kHdWords];
   uint32_t copy;
   ChFiHeadXlateIn(page, words, &copy);
-  if (words[kHdMagic] != kChMagic) return 3;
+  if (words[kHdMagic] != kChMagic)
+    return Problem(kEcNotDatabase, "its first bytes are not \"AUTH\"");
+  bool clearMarker = false;
   if (words[kHdSaving] != 0) {
-    if (!FiExists("ignorecorrupted")) return 4;
+    if (!FiExists("ignorecorrupted"))
+      return Problem(kEcCorrupted, "a save of it was interrupted (the save-in-progress marker "
+                                   "is set) and no journal (" +
+                                       ChFiJournalPath(f.path) +
+                                       ") restores its last complete save");
     words[kHdSaving] = 0;
+    clearMarker = true;
   }
   memcpy(f.headPage, page, kChPageSize);
-  if (copy != words[kHdRevision] && words[kHdTornTolerance] == 0) return 4;
-  if (words[kHdVersion] != kChFormatVersion) return 2200;
+  if (copy != words[kHdRevision] && words[kHdTornTolerance] == 0)
+    return Problem(kEcCorrupted, "its header is torn (revision " +
+                                     std::to_string(words[kHdRevision]) +
+                                     ", the copy at offset 4092 is " + std::to_string(copy) + ")");
+  if (words[kHdVersion] != kChFormatVersion)
+    return Problem(kEcOldFormat, "format version " + std::to_string(words[kHdVersion]));
   if (words[kHdFlags] == 0) words[kHdFlags] = kChHeaderFlags;
 
   std::string why;
   bool forward = false;
   uint16_t st = ChFiReadMapAndTypes(f, words, &why, &forward);
   if (forward) MaAssertFailure("UtfXfmID-- Illegal forward reference");
-  if (st != 0) return st;
+  if (st != 0) {
+    if (why.empty()) why = "its space map or type table cannot be read";
+    return Problem(st, why.substr(0, why.find('\n')));
+  }
+  // Every allocated page must lie inside the file: a file cut short (or a
+  // space map that claims pages never written) is refused here rather than
+  // met later as an unreadable page.
+  int64_t length = ChFiImageLength(f, st);
+  if (st != 0) return Problem(st, "its length cannot be read");
+  for (uint32_t disk = ChFileMaxPages(); disk-- > kChHeaderPages;) {
+    if (!ChFiMapGet(f, disk)) continue;
+    if (ChFiPagePos(disk - kChHeaderPages) + int64_t(kChPageSize) > length)
+      return Problem(kEcCorrupted, "page " + std::to_string(disk - kChHeaderPages) +
+                                       " is allocated but lies past the end of the file (" +
+                                       std::to_string(length) + " bytes)");
+    break;
+  }
+  if (clearMarker && !f.readOnly) {
+    // "ignorecorrupted": the operator takes the image as it is, on disk too,
+    // so that the next open does not refuse it again.  Only the marker word
+    // changes; a torn write leaves either header.
+    StBe32(page + 4 * kHdSaving, 0);
+    ChFiWriteHeadPiece(f, page, st);
+    if (st != 0) return st;
+    memcpy(f.headPage, page, kChPageSize);
+    f.journal.note = "save-in-progress marker cleared (ignorecorrupted)";
+    ChRecordLog("* DB " + f.journal.note);
+  }
   memcpy(f.head, words, sizeof words);
   f.head[kHdMaxPages] = ChFileMaxPages();
   f.revisionCopy = copy;
+  f.diskRevision = words[kHdRevision];
   return 0;
 }
 
@@ -175,13 +229,16 @@ uint16_t ChFiReadMapAndTypes(ChFiRec& f, const uint32_t* words,
   int64_t fileBytes = std::min<int64_t>(int64_t(fileMax / 8), kChMapMaxBytes);
   std::vector<uint8_t> map(size_t(std::max<int64_t>(fileBytes, 0)), 0);
   if (!map.empty()) {
-    FiRead(f.file, map.data(), kChMapPos, int64_t(map.size()), status);
+    ChFiRead(f, map.data(), kChMapPos, int64_t(map.size()), status);
     if (status != 0 && status != kFiStatusEof) return status;
   }
   // Pages this program cannot address make the file too large to open.
   for (size_t i = ChFileMaxPages() / 8; i < map.size(); ++i) {
     for (uint32_t b = 0; b < 8 && map[i]; ++b)
-      if (((map[i] >> b) & 1) && i * 8 + b >= ChFileMaxPages()) return 18;
+      if (((map[i] >> b) & 1) && i * 8 + b >= ChFileMaxPages()) {
+        if (why) *why += "it holds pages beyond this program's limit\n";
+        return kEcTooLarge;
+      }
   }
   size_t ours = (ChFileMaxPages() / 8 + kChPageSize - 1) / kChPageSize * kChPageSize;
   map.resize(ours, 0);
@@ -197,7 +254,7 @@ uint16_t ChFiReadMapAndTypes(ChFiRec& f, const uint32_t* words,
       int64_t bytes = std::min<int64_t>(int64_t(words[kHdUtPages]) * kChPageSize,
                                         kChUtMaxBytes);
       std::vector<uint8_t> table(size_t(bytes), 0);
-      FiRead(f.file, table.data(), utOffset, bytes, status);
+      ChFiRead(f, table.data(), utOffset, bytes, status);
       if (status != 0 && status != kFiStatusEof) return status;
       uint16_t st = ChFiUtParse(table.data(), table.size(), words[kHdUtEntries],
                                 f.types, why, forward);
@@ -211,7 +268,7 @@ uint16_t ChFiReadMapAndTypes(ChFiRec& f, const uint32_t* words,
 
 void ChFiWriteHeadPiece(ChFiRec& f, const uint8_t* page, uint16_t& status) {
   status = FiSync(f.file);
-  if (status == 0) FiWrite(f.file, page, 0, kChPageSize, status);
+  if (status == 0) status = FiWriteAt(f.file, page, 0, kChPageSize);
   if (status == 0) status = FiSync(f.file);
 }
 
@@ -285,7 +342,7 @@ uint16_t ChFiUtParse(const uint8_t* bytes, size_t length, uint32_t entries,
   types.localToGlobal.push_back(0);
   auto bad = [&](size_t at, const std::string& text) {
     if (why) *why += "type table offset " + std::to_string(at) + ": " + text + "\n";
-    return uint16_t(4);
+    return kEcCorrupted;
   };
   size_t pos = 0;
   for (uint32_t i = 1; i <= (entries & 0xFFFF); ++i) {
@@ -339,7 +396,7 @@ uint16_t ChFiUtParse(const uint8_t* bytes, size_t length, uint32_t entries,
     uint16_t global = UtCreate(def);
     if (global == 0) {
       if (why) *why += "type " + def.name + " differs from the registered type\n";
-      return 14;
+      return kEcNoRelocation;
     }
     types.localToGlobal.push_back(global);
     types.globalToLocal.emplace(global, uint16_t(kUtRegisteredBit | i));
@@ -357,7 +414,7 @@ uint16_t ChFiWriteHead(ChFiRec& f) {
       uint32_t entries;
       std::string table = ChFiUtBytes(f, &entries);
       table.resize((table.size() + kChPageSize - 1) / kChPageSize * kChPageSize, '\0');
-      if (!table.empty()) FiWrite(f.file, table.data(), kChUtPos, int64_t(table.size()), status);
+      if (!table.empty()) status = FiWriteAt(f.file, table.data(), kChUtPos, int64_t(table.size()));
       f.head[kHdUtOffset] = entries ? uint32_t(kChUtPos) : 0;
       f.head[kHdUtPages] = uint32_t(table.size() / kChPageSize);
       f.head[kHdUtEntries] = entries;
@@ -374,7 +431,7 @@ uint16_t ChFiWriteHead(ChFiRec& f) {
       if (status != 0) break;
       int64_t pos = kChMapPos + int64_t(piece) * kChPageSize;
       if (pos >= kChFirstDataPos) MaAssertFailure("ChFiWriteMap--space map change past table");
-      FiWrite(f.file, f.map.data() + size_t(piece) * kChPageSize, pos, kChPageSize, status);
+      status = FiWriteAt(f.file, f.map.data() + size_t(piece) * kChPageSize, pos, kChPageSize);
     }
     if (status == 0) {
       for (uint32_t piece : f.mapChangedList) f.mapPieceChanged[piece] = 0;
@@ -394,15 +451,13 @@ uint16_t ChFiWriteHead(ChFiRec& f) {
 uint16_t ChFiReadPgX(ChFiRec& f, uint8_t* buf, uint32_t page, int64_t pos,
                      bool tolerate) {
   uint16_t status;
-  int64_t n;
   {
     ChSaveGuard guard(true);
-    n = FiRead(f.file, buf, pos, kChPageSize, status);
+    status = ChFiReadAt(f, buf, pos, kChPageSize);
   }
   if (status != 0) return status;
-  if (n < int64_t(kChPageSize)) return kFiStatusEof;
   if (LdBe32(buf + kPgNumber) == page) return 0;
-  if (tolerate) return 17;
+  if (tolerate) return kEcBadPage;
   MaHalt("ChFiReadPg-- page table index in " + f.path + ". " +
          "If this is a database file, then rename it to \"db.save\" and "
          "restart the server to recover from your backup and roll-forward "
@@ -422,11 +477,10 @@ uint16_t ChFiWritePgX(ChFiRec& f, const uint8_t* buf, uint32_t page, int64_t pos
     memcpy(filler, buf, kChPageSize);
     StBe32(filler + kPgNumber, kChFillerMark);
     for (; end < pos && status == 0; end += kChPageSize)
-      FiWrite(f.file, filler, end, kChPageSize, status);
+      status = FiWriteAt(f.file, filler, end, kChPageSize);
     if (status != 0) return status;
   }
-  FiWrite(f.file, buf, pos, kChPageSize, status);
-  return status;
+  return FiWriteAt(f.file, buf, pos, kChPageSize);
 }
 
 int ChFiUtXlateOut(const uint8_t* mem, uint8_t* out, uint32_t page,

@@ -101,6 +101,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -331,7 +332,28 @@ struct ChSaveRec {
   std::vector<std::string> messages;
 };
 
+// The rollback journal of one file (ChJournal.cc).  Written by the save's
+// writer (or the main thread for a flush or an open) while it owns the file.
+struct ChJournalRec {
+  FiFile file;             // open from the first save of this open on
+  bool nameSynced = false; // its directory entry is durable
+  uint32_t salt = 0;       // of the records of the journal being written
+  // A save failed after it had touched the image and the rollback failed
+  // too: the journal is hot on disk, and no save may start before a
+  // rollback succeeds (the error state of the file).
+  bool rollbackPending = false;
+  // Read-only opens of a file whose save was interrupted read the image
+  // the journal restores: the journal's records by database position (the
+  // offset of the bytes in the journal file) and the length before the
+  // save; overlayLength < 0 when there is no such overlay.
+  std::map<int64_t, int64_t> overlay;
+  int64_t overlayLength = -1;
+  // What the open found and did, for the operator ("" when nothing).
+  std::string note;
+};
+
 struct ChFiRec {
+  ChFi handle;             // this file's checked handle
   FiFile file;
   std::string path;
   bool readOnly = false;
@@ -340,6 +362,9 @@ struct ChFiRec {
   uint64_t device = 0, inode = 0;
   uint32_t head[kHdWords] = {};
   uint32_t revisionCopy = 0;
+  // The revision of the last complete save on disk (what a rollback
+  // restores).
+  uint32_t diskRevision = 0;
   uint8_t headPage[kChPageSize] = {};  // private copy as read
   std::vector<uint8_t> map;             // whole pieces
   std::vector<uint8_t> mapPieceChanged;
@@ -347,9 +372,125 @@ struct ChFiRec {
   ChTypeTable types;
   ChPart master = 0;
   ChSaveRec save;
+  ChJournalRec journal;
   bool masterOnDisk = false;
 };
 
+// The open file of a checked handle, or null for a handle that names no
+// open file.
+ChFiRec* ChFiGet(ChFi file);
+// The open file of a checked handle; halts with what ("ChFiPath-- Illegal
+// ChFi") for any other handle.
+ChFiRec& ChFiOrHalt(ChFi file, const char* what);
+
+// Reads from the database file as FiRead does, through the overlay of a
+// read-only open of an interrupted save when there is one.  Every read of
+// a database file's image goes through here.
+int64_t ChFiRead(ChFiRec& f, void* buffer, int64_t pos, int64_t length, uint16_t& status);
+// Exactly length bytes (214 when the image ends first).
+[[nodiscard]] uint16_t ChFiReadAt(ChFiRec& f, void* buffer, int64_t pos, int64_t length);
+// The length of the image (as ChFiRead sees it).
+int64_t ChFiImageLength(ChFiRec& f, uint16_t& status);
+
+// ---------------------------------------------------------------------------
+// The rollback journal (ChJournal.cc).
+//
+// Before a save (or a flush) overwrites any byte of the image in place, the
+// bytes it will overwrite go to the journal beside the database file and are
+// synced; only then is the save marker set.  A save that ends cleanly
+// empties the journal.  So at any moment:
+//   - the journal is incomplete (or empty):  the image was not touched;
+//   - the journal is complete and the header shows the save marker (or is
+//     torn, or unreadable): the save was interrupted, and writing the
+//     journal's records back (and cutting the file to its old length)
+//     restores the last complete save;
+//   - the journal is complete and the header is whole without the marker:
+//     the save either had not begun to write or had ended; the image is
+//     complete and the journal is stale.
+//
+// JOURNAL FILE (ChFiJournalPath: the database path + "-journal"; big-endian)
+//
+//   OFFSET  SIZE  MEANING
+//   0       8     magic "QuilJrnl"
+//   8       4     journal format 1
+//   12      4     page size 4,096
+//   16      4     salt: chosen per save, part of every record's checksum
+//   20      4     number of records
+//   24      4     revision the records restore (the last complete save)
+//   28      4     revision of the save that wrote the journal
+//   32      8     length of the database file before the save
+//   40      4     CRC-32 of bytes 0-39
+//   44      ...   zero up to 4,096
+//
+// RECORD (from offset 4,096, one after another, 4,112 bytes each)
+//
+//   OFFSET  SIZE  MEANING
+//   0       8     position in the database file (a multiple of 4,096)
+//   8       4     CRC-32 of the salt, the position and the 4,096 bytes
+//   12      4     zero
+//   16      4096  the bytes the database file held there before the save
+//
+// The header is written (and synced) only after every record is synced, so
+// a journal whose header is valid and whose records all check is complete.
+// Only bytes inside the old length of the file are journaled: what a save
+// writes past it goes with the cut to the old length.
+
+constexpr int64_t kChJournalHeadSize = 4096;
+constexpr int64_t kChJournalRecordSize = 16 + kChPageSize;
+
+// What a journal file holds.
+struct ChJournalInfo {
+  bool exists = false;
+  bool complete = false;     // a valid header and every record checks
+  std::string why;           // why it is not complete
+  uint32_t records = 0;
+  uint32_t restores = 0;     // revision the records restore
+  uint32_t savedRevision = 0;  // revision of the save that wrote it
+  int64_t oldLength = 0;
+  // Record positions in the database file and their offsets in the journal.
+  std::vector<std::pair<int64_t, int64_t>> positions;
+};
+
+// Reads and verifies the journal at journalPath (file: an open journal, or
+// a closed FiFile to open it read-only).
+[[nodiscard]] uint16_t ChJnlLoad(const std::string& journalPath, FiFile& file,
+                                 ChJournalInfo* info);
+// True when journal info applies to the database header page head (the
+// first 4,096 bytes of the file, or fewer when short): the save it
+// journals was interrupted.
+bool ChJnlIsHot(const ChJournalInfo& info, const uint8_t* head, int64_t headBytes);
+// Run by ChFiOpen before the header is read.  Read/write: rolls back a hot
+// journal (the records written back, the file cut to its old length, synced,
+// the journal deleted) and deletes a stale one.  Read-only: a hot journal
+// becomes the overlay through which the image is read; nothing is written.
+// Returns 0 or the status of a failed call (the files are left as they
+// were, apart from a rollback that may be repeated).
+[[nodiscard]] uint16_t ChJnlRecover(ChFiRec& f);
+// Writes the journal of the in-place writes at positions (sorted, multiples
+// of 4,096; those at or past the file's length are left out) of a save
+// that will write revision newRevision, and syncs it.  Returns 0 or a
+// status (the image is untouched then).
+[[nodiscard]] uint16_t ChJnlBegin(ChFiRec& f, const std::vector<int64_t>& positions,
+                                  uint32_t newRevision);
+// The save ended cleanly: the journal is emptied.
+[[nodiscard]] uint16_t ChJnlCommit(ChFiRec& f);
+// The save failed after its journal was begun: a complete journal is
+// written back whatever the header shows (the save did not complete for
+// its caller, and the journal restores the last complete save exactly),
+// then emptied; an incomplete one means the image was not touched.
+// Returns 0 or a status; on failure the file stays in its error state
+// (rollbackPending) and the next save or flush tries again first.
+[[nodiscard]] uint16_t ChJnlRollback(ChFiRec& f);
+// Closes and deletes the journal of a file being closed when it holds
+// nothing that an open would need.
+void ChJnlClose(ChFiRec& f);
+// Opens the image of the database file at path read-only into f, outside
+// the store's table of open files (the offline checks): the file, and the
+// journal's overlay when a save was interrupted.
+[[nodiscard]] uint16_t ChFiOpenImage(const std::string& path, ChFiRec& f);
+
+// Sets the text ChFiOpenProblem returns.
+void ChFiNoteProblem(const std::string& text);
 // Header words in host order from the 4,096 file bytes, and back.
 void ChFiHeadXlateIn(const uint8_t* page, uint32_t* words, uint32_t* copy);
 void ChFiHeadXlateOut(const uint32_t* words, uint32_t copy, uint8_t* page);
@@ -371,16 +512,16 @@ std::string ChFiUtBytes(const ChFiRec& f, uint32_t* entries);
 // Parses a type table into types, registering its types by name.  Returns 0,
 // 14 (conflict with a registered type) or 4 (malformed: *why says how;
 // forward references are reported with *forward set).
-uint16_t ChFiUtParse(const uint8_t* bytes, size_t length, uint32_t entries,
+[[nodiscard]] uint16_t ChFiUtParse(const uint8_t* bytes, size_t length, uint32_t entries,
                      ChTypeTable& types, std::string* why, bool* forward);
 // Reads page number page into buf (file form) and checks its number word.
 // Returns 0, 17 (bad page, tolerated) or a file status; halts on a bad
 // page unless tolerated.
-uint16_t ChFiReadPgX(ChFiRec& f, uint8_t* buf, uint32_t page, int64_t pos,
+[[nodiscard]] uint16_t ChFiReadPgX(ChFiRec& f, uint8_t* buf, uint32_t page, int64_t pos,
                      bool tolerate);
 // Writes a file-form page at pos, filler pages first when pos lies past the
 // end of the file.  Returns 0 or a file status.
-uint16_t ChFiWritePgX(ChFiRec& f, const uint8_t* buf, uint32_t page,
+[[nodiscard]] uint16_t ChFiWritePgX(ChFiRec& f, const uint8_t* buf, uint32_t page,
                       int64_t pos);
 inline int64_t ChFiPagePos(uint32_t page) {
   return kChFirstDataPos + int64_t(page) * kChPageSize;
@@ -449,6 +590,11 @@ struct ChStore {
   bool inhibit = false;
   std::array<std::unique_ptr<ChPartRec>, 128> parts;
   std::vector<std::unique_ptr<ChFiRec>> files;
+  // The table behind checked file handles: per slot the open file (null
+  // when free) and the slot's generation, advanced at every close.  Slot 0
+  // is never used.
+  std::vector<ChFiRec*> fileSlots{nullptr};
+  std::vector<uint32_t> fileGenerations{0};
   // Cache.
   std::vector<ChCachePage> cache;
   std::vector<std::unique_ptr<uint8_t[], void (*)(void*)>> cacheBlocks;
@@ -465,8 +611,9 @@ extern ChStore ChState;
 
 // Background saves whose writer may still be running.  Changed only by the
 // main thread, before a writer starts and after it has finished, so a
-// writer always reads it above 0.
-extern int ChBgSavesOut;
+// writer always reads it above 0; atomic because writers of other files
+// read it (ChSaveGuard) while the main thread changes it.
+extern std::atomic<int> ChBgSavesOut;
 extern std::mutex ChBgSaveMutex;
 
 // Takes the save mutex while a writer may be running.  An io guard (around
@@ -516,7 +663,7 @@ void ChCacheMarkModified(int32_t index);
 // Frees a transient slot.
 void ChTransFree(uint32_t slot);
 // Reads a transient slot into buf.
-uint16_t ChTransRead(uint32_t slot, uint8_t* buf);
+[[nodiscard]] uint16_t ChTransRead(uint32_t slot, uint8_t* buf);
 [[nodiscard]] uint16_t ChCacheInit(uint32_t pages);
 void ChCacheTerm();
 // Drops every cache page and transient slot of a part.
@@ -540,7 +687,12 @@ ChPart ChPartAllocNumber();
 // on the writer (or inline without background saving).
 void ChSaveFreeze(ChPartRec& p);
 void ChSaveWrite(ChFiRec& f);
-uint16_t ChSaveFinish(ChFiRec& f, ChPartRec& p);
+// Writes the changed space-map pieces and type table of f and its header
+// in place, behind the journal and the marker as a save does (ChFiFlush);
+// nothing when neither changed.  An earlier failed save's rollback is
+// retried first.  Main thread, no save in flight.
+[[nodiscard]] uint16_t ChSaveFlush(ChFiRec& f);
+[[nodiscard]] uint16_t ChSaveFinish(ChFiRec& f, ChPartRec& p);
 
 // The background writer (ChBgSave.cc).
 //
@@ -555,10 +707,10 @@ void ChBgSave(ChFiRec* f);
 // the save from ChBgSavesOut; then raises the writer's error with ExRaise
 // when raise is set (returns it otherwise), or runs the completion
 // callback.  REQUIRES: state kComplete.
-uint16_t ChBgSaveComplete(ChFiRec& f, bool raise);
+[[nodiscard]] uint16_t ChBgSaveComplete(ChFiRec& f, bool raise);
 // Waits until the file's save is idle, finishing it on the way.  Returns
 // its error when raise is false.
-uint16_t ChBgSaveWaitIdle(ChFiRec& f, bool raise);
+[[nodiscard]] uint16_t ChBgSaveWaitIdle(ChFiRec& f, bool raise);
 // Before a change to cache page index: when the page is frozen for a save,
 // moves the page to a copy (page-table entry under the save mutex) and
 // returns the copy's index; otherwise returns index.
@@ -613,7 +765,7 @@ std::unique_ptr<ChCopyJob> ChJobNew(ChPart part, const std::string& destination,
 [[nodiscard]] uint16_t ChJobQueue(std::unique_ptr<ChCopyJob> job);
 // Copies length bytes at pos from one file to the same position in the
 // other, in pieces of kChLargeBufCount through buffer.
-[[nodiscard]] uint16_t ChCopyBytes(FiFile& from, FiFile& to, int64_t pos,
+[[nodiscard]] uint16_t ChCopyBytes(ChFiRec& from, FiFile& to, int64_t pos,
                                    int64_t length, std::vector<uint8_t>& buffer);
 // Creates path, replacing a file that is there.
 [[nodiscard]] uint16_t ChCreateDestination(const std::string& path, FiFile& file);

@@ -175,6 +175,6 @@ Li<ChHandle> ChLiHndToLiXfm(ChHandle list, uint16_t type);
 
 // Package entry: 1 registers the node template of type 40, 2 terminates, 3
 // sets ChLiDebugFlag.
-uint16_t ChLiInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t ChLiInitRtns(int selector, int32_t value);
 
 }  // namespace quil

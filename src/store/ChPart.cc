@@ -14,7 +14,7 @@ bool ChDebugFlag = true;
 bool ChCheckFlag = false;
 bool ChFixAllPages = false;
 ChStore ChState;
-int ChBgSavesOut = 0;
+std::atomic<int> ChBgSavesOut{0};
 std::mutex ChBgSaveMutex;
 
 ChHandleLayout ChLayout = {5, 31, 13, 0x7FFFF, (145 + 0x7FFFF + 32) & ~31u};
@@ -73,11 +73,28 @@ void PartDrop(ChPartRec& p) {
   ChState.parts[size_t(p.number)].reset();
 }
 
+// Gives rec a slot of the handle table and enters it in the open files.
+ChFi FileEnter(std::unique_ptr<ChFiRec> rec) {
+  auto& slots = ChState.fileSlots;
+  uint32_t slot = 1;
+  while (slot < slots.size() && slots[slot]) ++slot;
+  if (slot == slots.size()) {
+    slots.push_back(nullptr);
+    ChState.fileGenerations.push_back(0);
+  }
+  ChFi handle;
+  handle.slot = slot;
+  handle.generation = ++ChState.fileGenerations[slot];
+  slots[slot] = rec.get();
+  rec->handle = handle;
+  ChState.files.push_back(std::move(rec));
+  return handle;
+}
+
 uint16_t FileAdd(std::unique_ptr<ChFiRec> rec, ChFi* out) {
   uint16_t status = FiIdentity(rec->file, rec->device, rec->inode);
   if (status != 0) return status;
-  *out = rec.get();
-  ChState.files.push_back(std::move(rec));
+  *out = FileEnter(std::move(rec));
   return 0;
 }
 
@@ -198,7 +215,7 @@ int32_t ChCreateNewPage(ChPartRec& p, uint32_t* pageOut) {
                 (p.file && kChHeaderPages + page >= ChFileMaxPages());
     if (full) {
       ChCacheRelease(idx);
-      ExRaise(p.file ? 9 : 8);
+      ExRaise(p.file ? kEcDatabaseFull : kEcTransientFull);
     }
     p.pageCount = page + 1;
   }
@@ -239,11 +256,24 @@ ChPart ChPartAllocNumber() {
 // ---------------------------------------------------------------------------
 // Files.
 
+ChFiRec* ChFiGet(ChFi file) {
+  if (file.slot == 0 || file.slot >= ChState.fileSlots.size() ||
+      ChState.fileGenerations[file.slot] != file.generation)
+    return nullptr;
+  return ChState.fileSlots[file.slot];
+}
+
+ChFiRec& ChFiOrHalt(ChFi file, const char* what) {
+  ChFiRec* f = ChFiGet(file);
+  if (!f) MaAssertFailure(what);
+  return *f;
+}
+
 uint16_t ChFiCreate(const std::string& path, ChFi* out) {
-  if (FiExists(path)) return 6;
+  if (FiExists(path)) return kEcFileExists;
   auto rec = std::make_unique<ChFiRec>();
   uint16_t status = FiCreate(path, rec->file);
-  if (status == kFiStatusExists) return 6;
+  if (status == kFiStatusExists) return kEcFileExists;
   if (status != 0) return status;
   rec->path = path;
   return FileStart(std::move(rec), out);
@@ -258,11 +288,14 @@ uint16_t ChFiCreateTemp(const std::string& dir, ChFi* out) {
   return FileStart(std::move(rec), out);
 }
 
-uint16_t ChFiMakePermanent(ChFi f, const std::string& path) {
-  uint16_t status = FiRename(f->file, path);
+uint16_t ChFiMakePermanent(ChFi file, const std::string& path) {
+  ChFiRec& f = ChFiOrHalt(file, "ChFiMakePermanent-- Illegal ChFi");
+  uint16_t status = FiRename(f.file, path);
+  // The new name must survive a power cut before anything relies on it.
+  if (status == 0) status = FiSyncDir(path);
   if (status != 0) return status;
-  f->path = path;
-  f->temporary = false;
+  f.path = path;
+  f.temporary = false;
   return 0;
 }
 
@@ -275,51 +308,76 @@ uint16_t ChFiOpen(const std::string& path, int mode, ChFi* out) {
   if (status != 0) return status;
   for (auto& f : ChState.files) {
     if (f->device == rec->device && f->inode == rec->inode) {
-      if (f->readOnly && mode != kChFiReadOnly) return 11;
+      if (f->readOnly && mode != kChFiReadOnly) return kEcReadOnlyForWrite;
       ++f->opens;
-      *out = f.get();
+      *out = f->handle;
       return 0;
     }
   }
   rec->path = path;
   rec->readOnly = mode == kChFiReadOnly;
-  status = ChFiReadHead(*rec);
+  ChFiNoteProblem("");
+  // An interrupted save is rolled back (or, read-only, read as rolled
+  // back) before anything reads the image.
+  status = ChJnlRecover(*rec);
+  if (status != 0) ChFiNoteProblem("its journal cannot be read or written back");
+  if (status == 0) status = ChFiReadHead(*rec);
   if (status != 0) return status;
   rec->masterOnDisk = ChFiMapGet(*rec, kChHeaderPages);
-  return FileAdd(std::move(rec), out);
+  *out = FileEnter(std::move(rec));
+  return 0;
 }
 
-uint16_t ChFiClose(ChFi f) {
-  if (--f->opens > 0) return 0;
-  uint16_t saved = ChBgSaveWaitIdle(*f, false);
-  if (ChPartRec* p = ChPartGet(f->master)) PartDrop(*p);
-  uint16_t status = FiClose(f->file);
+uint16_t ChFiClose(ChFi file) {
+  ChFiRec& f = ChFiOrHalt(file, "ChFiClose-- Illegal ChFi");
+  if (--f.opens > 0) return 0;
+  uint16_t saved = ChBgSaveWaitIdle(f, false);
+  if (ChPartRec* p = ChPartGet(f.master)) PartDrop(*p);
+  ChJnlClose(f);
+  uint16_t status = FiClose(f.file);
   if (saved != 0) status = saved;
+  ChState.fileSlots[file.slot] = nullptr;
+  ++ChState.fileGenerations[file.slot];
+  ChFiRec* gone = &f;
   auto& files = ChState.files;
   files.erase(std::remove_if(files.begin(), files.end(),
-                             [f](const auto& r) { return r.get() == f; }),
+                             [gone](const auto& r) { return r.get() == gone; }),
               files.end());
   return status;
 }
 
-uint16_t ChFiDestroy(ChFi f) {
-  std::string path = f->path;
-  f->opens = 1;
-  uint16_t status = ChFiClose(f);
+uint16_t ChFiDestroy(ChFi file) {
+  ChFiRec& f = ChFiOrHalt(file, "ChFiDestroy-- Illegal ChFi");
+  std::string path = f.path;
+  f.opens = 1;
+  uint16_t status = ChFiClose(file);
   uint16_t del = FiDelete(path);
   return status != 0 ? status : del;
 }
 
-uint16_t ChFiFlush(ChFi f) {
-  if (f->readOnly) return 10;
-  ChBgSaveCleanupWait(f);
-  return ChFiWriteHead(*f);
+uint16_t ChFiFlush(ChFi file) {
+  ChFiRec& f = ChFiOrHalt(file, "ChFiFlush-- Illegal ChFi");
+  if (f.readOnly) return kEcWriteReadOnly;
+  ChBgSaveCleanupWait(file);
+  return ChSaveFlush(f);
 }
 
-const std::string& ChFiPath(ChFi f) { return f->path; }
-bool ChFiIsReadOnly(ChFi f) { return f->readOnly; }
-ChPart ChFiGetMaster(ChFi f) { return f->master; }
-bool ChFiHasMaster(ChFi f) { return f->master != 0 || f->masterOnDisk; }
+const std::string& ChFiPath(ChFi file) {
+  return ChFiOrHalt(file, "ChFiPath-- Illegal ChFi").path;
+}
+bool ChFiIsReadOnly(ChFi file) {
+  return ChFiOrHalt(file, "ChFiIsReadOnly-- Illegal ChFi").readOnly;
+}
+ChPart ChFiGetMaster(ChFi file) {
+  return ChFiOrHalt(file, "ChFiGetMaster-- Illegal ChFi").master;
+}
+bool ChFiHasMaster(ChFi file) {
+  const ChFiRec& f = ChFiOrHalt(file, "ChFiHasMaster-- Illegal ChFi");
+  return f.master != 0 || f.masterOnDisk;
+}
+const std::string& ChFiOpenNote(ChFi file) {
+  return ChFiOrHalt(file, "ChFiOpenNote-- Illegal ChFi").journal.note;
+}
 
 // ---------------------------------------------------------------------------
 // Parts.
@@ -328,10 +386,11 @@ ChHandle ChPartInfoHandle(ChPart part) {
   return ChHandleMake(part, 0, kPartInfoOffset);
 }
 
-uint16_t ChFiPartCreate(ChFi f, ChPart* out) {
-  if (ChFiHasMaster(f)) return 6;
+uint16_t ChFiPartCreate(ChFi file, ChPart* out) {
+  ChFiRec* f = &ChFiOrHalt(file, "ChFiPartCreate-- Illegal ChFi");
+  if (ChFiHasMaster(file)) return kEcFileExists;
   ChPart n = ChPartAllocNumber();
-  if (n == 0) return 1;
+  if (n == 0) return kEcTooManyParts;
   ChPartRec& p = PartNew(n, f);
   p.revision = f->head[kHdRevision];
   f->master = n;
@@ -351,14 +410,19 @@ uint16_t ChFiPartCreate(ChFi f, ChPart* out) {
   return 0;
 }
 
-uint16_t ChFiPartOpen(ChFi f, ChPart* out) {
+uint16_t ChFiPartOpen(ChFi file, ChPart* out) {
+  ChFiRec* f = &ChFiOrHalt(file, "ChFiPartOpen-- Illegal ChFi");
   if (f->master != 0) {
     *out = f->master;
     return 0;
   }
-  if (!f->masterOnDisk) return 15;
+  ChFiNoteProblem("");
+  if (!f->masterOnDisk) {
+    ChFiNoteProblem("it holds no master part (page 0 is free in its space map)");
+    return kEcNoMaster;
+  }
   ChPart n = ChPartAllocNumber();
-  if (n == 0) return 1;
+  if (n == 0) return kEcTooManyParts;
   ChPartRec& p = PartNew(n, f);
   p.pageCount = 1;
   ChPteSet(p, 0, kPteFile);
@@ -370,7 +434,7 @@ uint16_t ChFiPartOpen(ChFi f, ChPart* out) {
     const uint8_t* block = ChCp(ChPgAllocFill(p, 0)).data + kPartInfoOffset;
     if (BlkGet(block, 0, kBlkType) != kUtTypePartInfo ||
         BlkGet(block, 0, kBlkSize) != kPartInfoSize + 8) {
-      status = 4;
+      status = kEcCorrupted;
       return;
     }
     memcpy(words, ChDeref(info), sizeof words);
@@ -378,8 +442,11 @@ uint16_t ChFiPartOpen(ChFi f, ChPart* out) {
   if (!loaded) status = uint16_t(ExLastError);
   if (status == 0 && (words[kPiPageCount] == 0 ||
                       words[kPiPageCount] - 1 > ChLayout.pageMask))
-    status = 18;
+    status = kEcTooLarge;
   if (status != 0) {
+    ChFiNoteProblem(status == kEcTooLarge ? "its part information gives a page count beyond "
+                                            "this program's limit"
+                                          : "page 0 holds no part information");
     PartDrop(p);
     return status;
   }
@@ -398,22 +465,29 @@ uint16_t ChFiPartOpen(ChFi f, ChPart* out) {
 void ChPartClose(ChPart part) {
   ChPartRec& p = ChPartOrHalt(part, "ChPartClose-- Illegal part");
   MA_CHECK(ChDebugFlag, p.file != nullptr, "ChPartClose-- transient part");
-  (void)ChBgSaveWaitIdle(*p.file, false);
+  // The part's unsaved changes go with it; a save of them that failed is
+  // noted for the operator (the file itself is whole: the failed save's
+  // journal was written back, or is left for the next open).
+  uint16_t status = ChBgSaveWaitIdle(*p.file, false);
+  if (status != 0)
+    ChRecordLog("* DB save of " + p.file->path + " failed as its part closed: " +
+                EcToSt(status).Str());
   PartDrop(p);
 }
 
 ChFi ChGetChFi(ChPart part) {
   ChPartRec* p = ChPartGet(part);
-  return p ? p->file : nullptr;
+  return p && p->file ? p->file->handle : ChFi();
 }
 
 ChFi ChGetFile(ChHandle h) { return ChGetChFi(ChPartOf(h)); }
 
-uint16_t ChPartDup(ChPart part, ChFi dest) {
+uint16_t ChPartDup(ChPart part, ChFi destFile) {
   ChPartRec& p = ChPartOrHalt(part, "ChPartDup-- Illegal part");
-  MA_CHECK(ChDebugFlag, p.file != nullptr && dest != p.file && !ChFiHasMaster(dest),
+  ChFiRec* dest = &ChFiOrHalt(destFile, "ChPartDup-- Illegal ChFi");
+  MA_CHECK(ChDebugFlag, p.file != nullptr && dest != p.file && !ChFiHasMaster(destFile),
            "ChPartDup-- bad destination");
-  ChBgSaveCleanupWait(p.file);
+  ChBgSaveCleanupWait(p.file->handle);
   // Every page must reach the new file: pages still only in the old file are
   // loaded (and, when evicted, go to the transient file).
   uint16_t status = 0;
@@ -435,13 +509,14 @@ uint16_t ChPartDup(ChPart part, ChFi dest) {
   });
   if (!ok) status = uint16_t(ExLastError);
   if (status != 0) return status;
-  ChPartSwitch(part, dest);
+  ChPartSwitch(part, destFile);
   return 0;
 }
 
-void ChPartSwitch(ChPart part, ChFi dest) {
+void ChPartSwitch(ChPart part, ChFi destFile) {
   ChPartRec& p = ChPartOrHalt(part, "ChPartSwitch-- Illegal part");
-  MA_CHECK(ChDebugFlag, p.file != nullptr && dest != p.file && !ChFiHasMaster(dest),
+  ChFiRec* dest = &ChFiOrHalt(destFile, "ChPartSwitch-- Illegal ChFi");
+  MA_CHECK(ChDebugFlag, p.file != nullptr && dest != p.file && !ChFiHasMaster(destFile),
            "ChPartSwitch-- bad destination");
   for (int i = 1; i <= p.file->types.Count(); ++i)
     dest->types.Enter(p.file->types.localToGlobal[size_t(i)]);
@@ -524,7 +599,7 @@ uint16_t ChPartSave(ChPart part, int mode, uint32_t* revision) {
     MaAssertFailure(
         "ChPartSave-- partition has had prior read errors and cannot be saved");
   // 1. The previous save of the file first (queued work runs meanwhile).
-  ChBgSaveCleanupWait(&f);
+  ChBgSaveCleanupWait(f.handle);
   MA_CHECK(ChDebugFlag, ChPartGet(part) == &p && p.file == &f,
            "ChPartSave-- part closed while waiting for the previous save");
   if (ChBackupBlocksSave(p)) MaAssertFailure("ChPartSave-- backup in progress");

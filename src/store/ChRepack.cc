@@ -204,7 +204,7 @@ uint16_t RepackOldPage(ChCopyJob& j, const uint8_t* file, uint32_t page) {
   memcpy(r.fixed.get(), file, kChPageSize);
   uint32_t good = FixupPage(r.fixed.get());
   uint32_t at = 0;
-  int result = ChFiUtXlateIn(r.fixed.get(), r.mem.get(), r.part, ChGetChFi(r.part)->types, &at);
+  int result = ChFiUtXlateIn(r.fixed.get(), r.mem.get(), r.part, ChPartGet(r.part)->file->types, &at);
   if (good != kChPageSize || result != kUtOk) {
     ++r.damaged;
     ChRecordLog("* Repack page " + std::to_string(page) + " damaged at offset " +
@@ -238,7 +238,7 @@ uint16_t ChRepackFixup(ChCopyJob& j, uint32_t page) {
   if (status == 0 && got != int64_t(kChPageSize)) status = kFiStatusEof;
   if (status != 0) return status;
   uint32_t at = 0;
-  ChFi f = ChGetChFi(r.part);
+  ChFiRec* f = ChPartGet(r.part)->file;
   if (ChFiUtXlateIn(r.out.get(), r.page.get(), r.part, f->types, &at) != kUtOk)
     MaAssertFailure("ChRepackFixup-- new page " + std::to_string(page) + " unreadable");
   uint8_t* pg = r.page.get();
@@ -278,13 +278,13 @@ uint16_t WriteSpaceMap(ChCopyJob& j) {
 
 void RepackStart(ChCopyJob& j) {
   RepackRec& r = Rec(j);
-  ChFi f = ChGetChFi(r.part);
+  ChFiRec* f = ChPartGet(r.part)->file;
   // The space map and revision of the file as it is on disk.
   uint8_t head[kChPageSize] = {};
   uint16_t status;
   {
     ChSaveGuard guard(true);
-    FiRead(f->file, head, 0, kChPageSize, status);
+    status = ChFiReadAt(*f, head, 0, kChPageSize);
   }
   r.startError = status;
   uint32_t words[kHdWords], copy;
@@ -293,8 +293,7 @@ void RepackStart(ChCopyJob& j) {
   r.map.assign(size_t(std::min<int64_t>(words[kHdMaxPages] / 8, kChMapMaxBytes)), 0);
   if (r.startError == 0) {
     ChSaveGuard guard(true);
-    FiRead(f->file, r.map.data(), kChMapPos, int64_t(r.map.size()), status);
-    r.startError = status;
+    r.startError = ChFiReadAt(*f, r.map.data(), kChMapPos, int64_t(r.map.size()));
   }
   for (uint32_t p = uint32_t(r.map.size() * 8); p-- > kChHeaderPages;) {
     if (MapGet(r.map, p)) {
@@ -316,11 +315,11 @@ void RepackStart(ChCopyJob& j) {
 
 bool RepackPiece(ChCopyJob& j, uint16_t* status) {
   RepackRec& r = Rec(j);
-  ChFi f = ChGetChFi(r.part);
+  ChFiRec* f = ChPartGet(r.part)->file;
   *status = r.startError;
   if (*status != 0) return true;
   if (!r.headerCopied) {
-    *status = ChCopyBytes(f->file, j.dest, 0, kChFirstDataPos, j.buffer);
+    *status = ChCopyBytes(*f, j.dest, 0, kChFirstDataPos, j.buffer);
     r.headerCopied = true;
   } else if (!r.fixup) {
     for (int n = 0; n < kRepackReadsPerPiece && r.nextOld < r.oldPages && *status == 0; ++n) {
@@ -330,7 +329,7 @@ bool RepackPiece(ChCopyJob& j, uint16_t* status) {
       int64_t got;
       {
         ChSaveGuard guard(true);
-        got = FiRead(f->file, r.buffer.data(), ChFiPagePos(first),
+        got = ChFiRead(*f, r.buffer.data(), ChFiPagePos(first),
                      int64_t(count) * kChPageSize, *status);
       }
       if (*status == kFiStatusEof) *status = 0;

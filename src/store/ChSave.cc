@@ -6,11 +6,15 @@
 //                 with bit 29), the changed space-map pieces, the type table
 //                 and the header; the part starts a new, empty changed-page
 //                 list.
-//   ChSaveWrite   (the writer) writes the file in the protocol's order:
-//                 marker set and header; type table; space-map pieces; the
-//                 pages in ascending order with a sync every 15; sync, marker
-//                 cleared, sync, header, sync.  It reads only frozen state and
-//                 records its progress and first error in the save record.
+//   ChSaveWrite   (the writer) first journals what the save will overwrite
+//                 in place (ChJnlBegin), then writes the file in the
+//                 protocol's order: marker set and header; type table;
+//                 space-map pieces; the pages in ascending order with a sync
+//                 every 15; sync, marker cleared, sync, header, sync; and
+//                 empties the journal.  A failure after the journal rolls the
+//                 image back to the last complete save (ChJnlRollback).  It
+//                 reads only frozen state and records its progress and first
+//                 error in the save record.
 //   ChSaveFinish  (main thread) releases the frozen state: on success the
 //                 written pages are clean and their transient copies freed;
 //                 on failure every frozen change becomes pending again.
@@ -21,7 +25,8 @@
 // the file now holds from one that has moved on.
 //
 // A crash between the first and the last header write leaves the marker
-// set, and the next open refuses the file (status 4).
+// set with a complete journal beside the file; the next open writes the
+// journal back (ChJnlRecover) and finds the last complete save.
 #include <algorithm>
 
 #include "ChInt.h"
@@ -136,35 +141,20 @@ void SettleTrans(ChPartRec& p, uint32_t page, uint32_t slot, bool ok, uint32_t* 
   }
 }
 
-}  // namespace
 
-void ChSaveFreeze(ChPartRec& p) {
-  ChFiRec& f = *p.file;
-  ChSaveRec& s = f.save;
-  s.state = ChSaveState::kActive;
-  s.error = 0;
-  s.part = p.number;
-  {
-    ChSaveGuard guard;
-    s.messages.clear();
-  }
-
-  std::vector<uint32_t> list;
-  list.swap(p.changed);
-  std::sort(list.begin(), list.end());
-  list.erase(std::unique(list.begin(), list.end()), list.end());
+// Empties the frozen page lists of s.
+void ClearPages(ChSaveRec& s) {
   s.pages.clear();
   s.sources.clear();
   s.cachePages.clear();
   s.pageData.clear();
   s.transSlots.clear();
   s.copies.clear();
-  for (uint32_t page : list) {
-    if (page >= p.changedBit.size() || !p.changedBit[page]) continue;
-    p.changedBit[page] = 0;
-    FreezePage(s, p, page);
-  }
+}
 
+// The changed space-map pieces, the type table when it changed, and the
+// header words, into s; f starts new lists of changes.
+void FreezeHead(ChFiRec& f, ChSaveRec& s) {
   s.mapPieces.swap(f.mapChangedList);
   f.mapChangedList.clear();
   std::sort(s.mapPieces.begin(), s.mapPieces.end());
@@ -193,11 +183,93 @@ void ChSaveFreeze(ChPartRec& p) {
   s.revisionCopy = f.head[kHdRevision];
   if (!s.buffer) s.buffer = std::make_unique<uint8_t[]>(kChPageSize + 16);
   if (!s.readBuffer) s.readBuffer = std::make_unique<uint8_t[]>(kChPageSize);
+}
+
+// After a failed write of s: its space-map pieces and type table are
+// pending again.
+void UnfreezeHead(ChFiRec& f, const ChSaveRec& s) {
+  for (uint32_t piece : s.mapPieces) {
+    if (!f.mapPieceChanged[piece]) {
+      f.mapPieceChanged[piece] = 1;
+      f.mapChangedList.push_back(piece);
+    }
+  }
+  if (s.utChanged) f.types.modified = true;
+}
+
+// The positions of the image that writing s overwrites in place, in
+// ascending order: the header, the space-map pieces, the type table, and
+// the data pages that the last complete save holds (a page free in the old
+// space map holds nothing worth restoring).  The old space-map pieces are
+// read from the file.
+uint16_t InPlacePositions(ChFiRec& f, const ChSaveRec& s, std::vector<int64_t>* out) {
+  int64_t oldLength = FiGetEOF(f.file);
+  out->clear();
+  out->push_back(0);
+  std::vector<uint8_t> oldMap(s.mapPieces.size() * kChPageSize, 0);
+  for (size_t i = 0; i < s.mapPieces.size(); ++i) {
+    int64_t pos = kChMapPos + int64_t(s.mapPieces[i]) * kChPageSize;
+    if (pos >= oldLength) continue;
+    out->push_back(pos);
+    ChSaveGuard guard(true);
+    uint16_t status = ChFiReadAt(f, oldMap.data() + i * kChPageSize, pos, kChPageSize);
+    if (status != 0) return status;
+  }
+  if (s.utChanged) {
+    for (size_t at = 0; at < s.utBytes.size(); at += kChPageSize)
+      out->push_back(kChUtPos + int64_t(at));
+  }
+  for (uint32_t page : s.pages) {
+    int64_t pos = ChFiPagePos(page);
+    if (pos >= oldLength) break;
+    uint32_t disk = kChHeaderPages + page;
+    uint32_t piece = disk / 8 / kChPageSize;
+    auto it = std::lower_bound(s.mapPieces.begin(), s.mapPieces.end(), piece);
+    if (it != s.mapPieces.end() && *it == piece) {
+      size_t byte = size_t(it - s.mapPieces.begin()) * kChPageSize + (disk / 8) % kChPageSize;
+      if (!((oldMap[byte] >> (disk % 8)) & 1)) continue;
+    }
+    out->push_back(pos);
+  }
+  return 0;
+}
+
+}  // namespace
+
+void ChSaveFreeze(ChPartRec& p) {
+  ChFiRec& f = *p.file;
+  ChSaveRec& s = f.save;
+  s.state = ChSaveState::kActive;
+  s.error = 0;
+  s.part = p.number;
+  {
+    ChSaveGuard guard;
+    s.messages.clear();
+  }
+
+  std::vector<uint32_t> list;
+  list.swap(p.changed);
+  std::sort(list.begin(), list.end());
+  list.erase(std::unique(list.begin(), list.end()), list.end());
+  ClearPages(s);
+  for (uint32_t page : list) {
+    if (page >= p.changedBit.size() || !p.changedBit[page]) continue;
+    p.changedBit[page] = 0;
+    FreezePage(s, p, page);
+  }
+
+  FreezeHead(f, s);
   p.modified = false;
 }
 
-void ChSaveWrite(ChFiRec& f) {
-  ChSaveRec& s = f.save;
+namespace {
+
+// Writes what s froze, in the protocol's order, behind the journal.  The
+// progress messages are those of the save ("start" ... "head write done",
+// or the "error in ..." that ended it); a failure of the journal, its
+// emptying or a rollback adds its own.  Returns 0 or the first failing
+// status.
+uint16_t WriteFrozen(ChFiRec& f, ChSaveRec& s) {
   uint16_t status = 0;
   uint8_t head[kChPageSize];
   ChBgSaveNote(f, "start");
@@ -217,6 +289,16 @@ void ChSaveWrite(ChFiRec& f) {
     return status == 0;
   };
 
+  // 0. The journal of what the steps below overwrite in place.  Until it is
+  // complete and synced the image is untouched.
+  std::vector<int64_t> positions;
+  status = InPlacePositions(f, s, &positions);
+  if (status == 0) status = ChJnlBegin(f, positions, s.headWords[kHdRevision]);
+  if (status != 0) {
+    ChBgSaveNote(f, "error in write journal");
+    return status;
+  }
+
   // 1. Marker set, header written (the file extended to the first page).
   if (FiGetEOF(f.file) < kChFirstDataPos) {
     ChSaveGuard guard(true);
@@ -229,18 +311,18 @@ void ChSaveWrite(ChFiRec& f) {
   if (going && s.utChanged) {
     {
       ChSaveGuard guard(true);
-      FiWrite(f.file, s.utBytes.data(), kChUtPos, int64_t(s.utBytes.size()), status);
+      status = FiWriteAt(f.file, s.utBytes.data(), kChUtPos, int64_t(s.utBytes.size()));
     }
     going = step("write ut ok", "error in write ut");
   }
 
   // 3. Space-map pieces.
-  for (size_t i = 0; going && i < s.mapPieces.size(); ++i) {
+  for (size_t i = 0; going && status == 0 && i < s.mapPieces.size(); ++i) {
     int64_t pos = kChMapPos + int64_t(s.mapPieces[i]) * kChPageSize;
     if (pos >= kChFirstDataPos)
       MaAssertFailure("ChFiWriteMap--space map change past table");
     ChSaveGuard guard(true);
-    FiWrite(f.file, s.mapBytes.data() + i * kChPageSize, pos, kChPageSize, status);
+    status = FiWriteAt(f.file, s.mapBytes.data() + i * kChPageSize, pos, kChPageSize);
   }
   if (going) going = step("write map ok", "error in write map");
 
@@ -284,7 +366,41 @@ void ChSaveWrite(ChFiRec& f) {
     if (status == 0) writeHead(0);
     step("head write done", "error in write head");
   }
-  s.error = status;
+
+  // 6. The image is complete and durable: the journal is stale now.  Or the
+  // save failed after the journal: the image goes back to the last
+  // complete save, or, when that fails too, the file keeps its hot journal
+  // and stays in its error state until a rollback succeeds.
+  if (status == 0) {
+    if (ChJnlCommit(f) != 0) ChBgSaveNote(f, "error in empty journal");
+  } else if (ChJnlRollback(f) == 0) {
+    ChBgSaveNote(f, "rolled back");
+  } else {
+    ChBgSaveNote(f, "error in roll back");
+  }
+  return status;
+}
+
+}  // namespace
+
+void ChSaveWrite(ChFiRec& f) { f.save.error = WriteFrozen(f, f.save); }
+
+uint16_t ChSaveFlush(ChFiRec& f) {
+  if (f.journal.rollbackPending) {
+    uint16_t status = ChJnlRollback(f);
+    if (status != 0) return status;
+  }
+  if (!f.types.modified && f.mapChangedList.empty()) return 0;
+  ChSaveRec s;
+  FreezeHead(f, s);
+  uint16_t status = WriteFrozen(f, s);
+  if (status != 0) {
+    UnfreezeHead(f, s);
+  } else if (s.utChanged) {
+    f.types.offset = f.head[kHdUtOffset];
+    f.types.stamp = f.head[kHdUtStamp];
+  }
+  return status;
 }
 
 uint16_t ChSaveFinish(ChFiRec& f, ChPartRec& p) {
@@ -324,29 +440,19 @@ uint16_t ChSaveFinish(ChFiRec& f, ChPartRec& p) {
     ChPteSet(p, page, entry & ~kPteSaveBit);
   }
   if (!ok) {
-    for (uint32_t piece : s.mapPieces) {
-      if (!f.mapPieceChanged[piece]) {
-        f.mapPieceChanged[piece] = 1;
-        f.mapChangedList.push_back(piece);
-      }
-    }
-    if (s.utChanged) f.types.modified = true;
+    UnfreezeHead(f, s);
     p.modified = true;
   } else {
     if (s.utChanged) {
       f.types.offset = f.head[kHdUtOffset];
       f.types.stamp = f.head[kHdUtStamp];
     }
+    f.diskRevision = s.headWords[kHdRevision];
     p.revision = s.revision;
     p.saveDate = s.date;
     p.saveTime = s.time;
   }
-  s.pages.clear();
-  s.sources.clear();
-  s.cachePages.clear();
-  s.pageData.clear();
-  s.transSlots.clear();
-  s.copies.clear();
+  ClearPages(s);
   s.mapPieces.clear();
   s.mapBytes.clear();
   s.utBytes.clear();

@@ -147,6 +147,98 @@ uint32_t ChCrossChk(ChPart part, std::string* report) {
   return arg.problems;
 }
 
+namespace {
+
+struct ReachArg {
+  ChPartRec* part = nullptr;
+  ChHandle chunk = 0;
+  std::string* report = nullptr;
+  uint32_t problems = 0;
+  std::vector<uint8_t> seen;        // by page: chunk offsets / 16, a bit each
+  std::vector<ChHandle> pending;
+};
+
+bool SeenGet(const ReachArg& a, ChHandle h) {
+  size_t bit = size_t(ChPageOf(h)) * 256 + (h & 0xFF);
+  return bit / 8 < a.seen.size() && (a.seen[bit / 8] >> (bit % 8)) & 1;
+}
+
+void SeenSet(ReachArg& a, ChHandle h) {
+  size_t bit = size_t(ChPageOf(h)) * 256 + (h & 0xFF);
+  if (bit / 8 >= a.seen.size()) a.seen.resize(bit / 8 + 1, 0);
+  a.seen[bit / 8] = uint8_t(a.seen[bit / 8] | (1u << (bit % 8)));
+}
+
+void Reach(ReachArg& a, ChHandle h) {
+  uint32_t partBits = (h >> 8) & ChLayout.partMask;
+  if (h == 0 || partBits == 0 || partBits == ChLayout.partMask) return;
+  std::string problem;
+  uint32_t page = ChPageOf(h);
+  if (ChPartOf(h) != a.part->number) {
+    problem = "handle " + std::to_string(h) + " to another part";
+  } else if (page >= a.part->pageCount) {
+    problem = "handle " + std::to_string(h) + " to page " + std::to_string(page) +
+              ", past the part's page count";
+  } else if ((ChPte(*a.part, page) & kPteWhere) == kPteFree) {
+    problem = "page " + std::to_string(page) + " is reached (handle " + std::to_string(h) +
+              ") but free in the space map";
+  } else if (ChOffsetOf(h) < kPgHeadSize || !IsLiveChunk(h)) {
+    problem = "handle " + std::to_string(h) + " names no chunk of page " + std::to_string(page);
+  }
+  if (!problem.empty()) {
+    ++a.problems;
+    if (a.report) *a.report += "chunk " + std::to_string(a.chunk) + ": " + problem + "\n";
+    return;
+  }
+  if (SeenGet(a, h)) return;
+  SeenSet(a, h);
+  a.pending.push_back(h);
+}
+
+uint32_t ReachHandle(uint32_t value, UtDir, const void* arg) {
+  Reach(*static_cast<ReachArg*>(const_cast<void*>(arg)), value);
+  return value;
+}
+
+}  // namespace
+
+uint32_t ChCheckReachable(ChPart part, std::string* report, uint64_t* reached) {
+  ChPartRec& p = ChPartOrHalt(part, "ChCheckReachable-- Illegal part");
+  ReachArg arg;
+  arg.part = &p;
+  arg.report = report;
+  UtXlateOps ops;
+  ops.handleXfm = ReachHandle;
+  ops.arg = &arg;
+  arg.chunk = ChPartInfoHandle(part);
+  Reach(arg, ChPartInfoHandle(part));
+  Reach(arg, p.root);
+  // The further word keeps its handle (the shared-string table) in file form.
+  Reach(arg, ChHandleFromFile(p.rootExtra, part));
+  std::vector<uint8_t> copy, scratch;
+  uint64_t count = 0;
+  while (!arg.pending.empty()) {
+    ChHandle h = arg.pending.back();
+    arg.pending.pop_back();
+    ++count;
+    uint16_t type = ChType(h);
+    uint32_t size = ChSize(h);
+    const std::string* layout = UtLayoutOf(type);
+    if (!layout || layout->empty() || size == 0) continue;
+    const auto* data = static_cast<const uint8_t*>(ChDeref(h));
+    copy.assign(data, data + size);
+    scratch.resize(size);
+    arg.chunk = h;
+    int result = UtXlateChunk(*layout, copy.data(), scratch.data(), size, UtDir::kOut, ops);
+    if (result != kUtOk) {
+      ++arg.problems;
+      if (report) *report += "chunk " + std::to_string(h) + ": " + UtXlateResultText(result) + "\n";
+    }
+  }
+  if (reached) *reached = count;
+  return arg.problems;
+}
+
 bool ChIsInSecondary(ChHandle h) {
   ChPartRec* p = ChPartGet(ChPartOf(h));
   return p && p->file && p->file->master != p->number;

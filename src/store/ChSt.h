@@ -122,7 +122,7 @@ bool ShrConsistency(ChPart part, std::string* report);
 extern bool ShrDebugFlag;
 // Package entry: 1 registers the template of sets in chunks (type 12), 2
 // terminates, 3 sets ShrDebugFlag.
-uint16_t ShrInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t ShrInitRtns(int selector, int32_t value);
 
 // ---------------------------------------------------------------------------
 // Lists of strings and sets.

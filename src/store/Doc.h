@@ -56,6 +56,6 @@ ChHandle DocObjectLookup(ChPart part, const St& name, uint16_t kind);
 void DocRegisterTypes();
 // Package entry: 1 registers the types above, 2 terminates, 3 sets
 // DocDebugFlag (with the debug flags of NmSp and LgDb).
-uint16_t DocInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t DocInitRtns(int selector, int32_t value);
 
 }  // namespace quil

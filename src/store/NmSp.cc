@@ -28,11 +28,25 @@ bool SameName(ChHandle id, const St& name) {
          StArrayEqual(p + kHead, name.Bytes(), int32_t(n), StASCIIUpper);
 }
 
+// The name at key (0 for an empty key).  Every name holds exactly one key;
+// a longer interval, or more names met than the space holds, is a damaged
+// name space (read from a damaged file), which halts instead of probing on
+// for ever.
+ChHandle NameAt(ChHandle nmsp, uint32_t key, uint32_t* probes) {
+  uint32_t start = 0, length = 0;
+  ChHandle id = SlGetInterval(nmsp, key, &start, &length);
+  if (id == 0) return 0;
+  if (length != 1 || ++*probes > SlGetApproxCount(nmsp))
+    MaAssertFailure("NmSpIdGet-- name space " + std::to_string(nmsp) + " is damaged");
+  return id;
+}
+
 // Probes from the name's hash: the identifier of the name (0 when absent)
 // and the first empty key met in *empty.
 ChHandle Probe(ChHandle nmsp, const St& name, uint32_t* empty) {
+  uint32_t probes = 0;
   for (uint32_t key = NmSpNameHash(name);; key = NextKey(key)) {
-    ChHandle id = SlGetInterval(nmsp, key, nullptr, nullptr);
+    ChHandle id = NameAt(nmsp, key, &probes);
     if (id == 0) {
       if (empty) *empty = key;
       return 0;
@@ -102,7 +116,8 @@ uint32_t NmSpCount(ChHandle nmsp) { return SlGetApproxCount(nmsp); }
 ChHandle NmSpNameAdd(ChHandle nmsp, const St& name) {
   CheckName(name, "NmSpNameAdd-- Name");
   uint32_t key = NmSpNameHash(name);
-  while (SlGetInterval(nmsp, key, nullptr, nullptr) != 0) key = NextKey(key);
+  uint32_t probes = 0;
+  while (NameAt(nmsp, key, &probes) != 0) key = NextKey(key);
   return AddAt(nmsp, name, key);
 }
 

@@ -114,6 +114,6 @@ void QuSetCalendarFn(void (*fn)(int32_t* date, int32_t* time));
 extern bool QuPersistDebugFlag;
 // Package entry: 1 registers the persistent half with QuProcess, 2 drops
 // every node and unregisters, 3 sets the debug flag.
-uint16_t QuPersistInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t QuPersistInitRtns(int selector, int32_t value);
 
 }  // namespace quil

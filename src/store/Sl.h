@@ -252,11 +252,11 @@ void SlRegisterTypes();
 // 5 and 6 start and end the second stage, run after the application file
 // layer.  Nodes are cached by the chunk store itself, so the second stage
 // has nothing to flush at saves and only marks the stage.
-uint16_t SlInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t SlInitRtns(int selector, int32_t value);
 
 // Interval lists: segment lists of plain values (kind 412, capacity 8),
 // the value type of record fields.
 ChHandle IvSlCreate(ChHandle near);
-uint16_t IvSlInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t IvSlInitRtns(int selector, int32_t value);
 
 }  // namespace quil

@@ -142,7 +142,7 @@ void UtRegisterBuiltin(uint16_t type, std::string layout);
 // definition under a registered name returns 0.  Halts as UtXlateHalt when
 // a non-empty layout does not parse and
 // "UtCreate-- component not registered" for an unknown component.
-uint16_t UtCreate(const UtDefinition& def);
+[[nodiscard]] uint16_t UtCreate(const UtDefinition& def);
 // The template of a type, or nullptr when it has none.  The pointer stays
 // valid for the life of the process.
 const std::string* UtLayoutOf(uint16_t type);
@@ -202,6 +202,6 @@ void UtRealXfm(const uint8_t* src, uint8_t srcFormat, bool srcSwapped,
 extern bool UtDebugFlag;
 // Package entry: 1 registers the store's built-in types, 2 terminates, 3 sets
 // the debug flag.
-uint16_t UtInitRtns(int selector, int32_t value);
+[[nodiscard]] uint16_t UtInitRtns(int selector, int32_t value);
 
 }  // namespace quil

@@ -28,7 +28,7 @@ class SaveTest : public ForumTest {
   }
   static void RunFor(int64_t ms) {
     now += ms;
-    (void)QuProcess(100, 0, false);
+    (void)QuProcess(100, 0);
   }
   bool Modified() { return ChPartIsModified(ForumRootPart(root_)); }
 };

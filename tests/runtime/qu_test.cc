@@ -42,7 +42,7 @@ class QuTest : public ::testing::Test {
   }
   static std::string Run() {
     ran.clear();
-    QuProcess(100, 0, false);
+    QuProcess(100, 0);
     std::string s;
     for (auto& r : ran) s += r;
     return s;
@@ -69,7 +69,7 @@ TEST_F(QuTest, InsertingBetweenEntriesKeepsLaterDueTimes) {
   QuRamAdd(10, Record, 'a');
   QuRamAdd(30, Record, 'c');
   fakeNow += 5;
-  QuProcess(100, 0, false);  // nothing due: the front delta shrinks
+  QuProcess(100, 0);  // nothing due: the front delta shrinks
   QuRamAdd(15, Record, 'b');  // due at 20, between a and c
   fakeNow += 5;
   EXPECT_EQ(Run(), "a");
@@ -185,7 +185,7 @@ TEST_F(QuTest, ProcessAlternatesTheOrderOfItsHalves) {
   });
   for (int i = 0; i < 4; ++i) {
     QuRamAdd(0, [](intptr_t, int32_t) { order += "R"; }, 0);
-    QuProcess(100, 0, false);
+    QuProcess(100, 0);
     order += "|";
   }
   // The first call runs the RAM queue first, the second the persistent one.

@@ -157,7 +157,7 @@ TEST(ServerLoop, AWaitEndsForAReadyDescriptorOrTheNextTimer) {
     QuRamAdd(30, [](intptr_t, int32_t) {}, 0);
     QlServerLoop(-1, -1, true);  // blocks until the callback is due
     Say(SysTime() - before >= 30 ? "waited\n" : "too soon\n");
-    QuProcess(100, 0, false);
+    QuProcess(100, 0);
     HtFdUnwatch(fds[0]);
   });
   EXPECT_EQ(r.status, 0);
@@ -214,7 +214,7 @@ TEST(Author, PackagesStartAndStopAgainForARestart) {
       if (!AuthorInit(true, false, true, false)) _exit(2);
       if (!QuDebugFlag || !ThreadDebugFlag) _exit(3);
       QuRamAdd(0, [](intptr_t, int32_t) { Say("tick\n"); }, 0);
-      QuProcess(100, 0, false);
+      QuProcess(100, 0);
       AuthorTerm();
     }
     // Terminated packages refuse a second termination while checking.

@@ -154,6 +154,7 @@ class Quil {
   // nothing came (time-out or both streams at their end).  A stream at its
   // end is closed.
   bool ReadSome(std::chrono::steady_clock::time_point deadline) {
+    if (outFd_ < 0 && errFd_ < 0) return false;  // nothing more will come
     pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                     deadline - std::chrono::steady_clock::now())

@@ -57,11 +57,11 @@ TEST_F(AfFiles, SaveRunsCallbacksNewestFirstAndSkipsUnchangedParts) {
   EXPECT_EQ(calls, (Calls{"close", "saveB", "saveA", "open", "log 1"}));
 
   calls.clear();
-  int64_t writes = FiHook.writes.load();
+  int64_t writes = FiFaultCalls(FiCall::kWrite);
   ASSERT_EQ(AfSave(part, 0, &rev), 0);
   EXPECT_EQ(rev, 1u);
   EXPECT_TRUE(calls.empty());
-  EXPECT_EQ(FiHook.writes.load(), writes);
+  EXPECT_EQ(FiFaultCalls(FiCall::kWrite), writes);
 
   AfSaveAnyRemove(SaveB);
   ChSetRoot(part, h);

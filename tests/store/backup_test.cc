@@ -39,7 +39,7 @@ class Backup : public storetest::BgSaveTest {
   // Moves the clock by ms and runs what fell due.
   static void Advance(int64_t ms) {
     fakeNow += ms;
-    QuProcess(100, 0, false);
+    QuProcess(100, 0);
   }
 
   Ended ended_;

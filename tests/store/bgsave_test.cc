@@ -177,11 +177,11 @@ TEST_F(BgSave, CloseWaitsForTheSaveInFlightAndReturnsItsError) {
   ASSERT_EQ(ChFiOpen("quil.db", kChFiReadWrite, &f), 0);
   ASSERT_EQ(ChFiPartOpen(f, &part), 0);
   NewChunk(ChPartNear(part), std::string(100, 'b'));
-  FiFailNthWrite(2, kFiStatusDiskFull);
+  FiFaultFailNth(FiCall::kWrite, 2, kFiStatusDiskFull);
   Save(part);
   uint16_t status = 0;
   EXPECT_TRUE(ExTry([&] { status = ChFiClose(f); }));  // not raised
-  FiFailNthWrite(0, kFiStatusDiskFull);
+  FiFaultFailNth(FiCall::kWrite, 0, kFiStatusDiskFull);
   EXPECT_EQ(status, kFiStatusDiskFull);
 }
 
@@ -203,7 +203,7 @@ TEST_F(BgSave, ProgressMessagesAndTheQueueLoopFinishTheSave) {
   EXPECT_EQ(ChBgSavesOut, 1);
   // The queue loop's poll finishes the save once the writer is done.
   int64_t until = SysTime() + 10000;
-  while (ChBgSaveActive(f) && SysTime() < until) QuProcess(100, 0, false);
+  while (ChBgSaveActive(f) && SysTime() < until) QuProcess(100, 0);
   EXPECT_FALSE(ChBgSaveActive(f));
   EXPECT_EQ(ChBgSavesOut, 0);
   std::vector<std::string> expect = {"start",          "write head ok",
@@ -233,16 +233,27 @@ TEST_F(BgSave, WriteErrorIsRaisedAtCompletionAndTheChangesStayPending) {
   for (ChHandle h : chunks) Overwrite(h, std::string(3000, 'z'));
   int completed = 0;
   ChBgSaveSetCb(ChGetChFi(part), CountSave, reinterpret_cast<intptr_t>(&completed));
-  FiFailNthWrite(5, kFiStatusDiskFull);  // a page
+  // The write of a page fails: armed while the writer waits before it.
+  ChBgSaveHookPauseAt(ChPageOf(chunks[5]));
   Save(part);
+  ASSERT_TRUE(ChBgSaveHookWaitPaused(10000));
+  FiFaultFailNth(FiCall::kWrite, 1, kFiStatusDiskFull);
+  ChBgSaveHookRelease();
   bool ok = ExTry([&] { ChBgSaveCleanupWait(ChGetChFi(part)); });
-  FiFailNthWrite(0, kFiStatusDiskFull);
+  FiFaultFailNth(FiCall::kWrite, 0, kFiStatusDiskFull);
   ASSERT_FALSE(ok);
   EXPECT_EQ(ExLastError, kFiStatusDiskFull);
   EXPECT_EQ(completed, 0);
   std::vector<std::string> messages = ChBgSaveMessages(ChGetChFi(part));
-  EXPECT_EQ(messages[messages.size() - 2], "error in write pages");
-  EXPECT_EQ(storetest::Be32At(storetest::ReadFileBytes("quil.db"), 76), 1u);
+  ASSERT_GE(messages.size(), 3u);
+  EXPECT_EQ(messages[messages.size() - 3], "error in write pages");
+  // The journal put the image back: the file holds the last complete save,
+  // without the marker, and no journal is left to write back.
+  EXPECT_EQ(messages[messages.size() - 2], "rolled back");
+  EXPECT_EQ(storetest::Be32At(storetest::ReadFileBytes("quil.db"), 76), 0u);
+  for (size_t i = 0; i < chunks.size(); ++i)
+    EXPECT_EQ(ChunkOnDisk("quil.db", chunks[i], 3000), std::string(3000, char('a' + i)));
+  EXPECT_EQ(storetest::ReadFileBytes("quil.db-journal"), "");
   EXPECT_TRUE(ChPartIsModified(part));
   EXPECT_EQ(ChPartChangedPages(part), ChPageCount(part));
   ChCheckPageTable(part);
@@ -259,7 +270,7 @@ TEST_F(BgSave, WithoutThreadsTheSaveRunsInTheCallingThread) {
   ChHandle a = NewChunk(ChPartNear(part), std::string(100, 'a'));
   EnableThreads = false;
   EXPECT_FALSE(ChBgSaveEnabled());
-  FiFailNthWrite(1, kFiStatusDiskFull);
+  FiFaultFailNth(FiCall::kWrite, 1, kFiStatusDiskFull);
   uint32_t rev;
   EXPECT_EQ(ChPartSave(part, 0, &rev), kFiStatusDiskFull);
   EXPECT_FALSE(ChBgSaveActive(ChGetChFi(part)));
@@ -286,13 +297,13 @@ TEST_F(BgSave, AfSaveOfAnUnchangedPartDoesNothing) {
   uint32_t rev = 0;
   ASSERT_EQ(AfSave(part, 0, &rev), 0);
   WaitSaved(part);
-  int64_t writes = FiHook.writes.load();
+  int64_t writes = FiFaultCalls(FiCall::kWrite);
   int opens = rootOpens;
   uint32_t again = 0;
   EXPECT_EQ(AfSave(part, 0, &again), 0);
   EXPECT_EQ(again, rev);
   EXPECT_FALSE(ChBgSaveActive(ChGetChFi(part)));
-  EXPECT_EQ(FiHook.writes.load(), writes);
+  EXPECT_EQ(FiFaultCalls(FiCall::kWrite), writes);
   EXPECT_EQ(rootOpens, opens);
   EXPECT_EQ(AfClose(part), 0);
   AfSetRootFns(nullptr, nullptr);

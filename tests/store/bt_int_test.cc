@@ -240,12 +240,12 @@ TEST_F(BtFaultTest, AnInsertOrRemoveThatRaisesChangesNothing) {
     uint32_t k = rng() % 100000;
     bool insert = rng() % 2;
     uint32_t rev = BtiDbRev(tree);
-    FiFailNthWrite(1 + n % 3, kFiStatusDiskFull);
+    FiFaultFailNth(FiCall::kWrite, 1 + n % 3, kFiStatusDiskFull);
     bool done = false;
     bool finished = ExTry([&] {
       done = insert ? BtiDbInsert(tree, k, k, 0) : BtiDbRemoveExact(tree, k, k, 0);
     });
-    FiFailNthWrite(0, kFiStatusDiskFull);
+    FiFaultFailNth(FiCall::kWrite, 0, kFiStatusDiskFull);
     if (!finished) {
       ++raised;
       EXPECT_EQ(ExLastError, kFiStatusDiskFull);

@@ -188,7 +188,8 @@ TEST_F(ChFormat, ShortFileAndWrongMagicAreRefusedWith3) {
   WriteFileBytes("magic.db", bytes);
   EXPECT_EQ(OpenStatus("magic.db"), 3);
   ChFi f;
-  EXPECT_EQ(ChFiOpen("missing.db", kChFiReadWrite, &f), 2);  // ENOENT
+  // ENOENT is the file layer's "No such file.", not the store's 2.
+  EXPECT_EQ(ChFiOpen("missing.db", kChFiReadWrite, &f), kEcNoFile);
 }
 
 TEST_F(ChFormat, SaveMarkerIsRefusedWith4UnlessIgnorecorrupted) {
@@ -199,7 +200,10 @@ TEST_F(ChFormat, SaveMarkerIsRefusedWith4UnlessIgnorecorrupted) {
   storetest::Touch("ignorecorrupted");
   ChFi f;
   ASSERT_EQ(ChFiOpen("quil.db", kChFiReadWrite, &f), 0);
-  EXPECT_EQ(f->head[kHdSaving], 0u);
+  EXPECT_EQ(ChFiGet(f)->head[kHdSaving], 0u);
+  // Cleared on disk as well: the next open does not refuse the file again.
+  EXPECT_EQ(Be32At(ReadFileBytes("quil.db"), 76), 0u);
+  EXPECT_NE(ChFiOpenNote(f).find("ignorecorrupted"), std::string::npos);
   ChPart part;
   ASSERT_EQ(ChFiPartOpen(f, &part), 0);
   EXPECT_EQ(ChSize(ChHandleMake(part, 1, 16)), 4000u);
@@ -230,7 +234,7 @@ TEST_F(ChFormat, OtherVersionIs2200AndZeroFlagsRead19) {
   WriteFileBytes("quil.db", bytes);
   ChFi f;
   ASSERT_EQ(ChFiOpen("quil.db", kChFiReadOnly, &f), 0);
-  EXPECT_EQ(f->head[kHdFlags], 19u);
+  EXPECT_EQ(ChFiGet(f)->head[kHdFlags], 19u);
   EXPECT_EQ(ChFiClose(f), 0);
 }
 

@@ -179,7 +179,9 @@ TEST_F(ChSave, RandomWorkloadSurvivesSaveAndReopenInANewProcess) {
   EXPECT_NE(out.find("[       OK ] ChSaveHelper.VerifyFileAgainstModel"), std::string::npos)
       << out;
 
-  EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check quil.db", &out), 0) << out;
+  // The pages only: the chunks hold made-up handles.
+  EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check -pages quil.db", &out), 0)
+      << out;
   EXPECT_EQ(out, "quil.db: ok\n");
   // One flipped page number is damage.
   std::string bytes = ReadFileBytes("quil.db");
@@ -234,7 +236,7 @@ TEST(ChSaveHelper, VerifyFileAgainstModel) {
   ChTerm();
 }
 
-TEST_F(ChSave, FailedWriteReportsItsStatusAndSavingAgainRecovers) {
+TEST_F(ChSave, FailedWriteIsRolledBackAndSavingAgainRecovers) {
   ChPart part = NewPart();
   std::vector<ChHandle> chunks;
   for (int i = 0; i < 40; ++i)
@@ -249,25 +251,26 @@ TEST_F(ChSave, FailedWriteReportsItsStatusAndSavingAgainRecovers) {
       c.MarkModified();
     }
     chunks.push_back(NewChunk(ChPartNear(part), std::string(2000, char(n))));
-    FiFailNthWrite(n, kFiStatusDiskFull);
+    std::string before = ReadFileBytes("quil.db");
+    FiFaultFailNth(FiCall::kWrite, n, kFiStatusDiskFull);
     uint16_t status = ChPartSave(part, 0, &rev);
-    FiFailNthWrite(0, kFiStatusDiskFull);
+    FiFaultFailNth(FiCall::kWrite, 0, kFiStatusDiskFull);
     if (status == 0) break;
     ++failures;
     ASSERT_EQ(status, kFiStatusDiskFull) << n;
-    // The first write is the header with the marker: once it is out, the
-    // marker stays set on disk.
-    EXPECT_EQ(storetest::Be32At(ReadFileBytes("quil.db"), 76), n == 1 ? 0u : 1u) << n;
+    // Whichever write failed (journal, header, map, a page, the last
+    // header), the file is the last complete save again, byte for byte.
+    ASSERT_TRUE(ReadFileBytes("quil.db") == before) << "write " << n;
     EXPECT_TRUE(ChPartIsModified(part));
     ChCheckPageTable(part);
     ASSERT_EQ(ChPartSave(part, 0, &rev), 0) << n;
     EXPECT_EQ(storetest::Be32At(ReadFileBytes("quil.db"), 76), 0u);
   }
-  EXPECT_GT(failures, 10);  // head, map, every page, the final head
-  std::string bytes = ReadFileBytes("quil.db");
+  EXPECT_GT(failures, 10);  // journal, head, map, every page, the final head
   std::vector<std::string> expect;
   for (ChHandle h : chunks) expect.push_back(ChunkBytes(h));
   ASSERT_EQ(ChFiClose(ChGetChFi(part)), 0);
+  EXPECT_FALSE(FiExists("quil.db-journal"));  // a clean close leaves none
   ChFi f;
   ASSERT_EQ(ChFiOpen("quil.db", kChFiReadOnly, &f), 0);
   ASSERT_EQ(ChFiPartOpen(f, &part), 0);
@@ -277,21 +280,65 @@ TEST_F(ChSave, FailedWriteReportsItsStatusAndSavingAgainRecovers) {
   EXPECT_EQ(ChFiClose(f), 0);
 }
 
-TEST_F(ChSave, InterruptedSaveLeavesAFileThatOpensWith4) {
+TEST_F(ChSave, InterruptedSaveIsRolledBackFromItsJournalOrRefusedWithout) {
   ChPart part = NewPart();
-  for (int i = 0; i < 20; ++i) NewChunk(ChPartNear(part), std::string(3000, 'z'));
+  std::vector<ChHandle> chunks;
+  for (int i = 0; i < 20; ++i)
+    chunks.push_back(NewChunk(ChPartNear(part), std::string(3000, 'z')));
   uint32_t rev;
   ASSERT_EQ(ChPartSave(part, 0, &rev), 0);
-  NewChunk(ChPartNear(part), std::string(3000, 'y'));
-  FiFailNthWrite(4, 5);  // EIO during the pages
-  EXPECT_EQ(ChPartSave(part, 0, &rev), 5);
-  FiFailNthWrite(0, kFiStatusDiskFull);
+  std::string saved = ReadFileBytes("quil.db");
+  for (ChHandle h : chunks) {
+    ChLocked c(h);
+    memset(c.Data(), 'y', 3000);
+    c.MarkModified();
+  }
+  NewChunk(ChPartNear(part), std::string(3000, 'x'));
+  // The machine goes off at the sixth sync of the save: journal (2), header
+  // (2), the first 15 pages (1), then the last pages, which are lost, as is
+  // the rollback.  The image mixes the two saves, with the marker set.
+  FiFaultTrack(true);
+  FiFaultCutAtSync(6, FiCut::kDropAll, 1);
+  EXPECT_EQ(ChPartSave(part, 0, &rev), kEcMediaError);  // EIO
+  EXPECT_TRUE(FiFaultDead());
   ASSERT_EQ(ChFiClose(ChGetChFi(part)), 0);
+  FiFaultReset();
+  std::string crashed = ReadFileBytes("quil.db");
+  std::string journal = ReadFileBytes("quil.db-journal");
+  ASSERT_TRUE(crashed != saved);
+  EXPECT_EQ(storetest::Be32At(crashed, 76), 1u);
+
+  // Without its journal the file is refused, and the check says why.
+  ASSERT_EQ(FiDelete("quil.db-journal"), 0);
   ChFi f;
-  EXPECT_EQ(ChFiOpen("quil.db", kChFiReadWrite, &f), 4);
+  EXPECT_EQ(ChFiOpen("quil.db", kChFiReadWrite, &f), kEcCorrupted);
   std::string out;
   EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check quil.db", &out), 1);
   EXPECT_NE(out.find("save-in-progress marker set"), std::string::npos) << out;
+  EXPECT_NE(out.find("no journal"), std::string::npos) << out;
+
+  // With it, the tools read the last complete save and change nothing...
+  WriteFileBytes("quil.db-journal", journal);
+  EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check quil.db", &out), 0) << out;
+  EXPECT_NE(out.find("journal: the save of revision"), std::string::npos) << out;
+  EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " info quil.db", &out), 0) << out;
+  EXPECT_NE(out.find("that save was interrupted"), std::string::npos) << out;
+  EXPECT_NE(out.find("save in progress:     0"), std::string::npos) << out;
+  ASSERT_EQ(ChFiOpen("quil.db", kChFiReadOnly, &f), 0);
+  ASSERT_EQ(ChFiPartOpen(f, &part), 0);
+  EXPECT_EQ(ChGetRev(part), rev - 1);
+  EXPECT_EQ(ChunkBytes(ChHandleMake(part, ChPageOf(chunks[0]), ChOffsetOf(chunks[0]))),
+            std::string(3000, 'z'));
+  ASSERT_EQ(ChFiClose(f), 0);
+  EXPECT_TRUE(ReadFileBytes("quil.db") == crashed);
+  EXPECT_TRUE(ReadFileBytes("quil.db-journal") == journal);
+
+  // ...and a read/write open writes it back: the file is the last save.
+  ASSERT_EQ(ChFiOpen("quil.db", kChFiReadWrite, &f), 0);
+  EXPECT_NE(ChFiOpenNote(f).find("rolled back"), std::string::npos) << ChFiOpenNote(f);
+  EXPECT_FALSE(FiExists("quil.db-journal"));
+  EXPECT_TRUE(ReadFileBytes("quil.db") == saved);
+  ASSERT_EQ(ChFiClose(f), 0);
 }
 
 TEST_F(ChSave, PartMovedToAnotherFileTakesEveryPage) {
@@ -326,14 +373,17 @@ TEST_F(ChSave, PartMovedToAnotherFileTakesEveryPage) {
 TEST_F(ChSave, SyncsAroundTheHeadersAndEveryFifteenPages) {
   ChPart part = NewPart();
   for (int i = 0; i < 45; ++i) NewChunk(ChPartNear(part), std::string(4000, 's'));
-  int64_t syncs = FiHook.syncs.load();
-  int64_t writes = FiHook.writes.load();
+  int64_t syncs = FiFaultCalls(FiCall::kSync);
+  int64_t writes = FiFaultCalls(FiCall::kWrite);
   uint32_t rev;
   ASSERT_EQ(ChPartSave(part, 0, &rev), 0);
-  // Header: sync, write, sync; 46 pages: 3 syncs; sync; header: 2 syncs.
-  EXPECT_EQ(FiHook.syncs.load() - syncs, 2 + 3 + 1 + 2);
-  // Two headers, one space-map piece, 46 pages.
-  EXPECT_EQ(FiHook.writes.load() - writes, 2 + 1 + 46);
+  // Journal: records, sync, the new journal's directory, header, sync;
+  // header: sync, write, sync; 46 pages: 3 syncs; sync; header: 2 syncs.
+  EXPECT_EQ(FiFaultCalls(FiCall::kSync) - syncs, 3 + 2 + 3 + 1 + 2);
+  // The journal's records of the header and space-map piece (the pages lie
+  // past the old end) in one write and its header; two headers, one
+  // space-map piece, 46 pages.
+  EXPECT_EQ(FiFaultCalls(FiCall::kWrite) - writes, 2 + 2 + 1 + 46);
   // The transient copies are released and the pages now live in the file.
   EXPECT_EQ(ChState.transFree.size(), ChState.transNext);
   ChCheckPageTable(part);

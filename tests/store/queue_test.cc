@@ -75,13 +75,13 @@ TEST_F(Queue, ReadyEntriesRunHighestPriorityFirst) {
   QuEnqueue(h, 2);  // queued already: nothing
   EXPECT_EQ(QuReadyCount(), 9);
   QuPersistCheck();
-  EXPECT_EQ(QuProcess(100, 0, false), 8);  // priorities below 0 wait
+  EXPECT_EQ(QuProcess(100, 0), 8);  // priorities below 0 wait
   EXPECT_EQ(RanPriorities(h), (std::vector<int32_t>{9, 9, 7, 5, 5, 3, 1, 0}));
   EXPECT_TRUE(QuIsQueued(h, 7));
   EXPECT_FALSE(QuIsQueued(h, 2));
   EXPECT_EQ(static_cast<const QuEntry*>(ChDeref(h))[2].state, kQuIdle);
   EXPECT_EQ(static_cast<const QuEntry*>(ChDeref(h))[2].node, kQuNoNode);
-  EXPECT_EQ(QuProcess(100, -5, false), 1);
+  EXPECT_EQ(QuProcess(100, -5), 1);
   EXPECT_EQ(QuReadyCount(), 0);
   // Dequeued entries do not run.
   for (int32_t slot = 0; slot < 4; ++slot) QuEnqueue(h, slot);
@@ -90,7 +90,7 @@ TEST_F(Queue, ReadyEntriesRunHighestPriorityFirst) {
   QuDequeue(h, 2);
   EXPECT_FALSE(QuIsQueued(h, 1));
   ran.clear();
-  QuProcess(100, 0, false);
+  QuProcess(100, 0);
   EXPECT_EQ(RanPriorities(h), (std::vector<int32_t>{5, 5}));
 }
 
@@ -104,26 +104,26 @@ TEST_F(Queue, DeferredEntriesWaitForTheirTime) {
   EXPECT_EQ(QuDeferredCount(), 4);
   EXPECT_EQ(QuReadyCount(), 1);
   QuPersistCheck();
-  QuProcess(100, 0, false);
+  QuProcess(100, 0);
   EXPECT_EQ(RanPriorities(h), (std::vector<int32_t>{5, 3, 2}));
   ran.clear();
   fakeNow += 1999;
-  QuProcess(100, 0, false);
+  QuProcess(100, 0);
   EXPECT_TRUE(ran.empty());
   fakeNow += 1;
-  QuProcess(100, 0, false);
+  QuProcess(100, 0);
   EXPECT_EQ(RanPriorities(h), std::vector<int32_t>{1});
   // Tomorrow's entry goes by the calendar, not by ticks.
   ran.clear();
   fakeNow += 86400 * 1000;
-  QuProcess(100, 0, false);
+  QuProcess(100, 0);
   EXPECT_TRUE(ran.empty());
   fakeDate += 1;
   fakeTime = 9999;
-  QuProcess(100, 0, false);
+  QuProcess(100, 0);
   EXPECT_TRUE(ran.empty());
   fakeTime = 10000;
-  QuProcess(100, 0, false);
+  QuProcess(100, 0);
   EXPECT_EQ(RanPriorities(h), std::vector<int32_t>{4});
   EXPECT_EQ(QuDeferredCount(), 0);
 }
@@ -148,10 +148,10 @@ TEST_F(Queue, QuProcessAlternatesBetweenTheTwoQueues) {
   order.clear();
   QuRamAdd(0, RamStep, 0);
   QuEnqueue(h, 0);
-  QuProcess(100, 0, false);
+  QuProcess(100, 0);
   QuRamAdd(0, RamStep, 0);
   QuEnqueue(h, 1);
-  QuProcess(100, 0, false);
+  QuProcess(100, 0);
   ASSERT_EQ(order.size(), 4u);
   EXPECT_NE(order[0], order[2]);  // the other queue went first
   EXPECT_NE(order[0], order[1]);
@@ -167,7 +167,7 @@ TEST_F(Queue, TheBudgetEndsAPass) {
   QuRoutineSet(kRoutine, Requeue);
   ChHandle h = Entries({1});
   QuEnqueue(h, 0);
-  EXPECT_EQ(QuProcess(100, 0, false), 4);  // 0, 30, 60, 90 ms
+  EXPECT_EQ(QuProcess(100, 0), 4);  // 0, 30, 60, 90 ms
   EXPECT_TRUE(QuIsQueued(h, 0));
 }
 
@@ -201,7 +201,7 @@ TEST_F(Queue, RandomOperationsKeepOrderAndBalance) {
     } else {
       ran.clear();
       int64_t now = fakeNow;
-      QuProcess(100, 0, false);
+      QuProcess(100, 0);
       fakeNow = now;
       std::vector<int32_t> got = RanPriorities(h);
       ASSERT_TRUE(std::is_sorted(got.rbegin(), got.rend())) << step;
@@ -219,7 +219,7 @@ TEST_F(Queue, RandomOperationsKeepOrderAndBalance) {
   // Every deferred entry comes due after its time.
   fakeNow += 60 * 1000;
   ran.clear();
-  QuProcess(1000, -1, false);
+  QuProcess(1000, -1);
   EXPECT_EQ(ran.size(), model.size() + deferred.size());
 }
 
@@ -255,7 +255,7 @@ TEST_F(Queue, EntriesOutliveTheProcessButTheirNodesDoNot) {
   EXPECT_FALSE(QuIsQueued(back, 1));
   QuEnqueue(back, 1);
   QuPersistCheck();
-  QuProcess(100, -10, false);
+  QuProcess(100, -10);
   ASSERT_EQ(ran.size(), 3u);
   EXPECT_EQ(ran[2], std::make_pair(back, int32_t(1)));
 }

@@ -133,7 +133,7 @@ TEST_F(Repack, PiecesFromTheQueueMakeADenseCopyWithItsHandlesRewritten) {
   int last = 0, pieces = 0;
   while (ended.calls == 0 && pieces < 1000) {
     fakeNow += 100;
-    QuProcess(100, 0, false);
+    QuProcess(100, 0);
     ++pieces;
     if (ended.calls == 0) {
       int percent = ChBackupPercent(part);

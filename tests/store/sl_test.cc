@@ -244,7 +244,9 @@ TEST_F(SlTest, RandomMapsFollowStdMapAndSurviveReopen) {
   std::string out;
   EXPECT_TRUE(liststest::SaveAndCheckInNewProcess(part_, root, "SlReopened.MapsCheckAgain", &out))
       << out;
-  EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check quil.db", &out), 0) << out;
+  // The pages only: the maps hold made-up handles.
+  EXPECT_EQ(storetest::RunCommand(storetest::DbToolPath() + " check -pages quil.db", &out), 0)
+      << out;
 }
 
 class SlReopened : public liststest::ReopenedFile {};
@@ -485,16 +487,16 @@ TEST_F(SlTest, ConsistencyFindsDamageAndRepairMendsIt) {
 TEST(ListPackages, EntriesFollowThePackageRules) {
   EXPECT_EQ(HaltText([] {
               for (auto rtns : {ChLiInitRtns, SlInitRtns, IvSlInitRtns, ShrInitRtns})
-                rtns(kPkgInit, kPkgVersion);
-              SlInitRtns(kPkgInit2, kPkgVersion);
-              SlInitRtns(kPkgTerm2, 0);
-              SlInitRtns(kPkgTerm, 0);
-              SlInitRtns(kPkgInit, 18);
+                (void)rtns(kPkgInit, kPkgVersion);
+              (void)SlInitRtns(kPkgInit2, kPkgVersion);
+              (void)SlInitRtns(kPkgTerm2, 0);
+              (void)SlInitRtns(kPkgTerm, 0);
+              (void)SlInitRtns(kPkgInit, 18);
             }),
             "assert:SlInitRtns-- Wrong version");
   EXPECT_EQ(HaltText([] {
-              ShrInitRtns(kPkgInit, kPkgVersion);
-              ShrInitRtns(kPkgInit, kPkgVersion);
+              (void)ShrInitRtns(kPkgInit, kPkgVersion);
+              (void)ShrInitRtns(kPkgInit, kPkgVersion);
             }),
             "assert:ShrInitRtns-- Pkg already init");
 }

@@ -76,12 +76,13 @@ class StoreTest : public ::testing::Test {
 
   void TearDown() override {
     // Close what a failed test left open so that ChTerm's checks pass.
+    quil::FiFaultReset();
     while (!quil::ChState.files.empty()) {
-      quil::ChFi f = quil::ChState.files.back().get();
+      quil::ChFiRec* f = quil::ChState.files.back().get();
       f->opens = 1;
       f->save.state = quil::ChSaveState::kIdle;
       for (auto& cp : quil::ChState.cache) cp.locks = 0;
-      (void)quil::ChFiClose(f);
+      (void)quil::ChFiClose(f->handle);
     }
     for (auto& cp : quil::ChState.cache) cp.locks = 0;
     quil::ChTerm();
