@@ -9,6 +9,7 @@
 #include "Ec.h"
 #include "Fi.h"
 #include "ForumInt.h"
+#include "ForumModerated.h"
 #include "ForumUser.h"
 #include "Ht.h"
 #include "Ma.h"
@@ -436,6 +437,7 @@ void ForumCallbacksClear() {
   CreatedList().clear();
   DeletedList().clear();
   NewsgroupList().clear();
+  ForumModCallbacksClear();
 }
 void ForumNotifyPosted(const ForumPostEvent& event) {
   for (auto& fn : PostedList()) fn(event);
