@@ -1,8 +1,10 @@
 // Read marks, the per-discussion message cache, new-message tests and
 // counts, and the guests' cut-off (ForumRead.h).
 #include <algorithm>
+#include <unordered_map>
 
 #include "Bt.h"
+#include "ChSt.h"
 #include "ForumInt.h"
 #include "ForumModerated.h"
 #include "ForumRead.h"
@@ -13,6 +15,36 @@
 namespace quil {
 
 struct ForumReadState {
+  // The last answer of ForumUserHasMarks, good while the users' generation
+  // stays (a user's type changes only with it).
+  ChHandle marksUser = 0;
+  uint32_t marksGeneration = 0;
+  bool marksAnswer = false;
+  // That user's mark tree (0: none yet, or still the older list), kept up
+  // by MarkTree.
+  ChHandle marksTree = 0;
+  // What a folder listing asks of each child, by the handle of the child's
+  // entry record or of the child's own record, kept until the root's
+  // messages or structure change (ForumChanged moves MsgRev or StructRev;
+  // an entry loses its child or is destroyed only with StructRev).
+  struct Summary {
+    ChHandle key = 0;
+    int32_t msgRev = 0, structRev = 0;
+    ChHandle rec = 0;  // the child record, 0: an entry without one
+    int32_t id = 0;
+    // A discussion's last live message (-1: none) and its date; kNoTopic
+    // for anything but a discussion.
+    int32_t lastLive = -1;
+    LgDbTd lastDate;
+    bool Topic() const { return lastLive != kNoTopic; }
+    static constexpr int32_t kNoTopic = -2;
+  };
+  static_assert(sizeof(Summary) == 32);
+  // Open addressing with linear probing, at most three quarters full: one
+  // cache line per look-up, where a node-based map costs a miss per node.
+  std::vector<Summary> summaries = std::vector<Summary>(1024);
+  size_t summaryCount = 0;
+  // The guests' cut-off.
   bool valid = false;
   int32_t hours = 0;
   int64_t computedAt = 0;
@@ -56,10 +88,27 @@ ForumReadState& ReadState(ForumRoot root) {
 
 ChHandle MarkField(ForumRoot root) { return ForumUserStateOf(root).fHighwater; }
 
+// Whether rec is a live discussion, by the bytes of its Type: a listing
+// asks this of every entry, and interning the text (LgDbRecGetTextId) would
+// cost more than the rest of the test.
+bool IsTopicRec(ForumRoot root, ChHandle rec) {
+  static const St topic = StCStrXfm("forum-topic");
+  ChHandle h = LgDbRecGetTextBuf(rec, root->f.Type);
+  return h != 0 && ChType(h) == kChStType && ChStEqualSt(h, topic);
+}
+
+// The user's mark tree, 0 when there is none; from the cache of
+// ForumUserHasMarks when it is about this user.
+ChHandle TreeOf(ForumRoot root, ChHandle user) {
+  ForumReadState& s = ReadState(root);
+  if (ForumUserHasMarks(root, user) && s.marksUser == user) return s.marksTree;
+  return LgDbRecGetBti1(user, MarkField(root));
+}
+
 // The mark of id in the new form or, before conversion, the old one.
 bool MarkGet(ForumRoot root, ChHandle user, int32_t id, int32_t* value) {
   ChHandle field = MarkField(root);
-  if (ChHandle tree = LgDbRecGetBti1(user, field)) {
+  if (ChHandle tree = TreeOf(root, user)) {
     uint32_t word = 0;
     if (!Bti1DbLookup(tree, uint32_t(id), &word)) return false;
     *value = int32_t(word);
@@ -81,6 +130,8 @@ ChHandle MarkTree(ForumRoot root, ChHandle user) {
   ChHandle tree = LgDbRecGetBti1(user, field);
   if (tree != 0) return tree;
   tree = Bti1DbCreate(user);
+  ForumReadState& s = ReadState(root);
+  if (s.marksUser == user) s.marksTree = tree;
   if (ChHandle old = LgDbRecGetIvSl(user, field)) {
     uint32_t converted = 0;
     SlSegIter it = SlSegStart(old, 0);
@@ -110,24 +161,80 @@ bool LaterThan(ForumRoot root, ChHandle msg, const LgDbTd& cutoff) {
   return LgDbRecGetTd(msg, root->f.Date, &date) && LgDbTdCompare(date, cutoff) == kStAfter;
 }
 
+// Listings ask for every child; beyond this many the summaries start again.
+constexpr size_t kSummaryMax = 1u << 20;
+
+ForumReadState::Summary& SummarySlot(ForumReadState& s, ChHandle key) {
+  if (4 * (s.summaryCount + 1) > 3 * s.summaries.size()) {
+    std::vector<ForumReadState::Summary> old;
+    old.swap(s.summaries);
+    size_t size = old.size() * 2;
+    if (s.summaryCount >= kSummaryMax) {
+      old.clear();
+      size = 1024;
+    }
+    s.summaries.assign(size, ForumReadState::Summary());
+    s.summaryCount = 0;
+    for (const auto& m : old) {
+      if (m.key != 0) SummarySlot(s, m.key) = m;
+    }
+  }
+  size_t mask = s.summaries.size() - 1;
+  for (size_t i = (size_t(key) * 0x9E3779B97F4A7C15ull >> 20) & mask;; i = (i + 1) & mask) {
+    ForumReadState::Summary& m = s.summaries[i];
+    if (m.key == key) return m;
+    if (m.key == 0) {
+      m.key = key;
+      ++s.summaryCount;
+      return m;
+    }
+  }
+}
+
+// The summary of a child, by its entry record (entry true) or its own
+// record: whether it is a live discussion, its identifier, and a
+// discussion's last live message (the walk back from its last position)
+// with the message's date.  Reading them costs several chunks of the
+// entry, the record and the discussion's list; the summary one look-up
+// while nothing changed.
+const ForumReadState::Summary& Summarize(ForumRoot root, ChHandle key, bool entry) {
+  ForumReadState& s = ReadState(root);
+  ForumReadState::Summary& m = SummarySlot(s, key);
+  if (m.msgRev == root->msgRev && m.structRev == root->structRev && m.id != 0) return m;
+  m = ForumReadState::Summary();
+  m.key = key;
+  m.msgRev = root->msgRev;
+  m.structRev = root->structRev;
+  m.rec = entry ? LgDbRecGetRec(key, root->f.File) : key;
+  if (m.rec == 0) return m;
+  m.id = ForumUniqueIdFromRec(root, m.rec);
+  if (!IsTopicRec(root, m.rec)) {
+    m.lastLive = ForumReadState::Summary::kNoTopic;
+  } else {
+    ChHandle list = LgDbRecGetList(m.rec);
+    for (int32_t p = Positions(root, m.rec) - 1; p >= 0; --p) {
+      ChHandle msg = LgDbRecGet(list, uint32_t(p));
+      if (msg == 0) continue;
+      m.lastLive = p;
+      (void)LgDbRecGetTd(msg, root->f.Date, &m.lastDate);
+      break;
+    }
+  }
+  return m;
+}
+
+bool SummaryHasNew(ForumRoot root, const ForumReadState::Summary& m, ChHandle user,
+                   bool registered) {
+  if (m.lastLive < 0) return false;  // no message, or no discussion
+  if (registered) return m.lastLive + 1 >= Mark(root, user, m.id);
+  return LgDbTdCompare(m.lastDate, ForumGuestNewCutoff(root)) == kStAfter;
+}
+
 // Whether the discussion record rec has a message new for the user: for a
-// registered user (registered true) one at or above the mark, which the
-// walk back from the last position finds at its first live message; for
-// guests a last message later than the cut-off.
+// registered user (registered true) a live one at or above the mark, so
+// the last live one; for guests a last message later than the cut-off.
 bool RecHasNew(ForumRoot root, ChHandle rec, ChHandle user, bool registered) {
-  ChHandle list = LgDbRecGetList(rec);
-  int32_t end = Positions(root, rec);
-  int32_t stop = 0;
-  if (registered) {
-    stop = std::max(Mark(root, user, ForumUniqueIdFromRec(root, rec)) - 1, 0);
-    if (stop >= end) return false;
-  }
-  for (int32_t p = end - 1; p >= stop; --p) {
-    ChHandle msg = LgDbRecGet(list, uint32_t(p));
-    if (msg == 0) continue;
-    return registered || LaterThan(root, msg, ForumGuestNewCutoff(root));
-  }
-  return false;
+  return SummaryHasNew(root, Summarize(root, rec, false), user, registered);
 }
 
 ForumFileRec* DiscussionRec(const ForumFile& discussion, const char* what) {
@@ -185,7 +292,9 @@ ForumMsgCache& Cache(const ForumFile& discussion) {
 // Marks.
 
 int32_t ForumDiscussionPositions(ForumRoot root, ChHandle rec) {
-  return ForumRecInt(rec, root->f.Size, int32_t(LgDbLength(LgDbRecGetList(rec))));
+  int32_t size = 0;
+  if (LgDbRecGetInt(rec, root->f.Size, &size)) return size;
+  return int32_t(LgDbLength(LgDbRecGetList(rec)));
 }
 
 bool ForumRecHasNew(ForumRoot root, ChHandle rec, ChHandle user) {
@@ -198,7 +307,16 @@ void ForumRecMarkRead(ForumRoot root, ChHandle rec, ChHandle user) {
 }
 
 bool ForumUserHasMarks(ForumRoot root, ChHandle user) {
-  return ForumIsRecordPrincipal(user) && ForumUserGetType(root, user) == kForumUserRegistered;
+  if (!ForumIsRecordPrincipal(user)) return false;
+  ForumReadState& s = ReadState(root);
+  uint32_t generation = ForumUsersGeneration(root);
+  if (s.marksUser != user || s.marksGeneration != generation) {
+    s.marksUser = user;
+    s.marksGeneration = generation;
+    s.marksAnswer = ForumUserGetType(root, user) == kForumUserRegistered;
+    s.marksTree = LgDbRecGetBti1(user, MarkField(root));
+  }
+  return s.marksAnswer;
 }
 
 bool UserGetHighwater(ForumRoot root, ChHandle user, int32_t id, int32_t* value) {
@@ -372,14 +490,14 @@ bool ForumHasNewMessages(const ForumFile& discussion, ChHandle user) {
 }
 
 bool ForumEntryIsNew(ForumRoot root, ChHandle entry, ChHandle user) {
-  ChHandle child = entry ? LgDbRecGetRec(entry, root->f.File) : 0;
-  if (child == 0) return false;
+  if (entry == 0) return false;
+  const ForumReadState::Summary& m = Summarize(root, entry, true);
+  if (m.rec == 0) return false;
   bool registered = ForumUserHasMarks(root, user);
-  if (LgDbRecGetTextId(child, root->f.Type) == root->t.Topic)
-    return RecHasNew(root, child, user, registered);
+  if (m.Topic()) return SummaryHasNew(root, m, user, registered);
   if (!registered) return true;
   int32_t value = 0;
-  return !MarkGet(root, user, ForumUniqueIdFromRec(root, child), &value) || value == -1;
+  return !MarkGet(root, user, m.id, &value) || value == -1;
 }
 
 int32_t ForumFirstTreeNew(const ForumFile& discussion, ChHandle user) {
