@@ -33,6 +33,12 @@ std::vector<ArchiveBusyFn>& BusyList() {
   return list;
 }
 
+// The installed operations; empty members: the forum's own.
+ArchiveBgOps& Ops() {
+  static ArchiveBgOps ops;
+  return ops;
+}
+
 std::vector<ForumRecordFn>& RecordList() {
   static std::vector<ForumRecordFn> list;
   return list;
@@ -132,7 +138,13 @@ void ForumRecord(const St& line) {
 
 void ArchiveBgOnBusy(ArchiveBusyFn fn) { BusyList().push_back(std::move(fn)); }
 
+void ArchiveBgSetOps(ArchiveBgOps ops) {
+  MA_CHECK(true, !Ops().move && !Ops().destroy, "ArchiveBgSetOps--twice");
+  Ops() = std::move(ops);
+}
+
 void ForumModCallbacksClear() {
+  Ops() = ArchiveBgOps();
   BusyList().clear();
   RecordList().clear();
 }
@@ -235,7 +247,8 @@ uint16_t ArchiveBgDoArchive(ForumRoot root, int32_t uniqueId) {
     ForumFile target;
     if (!to.Empty() && to != kArchivePurge) target = ForumFileOpen(root, to);
     if (ForumFileIsCategory(target)) {
-      status = ForumCatItemMove(folder, name, target, St());
+      status = Ops().move ? Ops().move(folder, name, target)
+                          : ForumCatItemMove(folder, name, target, St());
       if (status == 0)
         line += "to \"" + ForumFilePath(target).Str() + "\" (" +
                 ForumFileUniquePath(target).Str() + ")";
@@ -244,7 +257,8 @@ uint16_t ArchiveBgDoArchive(ForumRoot root, int32_t uniqueId) {
       if (!purge) status = ForumDeletedFileAppend(discussion);
       // A discussion that could not be saved stays: removing it would lose
       // it for good.
-      if (status == 0) status = ForumCatItemDestroy(folder, name);
+      if (status == 0)
+        status = Ops().destroy ? Ops().destroy(folder, name) : ForumCatItemDestroy(folder, name);
       if (status == 0) line += purge ? "purged" : "to deleted file";
     }
     if (status != 0) line = " * Expiration processing ERROR: " + EcToSt(status).Str();

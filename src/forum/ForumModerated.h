@@ -203,6 +203,17 @@ struct ArchiveBgStatus {
 };
 ArchiveBgStatus ArchiveBgState();
 
+// How expiring moves and removes a discussion: the forum's own operations
+// (ForumCatItemMove, ForumCatItemDestroy) until the exchange layer installs
+// its journaling setters, so that expiration reaches the roll-forward log
+// like every other change.  Installed once; a second installation halts
+// ("ArchiveBgSetOps--twice").  Forgotten with the forum's callbacks.
+struct ArchiveBgOps {
+  std::function<uint16_t(const ForumFile& folder, const St& name, const ForumFile& target)> move;
+  std::function<uint16_t(const ForumFile& folder, const St& name)> destroy;
+};
+void ArchiveBgSetOps(ArchiveBgOps ops);
+
 // Layers above say when they are busy (a request being processed, the
 // search index being built): the task then waits.  Kept in registration
 // order; cleared with the forum's other callbacks.

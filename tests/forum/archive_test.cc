@@ -291,6 +291,31 @@ TEST_F(ArchiveTest, TheTaskWaitsWhileOtherWorkRuns) {
   EXPECT_FALSE(Alive(b));
 }
 
+TEST_F(ArchiveTest, InstalledOperationsMoveAndRemove) {
+  std::vector<std::string> calls;
+  ArchiveBgOps ops;
+  ops.move = [&](const ForumFile& folder, const St& name, const ForumFile& target) {
+    calls.push_back("move " + ForumFilePath(folder).Str() + " " + name.Str() + " " +
+                    ForumFilePath(target).Str());
+    return ForumCatItemMove(folder, name, target, St());
+  };
+  ops.destroy = [&](const ForumFile& folder, const St& name) {
+    calls.push_back("destroy " + ForumFilePath(folder).Str() + " " + name.Str());
+    return ForumCatItemDestroy(folder, name);
+  };
+  ArchiveBgSetOps(ops);
+  Create(top_, "forum-category", "Old");
+  int32_t a = Old("/F", 40, "a");
+  ForumCategorySetArchiveTo(Path("/F"), S("/Nowhere"));
+  ASSERT_EQ(ArchiveBgDoArchive(root_, a), 0);
+  ForumCategorySetArchiveTo(Path("/F"), S("/Old"));
+  int32_t b = Old("/F", 40, "b");
+  ASSERT_EQ(ArchiveBgDoArchive(root_, b), 0);
+  EXPECT_EQ(calls, (std::vector<std::string>{"destroy /F 1", "move /F 2 /Old"}));
+  EXPECT_EQ(quiltest::HaltText([&] { ArchiveBgSetOps(ArchiveBgOps{ops.move, nullptr}); }),
+            "assert:ArchiveBgSetOps--twice");
+}
+
 TEST_F(ArchiveTest, AMirrorServerNeverExpires) {
   wfQuilSettings.Set("isSlave", S("1"));
   ArchiveBgInit(root_);
