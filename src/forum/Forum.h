@@ -130,6 +130,19 @@ constexpr uint32_t kForumFlagUploads = 0x80000;
 constexpr uint32_t kForumFlagDownloads = 0x100000;
 
 // ---------------------------------------------------------------------------
+// The clock.
+//
+// Every date the forum stores (posts, creation, queuing) and every date it
+// compares (expiration, the guests' new-message cut-off) comes from this
+// clock: seconds since 1970, read as local time.  Tests set their own to
+// reach a date or an hour of the day; null restores the system clock.
+using ForumClockFn = int64_t (*)();
+void ForumSetClock(ForumClockFn fn);
+int64_t ForumSecondsNow();
+// The clock's now as the records keep dates.
+LgDbTd ForumNow();
+
+// ---------------------------------------------------------------------------
 // Opening the database.
 
 // What the open needs from the process (the server's flags).

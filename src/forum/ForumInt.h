@@ -65,6 +65,9 @@ struct ForumTypeIds {
 
 struct ForumAccUnfolded;  // ForumAcc.cc
 struct ForumUserState;    // ForumUser.cc
+struct ForumMsgCache;     // ForumRead.cc
+struct ForumReadState;    // ForumRead.cc
+struct ForumModState;     // ForumModerated.cc
 
 struct ForumFileRec {
   int32_t refs = 0;
@@ -89,6 +92,9 @@ struct ForumFileRec {
   // The access list the item uses (shared with the items that inherit it);
   // null until first asked.
   std::shared_ptr<ForumAccUnfolded> acc;
+  // Discussions: the table of their messages, built on first need
+  // (ForumMsgCacheCreate) and released with the handle.
+  std::shared_ptr<ForumMsgCache> msgCache;
 };
 
 struct ForumRootRec {
@@ -123,6 +129,10 @@ struct ForumRootRec {
   std::shared_ptr<ForumUserState> userState;
   // The roll-forward log, when one is kept (ForumSave.cc).
   std::unique_ptr<ForumLogSink> logSink;
+  // Read marks: the guests' cut-off (ForumRead.cc); the moderation queue's
+  // count (ForumModerated.cc).  Made on first use.
+  std::shared_ptr<ForumReadState> readState;
+  std::shared_ptr<ForumModState> modState;
 };
 
 // Interns every name of the package in the root's file.
@@ -179,8 +189,13 @@ void ForumRecPutTextOrRemove(ChHandle rec, ChHandle field, St value);
 // attached documents), made near rec when missing and create is set; 0
 // otherwise.
 ChHandle ForumRecSubDb(ChHandle rec, ChHandle field, bool create);
-// The now of the records.
-inline LgDbTd ForumNow() { return LgDbTdNow(); }
+// Read marks at the record level (ForumRead.cc), for walks that do not
+// open every discussion: one past the last position a discussion record
+// has used; whether it has a message new for user; marks it read to its
+// end.
+int32_t ForumDiscussionPositions(ForumRoot root, ChHandle discussionRec);
+bool ForumRecHasNew(ForumRoot root, ChHandle discussionRec, ChHandle user);
+void ForumRecMarkRead(ForumRoot root, ChHandle discussionRec, ChHandle user);
 // Root creation and opening.
 ChHandle ForumRootCreate(ChPart part);
 ForumRoot ForumRootOpen(ChPart part, ChHandle db);

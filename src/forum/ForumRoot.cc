@@ -7,6 +7,7 @@
 #include "Ec.h"
 #include "Fi.h"
 #include "ForumInt.h"
+#include "ForumModerated.h"
 #include "ForumUser.h"
 #include "Ht.h"
 #include "Ma.h"
@@ -447,6 +448,7 @@ void ForumCallbacksClear() {
   SaveMarkerList().clear();
   DbOpenedList().clear();
   UniqueIdList().clear();
+  ForumModCallbacksClear();
 }
 void ForumNotifyPosted(const ForumPostEvent& event) {
   for (auto& fn : PostedList()) fn(event);

@@ -88,8 +88,13 @@ constexpr int32_t kForumWhileLimitDefault = 1000;
   X(LogAuthentication, 3, 0x10u, false)              \
   X(UserIsText, 3, 0x20u, false)                     \
   X(VirtualForums, 3, 0x40u, false)                  \
-  X(Pop3RequireApop, 3, 0x400u, false)
+  X(Pop3RequireApop, 3, 0x400u, false)               \
+  X(ObjectionablePhone, 3, 0x8u, false)
 
+// ObjectionablePhone: telephone numbers in a post send it to the
+// moderation queue like objectionable words (StObjectionable's phone rule);
+// off by default, the bit chosen among those no other flag uses.
+//
 // What a site holds (ForumSysopSiteKind, field SiteKind): a full site; a
 // site of folders only, whose folders hold folders, links and container
 // items of the chat service but no discussions or chat rooms; a site of

@@ -524,6 +524,7 @@ ChHandle ForumUserHighwater(ForumRoot root, ChHandle user) {
 void ForumUserSetHighwater(ForumRoot root, ChHandle user, ChHandle ivsl) {
   if (!ForumIsRecordPrincipal(user)) return;
   LgDbRecPutIvSl(user, ForumUserStateOf(root).fHighwater, ivsl);
+  ForumUsersChanged(root);  // the read marks' caches look again
   ForumChanged(root, false);
 }
 

@@ -128,6 +128,7 @@ TEST_F(SysopTest, EachFlagOwnsItsBitOfItsWordWithItsDefault) {
       {"UserIsText", ForumSysopUserIsText, ForumSysopSetUserIsText, 3, 0x20u, false, false},
       {"VirtualForums", ForumSysopVirtualForums, ForumSysopSetVirtualForums, 3, 0x40u, false, false},
       {"Pop3RequireApop", ForumSysopPop3RequireApop, ForumSysopSetPop3RequireApop, 3, 0x400u, false, false},
+      {"ObjectionablePhone", ForumSysopObjectionablePhone, ForumSysopSetObjectionablePhone, 3, 0x8u, false, false},
   };
   // Every flag of the code is in the table above.
   int flags = 0;
