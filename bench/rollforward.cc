@@ -146,8 +146,8 @@ Rate PostRate(Mode mode, int64_t n) {
   std::vector<St> bodies;
   for (int64_t i = 0; i < 1000; ++i) bodies.push_back(Body(i));
   FrmBkDurableFlush();
-  int64_t syncs0 = FiHook.syncs.load();
-  int64_t writes0 = FiHook.writes.load();
+  int64_t syncs0 = FiFaultCalls(FiCall::kSync);
+  int64_t writes0 = FiFaultCalls(FiCall::kWrite);
   auto start = std::chrono::steady_clock::now();
   double cpu0 = CpuSeconds();
   for (int64_t i = 0; i < n; ++i) {
@@ -166,8 +166,8 @@ Rate PostRate(Mode mode, int64_t n) {
   Rate rate;
   rate.wall = double(n) / Seconds(start);
   rate.cpu = double(n) / (CpuSeconds() - cpu0);
-  rate.syncs = FiHook.syncs.load() - syncs0;
-  rate.writes = FiHook.writes.load() - writes0;
+  rate.syncs = FiFaultCalls(FiCall::kSync) - syncs0;
+  rate.writes = FiFaultCalls(FiCall::kWrite) - writes0;
   FrmBkSetDurableMode(false);
   d = ForumFile();
   ForumDbCloseI(root);

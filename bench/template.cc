@@ -153,7 +153,7 @@ class DiscussionSite {
     body.resize(size_t(kBodyBytes));
     for (int i = 0; i < kMessages; ++i) {
       int32_t index;
-      ForumItemCreate(discussion, authors[i % 5],
+      (void)ForumItemCreate(discussion, authors[i % 5],
                       StFromView(i % 3 ? "" : "On grinders"), StCStrXfm("text"),
                       StFromView(body), i > 0 ? i - 1 : -1, true, &index);
     }

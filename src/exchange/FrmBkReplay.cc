@@ -410,7 +410,7 @@ bool Replayer::MessageCreate(const ForumFile& discussion, const Tag& t) {
   if (id != 0) ForumSetNextUniqueId(root_, int32_t(id));
   int32_t index = -1;
   // Quietly: mail and news heard of the message when it was first posted.
-  ForumItemCreate(discussion, Author(t.Find(Kw("author"))), title ? *title : St(),
+  (void)ForumItemCreate(discussion, Author(t.Find(Kw("author"))), title ? *title : St(),
                   type ? *type : St(), body ? *body : StCreate(), replyTo, true, &index);
   ChHandle rec = ForumItemRec(discussion, index);
   if (rec == 0) return Fail("message not created");
@@ -420,7 +420,7 @@ bool Replayer::MessageCreate(const ForumFile& discussion, const Tag& t) {
     return false;
   if (d) {
     // The times the post gave the message, its discussion and their folder.
-    ForumItemSetDate(discussion, index, date);
+    (void)ForumItemSetDate(discussion, index, date);
     ForumSetDate(discussion, date);
     if (ForumFile folder = ForumFileParent(discussion)) ForumSetDate(folder, date);
   }
@@ -466,17 +466,17 @@ bool Replayer::FileAttribute(const ForumFile& file, int32_t message, int k, cons
   if (message >= 0) {
     // An attribute of a message.
     if (k == Kw("title")) {
-      ForumItemSetTitle(file, message, value);
+      (void)ForumItemSetTitle(file, message, value);
     } else if (k == Kw("body")) {
-      ForumItemSetData(file, message, value.IsNil() ? StCreate() : value);
+      (void)ForumItemSetData(file, message, value.IsNil() ? StCreate() : value);
     } else if (k == Kw("author")) {
-      ForumItemSetAuthor(file, message, Author(&value));
+      (void)ForumItemSetAuthor(file, message, Author(&value));
     } else if (k == Kw("date")) {
       LgDbTd d;
       if (!ForumEiStToTd(value.View(), &d)) return bad();
-      ForumItemSetDate(file, message, d);
+      (void)ForumItemSetDate(file, message, d);
     } else if (k == Kw("messageId")) {
-      ForumItemSetMessageId(file, message, value);
+      (void)ForumItemSetMessageId(file, message, value);
     } else {
       return Fail("illegal attribute", StFromView(key));
     }

@@ -286,12 +286,12 @@ uint16_t FrmBkForumItemCreate(const ForumFile& discussion, ChHandle author, cons
                          title, contentType, replyTo, now, body);
   if (status != 0) return status;
   int32_t made = -1;
-  ForumItemCreate(discussion, author, title, contentType, body, replyTo, quiet, &made);
+  (void)ForumItemCreate(discussion, author, title, contentType, body, replyTo, quiet, &made);
   // The message, its discussion and their folder keep the time the record
   // carries (see above): when the clock is still in the record's second,
   // they have that time.
   if (ForumEiSecondNow() != second && !(ForumItemDate(discussion, made) == now)) {
-    ForumItemSetDate(discussion, made, now);
+    (void)ForumItemSetDate(discussion, made, now);
     ForumSetDate(discussion, now);
     if (ForumFile folder = ForumFileParent(discussion)) ForumSetDate(folder, now);
   }
@@ -307,28 +307,28 @@ bool FrmBkItemDestroy(const ForumFile& discussion, int32_t index) {
 
 void FrmBkItemSetTitle(const ForumFile& discussion, int32_t index, St title) {
   Noted(RecForumItem(discussion, index, "title", title), "title");
-  ForumItemSetTitle(discussion, index, std::move(title));
+  (void)ForumItemSetTitle(discussion, index, std::move(title));
 }
 
 void FrmBkItemSetData(const ForumFile& discussion, int32_t index, const St& body) {
   Noted(RecForumItem(discussion, index, "body", body), "body");
-  ForumItemSetData(discussion, index, body);
+  (void)ForumItemSetData(discussion, index, body);
 }
 
 void FrmBkItemSetAuthor(const ForumFile& discussion, int32_t index, ChHandle author) {
   Noted(RecForumItem(discussion, index, "author", RecPrincipal(ForumFileRoot(discussion), author)),
         "author");
-  ForumItemSetAuthor(discussion, index, author);
+  (void)ForumItemSetAuthor(discussion, index, author);
 }
 
 void FrmBkItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date) {
   Noted(RecForumItem(discussion, index, "date", ForumEiTdToSt(date)), "date");
-  ForumItemSetDate(discussion, index, date);
+  (void)ForumItemSetDate(discussion, index, date);
 }
 
 void FrmBkItemSetMessageId(const ForumFile& discussion, int32_t index, const St& messageId) {
   Noted(RecForumItem(discussion, index, "messageId", messageId), "messageId");
-  ForumItemSetMessageId(discussion, index, messageId);
+  (void)ForumItemSetMessageId(discussion, index, messageId);
 }
 
 // ---------------------------------------------------------------------------

@@ -139,11 +139,11 @@ void Batch(BgSaveTest& t) {
   St title = BatchTitle(batch);
   for (const auto& c : Choices(t, batch)) {
     ForumFile d = ForumFileOpenUnique(t.root, t.discussions[c.first]);
-    ForumItemSetTitle(d, c.second, title);
+    (void)ForumItemSetTitle(d, c.second, title);
   }
   ForumFile ledger = ForumFileOpenUnique(t.root, t.ledger);
   int32_t index = 0;
-  ForumItemCreate(ledger, 0, St(), StCStrXfm("text"), LedgerBody(batch), -1, true, &index);
+  (void)ForumItemCreate(ledger, 0, St(), StCStrXfm("text"), LedgerBody(batch), -1, true, &index);
   Check(index == batch - 1, "ledger out of step");
   t.batches = batch;
 }

@@ -62,7 +62,7 @@ St ItemTextGet(const ForumFile& f, TplItemText which) {
 
 int32_t ItemIntGet(const ForumFile& f, TplItemInt which) {
   switch (which) {
-#define GET_INT(name, field) \
+#define GET_INT(name, field, dflt) \
   case TplItemInt::k##name:  \
     return ForumFile##name(f);
     FORUM_FILE_INTS(GET_INT)

@@ -666,7 +666,7 @@ enum class TplItemText {
 #undef TPL_ITEM_TEXT
 };
 enum class TplItemInt {
-#define TPL_ITEM_INT(name, field) k##name,
+#define TPL_ITEM_INT(name, field, dflt) k##name,
   FORUM_FILE_INTS(TPL_ITEM_INT)
 #undef TPL_ITEM_INT
 };

@@ -52,7 +52,7 @@ void TplStoreItemText(const ForumFile& item, TplItemText which, St value) {
 void TplStoreItemInt(const ForumFile& item, TplItemInt which, int32_t value) {
   ++TplStoreEpoch;
   switch (which) {
-#define TPL_SET_INT(name, field) \
+#define TPL_SET_INT(name, field, dflt) \
   case TplItemInt::k##name:      \
     return ForumSet##name(item, value);
     FORUM_FILE_INTS(TPL_SET_INT)
@@ -96,7 +96,7 @@ void TplStoreMessageCreate(const ForumFile& discussion, ChHandle author,
                            const St& title, const St& contentType,
                            const St& body, int32_t replyTo, int32_t* index) {
   ++TplStoreEpoch;
-  ForumItemCreate(discussion, author, title, contentType, body, replyTo, false,
+  (void)ForumItemCreate(discussion, author, title, contentType, body, replyTo, false,
                   index);
 }
 
@@ -108,31 +108,31 @@ bool TplStoreMessageDestroy(const ForumFile& discussion, int32_t index) {
 void TplStoreMessageTitle(const ForumFile& discussion, int32_t index,
                           St title) {
   ++TplStoreEpoch;
-  ForumItemSetTitle(discussion, index, std::move(title));
+  (void)ForumItemSetTitle(discussion, index, std::move(title));
 }
 
 void TplStoreMessageBody(const ForumFile& discussion, int32_t index,
                          const St& body) {
   ++TplStoreEpoch;
-  ForumItemSetData(discussion, index, body);
+  (void)ForumItemSetData(discussion, index, body);
 }
 
 void TplStoreMessageAuthor(const ForumFile& discussion, int32_t index,
                            ChHandle author) {
   ++TplStoreEpoch;
-  ForumItemSetAuthor(discussion, index, author);
+  (void)ForumItemSetAuthor(discussion, index, author);
 }
 
 void TplStoreMessageDate(const ForumFile& discussion, int32_t index,
                          LgDbTd date) {
   ++TplStoreEpoch;
-  ForumItemSetDate(discussion, index, date);
+  (void)ForumItemSetDate(discussion, index, date);
 }
 
 void TplStoreMessageId(const ForumFile& discussion, int32_t index,
                        const St& messageId) {
   ++TplStoreEpoch;
-  ForumItemSetMessageId(discussion, index, messageId);
+  (void)ForumItemSetMessageId(discussion, index, messageId);
 }
 
 uint16_t TplStoreUserCreate(ForumRoot root, int kind, const St& name,

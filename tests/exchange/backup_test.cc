@@ -124,7 +124,7 @@ TEST_F(BackupTest, ABackupAskedForWhileOneRunsWaitsItsTurn) {
   int64_t until = SysTime() + 3000;
   while (!ChInBackup(part) && SysTime() < until) {
     usleep(20000);
-    (void)QuProcess(100, 0, false);
+    (void)QuProcess(100, 0);
   }
   ASSERT_TRUE(ChInBackup(part));
   Finish();

@@ -37,12 +37,12 @@ TEST_F(DurableTest, OneSyncCoversTheRecordsOfAPass) {
   std::vector<uint64_t> seen;
   FrmBkOnDurable([&](uint64_t durable) { seen.push_back(durable); });
   uint64_t first = FrmBkLogSequence();
-  int64_t syncs = FiHook.syncs.load();
+  int64_t syncs = FiFaultCalls(FiCall::kSync);
   for (int i = 0; i < 200; ++i) Post(d, ("post " + std::to_string(i)).c_str());
   EXPECT_EQ(FrmBkLogSequence(), first + 200);
   EXPECT_EQ(FrmBkLogDurableSequence(), first);  // nothing acknowledged yet
   Settle();
-  EXPECT_EQ(FiHook.syncs.load() - syncs, 1);
+  EXPECT_EQ(FiFaultCalls(FiCall::kSync) - syncs, 1);
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back(), first + 200);
   EXPECT_EQ(FrmBkLogDurablePosition(root_), int64_t(Log().size()));
@@ -52,7 +52,7 @@ TEST_F(DurableTest, WithoutTheModeARecordCountsOnceWrittenWithItsPass) {
   FrmBkSetDurableMode(false);
   ForumFile d = NewDiscussion("talk");
   FrmBkLogPass();
-  int64_t syncs = FiHook.syncs.load();
+  int64_t syncs = FiFaultCalls(FiCall::kSync);
   std::vector<uint64_t> seen;
   FrmBkOnDurable([&](uint64_t durable) { seen.push_back(durable); });
   Post(d, "one");
@@ -62,7 +62,7 @@ TEST_F(DurableTest, WithoutTheModeARecordCountsOnceWrittenWithItsPass) {
   FrmBkLogPass();
   EXPECT_EQ(FrmBkLogDurableSequence(), FrmBkLogSequence());
   EXPECT_EQ(seen, std::vector<uint64_t>{FrmBkLogSequence()});
-  EXPECT_EQ(FiHook.syncs.load(), syncs);
+  EXPECT_EQ(FiFaultCalls(FiCall::kSync), syncs);
   EXPECT_EQ(FrmBkLogDurablePosition(root_), int64_t(Log().size()));
 }
 

@@ -89,7 +89,7 @@ class ArchiveTest : public ForumTest {
     milliRest += ms;
     seconds += milliRest / 1000;
     milliRest %= 1000;
-    (void)QuProcess(100, 0, false);
+    (void)QuProcess(100, 0);
   }
   bool Alive(int32_t id) { return bool(ForumFileOpenUnique(root_, id)); }
 

@@ -200,7 +200,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       St part = TemplateProcess(m, *ctx);
     });
   }
-  QuProcess(5, 0, false);
+  QuProcess(5, 0);
 
   Td when;
   when.year = 2001, when.month = 3, when.day = 5, when.hour = 13;

@@ -94,7 +94,7 @@ inline void Pass(int waitMs = 10) {
     HtPollPass pass;
     if (pass.Wait(timeout) > 0) pass.Dispatch();
     HtLoopHooksRun(HtLoopStage::kAfterWait);
-    QuProcess(100, 0, false);
+    QuProcess(100, 0);
   });
   if (!ok) {
     ASSERT_EQ(ExLastError, kExReported);

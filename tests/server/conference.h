@@ -70,7 +70,7 @@ inline void BuildConference(const ScratchDir& dir, int folders, int discussions,
                              std::to_string(d) + " in folder " + std::to_string(f) + ". ";
           body.resize(160, '.');
           int32_t ix;
-          quil::ForumItemCreate(discussion, 0, S("Re: the topic"), S("text"), S(body),
+          (void)quil::ForumItemCreate(discussion, 0, S("Re: the topic"), S("text"), S(body),
                                 m > 0 ? m - 1 : -1, true, &ix);
         }
       }

@@ -209,7 +209,7 @@ TEST_F(FileTest, SettingChangeWaitsForWaitingRequests) {
             "old title");
   ForumWaiting = 0;
   QuRamUnblock(kQuBlockRequest);
-  QuProcess(100, 0, false);
+  QuProcess(100, 0);
   EXPECT_EQ(site.resetId, 0);
   EXPECT_EQ(TemplateProcess(TitleTemplate(ForumFile()), 0, St(), ForumFile(), nullptr),
             "new title");
@@ -243,7 +243,7 @@ TEST_F(FileTest, EveryStandardPageRendersWithoutErrors) {
   Create(top_, "forum-category", "Cafe");
   Create(Path("/Cafe"), "forum-topic", "x", "Talk");
   int32_t index;
-  ForumItemCreate(Path("/Cafe/1"), sysop_, S("Hi"), S("text"), S("Hello <b>all</b>"), -1,
+  (void)ForumItemCreate(Path("/Cafe/1"), sysop_, S("Hi"), S("text"), S("Hello <b>all</b>"), -1,
                   true, &index);
   TemplateSimpleRequest request;
   request.AddForm("username", "Ann \"quoted\" <x>");

@@ -88,7 +88,7 @@ TEST_F(IoTest, TimedActionsRunTheirMacroLater) {
   std::string id = Render("%% \"later\".queue(0, userUniqueId, \"p1\", \"p2\") %%", ann);
   EXPECT_NE(id, "0");
   EXPECT_EQ(ReadFile("html/queued.txt"), "");
-  QuProcess(100, 0, false);
+  QuProcess(100, 0);
   EXPECT_EQ(ReadFile("html/queued.txt"), "p1/p2/Ann");
   // queueClear drops what is waiting.
   Render("%% \"later\".queue(3600, \"\", \"x\", \"y\") %%%% queueClear %%");

@@ -20,10 +20,10 @@ class PathKw : public SiteTest {
     Create(Path("/Cafe"), "forum-topic", "x", "Coffee");   // /Cafe/1
     Create(Path("/Cafe"), "forum-topic", "x", "Tea");      // /Cafe/2
     ForumFile coffee = Path("/Cafe/1");
-    ForumItemCreate(coffee, ann_, S("Espresso"), S("text"), S("Short and strong"), -1,
+    (void)ForumItemCreate(coffee, ann_, S("Espresso"), S("text"), S("Short and strong"), -1,
                     true, &m0_);
-    ForumItemCreate(coffee, bob_, S("Latte"), S("text"), S("Milk please"), m0_, true, &m1_);
-    ForumItemCreate(coffee, ann_, S(""), S("text"), S("Another one"), m1_, true, &m2_);
+    (void)ForumItemCreate(coffee, bob_, S("Latte"), S("text"), S("Milk please"), m0_, true, &m1_);
+    (void)ForumItemCreate(coffee, ann_, S(""), S("text"), S("Another one"), m1_, true, &m2_);
   }
   std::string Msg(int32_t i) { return "/Cafe/1/" + std::to_string(i); }
   std::string Unique(const char* path) { return ForumFileUniquePath(Path(path)).Str(); }
@@ -86,7 +86,7 @@ TEST_F(PathKw, MovesOfTheCurrentPath) {
                    0, Msg(m2_).c_str()),
             "1Latte|1Espresso|1Coffee");
   EXPECT_EQ(Render("%% setPathToFirstNew %%%% pathTitle %%", 0, "/Cafe/1"), "1Espresso");
-  ForumItemSetMessageId(Path("/Cafe/1"), m1_, S("<m1@example.org>"));
+  (void)ForumItemSetMessageId(Path("/Cafe/1"), m1_, S("<m1@example.org>"));
   EXPECT_EQ(Render("%% setPathFromMessageId(\"<m1@example.org>\") %%%% pathTitle %%"), "1Latte");
   EXPECT_EQ(Render("%% setPathToLink %%", 0, "/Cafe"), "0");
 }
@@ -127,14 +127,14 @@ TEST_F(PathKw, ListsSeeChangesMadeOutsideTemplates) {
   EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"), first);
   EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"), first);  // from the site cache
   // The store changed behind the template package: the lists follow.
-  ForumItemSetTitle(Path("/Cafe/1"), m1_, S("Flat white"));
-  ForumItemSetData(Path("/Cafe/1"), m0_, S("Long"));
+  (void)ForumItemSetTitle(Path("/Cafe/1"), m1_, S("Flat white"));
+  (void)ForumItemSetData(Path("/Cafe/1"), m0_, S("Long"));
   EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"),
             "[Espresso:Long:Ann Lee][Flat white:Milk please:Bob Ray][:Another one:Ann Lee]");
   ASSERT_TRUE(ForumItemDestroy(Path("/Cafe/1"), m1_));
   EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"), "[Espresso:Long:Ann Lee][:Another one:Ann Lee]");
   int32_t index;
-  ForumItemCreate(Path("/Cafe/1"), bob_, S("New"), S("text"), S("Fresh"), -1, true, &index);
+  (void)ForumItemCreate(Path("/Cafe/1"), bob_, S("New"), S("text"), S("Fresh"), -1, true, &index);
   EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"),
             "[Espresso:Long:Ann Lee][:Another one:Ann Lee][New:Fresh:Bob Ray]");
   // A change made by a keyword in the middle of the list is seen at once

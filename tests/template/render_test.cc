@@ -289,7 +289,7 @@ TEST_F(RenderTest, ContextMarksAnotherAuthorsMessageSeen) {
   ChHandle ann = MakeUser("Ann");
   Create(top_, "forum-topic", "x", "Talk");
   int32_t index;
-  ForumItemCreate(Path("/1"), sysop_, S("Hi"), S("text"), S("Body"), -1, true, &index);
+  (void)ForumItemCreate(Path("/1"), sysop_, S("Hi"), S("text"), S("Body"), -1, true, &index);
   std::string at = "/1/" + std::to_string(index);
   EXPECT_EQ(Render("%% pathTitle %%", ann, at.c_str()), "Hi");
 }

@@ -135,7 +135,7 @@ TEST_F(UserKw, AuthorOfTheCurrentItem) {
   ForumUserSet2ndLine(root_, ann, S("Gardener"));
   Create(top_, "forum-topic", "x", "Talk");
   int32_t index;
-  ForumItemCreate(Path("/1"), ann, S("Hi"), S("text"), S("Body"), -1, true, &index);
+  (void)ForumItemCreate(Path("/1"), ann, S("Hi"), S("text"), S("Body"), -1, true, &index);
   std::string msg = "/1/" + std::to_string(index);
   EXPECT_EQ(Render("%% authorName %%|%% authorLine2 %%|%% authorIsSysop %%|%% authorUniqueID %%",
                    0, msg.c_str()),

@@ -42,7 +42,7 @@ void Say(const std::string& line) {
 
 void Pass() {
   HtLoopHooksRun(HtLoopStage::kBeforeWait);
-  (void)QuProcess(5, 0, false);
+  (void)QuProcess(5, 0);
 }
 
 ForumFile Discussion(ForumRoot root) {
