@@ -307,7 +307,7 @@ bool Replayer::File(const Tag& t) {
     if (!ForumFileIsForum(file)) return Fail("file is not a discussion", *path);
     int32_t n = 0;
     if (!ForumEiParseInt(index->View(), &n)) return Fail("bad integer value", *index);
-    if (!ForumItemDestroy(file, n)) return Fail("could not open specified file", *index);
+    if (ForumItemDestroy(file, n) != 0) return Fail("could not open specified file", *index);
     return true;
   }
   if (t.Has(Kw("destroy")) || t.Has(Kw("moveTo"))) {

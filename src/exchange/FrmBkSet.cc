@@ -302,7 +302,7 @@ uint16_t FrmBkForumItemCreate(const ForumFile& discussion, ChHandle author, cons
 bool FrmBkItemDestroy(const ForumFile& discussion, int32_t index) {
   if (ForumItemRec(discussion, index) == 0) return false;
   Noted(RecFile(discussion, "deleteItem", Int(index)), "deleteItem");
-  return ForumItemDestroy(discussion, index);
+  return ForumItemDestroy(discussion, index) == 0;
 }
 
 void FrmBkItemSetTitle(const ForumFile& discussion, int32_t index, St title) {

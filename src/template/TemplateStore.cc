@@ -102,7 +102,7 @@ void TplStoreMessageCreate(const ForumFile& discussion, ChHandle author,
 
 bool TplStoreMessageDestroy(const ForumFile& discussion, int32_t index) {
   ++TplStoreEpoch;
-  return ForumItemDestroy(discussion, index);
+  return ForumItemDestroy(discussion, index) == 0;
 }
 
 void TplStoreMessageTitle(const ForumFile& discussion, int32_t index,

@@ -131,7 +131,7 @@ TEST_F(PathKw, ListsSeeChangesMadeOutsideTemplates) {
   (void)ForumItemSetData(Path("/Cafe/1"), m0_, S("Long"));
   EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"),
             "[Espresso:Long:Ann Lee][Flat white:Milk please:Bob Ray][:Another one:Ann Lee]");
-  ASSERT_TRUE(ForumItemDestroy(Path("/Cafe/1"), m1_));
+  ASSERT_EQ(ForumItemDestroy(Path("/Cafe/1"), m1_), 0);
   EXPECT_EQ(Render("%% pathItems %%", 0, "/Cafe/1"), "[Espresso:Long:Ann Lee][:Another one:Ann Lee]");
   int32_t index;
   (void)ForumItemCreate(Path("/Cafe/1"), bob_, S("New"), S("text"), S("Fresh"), -1, true, &index);
