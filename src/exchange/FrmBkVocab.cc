@@ -154,8 +154,6 @@ const std::vector<FrmBkKey>& FrmBkSysopKeys() {
       {"PostHelp", "postHelp"},
       {"UnknownUserHelp", "unknownUserHelp"},
       {"Objectionable", "objectionable"},
-      {"SiteKind", "siteKind"},
-      {"ObjectionablePhone", "objectionablePhone"},
       {"Greeting", "greeting"},
       {"ServerName", "serverName"},
       {"HtmlTitle", "title"},
