@@ -154,6 +154,8 @@ const std::vector<FrmBkKey>& FrmBkSysopKeys() {
       {"PostHelp", "postHelp"},
       {"UnknownUserHelp", "unknownUserHelp"},
       {"Objectionable", "objectionable"},
+      {"SiteKind", nullptr},
+      {"ObjectionablePhone", nullptr},
       {"Greeting", "greeting"},
       {"ServerName", "serverName"},
       {"HtmlTitle", "title"},

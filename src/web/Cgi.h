@@ -53,6 +53,7 @@
 #include "Forum.h"
 #include "Se.h"
 #include "St.h"
+#include "Template.h"
 
 namespace quil {
 
@@ -209,11 +210,29 @@ uint32_t CgiBrowserFlags(const St& agent);
 
 // The state of one request: what arrived, who asks, and the page being
 // built with what its header must say.  Lives for the request; owned by
-// ForumCgiProcessUrl.
-struct CgiRequest {
+// ForumCgiProcessUrl.  It is the request the template layer sees while it
+// renders the request's pages (TemplateRequest, CgiTemplate.cc): form
+// fields, cookies, CGI variables and response header lines.
+struct CgiRequest : TemplateRequest {
   CgiRequest() = default;
   CgiRequest(const CgiRequest&) = delete;
   CgiRequest& operator=(const CgiRequest&) = delete;
+
+  // TemplateRequest.  Value and HasValue read the form, then the cookies;
+  // CgiVariable answers the names of TemplateRequest from the request
+  // record and any other name from its CGI pairs.
+  St Value(std::string_view name) const override;
+  bool HasValue(std::string_view name) const override;
+  void AllValues(std::string_view name, std::vector<St>* out) const override;
+  void FormNames(std::vector<St>* out) const override;
+  St Cookie(std::string_view name) const override;
+  St CgiVariable(std::string_view name) const override;
+  void AddResponseHeader(St line) override;
+  int Command() const override { return command; }
+  St Location() const override { return location; }
+  int BrowserFlags() const override { return int(browser); }
+  bool UserHasCookie() const override { return cookieReceived; }
+  bool IsHttpBasic() const override { return httpBasic; }
 
   // What arrived.
   CgiEvent* event = nullptr;
@@ -237,6 +256,7 @@ struct CgiRequest {
   bool guest = true;        // no user, or a guest's record (a named guest)
   bool madeGuest = false;   // a guest certificate was made for this request
   bool cookieReceived = false;  // the request brought a login cookie
+  bool httpBasic = false;       // the user came by basic authorization
 
   // The page and what its header says.
   Buf page;
@@ -263,8 +283,12 @@ CgiRequest* CgiCurrentRequest();
 
 // Starts request processing: the command sets, the action table, the
 // documents directory "enclosures" (a failure halts with "ForumCgiInit --
-// error creating document directory " and its path), the filter runner of
-// the forum layer and the processor of the front ends.  False with
+// error creating document directory " and its path), the site's templates
+// (CgiTemplateStart: the template file quil.tpl loaded, the standard static
+// files installed into the document directory where missing, ".tpl" pages
+// of the HTTP server rendered), the filter runner of the forum layer
+// (TemplateFilterRun with the request being served) and the processor of
+// the front ends.  False with
 // "could not initialize system CGI interface" in *message when another
 // processor is registered.  REQUIRES: the database is open (wfForumRoot).
 bool ForumCgiInit(St* message);

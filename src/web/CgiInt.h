@@ -2,18 +2,16 @@
 // request text, and the seams through which request processing reaches the
 // template layer, the journaling setters and the counters of other layers.
 //
-// SEAMS.  The web layer builds on the template layer and on the journaling
-// setters of the exchange layer; until it links them, every call into them
-// goes through the three seams below, so that the integration fills exactly
-// these and nothing else:
+// SEAMS.  Every call of request processing into the template layer, the
+// journaling setters and the counters of other layers goes through the
+// three seams below:
 //   CgiTemplateSeam  named templates (logFilter, logFilterReply, the
 //                    filters of Auth.h), the footer, macros named in URLs,
-//                    error pages.  The defaults answer as a site without a
-//                    template file does: no named template, an empty footer,
-//                    every URL macro missing, and the built-in error page.
+//                    error pages.  The defaults are the template layer's
+//                    (CgiTemplate.cc); tests install their own.
 //   CgiStore*        the conference changes request processing itself
-//                    makes (the URL base); today they call the forum setters
-//                    directly, later the FrmBk journaling setters.
+//                    makes (the URL base), through the FrmBk journaling
+//                    setters.
 //   CgiTimesSeam     the counters of the request-times line that other
 //                    layers keep (file I/O time, background time, queued
 //                    HTTP requests); 0 until they are wired.
@@ -21,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "Cgi.h"
 
@@ -79,18 +78,42 @@ struct CgiTemplateSeam {
   // footer, "</BODY></HTML>".
   std::function<void(CgiRequest& r, const St& title, const St& message)> errorPage;
 };
+// The template layer's bodies of the seam, the defaults (CgiTemplate.cc):
+// runNamed is TemplateFilterRun for the request's user, certificate and
+// location; footer the folder's footer template (HtmlFooterTemplate)
+// rendered; macroPage the macro of TemplateFileLookup rendered with
+// BufAddTemplateActionPath (the location as action path); errorPage
+// BufAddTemplateError with the footer of r.footerFolder.
+bool CgiTemplateRunNamed(CgiRequest& r, const char* name, St* output);
+St CgiTemplateFooter(CgiRequest& r, const ForumFile& folder);
+bool CgiTemplateMacroPage(CgiRequest& r, const St& name, const ForumFile& folder);
+void CgiTemplateErrorPage(CgiRequest& r, const St& title, const St& message);
 // Installs a seam; members left empty take the defaults.
 void CgiSetTemplateSeam(CgiTemplateSeam seam);
 const CgiTemplateSeam& CgiTemplates();
-// The built-in error page the default seam writes: "<HTML><HEAD><TITLE>"
+// An error page that needs no template: "<HTML><HEAD><TITLE>"
 // product " - " title "</TITLE></HEAD><BODY>" "<h3>" message "</h3>" footer
 // "</BODY></HTML>".
 void CgiBuiltinErrorPage(CgiRequest& r, const St& title, const St& message);
 
+// The site's template state, started by ForumCgiInit and stopped by
+// ForumCgiTerm: the expression and template packages, the main site bound
+// to root (document directory, link strings), the standard static files
+// installed where missing, the sysop-setting templates cached, the site's
+// template file loaded, and the HTTP server's template pages.
+void CgiTemplateStart(ForumRoot root);
+void CgiTemplateStop();
+// The HTTP server's document directory as the sysop set it (webData): nil
+// gives "html", empty "." (the working directory).
+std::string CgiDocumentDirectory(ForumRoot root);
+// The script path of the site's links ("/" and webScript, "/Quil" when
+// not set).
+St CgiScriptPath(ForumRoot root);
+
 // ---------------------------------------------------------------------------
 // Seam to the journaling setters.
 
-// Stores the URL base (FrmBkSysopSetUrlPreQuery once journaling lands).
+// Stores the URL base (FrmBkSysopSetUrlPreQuery).
 void CgiStoreSetUrlPreQuery(ForumRoot root, St value);
 
 // ---------------------------------------------------------------------------

@@ -253,6 +253,7 @@ bool CgiAuthenticate(CgiRequest& r) {
   r.remote = a.remote.IsNil() ? StCreate() : a.remote;
   CgiSetUser(r, a.user);
   r.madeGuest = a.madeGuest;
+  r.httpBasic = a.user != 0 && !a.basicName.IsNil();
   if (!a.response.IsNil()) {
     // A filter answered: its output is the whole page (or response).
     BufOpen(r.page);
@@ -301,9 +302,12 @@ bool ForumCgiInit(St* message) {
     if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
       MaHalt("ForumCgiInit -- error creating document directory " + dir);
   }
+  CgiTemplateStart(wfForumRoot);
+  // Filters run with the request being served; one run outside a request
+  // (a service acting on its own) sees no request and no user.
   AuthSetFilterRunner([](const char* name, St* output) {
-    CgiRequest* r = currentRequest;
-    return r != nullptr && CgiTemplates().runNamed(*r, name, output);
+    if (CgiRequest* r = currentRequest) return CgiTemplates().runNamed(*r, name, output);
+    return TemplateFilterRun(name, 0, St(), ForumFile(), nullptr, output);
   });
   ThreadStateSlot slot;
   slot.save = [] {
@@ -335,6 +339,7 @@ void ForumCgiTerm() {
   if (stateSlot >= 0) ThreadStateSlotRemove(stateSlot);
   stateSlot = -1;
   AuthSetFilterRunner(AuthFilterRunFn());
+  CgiTemplateStop();
   PostClearAll();
   CgiSeTerm();
   cgiInited = false;

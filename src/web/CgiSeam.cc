@@ -1,30 +1,20 @@
 // The seams of request processing to the template layer, the journaling
-// setters and the counters of other layers (see CgiInt.h).  Integration
-// replaces the defaults here and nothing else.
+// setters and the counters of other layers (see CgiInt.h).
 #include "CgiInt.h"
 #include "Ec.h"
+#include "FrmBk.h"
 
 namespace quil {
 
 namespace {
 
-// SEAM (templates): a site without a template layer defines no named
-// template, so logFilter, logFilterReply and the filters of Auth.h are
-// absent and every macro named in a URL is missing.  The integration
-// installs the template layer's TemplateFileLookup / BufAddTemplate calls.
-bool DefaultRunNamed(CgiRequest&, const char*, St*) { return false; }
-bool DefaultMacroPage(CgiRequest&, const St&, const ForumFile&) { return false; }
-// SEAM (templates): the footer template (HtmlFooterTemplate) is evaluated
-// by the template layer; without it a page ends without a footer.
-St DefaultFooter(CgiRequest&, const ForumFile&) { return StCreate(); }
-
 CgiTemplateSeam& TemplateSeam() {
   static CgiTemplateSeam seam = [] {
     CgiTemplateSeam s;
-    s.runNamed = DefaultRunNamed;
-    s.footer = DefaultFooter;
-    s.macroPage = DefaultMacroPage;
-    s.errorPage = CgiBuiltinErrorPage;
+    s.runNamed = CgiTemplateRunNamed;
+    s.footer = CgiTemplateFooter;
+    s.macroPage = CgiTemplateMacroPage;
+    s.errorPage = CgiTemplateErrorPage;
     return s;
   }();
   return seam;
@@ -39,10 +29,10 @@ CgiTimesSeam& TimesSeam() {
 
 void CgiSetTemplateSeam(CgiTemplateSeam seam) {
   CgiTemplateSeam& s = TemplateSeam();
-  s.runNamed = seam.runNamed ? std::move(seam.runNamed) : DefaultRunNamed;
-  s.footer = seam.footer ? std::move(seam.footer) : DefaultFooter;
-  s.macroPage = seam.macroPage ? std::move(seam.macroPage) : DefaultMacroPage;
-  s.errorPage = seam.errorPage ? std::move(seam.errorPage) : CgiBuiltinErrorPage;
+  s.runNamed = seam.runNamed ? std::move(seam.runNamed) : CgiTemplateRunNamed;
+  s.footer = seam.footer ? std::move(seam.footer) : CgiTemplateFooter;
+  s.macroPage = seam.macroPage ? std::move(seam.macroPage) : CgiTemplateMacroPage;
+  s.errorPage = seam.errorPage ? std::move(seam.errorPage) : CgiTemplateErrorPage;
 }
 
 const CgiTemplateSeam& CgiTemplates() { return TemplateSeam(); }
@@ -62,11 +52,10 @@ void CgiBuiltinErrorPage(CgiRequest& r, const St& title, const St& message) {
   r.pageComplete = true;
 }
 
-// SEAM (journaling): the URL base is a sysop setting; once the exchange
-// layer's journaling setters land this becomes FrmBkSysopSetUrlPreQuery so
+// The URL base is a sysop setting: it goes through the journaling setter so
 // that the change reaches the roll-forward log and the mirrors.
 void CgiStoreSetUrlPreQuery(ForumRoot root, St value) {
-  ForumSysopSetUrlPreQuery(root, std::move(value));
+  FrmBkSysopSetUrlPreQuery(root, std::move(value));
 }
 
 // SEAM (counters): the store's file time, the queue's background time and
