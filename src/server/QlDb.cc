@@ -111,9 +111,9 @@ bool ForumDbOpen() {
   if (FirstTime && !quitFlag) {
     ForumRoot root = wfForumRoot;
     if (ZapMem) {
-      ForumSysopSetMemUserSpecified(root, 1);
-      ForumSysopSetMemSmallObjHeap(root, int32_t(AppMinSmallObjHeap));
-      ForumSysopSetMemChPages(root, int32_t(AppMinChPages));
+      FrmBkSysopSetMemUserSpecified(root, 1);
+      FrmBkSysopSetMemSmallObjHeap(root, int32_t(AppMinSmallObjHeap));
+      FrmBkSysopSetMemChPages(root, int32_t(AppMinChPages));
     }
     AppHeapIsUserSpecified = ForumSysopMemUserSpecified(root) != 0;
     AppSmallObjHeap = uint32_t(ForumSysopMemSmallObjHeap(root));
