@@ -116,6 +116,23 @@ void Answer(CgiRequest& r, St answer) {
   r.noCache = true;
 }
 
+// Inserts html into r's page: right after the first marker (and the line
+// break that follows it), or before the last one.  Nothing when the page
+// has no marker (a site's own template).
+void PageInsert(CgiRequest& r, std::string_view marker, bool after, const std::string& html) {
+  std::string text = BufClose(r.page).Str();
+  size_t at = after ? text.find(marker) : text.rfind(marker);
+  if (at != std::string::npos) {
+    if (after) {
+      at += marker.size();
+      if (at < text.size() && text[at] == '\n') ++at;
+    }
+    text.insert(at, html);
+  }
+  BufOpen(r.page);
+  BufAddS(r.page, StFromView(text));
+}
+
 void LoginForm(CgiRequest& r, int loginType) {
   ForumFile path = PagePath(r);
   NewPage(r);
@@ -133,12 +150,8 @@ void RegisterForm(CgiRequest& r, int registerType, const St& message) {
   if (message.Empty()) return;
   // A message of the handler's own (the registration state names the kind
   // of refusal, not its words) goes right after the page's heading.
-  std::string text = BufClose(r.page).Str();
-  std::string note = "<p class=\"error\" role=\"alert\">" + StToSgml(message).Str() + "</p>\n";
-  size_t at = text.find("</h1>");
-  text.insert(at == std::string::npos ? 0 : at + 6, note);
-  BufOpen(r.page);
-  BufAddS(r.page, StFromView(text));
+  PageInsert(r, "</h1>", true,
+             "<p class=\"error\" role=\"alert\">" + StToSgml(message).Str() + "</p>\n");
 }
 
 // The site's macro name for the page when it defines one (rendered with the
@@ -152,6 +165,10 @@ void SitePageOr(CgiRequest& r, const char* macro, std::string_view title, const 
     return;
   }
   CgiErrorPage(r, title, message.View());
+  // A way on, whose link carries the new session's certificate; it goes
+  // at the end of the page's main part (a site's error template without
+  // one gets none).
+  PageInsert(r, "</main>", false, "<p><a class=\"button\" href=\"?14@@\">Go to the conference</a></p>\n");
 }
 
 // The user of the request becomes user, with a session of its own whose

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -21,6 +22,7 @@
 #include "Ch.h"
 #include "Forum.h"
 #include "ForumSet.h"
+#include "ForumUser.h"
 #include "Qu.h"
 #include "Store.h"
 #include "Ut.h"
@@ -371,7 +373,7 @@ TEST_F(Users, PicturesAreUploadedAndServedBack) {
 
   // Bytes that are no picture are refused, and the picture stays.
   up = PostFile("26@" + cert + "@", {{"useCookies", "1"}}, "picture", "x.gif", "image/gif",
-                "GIF89a but not really");
+                std::string("GIF89a\x01", 7));
   EXPECT_TRUE(up.Has(" - Picture Not Stored</title>")) << up.body;
   EXPECT_TRUE(up.Has("The picture could not be read.")) << up.body;
   up = PostFile("26@" + cert + "@", {{"useCookies", "1"}}, "picture", "x.txt", "text/plain",
@@ -385,6 +387,34 @@ TEST_F(Users, PicturesAreUploadedAndServedBack) {
   EXPECT_EQ(Get("27@@" + UrlEncode("No Such User")).body, dflt);
   EXPECT_EQ(Get("31@@zz").body, dflt);
   EXPECT_EQ(Get("43@@/Cafe/nothing/7").body, dflt);
+}
+
+}  // namespace
+
+namespace {
+
+// The walk-through in headless Chromium (tests/server/browser_walk.py):
+// register, change the preferences, upload a picture and see it, log out,
+// a wrong password, log in, the cookie.  Screenshots and the HTML of every
+// step are kept under the build tree (artefacts/browser-walk).
+TEST_F(Users, BrowserWalkThrough) {
+  if (system("command -v chromium >/dev/null 2>&1") != 0) GTEST_SKIP() << "no chromium";
+  std::string artefacts = std::string(QUIL_BINARY_DIR) + "/artefacts/browser-walk";
+  std::filesystem::remove_all(artefacts);
+  std::string command = "/usr/bin/python3 " + std::string(QUIL_SOURCE_DIR) +
+                        "/tests/server/browser_walk.py http://127.0.0.1:" + std::to_string(port_) +
+                        "/Quil " + artefacts + " " + std::string(QUIL_SOURCE_DIR) +
+                        "/tests/web/data/gradient.gif 2>&1";
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int status = pclose(p);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  EXPECT_TRUE(std::filesystem::exists(artefacts + "/01-registration-form.png")) << out;
+  std::cout << out;
 }
 
 }  // namespace
