@@ -254,7 +254,8 @@ void PrefsName(CgiRequest& r, ExprPrefsForm& prefs) {
   if (name.Empty() || ForumUserLookup(r.root, name) == r.user) return;
   uint16_t ec = FrmBkUserSetName(r.root, r.user, name);
   if (ec == 0) {
-    prefs[kPrefsRenameMessage] = Cat("Your name is now ", StToSgml(ForumUserName(r.root, r.user)).View(), ".");
+    prefs[kPrefsRenameMessage] =
+        Cat("Your name is now ", StToSgml(StNameToFirstLast(ForumUserName(r.root, r.user))).View(), ".");
     return;
   }
   prefs[kPrefsNewName] = name;
@@ -379,7 +380,7 @@ void CgiActLogin(CgiRequest& r) {
   if (answered) return Answer(r, std::move(answer));
   if (CgiForwardKept(r)) return;
   SitePageOr(r, "greeting", "Welcome",
-             Cat("You are logged in as ", StToSgml(ForumUserName(r.root, user)).View(), "."));
+             Cat("You are logged in as ", StToSgml(StNameToFirstLast(ForumUserName(r.root, user))).View(), "."));
 }
 
 void CgiActRegisterForm(CgiRequest& r) {
