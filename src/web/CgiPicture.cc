@@ -16,6 +16,8 @@
 // pages can tell a new picture from the old one.  Pages show pictures at
 // the sysop's user-picture size; the limits here only keep the record and
 // every page that embeds it small.
+#include <string_view>
+
 #include "CgiInt.h"
 #include "FrmBk.h"
 #include "Img.h"
@@ -91,6 +93,31 @@ int32_t IdFromText(std::string_view v) {
   return int32_t(out);
 }
 
+// The author of the message the location names: a path that opens as the
+// message, else a discussion and the message's number (as the location
+// display reads them).  0 when there is none.
+ChHandle MessageAuthor(const CgiRequest& r) {
+  if (!r.root || r.location.Empty()) return 0;
+  ForumFile item = CgiOpenLocation(r.root, r.location);
+  if (item) return ForumFileIsMessage(item) ? ForumFileUser(item) : 0;
+  std::string_view loc = r.location.View();
+  size_t slash = loc.rfind('/');
+  if (slash == std::string_view::npos) return 0;
+  std::string_view last = loc.substr(slash + 1);
+  if (last.empty() || last.size() > 9) return 0;
+  for (char c : last)
+    if (c < '0' || c > '9') return 0;
+  int32_t number = 0;
+  if (!StIntStXfm(StFromView(last), &number)) return 0;
+  ForumFile discussion = CgiOpenLocation(r.root, StFromView(loc.substr(0, slash)));
+  if (!discussion || !ForumFileIsForum(discussion)) return 0;
+  int32_t end = ForumFileCount(discussion);
+  for (int32_t k = 0; k < end; ++k)
+    if (ForumItemRec(discussion, k) && ForumItemNumber(discussion, k) == number)
+      return ForumItemAuthor(discussion, k);
+  return 0;
+}
+
 }  // namespace
 
 void CgiActUserPicture(CgiRequest& r) {
@@ -105,20 +132,7 @@ void CgiActUserPictureI(CgiRequest& r) {
   ServeUser(r, id != 0 && r.root ? ForumRecFromUniqueId(r.root, id) : 0);
 }
 
-void CgiActGuestPicture(CgiRequest& r) {
-  // The location is a message: its discussion and its number.
-  std::string_view loc = r.location.View();
-  size_t slash = loc.rfind('/');
-  int32_t index = -1;
-  ForumFile discussion;
-  if (slash != std::string_view::npos && slash + 1 < loc.size() && r.root) {
-    if (StIntStXfm(StFromView(loc.substr(slash + 1)), &index) && index >= 0) {
-      discussion = CgiOpenLocation(r.root, StFromView(loc.substr(0, slash)));
-      if (discussion && index >= ForumMessageCount(discussion)) discussion = ForumFile();
-    }
-  }
-  ServeUser(r, discussion ? ForumItemAuthor(discussion, index) : 0);
-}
+void CgiActGuestPicture(CgiRequest& r) { ServeUser(r, MessageAuthor(r)); }
 
 St CgiPrefsPicture(CgiRequest& r) {
   const CgiUpload* upload = nullptr;

@@ -186,6 +186,16 @@ TEST_F(UsersWeb, PicturesByUniqueIdentifierAndByMessage) {
   std::string dflt = Get("30@@").body;
   EXPECT_NE(dflt, gif);
   EXPECT_EQ(Get("43@@" + disc_ + "/1").body, dflt);   // no such message
+  // A guest's message: the guest record's picture.
+  ChHandle gus = 0;
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserGuest, S("Gus"), St(), St(), &gus), 0);
+  std::string jpeg = ReadData("gray.jpg");
+  FrmBkUserSetPicture(root_, gus, LgDbPicture{8, 8, 2, S(jpeg)});
+  ASSERT_EQ(ForumItemCreate(d, gus, S("t2"), S("text/plain"), S("b2"), 0, true, &ix), 0);
+  Response guestPicture = Get("43@@" + disc_ + "/1");
+  EXPECT_EQ(guestPicture.Header("Content-type"), "image/jpeg");
+  EXPECT_EQ(guestPicture.body, jpeg);
+  EXPECT_EQ(Get("43@@" + disc_ + "/2").body, dflt);
   EXPECT_EQ(Get("43@@" + disc_ + "/-1").body, dflt);
   EXPECT_EQ(Get("43@@").body, dflt);
   EXPECT_EQ(Get("31@@").body, dflt);
