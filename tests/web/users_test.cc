@@ -3,6 +3,8 @@
 // refused guest reply, both carried out after the real login page; the
 // filters of log-in, registration and preferences; pictures by unique
 // identifier and by message; the e-mail syntax check.
+#include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -237,6 +239,59 @@ TEST_F(UsersWeb, UploadedPicturesKeepTheirDimensions) {
   // A truncated JPEG.
   std::string jpeg = ReadData("plasma.jpg");
   EXPECT_TRUE(upload(jpeg.substr(0, 20)).Has("The picture could not be read."));
+}
+
+// Whatever a client sends to these commands is answered with a whole
+// response, never a halt: random fields, random bytes, random locations.
+TEST_F(UsersWeb, RandomRequestsAreAnswered) {
+  unsigned seed = unsigned(time(nullptr));
+  std::printf("seed %u\n", seed);
+  srand(seed);
+  const int commands[] = {15, 18, 20, 23, 25, 26, 27, 30, 31, 43, 44, 45};
+  const char* names[] = {"username", "password", "password2", "email", "name", "bio", "urls",
+                         "logoutTime", "maxMessages", "folderSortBy", "registerGroups",
+                         "useCookies", "clearPicture", "logout", "secondLine", "homePage"};
+  std::string cert = Login(ann_);
+  auto randomText = [](int max) {
+    std::string t;
+    int n = rand() % max;
+    for (int i = 0; i < n; ++i) t += char(rand() % 256);
+    return t;
+  };
+  auto encode = [](const std::string& t) {
+    std::string out;
+    char hex[4];
+    for (unsigned char c : t) {
+      snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
+    return out;
+  };
+  for (int i = 0; i < 300; ++i) {
+    int command = commands[rand() % (sizeof commands / sizeof commands[0])];
+    std::string location = rand() % 3 == 0 ? encode(randomText(20))
+                           : rand() % 2   ? disc_ + "/" + std::to_string(rand() % 5 - 1)
+                                          : std::to_string(1000 + rand() % 3) + "@" + disc_;
+    std::string body;
+    int fields = rand() % 6;
+    for (int f = 0; f < fields; ++f) {
+      if (f) body += "&";
+      body += names[rand() % (sizeof names / sizeof names[0])];
+      body += "=" + encode(randomText(rand() % 4 == 0 ? 5000 : 30));
+    }
+    if (body.empty()) body = "x=1";
+    std::string query = std::to_string(command) + "@" + (rand() % 2 ? cert : "") + "@" + location;
+    Response r;
+    if (rand() % 4 == 0) {
+      std::string part = "--zz\r\nContent-Disposition: form-data; name=\"picture\"; filename=\"p\"\r\n\r\n" +
+                         (rand() % 2 ? std::string("GIF89a") : std::string("\xff\xd8\xff")) +
+                         randomText(200) + "\r\n--zz--\r\n";
+      r = Post(query, part, "multipart/form-data; boundary=zz");
+    } else {
+      r = Post(query, body);
+    }
+    ASSERT_EQ(r.raw.substr(0, 15), "HTTP/1.1 200 OK") << "seed " << seed << " query " << query;
+  }
 }
 
 TEST(CgiEmail, Syntax) {
