@@ -208,10 +208,21 @@ bool NeedsRegistered(CgiRequest& r) {
 }
 
 // Adds the new user to the groups named in registerGroups (names
-// separated by commas or line breaks); the built-in groups are never
-// chosen this way.
+// separated by commas or line breaks) that the site's registration page
+// offers: a site that lets new users choose groups lists them in its
+// registration form (check boxes or options whose value is the group's
+// name), and only those may be chosen -- a name typed into the request
+// would otherwise make anyone a member of any group, moderators and hosts
+// included.  The built-in groups are never chosen this way.
 void JoinGroups(CgiRequest& r, ChHandle user) {
   std::string list = Field(r, "registerGroups").Str();
+  if (list.empty()) return;
+  ForumFile path = PagePath(r);
+  Buf offer;
+  BufOpen(offer);
+  BufAddTemplateRegister(offer, TemplateForPage(kPageRegister, path), r.user, r.cert, path, &r,
+                         r.location, kRegisterNormal);
+  std::string page = BufClose(offer).Str();
   size_t pos = 0;
   while (pos <= list.size()) {
     size_t end = list.find_first_of(",\r\n", pos);
@@ -219,6 +230,10 @@ void JoinGroups(CgiRequest& r, ChHandle user) {
     St name = StStripBlanks(StFromView(std::string_view(list).substr(pos, end - pos)));
     pos = end + 1;
     if (name.Empty()) continue;
+    std::string value = StToSgml(name).Str();
+    if (page.find("value=\"" + value + "\"") == std::string::npos &&
+        page.find("value='" + value + "'") == std::string::npos)
+      continue;
     ChHandle group = ForumGroupLookup(r.root, name);
     if (!group || group == ForumGroupUsers(r.root) || group == ForumGroupGuests(r.root) ||
         group == ForumGroupList(r.root))

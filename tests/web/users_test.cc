@@ -5,6 +5,7 @@
 // identifier and by message; the e-mail syntax check.
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -145,16 +146,30 @@ TEST_F(UsersWeb, RegistrationFollowsTheSiteSettings) {
   EXPECT_EQ(ForumUserLookup(root_, S("Bea")), 0u);
   ForumSysopSetAllowAutoRegister(root_, true);
 
-  // Chosen groups are joined; the built-in ones never are.
-  ChHandle readers = 0;
+  // The groups the site's registration page offers may be chosen; others
+  // (hosts here) and the built-in ones may not.
+  ChHandle readers = 0, hosts = 0;
   ASSERT_EQ(ForumGroupCreate(root_, S("readers"), &readers), 0);
-  Response done =
-      Post("20@@", "username=Bea&email=bea%40x.org&password=bb&registerGroups=readers%2Cguests%2Cnone");
+  ASSERT_EQ(ForumGroupCreate(root_, S("hosts"), &hosts), 0);
+  std::string dir = CgiDocumentDirectory(root_);
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir + "/quil.tpl")
+      << "%% macro register %%<h1>Join</h1><form action=\"?20@@\">"
+         "<input type=checkbox name=registerGroups value=\"readers\">"
+         "<input type=checkbox name=registerGroups value=\"guests\"></form>%% endmacro %%\n";
+  ForumSysopSetUseTemplates(root_, true);
+  TemplateFileRefresh();
+  ASSERT_TRUE(Get("18@@").Has("value=\"readers\"")) << Get("18@@").body;
+  Response done = Post("20@@", "username=Bea&email=bea%40x.org&password=bb&registerGroups="
+                               "readers%2Cguests%2Chosts%2Cnone");
   EXPECT_TRUE(done.Has("The user has been registered.")) << done.body;
   ChHandle bea = ForumUserLookup(root_, S("Bea"));
   ASSERT_NE(bea, 0u);
   EXPECT_TRUE(ForumGroupHasUser(root_, readers, bea));
+  EXPECT_FALSE(ForumGroupHasUser(root_, hosts, bea));
   EXPECT_FALSE(ForumGroupHasUser(root_, ForumGroupGuests(root_), bea));
+  std::filesystem::remove(dir + "/quil.tpl");
+  TemplateFileRefresh();
   EXPECT_EQ(ForumUserEmail(root_, bea).Str(), "bea@x.org");
   EXPECT_EQ(ForumUserPassword(root_, bea).View(), StHashMd5(S("bb")).View());
 }
