@@ -291,7 +291,7 @@ constexpr char kEditPreferences[] = TPL_HEAD("Preferences") R"TPL(<h1>Preference
 %% endif %%%% if prefsPasswordError %%<p class="error" role="alert">%% prefsPasswordError %%</p>
 %% endif %%%% if prefsPasswordMessage %%<p class="notice" role="status">%% prefsPasswordMessage %%</p>
 %% endif %%%% if prefsSubscrUpdated %%<p class="notice" role="status">%% prefsSubscrUpdated %%</p>
-%% endif %%)TPL" TPL_ERROR R"TPL(<form class="form" method="post" action="?26@@%% pathFull.toURL %%">
+%% endif %%)TPL" TPL_ERROR R"TPL(<form class="form" method="post" enctype="multipart/form-data" action="?26@@%% pathFull.toURL %%">
 <fieldset><legend>You</legend>
 <label for="name">Name</label>
 <input id="name" name="name" autocomplete="name" value="%% if prefsNewName %%%% prefsNewName.toSGML %%%% else %%%% userName.toSGML %%%% endif %%">
@@ -305,6 +305,12 @@ constexpr char kEditPreferences[] = TPL_HEAD("Preferences") R"TPL(<h1>Preference
 <textarea id="bio" name="bio" rows="4">%% userBio.toSGML %%</textarea>
 <label for="urls">Links (one a line)</label>
 <textarea id="urls" name="urls" rows="3">%% userUrlsRaw.toSGML %%</textarea>
+</fieldset>
+<fieldset><legend>Picture</legend>
+%% if userHasPicture %%<img class="user-picture" src="%% userPicture %%" alt="Your picture">
+<label class="check"><input type="checkbox" name="clearPicture" value="1"> Remove the picture</label>
+%% endif %%<label for="picture">A new picture (GIF or JPEG)</label>
+<input id="picture" name="picture" type="file" accept="image/gif,image/jpeg">
 </fieldset>
 <fieldset><legend>Password</legend>
 <label for="password">New password</label>
@@ -332,6 +338,7 @@ constexpr char kEditPreferences[] = TPL_HEAD("Preferences") R"TPL(<h1>Preference
 </fieldset>
 <div class="actions"><button type="submit">Save</button> <a class="button secondary" href="%% pathUrl %%">Cancel</a></div>
 </form>
+<p><a href="?25@@!logout=1">Log out</a></p>
 )TPL" TPL_END;
 
 constexpr char kEditedPreferences[] = TPL_HEAD("Preferences saved") R"TPL(<h1>Preferences saved</h1>

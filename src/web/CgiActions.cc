@@ -23,16 +23,16 @@ const CgiAction kCgiActionTable[] = {
     {12, nullptr, kCgiActNoCache},  // EditReponse
     {13, nullptr, 0},  // the location display
     {14, nullptr, 0},  // the location display
-    {15, nullptr, kCgiActNoCache},  // CreateLoginForm
-    {18, nullptr, 0},  // CreateRegistrationForm
-    {20, nullptr, kCgiActNoCache},  // RegisterNewUser
-    {23, nullptr, kCgiActNoCache},  // LoginRegisteredUser
-    {25, nullptr, 0},  // CreateUserPrefsFormParams
-    {26, nullptr, kCgiActNoCache},  // ProcessUserPrefs
-    {27, nullptr, kCgiActBinary},  // DisplayUserPicture
+    {15, CgiActLoginForm, kCgiActNoCache},  // CreateLoginForm
+    {18, CgiActRegisterForm, 0},  // CreateRegistrationForm
+    {20, CgiActRegister, kCgiActNoCache},  // RegisterNewUser
+    {23, CgiActLogin, kCgiActNoCache},  // LoginRegisteredUser
+    {25, CgiActPrefsForm, kCgiActNoCache},  // CreateUserPrefsFormParams
+    {26, CgiActPrefs, kCgiActNoCache},  // ProcessUserPrefs
+    {27, CgiActUserPicture, kCgiActBinary},  // DisplayUserPicture
     {29, nullptr, 0},  // ProcessSubscription
-    {30, nullptr, kCgiActBinary},  // DisplayDefaultPicture
-    {31, nullptr, kCgiActBinary},  // DisplayUserPictureI
+    {30, CgiActDefaultPicture, kCgiActBinary},  // DisplayDefaultPicture
+    {31, CgiActUserPictureI, kCgiActBinary},  // DisplayUserPictureI
     {33, nullptr, 0},  // quit
     {36, nullptr, 0},  // ProcessCancelSubscription
     {37, nullptr, 0},  // the location display
@@ -41,9 +41,9 @@ const CgiAction kCgiActionTable[] = {
     {40, nullptr, 0},  // DeleteCat
     {41, nullptr, 0},  // CreateEditForum
     {42, nullptr, 0},  // DeleteForum
-    {43, nullptr, kCgiActBinary},  // DisplayGuestPicture
+    {43, CgiActGuestPicture, kCgiActBinary},  // DisplayGuestPicture
     {44, CgiActPostLookup, kCgiActNoCache},  // PostLookup
-    {45, nullptr, kCgiActNoCache},  // DisplayPostFailed
+    {45, CgiActPostFailed, kCgiActNoCache},  // DisplayPostFailed
     {46, nullptr, 0},  // CreateSysopGuestSettingsForm
     {47, nullptr, kCgiActNoCache},  // ProcessSysopGuestSettings
     {51, nullptr, 0},  // CreateDeleteForumCk

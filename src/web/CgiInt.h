@@ -137,4 +137,34 @@ void CgiActionsInit();
 // The handler of command 44 and of saved-post marks.
 void CgiActPostLookup(CgiRequest& r);
 
+
+// ---------------------------------------------------------------------------
+// The people's actions (CgiUser.cc) and pictures (CgiPicture.cc).
+
+void CgiActLoginForm(CgiRequest& r);     // 15 CreateLoginForm
+void CgiActRegisterForm(CgiRequest& r);  // 18 CreateRegistrationForm
+void CgiActRegister(CgiRequest& r);      // 20 RegisterNewUser
+void CgiActLogin(CgiRequest& r);         // 23 LoginRegisteredUser
+void CgiActPrefsForm(CgiRequest& r);     // 25 CreateUserPrefsFormParams, and the log-out
+void CgiActPrefs(CgiRequest& r);         // 26 ProcessUserPrefs
+void CgiActPostFailed(CgiRequest& r);    // 45 DisplayPostFailed
+void CgiActUserPicture(CgiRequest& r);   // 27 DisplayUserPicture (by name)
+void CgiActDefaultPicture(CgiRequest& r);  // 30 DisplayDefaultPicture
+void CgiActUserPictureI(CgiRequest& r);  // 31 DisplayUserPictureI (by unique identifier)
+void CgiActGuestPicture(CgiRequest& r);  // 43 DisplayGuestPicture (by message)
+
+// The login-to-post form for a guest who posts under the name of a
+// registered user: the post is kept (PostMark) and the form logs in to
+// the kept post, which is then posted under the login.
+void CgiLoginToPost(CgiRequest& r);
+// The syntax check of an e-mail address: one "@" with text before it, a
+// domain of dot-separated labels after it, no blanks, controls or the
+// specials of RFC 5322 (quoted local parts are not taken).
+bool CgiEmailIsValid(const St& email);
+// The picture of a preferences form (the uploaded file "picture", or the
+// check box "clearPicture"), stored for the request's user; nil when all
+// went well (or there was none), else the message that says why the
+// picture was refused.
+St CgiPrefsPicture(CgiRequest& r);
+
 }  // namespace quil
