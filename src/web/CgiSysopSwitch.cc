@@ -1,0 +1,100 @@
+// The sysop's switches (90, 92, 93, 96, 201, 205, 206, 210, 211) and the
+// reset of queues and file cache (99).
+//
+// Decisions:
+//   - A switch is set by its argument, the location "on" or "off" (also
+//     "1"/"0", or a form field "state" with one of these); without one it
+//     turns the setting over.  Either way the answer is the page stating
+//     the new state ("The log file has been turned on.").
+//   - Template use (96) reloads the site's template file at once, since
+//     whether quil.tpl is read depends on it.
+//   - Post tracking (211, "RebuildUserPostInfo") only records the switch:
+//     the posts of each user are collected as they are made from then on.
+//   - The reset (99) forgets the saved posts waiting for a log-in, makes the
+//     HTTP server read changed files again (ResetFileCache), and reloads the
+//     template file with its caches and timed actions (TemplateReset).
+#include <string>
+
+#include "CgiSysopInt.h"
+#include "ForumUser.h"
+#include "FrmBk.h"
+#include "Template.h"
+#include "Web.h"
+
+namespace quil {
+
+namespace {
+
+struct Switch {
+  int command;
+  const char* what;  // starts the sentence of the state page
+  bool (*get)(ForumRoot);
+  void (*set)(ForumRoot, bool);
+};
+
+const Switch kSwitches[] = {
+    {90, "The log file", ForumSysopLogFile, FrmBkSysopSetLogFile},
+    {92, "Request logging", ForumSysopLogRequest, FrmBkSysopSetLogRequest},
+    {93, "Post logging", ForumSysopLogPost, FrmBkSysopSetLogPost},
+    {96, "Template use", ForumSysopUseTemplates, FrmBkSysopSetUseTemplates},
+    {201, "Request-time logging", ForumSysopShowTimes, FrmBkSysopSetShowTimes},
+    {205, "TCP session recording", ForumSysopSessRecord, FrmBkSysopSetSessRecord},
+    {206, "TCP stream recording", ForumSysopSessRecordData, FrmBkSysopSetSessRecordData},
+    {210, "Mirror-synchronisation logging", ForumSysopLogSynch, FrmBkSysopSetLogSynch},
+    {211, "Post tracking", ForumSysopTrackUserPosts, FrmBkSysopSetTrackUserPosts},
+};
+
+// The argument: 1 on, 0 off, -1 none (turn over).
+int SwitchArgument(const CgiRequest& r) {
+  St arg = r.location;
+  if (CkHasValue(r.form, "state")) arg = GetValueFromName(r.form, "state");
+  std::string v = arg.IsNil() ? std::string() : std::string(StStripBlanks(arg).View());
+  if (!v.empty() && v[0] == '/') v.erase(0, 1);
+  for (char& c : v)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  if (v == "on" || v == "1") return 1;
+  if (v == "off" || v == "0") return 0;
+  return -1;
+}
+
+}  // namespace
+
+void CgiActSysopSwitch(CgiRequest& r) {
+  const Switch* sw = nullptr;
+  for (const Switch& s : kSwitches)
+    if (s.command == r.command) sw = &s;
+  if (!sw || !r.root || !ForumUserGetSysop(r.root, r.user)) {
+    CgiErrorPage(r, "Sysop Function", "Only a system operator may use this request");
+    return;
+  }
+  int arg = SwitchArgument(r);
+  bool on = arg < 0 ? !sw->get(r.root) : arg == 1;
+  if (sw->get(r.root) != on) sw->set(r.root, on);
+  if (sw->command == 96) TemplateReset(TemplateMainSite());
+  std::string sentence = std::string(sw->what) + " has been turned " + (on ? "on." : "off.");
+  SysopPageBegin(r, sw->what);
+  SysopPageNote(r, sentence);
+  SysopPageAdd(r, std::string("<p><a href=\"?") + std::to_string(sw->command) + "@@" +
+                      (on ? "off" : "on") + "\">Turn it " + (on ? "off" : "on") + "</a></p>\n");
+  SysopPageBackLink(r);
+}
+
+void CgiActSysopReset(CgiRequest& r) {
+  if (!r.root || !ForumUserGetSysop(r.root, r.user)) {
+    CgiErrorPage(r, "Sysop Function", "Only a system operator may use this request");
+    return;
+  }
+  int32_t posts = PostCount();
+  PostClearAll();
+  ResetFileCache();
+  TemplateReset(TemplateMainSite());
+  SysopPageBegin(r, "Reset");
+  SysopPageNote(r, "The queues and the file cache have been reset.");
+  SysopPageAdd(r, "<p>Posts that were waiting for a log-in and have been forgotten: " +
+                      std::to_string(posts) +
+                      ". Files of the web server are read again when next asked for, and the "
+                      "template file has been loaded again.</p>\n");
+  SysopPageBackLink(r);
+}
+
+}  // namespace quil
