@@ -50,10 +50,12 @@ std::string Trimmed(const CgiRequest& r, std::string_view name) {
   return v.IsNil() ? std::string() : std::string(StStripBlanks(v).View());
 }
 
-// The location as written into a link of this script.
+// The location as written into a link of this script: "/" and "@" stay
+// readable (a kept request is command "@" location); what would end or
+// split the request text is encoded.
 std::string LinkLocation(const St& location) {
   if (location.Empty()) return std::string();
-  return SysopEsc(StToUrlQuote(location));
+  return SysopEsc(StToUrlQuoteC(location, " #?&+!\"<>'"));
 }
 
 void LoginForm(CgiRequest& r, std::string_view error) {

@@ -6,6 +6,7 @@
 #include "Ec.h"
 #include "ForumUser.h"
 #include "FrmBk.h"
+#include "Template.h"
 
 namespace quil {
 
@@ -42,15 +43,12 @@ void SysopPageBegin(CgiRequest& r, std::string_view title) {
   head += SysopEsc(title);
   head += "</title>\n<link rel=\"stylesheet\" href=\"/quil.css\">\n</head>\n<body>\n"
           "<header class=\"site-header\">";
-  // The banner is the sysop's own HTML.
-  if (r.root) {
-    St banner = ForumSysopHtmlBanner(r.root);
-    if (!banner.IsNil()) head += banner.View();
-  }
-  head += "</header>\n<main class=\"page sysop\">\n<h1>";
-  head += SysopEsc(title);
-  head += "</h1>\n";
   BufAddView(r.page, head);
+  // The banner is the sysop's banner template, rendered as on every page.
+  if (r.root)
+    BufAddTemplate(r.page, HtmlBannerTemplate(ForumFile()), r.user, r.cert, ForumFile(), &r);
+  BufAddView(r.page, "</header>\n<main class=\"page sysop\">\n<h1>" + SysopEsc(title) +
+                         "</h1>\n");
 }
 
 void SysopPageAdd(CgiRequest& r, std::string_view html) { BufAddView(r.page, html); }
