@@ -155,7 +155,7 @@ const CgiAction kCgiActionTable[] = {
     {216, nullptr, 0},  // ShowIndex
     {217, nullptr, kCgiActNoCache},  // ConfirmIndex
     {218, nullptr, kCgiActNoCache},  // ProcessIndex
-    {219, nullptr, 0},  // CreateSysopBackupStatus
+    {219, CgiActSysopBackupStatus, 0},  // CreateSysopBackupStatus
     {220, nullptr, 0},  // ShowExportChoice
     {221, nullptr, 0},  // ShowExportSelection
     {222, nullptr, kCgiActNoCache},  // ExportSelection

@@ -46,6 +46,22 @@ void SysopPageNote(CgiRequest& r, std::string_view text);
 void SysopPageBackLink(CgiRequest& r);
 
 // ---------------------------------------------------------------------------
+// Reading the request.
+
+// ASCII case ignored.
+bool SysopEqualNoCase(std::string_view a, std::string_view b);
+// A form field without its outer blanks (empty when absent).
+std::string SysopTrimmed(const CgiRequest& r, std::string_view name);
+// A decimal integer with an optional sign and outer blanks; false for
+// anything else (and for more than 12 characters).
+bool SysopReadInt(const St& value, int64_t* out);
+// True when r's user is the sysop.  Otherwise the request is answered:
+// a guest is sent to log in (the request kept), anybody else gets
+// "Sysop Function".  The dispatcher refuses the sysop's commands already;
+// this covers the commands outside that set and requests forwarded here.
+bool SysopRefused(CgiRequest& r);
+
+// ---------------------------------------------------------------------------
 // Settings forms.
 //
 // A form is a table of fields, each bound to one sysop setting through its
@@ -122,6 +138,7 @@ void CgiActSysopSettingsShow(CgiRequest& r);   // every form's show command
 void CgiActSysopSettingsProcess(CgiRequest& r);// every form's process command
 void CgiActSysopSwitch(CgiRequest& r);         // 90, 92, 93, 96, 201, 205, 206, 210, 211
 void CgiActSysopReset(CgiRequest& r);          // 99
+void CgiActSysopBackupStatus(CgiRequest& r);   // 219
 void CgiActSysopPickUser(CgiRequest& r);       // 129
 void CgiActSysopPickUserProcess(CgiRequest& r);// 130
 void CgiActSysopSetPasswordForm(CgiRequest& r);// 70

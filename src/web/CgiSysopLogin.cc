@@ -29,25 +29,9 @@ namespace quil {
 
 namespace {
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::string Field(const CgiRequest& r, std::string_view name) {
   St v = GetValueFromName(r.form, name);
   return v.IsNil() ? std::string() : std::string(v.View());
-}
-
-std::string Trimmed(const CgiRequest& r, std::string_view name) {
-  St v = GetValueFromName(r.form, name);
-  return v.IsNil() ? std::string() : std::string(StStripBlanks(v).View());
 }
 
 // The location as written into a link of this script: "/" and "@" stay
@@ -74,20 +58,6 @@ void LoginForm(CgiRequest& r, std::string_view error) {
                   "<div class=\"actions\"><button type=\"submit\">Log in</button></div>\n"
                   "</form>\n</main>\n";
   SysopPageAdd(r, h);
-}
-
-bool IsSysop(const CgiRequest& r) { return r.root && ForumUserGetSysop(r.root, r.user); }
-
-// The wizard's pages are the sysop's; a forward may reach them without the
-// dispatcher's check.
-bool WizardRefused(CgiRequest& r) {
-  if (IsSysop(r)) return false;
-  if (r.user == 0) {
-    CgiKeepAndLogin(r);
-    return true;
-  }
-  CgiErrorPage(r, "Sysop Function", "Only a system operator may use this request");
-  return true;
 }
 
 void WizardSteps(CgiRequest& r, int current) {
@@ -185,7 +155,7 @@ void CgiActSysopLoginForm(CgiRequest& r) { LoginForm(r, {}); }
 
 void CgiActSysopLogin(CgiRequest& r) {
   r.noCache = true;
-  std::string name = Trimmed(r, "username");
+  std::string name = SysopTrimmed(r, "username");
   std::string password = Field(r, "password");
   bool found = false;
   ChHandle user = 0;
@@ -211,7 +181,7 @@ void CgiActSysopLogin(CgiRequest& r) {
 // The control panel.
 
 void CgiActSysopControls(CgiRequest& r) {
-  if (WizardRefused(r)) return;
+  if (SysopRefused(r)) return;
   SysopPageBegin(r, "Control panel");
   if (SysopOnFactoryPassword(r.root, r.user))
     SysopPageAdd(r,
@@ -249,6 +219,7 @@ void CgiActSysopControls(CgiRequest& r) {
        "<li><a href=\"?72@@\">Remove a user</a></li>\n"
        "<li><a href=\"?74@@\">Clear a user's picture</a></li>\n"
        "</ul></section>\n<section><h2>Site</h2>\n<ul class=\"sysop-links\">\n"
+       "<li><a href=\"?219@@\">Backup status</a></li>\n"
        "<li><a href=\"?78@@\">First-start wizard</a></li>\n"
        "<li><a href=\"?14@@\">The top level</a></li>\n</ul></section>\n</main>\n";
   SysopPageAdd(r, h);
@@ -258,7 +229,7 @@ void CgiActSysopControls(CgiRequest& r) {
 // The first-start wizard.
 
 void CgiActSysopStartupWelcome(CgiRequest& r) {
-  if (WizardRefused(r)) return;
+  if (SysopRefused(r)) return;
   SysopPageBegin(r, std::string("Welcome to ") + kEcProductName);
   WizardSteps(r, 0);
   SysopPageAdd(r,
@@ -270,10 +241,10 @@ void CgiActSysopStartupWelcome(CgiRequest& r) {
 }
 
 void CgiActSysopStartupImages(CgiRequest& r) {
-  if (WizardRefused(r)) return;
-  std::string step = Trimmed(r, "step");
+  if (SysopRefused(r)) return;
+  std::string step = SysopTrimmed(r, "step");
   if (step == "images") {
-    std::string dir = Trimmed(r, "imagesDir");
+    std::string dir = SysopTrimmed(r, "imagesDir");
     if (dir.empty()) return ImagesPage(r, "You must give the images directory.", dir);
     if (dir.find_first_of(" \t\r\n<>\"") != std::string::npos)
       return ImagesPage(r, "The images directory must not contain blanks, quotes or angle brackets.",
@@ -283,7 +254,7 @@ void CgiActSysopStartupImages(CgiRequest& r) {
     return EmailPage(r, {}, {});
   }
   if (step == "email") {
-    std::string email = Trimmed(r, "sysopEmail");
+    std::string email = SysopTrimmed(r, "sysopEmail");
     if (!email.empty() && !LooksLikeEmail(email))
       return EmailPage(r, "Invalid e-mail address", email);
     St value = email.empty() ? St() : StFromView(email);
@@ -296,11 +267,11 @@ void CgiActSysopStartupImages(CgiRequest& r) {
 }
 
 void CgiActSysopStartupGeneral(CgiRequest& r) {
-  if (WizardRefused(r)) return;
+  if (SysopRefused(r)) return;
   if (!CkHasName(r.form, "siteTitle")) return GeneralPage(r, {});
-  std::string title = Trimmed(r, "siteTitle");
-  std::string server = Trimmed(r, "serverName");
-  std::string email = Trimmed(r, "sysopEmail");
+  std::string title = SysopTrimmed(r, "siteTitle");
+  std::string server = SysopTrimmed(r, "serverName");
+  std::string email = SysopTrimmed(r, "sysopEmail");
   if (title.empty()) return GeneralPage(r, "You must give the site a title");
   if (!email.empty() && !LooksLikeEmail(email)) return GeneralPage(r, "Invalid e-mail address");
   if (server.find_first_of(" \t\r\n<>\"/") != std::string::npos)
@@ -317,7 +288,7 @@ void CgiActSysopStartupGeneral(CgiRequest& r) {
 }
 
 void CgiActSysopStartupPassword(CgiRequest& r) {
-  if (WizardRefused(r)) return;
+  if (SysopRefused(r)) return;
   if (!CkHasName(r.form, "password")) return PasswordPage(r, {});
   std::string pw = Field(r, "password");
   std::string again = Field(r, "password2");
@@ -325,9 +296,9 @@ void CgiActSysopStartupPassword(CgiRequest& r) {
   if (pw.empty()) return PasswordPage(r, "You must give a password");
   if (CkHasName(r.form, "password2") && pw != again)
     return PasswordPage(r, "The two passwords are not the same");
-  if (!name.IsNil() && EqualNoCase(pw, name.View()))
+  if (!name.IsNil() && SysopEqualNoCase(pw, name.View()))
     return PasswordPage(r, "The password cannot be the same as the user's name");
-  if (EqualNoCase(pw, kForumSysopDefaultPassword))
+  if (SysopEqualNoCase(pw, kForumSysopDefaultPassword))
     return PasswordPage(r, "The sysop's password cannot stay the one every new site starts with");
   FrmBkUserSetPassword(r.root, r.user, StHashMd5(StFromView(pw)));
   SysopPageBegin(r, "The site is set up");

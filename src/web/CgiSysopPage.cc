@@ -65,6 +65,47 @@ void SysopPageBackLink(CgiRequest& r) {
   SysopPageAdd(r, "<p><a href=\"?59@@\">Back to the control panel</a></p>\n</main>\n");
 }
 
+bool SysopEqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string SysopTrimmed(const CgiRequest& r, std::string_view name) {
+  St v = GetValueFromName(r.form, name);
+  return v.IsNil() ? std::string() : std::string(StStripBlanks(v).View());
+}
+
+bool SysopReadInt(const St& value, int64_t* out) {
+  if (value.IsNil()) return false;
+  std::string_view v = StStripBlanks(value).View();
+  if (v.empty() || v.size() > 12) return false;
+  size_t i = v[0] == '-' || v[0] == '+' ? 1 : 0;
+  if (i == v.size()) return false;
+  int64_t n = 0;
+  for (; i < v.size(); ++i) {
+    if (v[i] < '0' || v[i] > '9') return false;
+    n = n * 10 + (v[i] - '0');
+  }
+  *out = v[0] == '-' ? -n : n;
+  return true;
+}
+
+bool SysopRefused(CgiRequest& r) {
+  if (r.root && ForumUserGetSysop(r.root, r.user)) return false;
+  if (r.user == 0) {
+    CgiKeepAndLogin(r);
+    return true;
+  }
+  CgiErrorPage(r, "Sysop Function", "Only a system operator may use this request");
+  return true;
+}
+
 bool SysopOnFactoryPassword(ForumRoot root, ChHandle user) {
   if (!root || !user) return false;
   St stored = ForumUserPassword(root, user);
@@ -113,27 +154,6 @@ bool ReadFlag(const St& value, bool* on) {
     return true;
   }
   return false;
-}
-
-// A posted integer: decimal, optional sign, outer blanks allowed.
-bool ReadInt(const St& value, int64_t* out) {
-  if (value.IsNil()) return false;
-  std::string_view v = StStripBlanks(value).View();
-  if (v.empty() || v.size() > 12) return false;
-  size_t i = 0;
-  bool negative = false;
-  if (v[0] == '-' || v[0] == '+') {
-    negative = v[0] == '-';
-    i = 1;
-  }
-  if (i == v.size()) return false;
-  int64_t n = 0;
-  for (; i < v.size(); ++i) {
-    if (v[i] < '0' || v[i] > '9') return false;
-    n = n * 10 + (v[i] - '0');
-  }
-  *out = negative ? -n : n;
-  return true;
 }
 
 }  // namespace
@@ -206,7 +226,7 @@ bool SysopFormStore(CgiRequest& r, const SysopForm& form, std::string* error) {
         break;
       case SysopFieldKind::kInt: {
         int64_t n = 0;
-        if (!ReadInt(value, &n)) {
+        if (!SysopReadInt(value, &n)) {
           *error = std::string("\"") + f.label + "\" must be a whole number.";
           return false;
         }

@@ -356,16 +356,6 @@ const SysopForm kForms[] = {
     FORM(133, 134, "Memory", "Read at the next start of the server.", kMemFields, nullptr),
 };
 
-bool RefuseNonSysop(CgiRequest& r) {
-  if (r.root && ForumUserGetSysop(r.root, r.user)) return false;
-  if (r.user == 0) {
-    CgiKeepAndLogin(r);
-    return true;
-  }
-  CgiErrorPage(r, "Sysop Function", "Only a system operator may use this request");
-  return true;
-}
-
 }  // namespace
 
 const SysopForm* SysopFormFind(int command) {
@@ -375,7 +365,7 @@ const SysopForm* SysopFormFind(int command) {
 }
 
 void CgiActSysopSettingsShow(CgiRequest& r) {
-  if (RefuseNonSysop(r)) return;
+  if (SysopRefused(r)) return;
   const SysopForm* form = SysopFormFind(r.command);
   if (!form) {
     CgiErrorPage(r, "Unable to process", "This settings page does not exist.");
@@ -385,7 +375,7 @@ void CgiActSysopSettingsShow(CgiRequest& r) {
 }
 
 void CgiActSysopSettingsProcess(CgiRequest& r) {
-  if (RefuseNonSysop(r)) return;
+  if (SysopRefused(r)) return;
   const SysopForm* form = SysopFormFind(r.command);
   if (!form) {
     CgiErrorPage(r, "Unable to process", "This settings page does not exist.");

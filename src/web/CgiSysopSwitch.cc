@@ -10,9 +10,13 @@
 //     whether quil.tpl is read depends on it.
 //   - Post tracking (211, "RebuildUserPostInfo") only records the switch:
 //     the posts of each user are collected as they are made from then on.
+//   - The backup status (219) lists the backups and logs that exist
+//     beside the database (the working directory), newest generation first.
 //   - The reset (99) forgets the saved posts waiting for a log-in, makes the
 //     HTTP server read changed files again (ResetFileCache), and reloads the
 //     template file with its caches and timed actions (TemplateReset).
+#include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "CgiSysopInt.h"
@@ -63,8 +67,9 @@ void CgiActSysopSwitch(CgiRequest& r) {
   const Switch* sw = nullptr;
   for (const Switch& s : kSwitches)
     if (s.command == r.command) sw = &s;
-  if (!sw || !r.root || !ForumUserGetSysop(r.root, r.user)) {
-    CgiErrorPage(r, "Sysop Function", "Only a system operator may use this request");
+  if (SysopRefused(r)) return;
+  if (!sw) {
+    CgiErrorPage(r, "Unable to process", "This switch does not exist.");
     return;
   }
   int arg = SwitchArgument(r);
@@ -80,10 +85,7 @@ void CgiActSysopSwitch(CgiRequest& r) {
 }
 
 void CgiActSysopReset(CgiRequest& r) {
-  if (!r.root || !ForumUserGetSysop(r.root, r.user)) {
-    CgiErrorPage(r, "Sysop Function", "Only a system operator may use this request");
-    return;
-  }
+  if (SysopRefused(r)) return;
   int32_t posts = PostCount();
   PostClearAll();
   ResetFileCache();
@@ -94,6 +96,57 @@ void CgiActSysopReset(CgiRequest& r) {
                       std::to_string(posts) +
                       ". Files of the web server are read again when next asked for, and the "
                       "template file has been loaded again.</p>\n");
+  SysopPageBackLink(r);
+}
+
+// ---------------------------------------------------------------------------
+// Backup status (219): whether a backup runs, the schedule, and the backups
+// and roll-forward logs beside the database with their sizes and times.
+
+void CgiActSysopBackupStatus(CgiRequest& r) {
+  if (SysopRefused(r)) return;
+  SysopPageBegin(r, "Backup status");
+  auto text = [](const St& s, const char* none) {
+    return s.Empty() ? std::string(none) : SysopEsc(s);
+  };
+  std::string h = "<dl class=\"sysop-status\">\n";
+  h += std::string("<dt>Backup</dt><dd>") +
+       (FrmBkBackupRunning() ? "A backup is running or waiting to start." : "No backup is running.") +
+       "</dd>\n";
+  h += "<dt>Roll-forward log</dt><dd>" +
+       std::string(ForumSysopRollForwardLog(r.root) ? "kept" : "not kept") + "</dd>\n";
+  h += "<dt>Days between backups</dt><dd>" + text(ForumSysopBackupPeriod(r.root), "none") +
+       "</dd>\n";
+  h += "<dt>Time of day</dt><dd>" + text(ForumSysopBackupTime(r.root), "3:00") + "</dd>\n";
+  h += "<dt>Last backup</dt><dd>" + text(ForumSysopBackupLastDate(r.root), "none yet") +
+       "</dd>\n";
+  h += "<dt>Backups kept</dt><dd>" + std::to_string(ForumSysopBackupCount(r.root)) + "</dd>\n";
+  h += "</dl>\n<table class=\"sysop-files\">\n<thead><tr><th scope=\"col\">File</th>"
+       "<th scope=\"col\">Bytes</th><th scope=\"col\">Changed</th></tr></thead>\n<tbody>\n";
+  int rows = 0;
+  for (int g = 1; g <= kFrmBkGenerations; ++g) {
+    for (const std::string& name :
+         {FrmBkDbName(std::to_string(g)), FrmBkRollName(std::to_string(g))}) {
+      std::error_code ec;
+      auto size = std::filesystem::file_size(name, ec);
+      if (ec) continue;
+      auto when = std::filesystem::last_write_time(name, ec);
+      std::string changed;
+      if (!ec) {
+        auto secs = std::chrono::duration_cast<std::chrono::seconds>(
+                        when - std::filesystem::file_time_type::clock::now() +
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+        changed = std::string(CgiHttpDate(secs).View());
+      }
+      h += "<tr><td>" + SysopEsc(std::filesystem::path(name).filename().string()) + "</td><td>" +
+           std::to_string(size) + "</td><td>" + SysopEsc(changed) + "</td></tr>\n";
+      ++rows;
+    }
+  }
+  if (rows == 0) h += "<tr><td colspan=\"3\">No backups yet.</td></tr>\n";
+  h += "</tbody></table>\n<p><a href=\"?186@@\">Backup settings</a></p>\n";
+  SysopPageAdd(r, h);
   SysopPageBackLink(r);
 }
 

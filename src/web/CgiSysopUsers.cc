@@ -24,35 +24,9 @@ namespace quil {
 
 namespace {
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string Trimmed(const CgiRequest& r, std::string_view name) {
-  St v = GetValueFromName(r.form, name);
-  return v.IsNil() ? std::string() : std::string(StStripBlanks(v).View());
-}
-
-bool Refused(CgiRequest& r) {
-  if (r.root && ForumUserGetSysop(r.root, r.user)) return false;
-  if (r.user == 0) {
-    CgiKeepAndLogin(r);
-    return true;
-  }
-  CgiErrorPage(r, "Sysop Function", "Only a system operator may use this request");
-  return true;
-}
-
 // The name the form starts with: the posted one, else the location.
 std::string ChosenName(const CgiRequest& r) {
-  std::string name = Trimmed(r, "userName");
+  std::string name = SysopTrimmed(r, "userName");
   if (name.empty() && !r.location.Empty()) {
     std::string_view loc = r.location.View();
     if (!loc.empty() && loc[0] == '/') loc.remove_prefix(1);
@@ -194,31 +168,16 @@ void PrefsPage(CgiRequest& r, ChHandle user, std::string_view error, std::string
   SysopPageBackLink(r);
 }
 
-bool ReadInt(const St& value, int64_t* out) {
-  if (value.IsNil()) return false;
-  std::string_view v = StStripBlanks(value).View();
-  if (v.empty() || v.size() > 12) return false;
-  int64_t n = 0;
-  size_t i = v[0] == '-' ? 1 : 0;
-  if (i == v.size()) return false;
-  for (; i < v.size(); ++i) {
-    if (v[i] < '0' || v[i] > '9') return false;
-    n = n * 10 + (v[i] - '0');
-  }
-  *out = v[0] == '-' ? -n : n;
-  return true;
-}
-
 }  // namespace
 
 void CgiActSysopPickUser(CgiRequest& r) {
-  if (Refused(r)) return;
+  if (SysopRefused(r)) return;
   SimpleForm(r, "Edit a user's preferences", 130, "Which user's preferences to edit.", {},
              "Edit", {});
 }
 
 void CgiActSysopPickUserProcess(CgiRequest& r) {
-  if (Refused(r)) return;
+  if (SysopRefused(r)) return;
   std::string error;
   ChHandle user = FindUser(r, &error);
   if (!user) {
@@ -231,14 +190,14 @@ void CgiActSysopPickUserProcess(CgiRequest& r) {
   for (const PrefInt& t : kPrefInts) {
     if (!CkHasName(r.form, t.name)) continue;
     int64_t n = 0;
-    if (!ReadInt(GetValueFromName(r.form, t.name), &n) || n < t.min || n > t.max)
+    if (!SysopReadInt(GetValueFromName(r.form, t.name), &n) || n < t.min || n > t.max)
       return PrefsPage(r, user,
                        "\"" + std::string(t.label) + "\" must be a whole number between " +
                            std::to_string(t.min) + " and " + std::to_string(t.max) + ".",
                        {}, true);
   }
   if (CkHasValue(r.form, "email")) {
-    std::string e = Trimmed(r, "email");
+    std::string e = SysopTrimmed(r, "email");
     size_t at = e.find('@');
     if (at == 0 || at == std::string::npos || at + 1 == e.size() ||
         e.find_first_of(" \t<>\"") != std::string::npos)
@@ -255,7 +214,7 @@ void CgiActSysopPickUserProcess(CgiRequest& r) {
   }
   for (const PrefInt& t : kPrefInts) {
     int64_t n = 0;
-    if (!CkHasName(r.form, t.name) || !ReadInt(GetValueFromName(r.form, t.name), &n)) continue;
+    if (!CkHasName(r.form, t.name) || !SysopReadInt(GetValueFromName(r.form, t.name), &n)) continue;
     if (t.get(r.root, user) != int32_t(n)) t.set(r.root, user, int32_t(n));
   }
   uint32_t flags = ForumUserFlags(r.root, user), updated = flags;
@@ -268,13 +227,13 @@ void CgiActSysopPickUserProcess(CgiRequest& r) {
 }
 
 void CgiActSysopSetPasswordForm(CgiRequest& r) {
-  if (Refused(r)) return;
+  if (SysopRefused(r)) return;
   SimpleForm(r, "Set a user's password", 71, "The user's new password.", kPwFields,
              "Set the password", {});
 }
 
 void CgiActSysopSetPassword(CgiRequest& r) {
-  if (Refused(r)) return;
+  if (SysopRefused(r)) return;
   auto again = [&](const std::string& error) {
     SimpleForm(r, "Set a user's password", 71, "The user's new password.", kPwFields,
                "Set the password", error);
@@ -290,14 +249,14 @@ void CgiActSysopSetPassword(CgiRequest& r) {
     if (p2.IsNil() || p2.View() != pw) return again("The two passwords are not the same");
   }
   std::string name = UserName(r, user);
-  if (EqualNoCase(pw, name) || EqualNoCase(pw, ChosenName(r)))
+  if (SysopEqualNoCase(pw, name) || SysopEqualNoCase(pw, ChosenName(r)))
     return again("The password cannot be the same as the user's name");
   FrmBkUserSetPassword(r.root, user, StHashMd5(StFromView(pw)));
   Done(r, "Set a user's password", "The password of " + name + " has been set.");
 }
 
 void CgiActSysopRemoveUserForm(CgiRequest& r) {
-  if (Refused(r)) return;
+  if (SysopRefused(r)) return;
   SimpleForm(r, "Remove a user", 73, "The user is removed with the user's sessions.",
              "<label class=\"check\"><input type=\"checkbox\" name=\"confirm\" value=\"1\"> "
              "Yes, remove this user</label>\n",
@@ -305,7 +264,7 @@ void CgiActSysopRemoveUserForm(CgiRequest& r) {
 }
 
 void CgiActSysopRemoveUser(CgiRequest& r) {
-  if (Refused(r)) return;
+  if (SysopRefused(r)) return;
   auto again = [&](const std::string& error) {
     SimpleForm(r, "Remove a user", 73, "The user is removed with the user's sessions.",
                "<label class=\"check\"><input type=\"checkbox\" name=\"confirm\" value=\"1\"> "
@@ -325,13 +284,13 @@ void CgiActSysopRemoveUser(CgiRequest& r) {
 }
 
 void CgiActSysopClearPictureForm(CgiRequest& r) {
-  if (Refused(r)) return;
+  if (SysopRefused(r)) return;
   SimpleForm(r, "Clear a user's picture", 75, "The user's picture is removed.", {},
              "Clear the picture", {});
 }
 
 void CgiActSysopClearPicture(CgiRequest& r) {
-  if (Refused(r)) return;
+  if (SysopRefused(r)) return;
   std::string error;
   ChHandle user = FindUser(r, &error);
   if (!user) {

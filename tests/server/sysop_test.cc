@@ -339,6 +339,26 @@ TEST_F(Sysop, SwitchesAnswerWithTheirState) {
   EXPECT_TRUE(reset.Has("The queues and the file cache have been reset.")) << reset.body;
 }
 
+TEST_F(Sysop, TheBackupFormStartsABackupThatTheStatusPageLists) {
+  Start();
+  Login("sysop", "59@");
+  Http before = Get("219");
+  // The live roll-forward log is there from the start; no backup yet.
+  EXPECT_TRUE(before.Has("<td>quilroll.1</td>")) << before.body;
+  EXPECT_FALSE(before.Has("<td>quildb.1</td>")) << before.body;
+  Http started = Post("187", "backupNow=1");
+  EXPECT_TRUE(started.Has("the backup has started") || started.Has("role=\"status\""))
+      << started.body;
+  bool listed = false;
+  for (int i = 0; i < 100 && !listed; ++i) {
+    Http status = Get("219");
+    listed = status.Has("<td>quildb.1</td>") && status.Has("No backup is running.");
+    if (!listed) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(listed) << Get("219").body;
+  EXPECT_TRUE(dir_.Exists("quildb.1"));
+}
+
 TEST_F(Sysop, OthersAreRefusedAndUsersAreAdministered) {
   MakeSiteWithUser(dir_, "Mariner, Ann", "sail4way");
   if (HasFatalFailure()) return;
