@@ -77,6 +77,12 @@ bool SysopRefused(CgiRequest& r);
 
 enum class SysopFieldKind { kFlag, kInt, kLine, kText };
 
+// The longest values the forms take: a line (a name, a path, an address)
+// and a text (a heading, a template).  Longer ones are refused with the
+// field named, so that no post can grow the settings record without bound.
+constexpr int32_t kSysopLineMax = 1024;
+constexpr int32_t kSysopTextMax = 65536;
+
 struct SysopField {
   const char* name;   // the form field
   const char* label;  // what the form shows

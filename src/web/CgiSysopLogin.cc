@@ -246,6 +246,8 @@ void CgiActSysopStartupImages(CgiRequest& r) {
   if (step == "images") {
     std::string dir = SysopTrimmed(r, "imagesDir");
     if (dir.empty()) return ImagesPage(r, "You must give the images directory.", dir);
+    if (dir.size() > size_t(kSysopLineMax))
+      return ImagesPage(r, "The images directory is too long.", {});
     if (dir.find_first_of(" \t\r\n<>\"") != std::string::npos)
       return ImagesPage(r, "The images directory must not contain blanks, quotes or angle brackets.",
                         dir);
@@ -255,8 +257,8 @@ void CgiActSysopStartupImages(CgiRequest& r) {
   }
   if (step == "email") {
     std::string email = SysopTrimmed(r, "sysopEmail");
-    if (!email.empty() && !LooksLikeEmail(email))
-      return EmailPage(r, "Invalid e-mail address", email);
+    if (email.size() > size_t(kSysopLineMax) || (!email.empty() && !LooksLikeEmail(email)))
+      return EmailPage(r, "Invalid e-mail address", {});
     St value = email.empty() ? St() : StFromView(email);
     St old = ForumSysopEmailAddress(r.root);
     if (old.IsNil() != value.IsNil() || (!old.IsNil() && old.View() != value.View()))
@@ -273,6 +275,9 @@ void CgiActSysopStartupGeneral(CgiRequest& r) {
   std::string server = SysopTrimmed(r, "serverName");
   std::string email = SysopTrimmed(r, "sysopEmail");
   if (title.empty()) return GeneralPage(r, "You must give the site a title");
+  if (title.size() > size_t(kSysopLineMax) || server.size() > size_t(kSysopLineMax) ||
+      email.size() > size_t(kSysopLineMax))
+    return GeneralPage(r, "A value is too long");
   if (!email.empty() && !LooksLikeEmail(email)) return GeneralPage(r, "Invalid e-mail address");
   if (server.find_first_of(" \t\r\n<>\"/") != std::string::npos)
     return GeneralPage(r, "The server name must be a host name");

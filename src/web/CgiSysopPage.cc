@@ -242,6 +242,12 @@ bool SysopFormStore(CgiRequest& r, const SysopForm& form, std::string* error) {
       case SysopFieldKind::kText: {
         if (!value.IsNil() && f.kind == SysopFieldKind::kLine) value = StStripBlanks(value);
         if (value.Empty()) value = St();
+        int32_t most = f.kind == SysopFieldKind::kLine ? kSysopLineMax : kSysopTextMax;
+        if (value.Length() > most) {
+          *error = std::string("\"") + f.label + "\" is too long (at most " + IntText(most) +
+                   " characters).";
+          return false;
+        }
         std::string why;
         if (!value.IsNil() && f.check && !f.check(value, &why)) {
           *error = std::string("\"") + f.label + "\" " + why;

@@ -196,6 +196,14 @@ void CgiActSysopPickUserProcess(CgiRequest& r) {
                            std::to_string(t.min) + " and " + std::to_string(t.max) + ".",
                        {}, true);
   }
+  for (const PrefText& t : kPrefTexts) {
+    St v = GetValueFromName(r.form, t.name);
+    if (!v.IsNil() && v.Length() > kSysopLineMax)
+      return PrefsPage(r, user,
+                       "\"" + std::string(t.label) + "\" is too long (at most " +
+                           std::to_string(kSysopLineMax) + " characters).",
+                       {}, true);
+  }
   if (CkHasValue(r.form, "email")) {
     std::string e = SysopTrimmed(r, "email");
     size_t at = e.find('@');

@@ -243,6 +243,9 @@ TEST_F(Sysop, GeneralSettingsAreCheckedStoredAndSurviveACrash) {
   EXPECT_TRUE(kind.Has("must be a whole number.")) << kind.body;
   Http mail = Post("61", "email=not-an-address");
   EXPECT_TRUE(mail.Has("must be an e-mail address")) << mail.body;
+  Http tooLong = Post("61", "title=" + std::string(2000, 'x'));
+  EXPECT_TRUE(tooLong.Has("&quot;Title of the site&quot; is too long (at most 1024 characters)."))
+      << tooLong.body.substr(0, 2000);
   Http after = Get("63");
   EXPECT_TRUE(after.Has("value=\"Dockside\"")) << after.body;
   EXPECT_FALSE(after.Has("value=\"Elsewhere\"")) << after.body;
