@@ -84,7 +84,7 @@ const CgiAction kCgiActionTable[] = {
     {96, CgiActSysopSwitch, 0},  // switches
     {98, nullptr, 0},  // ServeQuilFile
     {99, CgiActSysopReset, 0},  // QueueReset
-    {100, nullptr, 0},  // Test
+    {100, CgiActSysopTest, 0},  // Test
     {101, CgiActSysopSettingsShow, 0},  // CreateSysopButtonSizesForm
     {102, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopButtonSizes
     {105, CgiActSysopSettingsShow, 0},  // CreateSysopTopSettingsForm

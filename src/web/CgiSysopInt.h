@@ -145,6 +145,7 @@ void CgiActSysopSettingsProcess(CgiRequest& r);// every form's process command
 void CgiActSysopSwitch(CgiRequest& r);         // 90, 92, 93, 96, 201, 205, 206, 210, 211
 void CgiActSysopReset(CgiRequest& r);          // 99
 void CgiActSysopBackupStatus(CgiRequest& r);   // 219
+void CgiActSysopTest(CgiRequest& r);           // 100
 void CgiActSysopPickUser(CgiRequest& r);       // 129
 void CgiActSysopPickUserProcess(CgiRequest& r);// 130
 void CgiActSysopSetPasswordForm(CgiRequest& r);// 70

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <string>
 
+#include "Auth.h"
 #include "CgiSysopInt.h"
 #include "ForumUser.h"
 #include "FrmBk.h"
@@ -146,6 +147,50 @@ void CgiActSysopBackupStatus(CgiRequest& r) {
   }
   if (rows == 0) h += "<tr><td colspan=\"3\">No backups yet.</td></tr>\n";
   h += "</tbody></table>\n<p><a href=\"?186@@\">Backup settings</a></p>\n";
+  SysopPageAdd(r, h);
+  SysopPageBackLink(r);
+}
+
+// ---------------------------------------------------------------------------
+// Test page (100): what the server made of this request -- the request
+// text, the parsed command, certificate and location, the addresses, the
+// browser flags, the form fields (password values left out) and the
+// session counts -- for a sysop tracing a proxy, a template link or a form.
+
+void CgiActSysopTest(CgiRequest& r) {
+  if (SysopRefused(r)) return;
+  SysopPageBegin(r, "Test");
+  auto row = [](const char* name, const St& value) {
+    return std::string("<tr><th scope=\"row\">") + name + "</th><td>" + SysopEsc(value) +
+           "</td></tr>\n";
+  };
+  std::string h = "<table class=\"sysop-test\">\n";
+  h += row("Request", r.requestText);
+  h += row("Command", StStIntXfm(r.command));
+  h += row("Certificate", r.cert);
+  h += row("Location", r.location);
+  h += row("Remote address", r.remote);
+  h += row("Server name", r.serverName);
+  h += row("Script", r.scriptName);
+  h += row("Browser flags", StStIntXfm(r.browser));
+  h += row("User", ForumUserName(r.root, r.user));
+  h += row("Sessions", StStIntXfm(AuthSessionCount()));
+  h += row("Most sessions", StStIntXfm(AuthSessionHighWater()));
+  h += row("Posts waiting for a log-in", StStIntXfm(PostCount()));
+  h += "</table>\n";
+  if (!r.form.empty()) {
+    h += "<h2>Form</h2>\n<table class=\"sysop-test\">\n";
+    for (const CgiPair& p : r.form) {
+      std::string name(p.name.View());
+      std::string lower = name;
+      for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+      St value = lower.find("password") != std::string::npos ? StCreate() : p.value;
+      h += "<tr><th scope=\"row\">" + SysopEsc(name) + "</th><td>" + SysopEsc(value) +
+           "</td></tr>\n";
+    }
+    h += "</table>\n";
+  }
   SysopPageAdd(r, h);
   SysopPageBackLink(r);
 }

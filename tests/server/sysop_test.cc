@@ -338,6 +338,10 @@ TEST_F(Sysop, SwitchesAnswerWithTheirState) {
     Http h2 = Get(command, "off");
     EXPECT_TRUE(h2.Has(std::string(what) + " has been turned off.")) << command << h2.body;
   }
+  Http test = Request("100@" + cert_ + "@/Folder!alpha=1&newPassword=hidden", "");
+  EXPECT_TRUE(test.Has("<th scope=\"row\">Location</th><td>/Folder</td>")) << test.body;
+  EXPECT_TRUE(test.Has("<th scope=\"row\">alpha</th><td>1</td>")) << test.body;
+  EXPECT_FALSE(test.Has("hidden")) << test.body;
   Http reset = Get("99");
   EXPECT_TRUE(reset.Has("The queues and the file cache have been reset.")) << reset.body;
 }
