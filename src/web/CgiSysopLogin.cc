@@ -155,6 +155,9 @@ void CgiActSysopLoginForm(CgiRequest& r) { LoginForm(r, {}); }
 
 void CgiActSysopLogin(CgiRequest& r) {
   r.noCache = true;
+  // A request without the form (a bookmark of the form's address) gets the
+  // form itself.
+  if (!CkHasName(r.form, "username") && !CkHasName(r.form, "password")) return LoginForm(r, {});
   std::string name = SysopTrimmed(r, "username");
   std::string password = Field(r, "password");
   bool found = false;

@@ -147,6 +147,9 @@ TEST_F(Sysop, LogInKeepsTheRequestAndRefusesWrongPasswords) {
   EXPECT_TRUE(form.Has("Sysop log-in")) << form.body;
   EXPECT_TRUE(form.Has("action=\"?95@@59@\"")) << form.body;
 
+  Http bare = Request("95@@59@", "");
+  EXPECT_TRUE(bare.Has("action=\"?95@@59@\"")) << bare.body;
+  EXPECT_FALSE(bare.Has("role=\"alert\"")) << bare.body;
   Http wrong = Request("95@@59@", "username=sysop&password=nope");
   EXPECT_TRUE(wrong.Has("The name or password is not correct.")) << wrong.body;
   EXPECT_TRUE(wrong.Has("action=\"?95@@59@\"")) << wrong.body;
