@@ -4,6 +4,7 @@
 // the entry is for.  Commands 17 (LoginFailure) and 91 (SetLogAndHalt)
 // have names but no entry.
 #include "CgiInt.h"
+#include "CgiSysopInt.h"
 
 namespace quil {
 
@@ -44,8 +45,8 @@ const CgiAction kCgiActionTable[] = {
     {43, CgiActGuestPicture, kCgiActBinary},  // DisplayGuestPicture
     {44, CgiActPostLookup, kCgiActNoCache},  // PostLookup
     {45, CgiActPostFailed, kCgiActNoCache},  // DisplayPostFailed
-    {46, nullptr, 0},  // CreateSysopGuestSettingsForm
-    {47, nullptr, kCgiActNoCache},  // ProcessSysopGuestSettings
+    {46, CgiActSysopSettingsShow, 0},  // CreateSysopGuestSettingsForm
+    {47, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopGuestSettings
     {51, nullptr, 0},  // CreateDeleteForumCk
     {52, nullptr, 0},  // CreateDeleteCatCk
     {53, nullptr, 0},  // CreateEditResponse
@@ -54,48 +55,48 @@ const CgiAction kCgiActionTable[] = {
     {56, nullptr, 0},  // the location display
     {57, nullptr, kCgiActNoCache},  // EditForum
     {58, nullptr, kCgiActNoCache},  // EditCat
-    {59, nullptr, 0},  // CreateSysopControlsForm
-    {60, nullptr, kCgiActNoCache},  // ProcessSysopRegUserSettings
-    {61, nullptr, kCgiActNoCache},  // ProcessSysopGeneralSettings
-    {62, nullptr, 0},  // CreateSysopRegUserSettingsForm
-    {63, nullptr, 0},  // CreateSysopGeneralSettingsForm
+    {59, CgiActSysopControls, 0},  // CreateSysopControlsForm
+    {60, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopRegUserSettings
+    {61, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopGeneralSettings
+    {62, CgiActSysopSettingsShow, 0},  // CreateSysopRegUserSettingsForm
+    {63, CgiActSysopSettingsShow, 0},  // CreateSysopGeneralSettingsForm
     {64, nullptr, 0},  // ProcessExport
     {65, nullptr, 0},  // CreateImportForm
     {66, nullptr, kCgiActNoCache},  // ProcessImport
     {67, nullptr, 0},  // DisplayUserInfo
     {68, nullptr, 0},  // CreateLoginNewsForm
     {69, nullptr, kCgiActNoCache},  // LoginNews
-    {70, nullptr, 0},  // CreateSetPassword
-    {71, nullptr, kCgiActNoCache},  // SetPassword
-    {72, nullptr, 0},  // CreateRemoveUser
-    {73, nullptr, kCgiActNoCache},  // RemoveUser
-    {74, nullptr, 0},  // CreateClearPicture
-    {75, nullptr, kCgiActNoCache},  // ClearPicture
-    {78, nullptr, 0},  // CreateSysopStartupWelcome
-    {81, nullptr, 0},  // SysopGotStartupImages
-    {84, nullptr, 0},  // SysopGotStartupPassword
-    {85, nullptr, 0},  // SysopGotStartupGeneral
-    {90, nullptr, 0},  // switches
-    {92, nullptr, 0},  // switches
-    {93, nullptr, 0},  // switches
-    {94, nullptr, kCgiActNoCache},  // CreateSysopLoginForm
-    {95, nullptr, kCgiActNoCache},  // LoginSysopUser
-    {96, nullptr, 0},  // switches
+    {70, CgiActSysopSetPasswordForm, 0},  // CreateSetPassword
+    {71, CgiActSysopSetPassword, kCgiActNoCache},  // SetPassword
+    {72, CgiActSysopRemoveUserForm, 0},  // CreateRemoveUser
+    {73, CgiActSysopRemoveUser, kCgiActNoCache},  // RemoveUser
+    {74, CgiActSysopClearPictureForm, 0},  // CreateClearPicture
+    {75, CgiActSysopClearPicture, kCgiActNoCache},  // ClearPicture
+    {78, CgiActSysopStartupWelcome, 0},  // CreateSysopStartupWelcome
+    {81, CgiActSysopStartupImages, 0},  // SysopGotStartupImages
+    {84, CgiActSysopStartupPassword, 0},  // SysopGotStartupPassword
+    {85, CgiActSysopStartupGeneral, 0},  // SysopGotStartupGeneral
+    {90, CgiActSysopSwitch, 0},  // switches
+    {92, CgiActSysopSwitch, 0},  // switches
+    {93, CgiActSysopSwitch, 0},  // switches
+    {94, CgiActSysopLoginForm, kCgiActNoCache},  // CreateSysopLoginForm
+    {95, CgiActSysopLogin, kCgiActNoCache},  // LoginSysopUser
+    {96, CgiActSysopSwitch, 0},  // switches
     {98, nullptr, 0},  // ServeQuilFile
-    {99, nullptr, 0},  // QueueReset
-    {100, nullptr, 0},  // Test
-    {101, nullptr, 0},  // CreateSysopButtonSizesForm
-    {102, nullptr, kCgiActNoCache},  // ProcessSysopButtonSizes
-    {105, nullptr, 0},  // CreateSysopTopSettingsForm
-    {106, nullptr, kCgiActNoCache},  // ProcessSysopTopSettings
-    {107, nullptr, 0},  // CreateSysopFolderSettingsForm
-    {108, nullptr, kCgiActNoCache},  // ProcessSysopFolderSettings
-    {109, nullptr, 0},  // CreateSysopDiscussSettingsForm
-    {110, nullptr, kCgiActNoCache},  // ProcessSysopDiscussSettings
-    {111, nullptr, 0},  // CreateSysopToolbarSettingsForm
-    {112, nullptr, kCgiActNoCache},  // ProcessSysopToolbarSettings
-    {113, nullptr, 0},  // CreateSysopPictureSettingsForm
-    {114, nullptr, kCgiActNoCache},  // ProcessSysopPictureSettings
+    {99, CgiActSysopReset, 0},  // QueueReset
+    {100, CgiActSysopTest, 0},  // Test
+    {101, CgiActSysopSettingsShow, 0},  // CreateSysopButtonSizesForm
+    {102, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopButtonSizes
+    {105, CgiActSysopSettingsShow, 0},  // CreateSysopTopSettingsForm
+    {106, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopTopSettings
+    {107, CgiActSysopSettingsShow, 0},  // CreateSysopFolderSettingsForm
+    {108, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopFolderSettings
+    {109, CgiActSysopSettingsShow, 0},  // CreateSysopDiscussSettingsForm
+    {110, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopDiscussSettings
+    {111, CgiActSysopSettingsShow, 0},  // CreateSysopToolbarSettingsForm
+    {112, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopToolbarSettings
+    {113, CgiActSysopSettingsShow, 0},  // CreateSysopPictureSettingsForm
+    {114, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopPictureSettings
     {115, nullptr, 0},  // CreateAccessForm
     {116, nullptr, kCgiActNoCache},  // AccessForm
     {117, nullptr, kCgiActNoCache},  // AccessImportForm
@@ -110,22 +111,22 @@ const CgiAction kCgiActionTable[] = {
     {126, nullptr, 0},  // CreateSearchForm
     {127, nullptr, kCgiActNoCache},  // Search
     {128, nullptr, 0},  // the location display
-    {129, nullptr, 0},  // CreateSysopSetUserPrefs
-    {130, nullptr, kCgiActNoCache},  // ProcessSysopSetUserPrefs
+    {129, CgiActSysopPickUser, 0},  // CreateSysopSetUserPrefs
+    {130, CgiActSysopPickUserProcess, kCgiActNoCache},  // ProcessSysopSetUserPrefs
     {131, nullptr, 0},  // ShowSysopStats
     {132, nullptr, 0},  // ClearSysopStats
-    {133, nullptr, 0},  // ShowSysopMem
-    {134, nullptr, kCgiActNoCache},  // ProcessSysopMem
+    {133, CgiActSysopSettingsShow, 0},  // ShowSysopMem
+    {134, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopMem
     {135, nullptr, 0},  // DisplayUserUniqueInfo
     {136, nullptr, 0},  // CreateAddLinkForm
     {137, nullptr, kCgiActNoCache},  // ProcessAddLink
     {138, nullptr, 0},  // CreateEditLinkForm
     {139, nullptr, kCgiActNoCache},  // ProcessEditLink
     {140, nullptr, 0},  // DeleteLink
-    {186, nullptr, 0},  // CreateSysopBackupForm
-    {187, nullptr, kCgiActNoCache},  // ProcessSysopBackupForm
-    {188, nullptr, 0},  // CreateSysopRedundantForm
-    {189, nullptr, kCgiActNoCache},  // ProcessSysopRedundantForm
+    {186, CgiActSysopSettingsShow, 0},  // CreateSysopBackupForm
+    {187, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopBackupForm
+    {188, CgiActSysopSettingsShow, 0},  // CreateSysopRedundantForm
+    {189, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopRedundantForm
     {190, nullptr, 0},  // ProcessSynch
     {191, nullptr, 0},  // CreateAddLiveForm
     {192, nullptr, kCgiActNoCache},  // ProcessAddLive
@@ -133,20 +134,20 @@ const CgiAction kCgiActionTable[] = {
     {194, nullptr, kCgiActNoCache},  // ProcessEditLive
     {195, nullptr, 0},  // DeleteLive
     {196, nullptr, 0},  // EnterLiveRoom
-    {197, nullptr, 0},  // chat service administration
-    {198, nullptr, kCgiActNoCache},  // chat service administration
+    {197, CgiActSysopSettingsShow, 0},  // chat service administration
+    {198, CgiActSysopSettingsProcess, kCgiActNoCache},  // chat service administration
     {200, nullptr, 0},  // chat service test
-    {201, nullptr, 0},  // switches
+    {201, CgiActSysopSwitch, 0},  // switches
     {202, nullptr, 0},  // restart
     {203, nullptr, 0},  // search index: start indexing, index status
     {204, nullptr, 0},  // search index: start indexing, index status
-    {205, nullptr, 0},  // switches
-    {206, nullptr, 0},  // switches
+    {205, CgiActSysopSwitch, 0},  // switches
+    {206, CgiActSysopSwitch, 0},  // switches
     {207, nullptr, 0},  // chat service administration
     {208, nullptr, 0},  // chat service administration
     {209, nullptr, kCgiActNoCache},  // chat service administration
-    {210, nullptr, 0},  // switches
-    {211, nullptr, 0},  // switches
+    {210, CgiActSysopSwitch, 0},  // switches
+    {211, CgiActSysopSwitch, 0},  // switches
     {212, nullptr, 0},  // ShowExportUsers
     {213, nullptr, kCgiActNoCache},  // ExportUsers
     {214, nullptr, 0},  // ShowLookupUsers
@@ -154,22 +155,22 @@ const CgiAction kCgiActionTable[] = {
     {216, nullptr, 0},  // ShowIndex
     {217, nullptr, kCgiActNoCache},  // ConfirmIndex
     {218, nullptr, kCgiActNoCache},  // ProcessIndex
-    {219, nullptr, 0},  // CreateSysopBackupStatus
+    {219, CgiActSysopBackupStatus, 0},  // CreateSysopBackupStatus
     {220, nullptr, 0},  // ShowExportChoice
     {221, nullptr, 0},  // ShowExportSelection
     {222, nullptr, kCgiActNoCache},  // ExportSelection
     {223, nullptr, 0},  // EnterLiveRoom
     {224, nullptr, 0},  // DisplayUserUniqueInfoH
     {225, nullptr, 0},  // GetInfo
-    {226, nullptr, 0},  // CreateSysopHttpForm
-    {227, nullptr, kCgiActNoCache},  // ProcessSysopHttpForm
-    {228, nullptr, 0},  // CreateSysopOtherSettings
+    {226, CgiActSysopSettingsShow, 0},  // CreateSysopHttpForm
+    {227, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopHttpForm
+    {228, CgiActSysopSettingsShow, 0},  // CreateSysopOtherSettings
     {229, nullptr, 0},  // ShowReplyForm
     {230, nullptr, 0},  // ShowForumSummary
-    {231, nullptr, 0},  // ShowSysopNntp
-    {232, nullptr, 0},  // ProcessSysopNntp
+    {231, CgiActSysopSettingsShow, 0},  // ShowSysopNntp
+    {232, CgiActSysopSettingsProcess, 0},  // ProcessSysopNntp
     {233, nullptr, kCgiActBinary},  // Download
-    {234, nullptr, 0},  // ProcessSysopSetLogging
+    {234, CgiActSysopSettingsProcess, 0},  // ProcessSysopSetLogging
     {237, nullptr, 0},  // spider status
     {239, nullptr, 0},  // CreateGroupAccessForm
     {240, nullptr, 0},  // GroupAccessForm
@@ -177,10 +178,10 @@ const CgiAction kCgiActionTable[] = {
     {242, nullptr, 0},  // ShowHTMLChatStream
     {243, nullptr, 0},  // ShowHTMLChatInput
     {244, nullptr, 0},  // ShowHTMLChatUsers
-    {245, nullptr, 0},  // ShowSysopEmail
-    {246, nullptr, 0},  // ProcessSysopEmail
-    {247, nullptr, 0},  // CreateSysopLdapForm
-    {248, nullptr, 0},  // ProcessSysopLdapForm
+    {245, CgiActSysopSettingsShow, 0},  // ShowSysopEmail
+    {246, CgiActSysopSettingsProcess, 0},  // ProcessSysopEmail
+    {247, CgiActSysopSettingsShow, 0},  // CreateSysopLdapForm
+    {248, CgiActSysopSettingsProcess, 0},  // ProcessSysopLdapForm
     {249, nullptr, 0},  // EnterLiveRoomFullPageHTML
     {250, nullptr, 0},  // EmailList
     {251, nullptr, 0},  // EmailRead
