@@ -53,8 +53,12 @@
 // ID a unique identifier in hexadecimal)
 //
 //   <f f=PATH NAME=VALUE>          one item attribute: title, body (Html),
-//                                  banner, footer, template, folderEmail,
-//                                  archiveTo, archiveDays, newsgroup, url,
+//                                  banner, footer, background, template,
+//                                  folderEmail, emailPw, emailReply,
+//                                  emailReplyTo, emailFrom, emailPostThru,
+//                                  emailStripSig (the folder's mail
+//                                  settings), archiveTo, archiveDays,
+//                                  newsgroup, url,
 //                                  sortSeq, date, createDate, author (ID,
 //                                  empty: none), flags, inherits (hex),
 //                                  a flag bit (1/0: showAuthor, showItems,
@@ -64,6 +68,11 @@
 //                                  showSummaryButton, showByUserPreferences,
 //                                  httpUploads, httpDownloads), linkType,
 //                                  name (the entry's new name)
+//   <f f=PATH field=ListItems value=N>  an item integer without a name in
+//                                  the vocabulary, by its setter's suffix
+//   <f f=PATH field=NAME value=V type=text>  a named text field of the
+//                                  item's record (nil value: removed); with
+//                                  f=DISC/INDEX of a message's record
 //   <f f=FOLDER create=TYPE name=N title=T author=ID unique=ID date=D
 //      flags=F>                    a new child of FOLDER ("forum-topic" ...);
 //                                  flags: the bits creation sets (400 unless
@@ -86,11 +95,15 @@
 //                                  digest in hexadecimal), flags (hex),
 //                                  isSysop, incLogin, destroy, and the
 //                                  profile fields (FrmBkUserKeys)
+//   <u u=ID field=NAME value=V type=text>  a named text field of a user's
+//                                  or group's record
 //   <g g=ID add=ID>, <g g=ID remove=ID>, <g g=ID destroy>
 //   <r nextUnique=N>, <r field=NAME value=V>
 //   <s NAME=VALUE>                 a sysop setting by its record name
 //                                  (FrmBkSysopKeys); <s field=F value=V> for
-//                                  a text setting without one
+//                                  a text setting without one;
+//                                  <s field=NAME value=V type=text> a named
+//                                  text field of the settings record
 //
 // Threads: everything runs under the run lock.  The durable mode's sync
 // runs on a thread of its own (see below) that touches only the log's
@@ -220,7 +233,15 @@ FRMBK_FILE_TEXT_DECL(Template)
 FRMBK_FILE_TEXT_DECL(FolderEmail)
 FRMBK_FILE_TEXT_DECL(ArchiveTo)
 FRMBK_FILE_TEXT_DECL(Url)
+FRMBK_FILE_TEXT_DECL(FolderEmailPw)
+FRMBK_FILE_TEXT_DECL(FolderEmailReply)
+FRMBK_FILE_TEXT_DECL(FolderEmailReplyTo)
+FRMBK_FILE_TEXT_DECL(FolderEmailFrom)
+FRMBK_FILE_TEXT_DECL(Background)
 #undef FRMBK_FILE_TEXT_DECL
+void FrmBkFileSetFolderEmailPostThru(const ForumFile& file, int32_t value);
+void FrmBkFileSetFolderEmailStripSig(const ForumFile& file, int32_t value);
+void FrmBkFileSetListItems(const ForumFile& file, int32_t value);
 void FrmBkCategorySetNewsgroup(const ForumFile& file, St value);
 void FrmBkCategorySetArchiveDays(const ForumFile& file, int32_t value);
 void FrmBkFileSetSortSeq(const ForumFile& file, int32_t value);
@@ -260,11 +281,29 @@ void FrmBkLinkSetUrl(const ForumFile& link, St url);
                                             const St& body, int32_t replyTo, bool quiet,
                                             int32_t* index);
 bool FrmBkItemDestroy(const ForumFile& discussion, int32_t index);
-void FrmBkItemSetTitle(const ForumFile& discussion, int32_t index, St title);
-void FrmBkItemSetData(const ForumFile& discussion, int32_t index, const St& body);
-void FrmBkItemSetAuthor(const ForumFile& discussion, int32_t index, ChHandle author);
-void FrmBkItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date);
-void FrmBkItemSetMessageId(const ForumFile& discussion, int32_t index, const St& messageId);
+// A message's attributes: 0; 2303 when discussion is no discussion, 2304
+// for a position without a message (no record is written for either); or
+// the log's status (the change is then not made).
+[[nodiscard]] uint16_t FrmBkItemSetTitle(const ForumFile& discussion, int32_t index, St title);
+[[nodiscard]] uint16_t FrmBkItemSetData(const ForumFile& discussion, int32_t index,
+                                        const St& body);
+[[nodiscard]] uint16_t FrmBkItemSetAuthor(const ForumFile& discussion, int32_t index,
+                                          ChHandle author);
+[[nodiscard]] uint16_t FrmBkItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date);
+[[nodiscard]] uint16_t FrmBkItemSetMessageId(const ForumFile& discussion, int32_t index,
+                                             const St& messageId);
+
+// A named text field of a record (the fields templates keep: "Alias",
+// "ContentType", "SubfoldersOnce", user_, path_ and site_ fields; nil
+// removes it): of an item (folder, discussion, link, chat room, container
+// item), of a message, of a user or group, of the settings record or of
+// the root's head record (FrmBkRootSetFieldId).  False, and nothing
+// changed, for a name that is empty or too long for the name space and for
+// any other record (a document, a deleted user, a queue entry): those have
+// no record form, and a change that could not be replayed is not made.
+bool FrmBkRecordSetField(ForumRoot root, ChHandle rec, const St& field, St value);
+// The same without a record (the replay's handler).
+bool ForumRecordSetField(ForumRoot root, ChHandle rec, const St& field, St value);
 
 // The root.
 void FrmBkRootSetNextUnique(ForumRoot root, int32_t value);

@@ -172,6 +172,9 @@ class Replayer {
   bool MessageCreate(const ForumFile& discussion, const Tag& t);
   bool FileAccess(const ForumFile& item, const Tag& t);
   bool FileAttribute(const ForumFile& file, int32_t message, int kw, const St& value);
+  bool FileField(const ForumFile& file, int32_t message, const St& field, const Tag& t);
+  // A named text field of rec ("field=" NAME " value=" V " type=text").
+  bool NamedField(ChHandle rec, const St& field, const Tag& t);
   bool User(const Tag& t);
   bool UserCreate(const Tag& t, bool group);
   bool UserAttribute(ChHandle user, int kw, const St& value, const Tag& t);
@@ -298,6 +301,7 @@ bool Replayer::File(const Tag& t) {
     return Fail("could not open specified file", *path);
   if (message >= 0 && ForumItemRec(file, message) == 0)
     return Fail("could not open specified file", *path);
+  if (const St* field = t.Find(Kw("field"))) return FileField(file, message, *field, t);
   if (t.Has(Kw("create"))) return FileCreate(file, t);
   if (t.Has(Kw("new"))) return MessageCreate(file, t);
   if (t.Has(Kw("enable")) || t.Has(Kw("inhibit")) || t.Has(Kw("clearAcc")) ||
@@ -307,7 +311,7 @@ bool Replayer::File(const Tag& t) {
     if (!ForumFileIsForum(file)) return Fail("file is not a discussion", *path);
     int32_t n = 0;
     if (!ForumEiParseInt(index->View(), &n)) return Fail("bad integer value", *index);
-    if (!ForumItemDestroy(file, n)) return Fail("could not open specified file", *index);
+    if (ForumItemDestroy(file, n) != 0) return Fail("could not open specified file", *index);
     return true;
   }
   if (t.Has(Kw("destroy")) || t.Has(Kw("moveTo"))) {
@@ -460,6 +464,35 @@ bool Replayer::FileAccess(const ForumFile& item, const Tag& t) {
   return true;
 }
 
+bool Replayer::NamedField(ChHandle rec, const St& field, const Tag& t) {
+  const St* type = t.Find(Kw("type"));
+  if (!type || type->View() != "text") return Fail("illegal attribute", field);
+  for (int i = 0; i < t.count; ++i) {
+    int k = t.kw[i];
+    if (k != Kw("f") && k != Kw("u") && k != Kw("field") && k != Kw("value") && k != Kw("type"))
+      return Fail("illegal attribute", StFromView(frmbk::kVocabulary[size_t(k)]));
+  }
+  const St* value = t.Find(Kw("value"));
+  if (!ForumRecordSetField(root_, rec, field, value ? *value : St()))
+    return Fail("bad setting field", field);
+  return true;
+}
+
+bool Replayer::FileField(const ForumFile& file, int32_t message, const St& field, const Tag& t) {
+  if (t.Has(Kw("type"))) {
+    ChHandle rec = message >= 0 ? ForumItemRec(file, message) : ForumFileRecord(file);
+    return NamedField(rec, field, t);
+  }
+  // An item integer without a name in the vocabulary, by its setter.
+  const St* value = t.Find(Kw("value"));
+  if (!value || t.count != 3) return Fail("missing attributes");
+  if (message >= 0 || field.View() != "ListItems") return Fail("illegal attribute", field);
+  int32_t n = 0;
+  if (!ForumEiParseInt(value->View(), &n)) return Fail("bad setting " + field.Str(), *value);
+  ForumSetListItems(file, n);
+  return true;
+}
+
 bool Replayer::FileAttribute(const ForumFile& file, int32_t message, int k, const St& value) {
   std::string_view key = frmbk::kVocabulary[size_t(k)];
   auto bad = [&] { return Fail("bad setting " + std::string(key), value); };
@@ -492,12 +525,23 @@ bool Replayer::FileAttribute(const ForumFile& file, int32_t message, int k, cons
     case Kw("archiveTo"): ForumSetArchiveTo(file, value); return true;
     case Kw("newsgroup"): ForumSetNewsgroup(file, value); return true;
     case Kw("url"): ForumSetUrl(file, value); return true;
+    case Kw("background"): ForumSetBackground(file, value); return true;
+    case Kw("emailPw"): ForumSetFolderEmailPw(file, value); return true;
+    case Kw("emailReply"): ForumSetFolderEmailReply(file, value); return true;
+    case Kw("emailReplyTo"): ForumSetFolderEmailReplyTo(file, value); return true;
+    case Kw("emailFrom"): ForumSetFolderEmailFrom(file, value); return true;
     case Kw("archiveDays"):
-    case Kw("sortSeq"): {
+    case Kw("sortSeq"):
+    case Kw("emailPostThru"):
+    case Kw("emailStripSig"): {
       int32_t n = 0;
       if (!ForumEiParseInt(value.View(), &n)) return bad();
       if (k == Kw("sortSeq")) {
         ForumSetSortSeq(file, n);
+      } else if (k == Kw("emailPostThru")) {
+        ForumSetFolderEmailPostThru(file, n);
+      } else if (k == Kw("emailStripSig")) {
+        ForumSetFolderEmailStripSig(file, n);
       } else {
         ForumSetArchiveDays(file, n);
       }
@@ -688,6 +732,11 @@ bool Replayer::User(const Tag& t) {
   }
   ChHandle user = Principal(id);
   if (!ForumIsRecordPrincipal(user)) return Fail("could not open specified file", *id);
+  if (t.Has(Kw("type"))) {
+    const St* field = t.Find(Kw("field"));
+    if (!field) return Fail("missing attributes");
+    return NamedField(user, *field, t);
+  }
   bool group = ForumUserGetType(root_, user) == kForumUserGroup;
   for (int i = 0; i < t.count; ++i) {
     if (t.kw[i] == Kw("u")) continue;
@@ -755,6 +804,11 @@ bool Replayer::Root(const Tag& t) {
 
 bool Replayer::Sysop(const Tag& t) {
   if (t.count == 0) return Fail("missing attribute");
+  if (t.Has(Kw("type"))) {
+    const St* field = t.Find(Kw("field"));
+    if (!field) return Fail("missing attributes");
+    return NamedField(ForumRootSysopRec(root_), *field, t);
+  }
   for (int i = 0; i < t.count; ++i) {
     int k = t.kw[i];
     if (k == Kw("value") && t.Has(Kw("field"))) continue;

@@ -83,7 +83,7 @@ TEST_F(RecordsTest, CreationsCarryIdentifierNameAndDate) {
                        " title=\"Re: &lt;x&gt;\" contentType=text/html date=[0-9/.:]+ "
                        "body=\"two words\">\r\n")))
       << post;
-  FrmBkItemSetTitle(d, index, S("new"));
+  EXPECT_EQ(FrmBkItemSetTitle(d, index, S("new")), 0);
   EXPECT_EQ(Appended(), "<f f=." + Hex(id) + "/0 title=new>\r\n");
   EXPECT_TRUE(FrmBkItemDestroy(d, index));
   EXPECT_EQ(Appended(), "<f f=." + Hex(id) + " deleteItem=0>\r\n");
