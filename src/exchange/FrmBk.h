@@ -84,6 +84,19 @@
 //   <f f=DISC/INDEX NAME=VALUE>    a message attribute: title, body, author,
 //                                  date, messageId
 //   <f f=DISC deleteItem=INDEX>    deletes a message
+//   <f f=TARGET[/REPLYTO] moderated=POS type=T unique=ID title=T body=B
+//      contentType=C [author=ID] [showAuthor] [other=O]>
+//                                  an entry queued for moderation at
+//                                  position POS, for TARGET (a discussion,
+//                                  answering message REPLYTO, or a folder);
+//                                  T kForumModMessage / ...Discussion /
+//                                  ...Folder; ID the entry's identifier
+//   <f f=TARGET moderated=POS modItemDate=D>      the entry's date (written
+//                                  after each queuing: the time queued)
+//   <f f=TARGET moderated=POS from=F messageId=M> a mailed entry's sender
+//   <f f=TARGET update=POS [approved unique=ID] date=D>  the entry is
+//                                  approved (ID: the identifier its
+//                                  creation takes) or rejected
 //   <f f=PATH u=P enable=MASK>     access list entry (g=P for a group;
 //   <f f=PATH u=P inhibit=MASK>    P "1" all users, "2" all guests)
 //   <f f=PATH enable>              the item gets a list of its own
@@ -119,6 +132,7 @@
 
 #include "Forum.h"
 #include "ForumAcc.h"
+#include "ForumModerated.h"
 #include "ForumUser.h"
 #include "Rec.h"
 #include "Sgml.h"
@@ -365,6 +379,43 @@ void FrmBkAccEnable(const ForumFile& item, ChHandle principal, uint32_t mask);
 void FrmBkAccInhibit(const ForumFile& item, ChHandle principal, uint32_t mask);
 void FrmBkAccClear(const ForumFile& item);
 void FrmBkAccClearInhibit(const ForumFile& item);
+
+// The moderation queue (ForumModerated.h).
+//
+// Decision: the queue operations themselves are recorded (queuing, the
+// entry's date and mail data, approval and rejection), not what an
+// approval creates.  The replay repeats them through the forum's own
+// operations, so the approval's many steps (the author, reply and mail
+// data restored, the show-author flag, the heading, the post counters)
+// live in one place, ForumModeratedItemUpdate, and cannot drift from a
+// second copy here; the queue itself -- which a crash must not lose, since
+// a queued post was acknowledged to its author -- is replayed by the same
+// records.  The approval's record carries the identifier its creation
+// takes and its time, so that the replay gives the approved message,
+// discussion or folder the same identifier and date, and a queuing's
+// record carries the entry's position, checked by the replay ("got wrong
+// item number adding moderated item").
+//
+// FrmBkFileAddModerated is ForumFileAddModerated; a reply to a position
+// without a live message is queued answering none.  The others return
+// 2304, without a record, for a position without an entry.
+// FrmBkModeratedItemUpdate keeps its record whatever the outcome (the entry
+// leaves the queue in every case, and the replay fails the same way).
+[[nodiscard]] uint16_t FrmBkFileAddModerated(const ForumFile& target, int32_t replyTo, int type,
+                                             ChHandle author, const St& title, const St& body,
+                                             bool showAuthor, const St& contentType,
+                                             const St& other, int32_t* position);
+[[nodiscard]] uint16_t FrmBkModeratedItemSetDate(ForumRoot root, int32_t position, LgDbTd date);
+[[nodiscard]] uint16_t FrmBkModeratedItemSetMail(ForumRoot root, int32_t position, St from,
+                                                 St messageId);
+[[nodiscard]] uint16_t FrmBkModeratedItemUpdate(ForumRoot root, int32_t position, bool approve,
+                                                ForumModeratedResult* result);
+
+// Expiration (ArchiveBgDoArchive) moves and removes discussions through
+// FrmBkCatItemMove and FrmBkCatItemDestroy: FrmBkInit installs them as the
+// task's operations (ArchiveBgSetOps), so that a replay repeats each
+// expiration.  Saving to the "deleted" file is no change of the
+// conference and is not recorded.
 
 // ---------------------------------------------------------------------------
 // Replay.
