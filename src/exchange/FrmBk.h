@@ -110,6 +110,9 @@
 //                                  profile fields (FrmBkUserKeys)
 //   <u u=ID field=NAME value=V type=text>  a named text field of a user's
 //                                  or group's record
+//   <u u=ID highwater=ITEM value=N>  the user's read mark of item ITEM (an
+//                                  identifier) is now N (marks only grow:
+//                                  the replay keeps a larger one)
 //   <g g=ID add=ID>, <g g=ID remove=ID>, <g g=ID destroy>
 //   <r nextUnique=N>, <r field=NAME value=V>
 //   <s NAME=VALUE>                 a sysop setting by its record name
@@ -366,6 +369,14 @@ FORUM_USER_INTS(FRMBK_USER_INT_DECL)
   void FrmBkUserSet##name(ForumRoot root, ChHandle user, LgDbTd value);
 FORUM_USER_DATES(FRMBK_USER_DATE_DECL)
 #undef FRMBK_USER_DATE_DECL
+
+// Read marks (ForumRead.h): ForumSetHighwater and ForumSetHighwaterAll.
+// The record follows the change and is written only when the stored mark
+// moved (a page shown again changes nothing and writes nothing); it gives
+// the mark's new value, so that the replay need not know how the mark was
+// reached.  Nothing for guests.
+void FrmBkSetHighwater(ChHandle user, const ForumFile& item, int32_t index);
+void FrmBkSetHighwaterAll(ChHandle user, const ForumFile& discussion);
 
 // Groups.
 [[nodiscard]] uint16_t FrmBkGroupCreate(ForumRoot root, const St& name, ChHandle* group);

@@ -4,6 +4,7 @@
 
 #include "Ec.h"
 #include "ForumEi.h"
+#include "ForumRead.h"
 #include "FrmBkInt.h"
 #include "Ma.h"
 
@@ -428,7 +429,10 @@ bool Replayer::ModeratedUpdate(int32_t position, const Tag& t) {
   ForumModeratedResult made;
   // An approval that failed the first time (its target gone) fails again
   // and takes the entry out of the queue, as it did then.
-  if (ForumModeratedItemUpdate(root_, position, approve, &made) != 0 || !made.item) return true;
+  // Quietly, as messages are replayed: mail and news heard of it when it
+  // was first approved.
+  if (ForumModeratedItemUpdate(root_, position, approve, &made, true) != 0 || !made.item)
+    return true;
   if (made.index >= 0) {
     ChHandle rec = ForumItemRec(made.item, made.index);
     if (id != 0 && !FixUnique(rec, id, "message not created with correct message-id-number"))
@@ -809,8 +813,15 @@ bool Replayer::UserAttribute(ChHandle user, int k, const St& value, const Tag& t
       }
       case Kind::kFlag: break;
     }
+  } else if (k == Kw("highwater")) {
+    uint32_t id = 0;
+    int32_t mark = 0;
+    const St* v = t.Find(Kw("value"));
+    if (!ParseId(value, &id)) return Fail("bad integer value", value);
+    if (!v || !ForumEiParseInt(v->View(), &mark)) return Fail("missing attributes");
+    (void)UserSetHighwaterLarger(root_, user, int32_t(id), mark);
   } else if (k == Kw("value")) {
-    // Read with "field".
+    // Read with "field" or "highwater".
   } else {
     return Fail("illegal attribute", StFromView(key));
   }

@@ -3,6 +3,7 @@
 #include "ChLi.h"
 #include "NmSp.h"
 #include "ForumEi.h"
+#include "ForumRead.h"
 #include "FrmBkInt.h"
 #include "Ma.h"
 
@@ -63,15 +64,16 @@ FRMBK_FILE_TEXT_DEF(FrmBkFileSetFolderEmailFrom, ForumSetFolderEmailFrom, "email
 FRMBK_FILE_TEXT_DEF(FrmBkFileSetBackground, ForumSetBackground, "background")
 #undef FRMBK_FILE_TEXT_DEF
 
-void FrmBkFileSetFolderEmailPostThru(const ForumFile& file, int32_t value) {
-  Noted(RecFile(file, "emailPostThru", Int(value)), "emailPostThru");
-  ForumSetFolderEmailPostThru(file, value);
-}
-
-void FrmBkFileSetFolderEmailStripSig(const ForumFile& file, int32_t value) {
-  Noted(RecFile(file, "emailStripSig", Int(value)), "emailStripSig");
-  ForumSetFolderEmailStripSig(file, value);
-}
+#define FRMBK_FILE_INT_DEF(setter, plain, key)        \
+  void setter(const ForumFile& file, int32_t value) { \
+    Noted(RecFile(file, key, Int(value)), key);       \
+    plain(file, value);                               \
+  }
+FRMBK_FILE_INT_DEF(FrmBkFileSetFolderEmailPostThru, ForumSetFolderEmailPostThru, "emailPostThru")
+FRMBK_FILE_INT_DEF(FrmBkFileSetFolderEmailStripSig, ForumSetFolderEmailStripSig, "emailStripSig")
+FRMBK_FILE_INT_DEF(FrmBkCategorySetArchiveDays, ForumSetArchiveDays, "archiveDays")
+FRMBK_FILE_INT_DEF(FrmBkFileSetSortSeq, ForumSetSortSeq, "sortSeq")
+#undef FRMBK_FILE_INT_DEF
 
 // ListItems has no name in the vocabulary: it travels in the field form.
 void FrmBkFileSetListItems(const ForumFile& file, int32_t value) {
@@ -82,16 +84,6 @@ void FrmBkFileSetListItems(const ForumFile& file, int32_t value) {
     Noted(r.Send(root), "ListItems");
   }
   ForumSetListItems(file, value);
-}
-
-void FrmBkCategorySetArchiveDays(const ForumFile& file, int32_t value) {
-  Noted(RecFile(file, "archiveDays", Int(value)), "archiveDays");
-  ForumSetArchiveDays(file, value);
-}
-
-void FrmBkFileSetSortSeq(const ForumFile& file, int32_t value) {
-  Noted(RecFile(file, "sortSeq", Int(value)), "sortSeq");
-  ForumSetSortSeq(file, value);
 }
 
 void FrmBkFileSetDate(const ForumFile& file, LgDbTd value) {
@@ -676,6 +668,36 @@ FORUM_USER_INTS(FRMBK_USER_INT_DEF)
   }
 FORUM_USER_DATES(FRMBK_USER_DATE_DEF)
 #undef FRMBK_USER_DATE_DEF
+
+namespace {
+
+// Records the user's mark of the item that item's marks are kept under
+// (a message's: its discussion's) when change moved it.
+template <class Change>
+void HighwaterChange(ChHandle user, const ForumFile& item, Change change) {
+  ForumRoot root = ForumFileRoot(item);
+  if (!root || !ForumUserHasMarks(root, user)) return change();
+  ForumFile unit = ForumFileIsMessage(item) ? ForumFileParent(item) : item;
+  int32_t id = ForumFileUniqueId(unit);
+  int32_t before = 0, after = 0;
+  bool had = UserGetHighwater(root, user, id, &before);
+  change();
+  if (!UserGetHighwater(root, user, id, &after) || (had && after == before)) return;
+  if (!RootNeedsUserSend(root)) return;
+  RecBuilder r("u");
+  r.Attr("u", RecPrincipal(root, user)).Hex("highwater", uint32_t(id)).Int("value", after);
+  Noted(r.Send(root), "highwater");
+}
+
+}  // namespace
+
+void FrmBkSetHighwater(ChHandle user, const ForumFile& item, int32_t index) {
+  HighwaterChange(user, item, [&] { ForumSetHighwater(user, item, index); });
+}
+
+void FrmBkSetHighwaterAll(ChHandle user, const ForumFile& discussion) {
+  HighwaterChange(user, discussion, [&] { ForumSetHighwaterAll(user, discussion); });
+}
 
 uint16_t FrmBkGroupCreate(ForumRoot root, const St& name, ChHandle* group) {
   int64_t mark = LogMark(root);

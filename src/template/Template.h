@@ -745,9 +745,8 @@ void TplStoreSysopField(ForumRoot root, const char* field, St value);
 // new when it is (ForumIsNew), a discussion while it has a message the
 // user has not read.  TplMarkRead marks the message at index of a
 // discussion read (and those before it), with index -1 every message of
-// it; any other item itself.  Nothing is stored for guests.  Read marks
-// are not in the roll-forward log: a crash may lose those set since the
-// last save.
+// it; any other item itself, through the journaling setters of read
+// marks.  Nothing is stored for guests.
 bool TplMarkIsNew(ForumRoot root, ChHandle user, const ForumFile& item);
 bool TplMarkMessageIsNew(ForumRoot root, ChHandle user,
                          const ForumFile& discussion, int32_t index);

@@ -280,10 +280,10 @@ void TplStoreSysopField(ForumRoot root, const char* field, St value) {
 }
 
 // ---------------------------------------------------------------------------
-// Read marks: the forum's (ForumRead.h).  A registered user's marks say
-// what is new; guests have none and follow the forum's guest rule (a
-// message is new while it is younger than the sysop's GuestNewHours, any
-// other item is always new).
+// Read marks: the forum's (ForumRead.h), set through their journaling
+// setters.  A registered user's marks say what is new; guests have none
+// and follow the forum's guest rule (a message is new while it is younger
+// than the sysop's GuestNewHours, any other item is always new).
 
 bool TplMarkIsNew(ForumRoot root, ChHandle user, const ForumFile& item) {
   if (!root || !item) return false;
@@ -303,13 +303,13 @@ void TplMarkRead(ForumRoot root, ChHandle user, const ForumFile& item, int32_t i
   if (!root || !item || !ForumUserHasMarks(root, user)) return;
   if (ForumFileIsForum(item)) {
     if (index < 0) {
-      ForumSetHighwaterAll(user, item);
+      FrmBkSetHighwaterAll(user, item);
     } else if (ForumItemRec(item, index)) {
-      ForumSetHighwater(user, item, index);
+      FrmBkSetHighwater(user, item, index);
     }
     return;
   }
-  ForumSetHighwater(user, item, index < 0 ? 0 : index);
+  FrmBkSetHighwater(user, item, index < 0 ? 0 : index);
 }
 
 // ---------------------------------------------------------------------------

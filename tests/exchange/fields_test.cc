@@ -13,22 +13,14 @@ using exchangetest::S;
 
 class FieldsTest : public exchangetest::ExchangeTest {
  protected:
-  std::string Appended() {
-    std::string log = Log();
-    std::string tail = log.substr(seen_);
-    seen_ = log.size();
-    return tail;
-  }
   void SetUp() override {
     ExchangeTest::SetUp();
     (void)Appended();
   }
-  std::string Hex(int32_t id) { return ForumEiHex(uint32_t(id)).Str(); }
   static St Field(ChHandle rec, const char* name) {
     ChHandle id = LgDbFieldIdLookup(rec, S(name));
     return id == 0 ? St() : LgDbRecGetText(rec, id);
   }
-  size_t seen_ = 0;
 };
 
 TEST_F(FieldsTest, FolderMailSettingsBackgroundAndListSwitch) {

@@ -15,19 +15,10 @@ using exchangetest::S;
 
 class RecordsTest : public exchangetest::ExchangeTest {
  protected:
-  // The bytes appended to the log since the last call.
-  std::string Appended() {
-    std::string log = Log();
-    std::string tail = log.substr(seen_);
-    seen_ = log.size();
-    return tail;
-  }
   void SetUp() override {
     ExchangeTest::SetUp();
     (void)Appended();
   }
-  std::string Hex(int32_t id) { return ForumEiHex(uint32_t(id)).Str(); }
-  size_t seen_ = 0;
 };
 
 TEST_F(RecordsTest, ItemAttributes) {

@@ -95,5 +95,43 @@ TEST_F(TemplateSeamTest, EveryKindOfChangeReplays) {
   EXPECT_EQ(Field(ForumRootSysopRec(root_), "SomeSiteField").Str(), "site value");
 }
 
+TEST_F(TemplateSeamTest, ReadMarksReplayAndARepeatedViewWritesNothing) {
+  ForumFile d = NewDiscussion("Talk");
+  int32_t first = Post(d, "one");
+  int32_t second = Post(d, "two");
+  (void)Post(d, "three");
+  ChHandle ann = 0;
+  ASSERT_EQ(FrmBkUserCreate(root_, kForumUserRegistered, S("Ann"), S("ann@x.org"), St(), &ann), 0);
+  (void)Appended();
+  std::string u = "<u u=" + Hex(ForumUserUniqueId(root_, ann));
+  std::string dd = " highwater=" + Hex(ForumFileUniqueId(d));
+  TplMarkRead(root_, ann, d, second);
+  EXPECT_EQ(Appended(), u + dd + " value=3>\r\n");
+  TplMarkRead(root_, ann, d, second);
+  TplMarkRead(root_, ann, d, first);  // marks only grow
+  EXPECT_EQ(Appended(), "");
+  EXPECT_FALSE(TplMarkMessageIsNew(root_, ann, d, second));
+  EXPECT_TRUE(TplMarkMessageIsNew(root_, ann, d, second + 1));
+  // The folder itself, and a guest (no marks, no record).
+  TplMarkRead(root_, ann, top_, -1);
+  EXPECT_EQ(Appended(), u + " highwater=" + Hex(ForumFileUniqueId(top_)) + " value=0>\r\n");
+  TplMarkRead(root_, 0, d, 2);
+  EXPECT_EQ(Appended(), "");
+  int32_t did = ForumFileUniqueId(d);
+  d = ForumFile();
+  CrashAndReopen();
+  d = ForumFileOpenUnique(root_, did);
+  ann = ForumUserLookup(root_, S("Ann"));
+  EXPECT_FALSE(TplMarkMessageIsNew(root_, ann, d, second));
+  EXPECT_TRUE(TplMarkMessageIsNew(root_, ann, d, second + 1));
+  EXPECT_FALSE(TplMarkIsNew(root_, ann, top_));
+  TplMarkRead(root_, ann, d, -1);
+  EXPECT_FALSE(TplMarkIsNew(root_, ann, d));
+  d = ForumFile();
+  CrashAndReopen();
+  d = ForumFileOpenUnique(root_, did);
+  EXPECT_FALSE(TplMarkIsNew(root_, ForumUserLookup(root_, S("Ann")), d));
+}
+
 }  // namespace
 }  // namespace quil
