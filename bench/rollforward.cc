@@ -274,7 +274,8 @@ void BM_ReplayRate(benchmark::State& state) {
                                    nullptr);
         ++posted;
       } else if (k <= 600) {
-        FrmBkItemSetTitle(d, int32_t(i % posted), StFromView("title " + std::to_string(i)));
+        if (FrmBkItemSetTitle(d, int32_t(i % posted), StFromView("title " + std::to_string(i))) != 0)
+          std::abort();
       } else if (k <= 800) {
         switch (k % 3) {
           case 0: FrmBkFileSetTitle(d, StFromView("discussion " + std::to_string(i))); break;

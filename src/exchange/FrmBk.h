@@ -53,8 +53,12 @@
 // ID a unique identifier in hexadecimal)
 //
 //   <f f=PATH NAME=VALUE>          one item attribute: title, body (Html),
-//                                  banner, footer, template, folderEmail,
-//                                  archiveTo, archiveDays, newsgroup, url,
+//                                  banner, footer, background, template,
+//                                  folderEmail, emailPw, emailReply,
+//                                  emailReplyTo, emailFrom, emailPostThru,
+//                                  emailStripSig (the folder's mail
+//                                  settings), archiveTo, archiveDays,
+//                                  newsgroup, url,
 //                                  sortSeq, date, createDate, author (ID,
 //                                  empty: none), flags, inherits (hex),
 //                                  a flag bit (1/0: showAuthor, showItems,
@@ -64,6 +68,11 @@
 //                                  showSummaryButton, showByUserPreferences,
 //                                  httpUploads, httpDownloads), linkType,
 //                                  name (the entry's new name)
+//   <f f=PATH field=ListItems value=N>  an item integer without a name in
+//                                  the vocabulary, by its setter's suffix
+//   <f f=PATH field=NAME value=V type=text>  a named text field of the
+//                                  item's record (nil value: removed); with
+//                                  f=DISC/INDEX of a message's record
 //   <f f=FOLDER create=TYPE name=N title=T author=ID unique=ID date=D
 //      flags=F>                    a new child of FOLDER ("forum-topic" ...);
 //                                  flags: the bits creation sets (400 unless
@@ -75,6 +84,19 @@
 //   <f f=DISC/INDEX NAME=VALUE>    a message attribute: title, body, author,
 //                                  date, messageId
 //   <f f=DISC deleteItem=INDEX>    deletes a message
+//   <f f=TARGET[/REPLYTO] moderated=POS type=T unique=ID title=T body=B
+//      contentType=C [author=ID] [showAuthor] [other=O]>
+//                                  an entry queued for moderation at
+//                                  position POS, for TARGET (a discussion,
+//                                  answering message REPLYTO, or a folder);
+//                                  T kForumModMessage / ...Discussion /
+//                                  ...Folder; ID the entry's identifier
+//   <f f=TARGET moderated=POS modItemDate=D>      the entry's date (written
+//                                  after each queuing: the time queued)
+//   <f f=TARGET moderated=POS from=F messageId=M> a mailed entry's sender
+//   <f f=TARGET update=POS [approved unique=ID] date=D>  the entry is
+//                                  approved (ID: the identifier its
+//                                  creation takes) or rejected
 //   <f f=PATH u=P enable=MASK>     access list entry (g=P for a group;
 //   <f f=PATH u=P inhibit=MASK>    P "1" all users, "2" all guests)
 //   <f f=PATH enable>              the item gets a list of its own
@@ -86,11 +108,18 @@
 //                                  digest in hexadecimal), flags (hex),
 //                                  isSysop, incLogin, destroy, and the
 //                                  profile fields (FrmBkUserKeys)
+//   <u u=ID field=NAME value=V type=text>  a named text field of a user's
+//                                  or group's record
+//   <u u=ID highwater=ITEM value=N>  the user's read mark of item ITEM (an
+//                                  identifier) is now N (marks only grow:
+//                                  the replay keeps a larger one)
 //   <g g=ID add=ID>, <g g=ID remove=ID>, <g g=ID destroy>
 //   <r nextUnique=N>, <r field=NAME value=V>
 //   <s NAME=VALUE>                 a sysop setting by its record name
 //                                  (FrmBkSysopKeys); <s field=F value=V> for
-//                                  a text setting without one
+//                                  a text setting without one;
+//                                  <s field=NAME value=V type=text> a named
+//                                  text field of the settings record
 //
 // Threads: everything runs under the run lock.  The durable mode's sync
 // runs on a thread of its own (see below) that touches only the log's
@@ -106,6 +135,7 @@
 
 #include "Forum.h"
 #include "ForumAcc.h"
+#include "ForumModerated.h"
 #include "ForumUser.h"
 #include "Rec.h"
 #include "Sgml.h"
@@ -220,7 +250,15 @@ FRMBK_FILE_TEXT_DECL(Template)
 FRMBK_FILE_TEXT_DECL(FolderEmail)
 FRMBK_FILE_TEXT_DECL(ArchiveTo)
 FRMBK_FILE_TEXT_DECL(Url)
+FRMBK_FILE_TEXT_DECL(FolderEmailPw)
+FRMBK_FILE_TEXT_DECL(FolderEmailReply)
+FRMBK_FILE_TEXT_DECL(FolderEmailReplyTo)
+FRMBK_FILE_TEXT_DECL(FolderEmailFrom)
+FRMBK_FILE_TEXT_DECL(Background)
 #undef FRMBK_FILE_TEXT_DECL
+void FrmBkFileSetFolderEmailPostThru(const ForumFile& file, int32_t value);
+void FrmBkFileSetFolderEmailStripSig(const ForumFile& file, int32_t value);
+void FrmBkFileSetListItems(const ForumFile& file, int32_t value);
 void FrmBkCategorySetNewsgroup(const ForumFile& file, St value);
 void FrmBkCategorySetArchiveDays(const ForumFile& file, int32_t value);
 void FrmBkFileSetSortSeq(const ForumFile& file, int32_t value);
@@ -260,11 +298,29 @@ void FrmBkLinkSetUrl(const ForumFile& link, St url);
                                             const St& body, int32_t replyTo, bool quiet,
                                             int32_t* index);
 bool FrmBkItemDestroy(const ForumFile& discussion, int32_t index);
-void FrmBkItemSetTitle(const ForumFile& discussion, int32_t index, St title);
-void FrmBkItemSetData(const ForumFile& discussion, int32_t index, const St& body);
-void FrmBkItemSetAuthor(const ForumFile& discussion, int32_t index, ChHandle author);
-void FrmBkItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date);
-void FrmBkItemSetMessageId(const ForumFile& discussion, int32_t index, const St& messageId);
+// A message's attributes: 0; 2303 when discussion is no discussion, 2304
+// for a position without a message (no record is written for either); or
+// the log's status (the change is then not made).
+[[nodiscard]] uint16_t FrmBkItemSetTitle(const ForumFile& discussion, int32_t index, St title);
+[[nodiscard]] uint16_t FrmBkItemSetData(const ForumFile& discussion, int32_t index,
+                                        const St& body);
+[[nodiscard]] uint16_t FrmBkItemSetAuthor(const ForumFile& discussion, int32_t index,
+                                          ChHandle author);
+[[nodiscard]] uint16_t FrmBkItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date);
+[[nodiscard]] uint16_t FrmBkItemSetMessageId(const ForumFile& discussion, int32_t index,
+                                             const St& messageId);
+
+// A named text field of a record (the fields templates keep: "Alias",
+// "ContentType", "SubfoldersOnce", user_, path_ and site_ fields; nil
+// removes it): of an item (folder, discussion, link, chat room, container
+// item), of a message, of a user or group, of the settings record or of
+// the root's head record (FrmBkRootSetFieldId).  False, and nothing
+// changed, for a name that is empty or too long for the name space and for
+// any other record (a document, a deleted user, a queue entry): those have
+// no record form, and a change that could not be replayed is not made.
+bool FrmBkRecordSetField(ForumRoot root, ChHandle rec, const St& field, St value);
+// The same without a record (the replay's handler).
+bool ForumRecordSetField(ForumRoot root, ChHandle rec, const St& field, St value);
 
 // The root.
 void FrmBkRootSetNextUnique(ForumRoot root, int32_t value);
@@ -314,6 +370,14 @@ FORUM_USER_INTS(FRMBK_USER_INT_DECL)
 FORUM_USER_DATES(FRMBK_USER_DATE_DECL)
 #undef FRMBK_USER_DATE_DECL
 
+// Read marks (ForumRead.h): ForumSetHighwater and ForumSetHighwaterAll.
+// The record follows the change and is written only when the stored mark
+// moved (a page shown again changes nothing and writes nothing); it gives
+// the mark's new value, so that the replay need not know how the mark was
+// reached.  Nothing for guests.
+void FrmBkSetHighwater(ChHandle user, const ForumFile& item, int32_t index);
+void FrmBkSetHighwaterAll(ChHandle user, const ForumFile& discussion);
+
 // Groups.
 [[nodiscard]] uint16_t FrmBkGroupCreate(ForumRoot root, const St& name, ChHandle* group);
 [[nodiscard]] uint16_t FrmBkGroupDestroy(ForumRoot root, ChHandle group);
@@ -326,6 +390,43 @@ void FrmBkAccEnable(const ForumFile& item, ChHandle principal, uint32_t mask);
 void FrmBkAccInhibit(const ForumFile& item, ChHandle principal, uint32_t mask);
 void FrmBkAccClear(const ForumFile& item);
 void FrmBkAccClearInhibit(const ForumFile& item);
+
+// The moderation queue (ForumModerated.h).
+//
+// Decision: the queue operations themselves are recorded (queuing, the
+// entry's date and mail data, approval and rejection), not what an
+// approval creates.  The replay repeats them through the forum's own
+// operations, so the approval's many steps (the author, reply and mail
+// data restored, the show-author flag, the heading, the post counters)
+// live in one place, ForumModeratedItemUpdate, and cannot drift from a
+// second copy here; the queue itself -- which a crash must not lose, since
+// a queued post was acknowledged to its author -- is replayed by the same
+// records.  The approval's record carries the identifier its creation
+// takes and its time, so that the replay gives the approved message,
+// discussion or folder the same identifier and date, and a queuing's
+// record carries the entry's position, checked by the replay ("got wrong
+// item number adding moderated item").
+//
+// FrmBkFileAddModerated is ForumFileAddModerated; a reply to a position
+// without a live message is queued answering none.  The others return
+// 2304, without a record, for a position without an entry.
+// FrmBkModeratedItemUpdate keeps its record whatever the outcome (the entry
+// leaves the queue in every case, and the replay fails the same way).
+[[nodiscard]] uint16_t FrmBkFileAddModerated(const ForumFile& target, int32_t replyTo, int type,
+                                             ChHandle author, const St& title, const St& body,
+                                             bool showAuthor, const St& contentType,
+                                             const St& other, int32_t* position);
+[[nodiscard]] uint16_t FrmBkModeratedItemSetDate(ForumRoot root, int32_t position, LgDbTd date);
+[[nodiscard]] uint16_t FrmBkModeratedItemSetMail(ForumRoot root, int32_t position, St from,
+                                                 St messageId);
+[[nodiscard]] uint16_t FrmBkModeratedItemUpdate(ForumRoot root, int32_t position, bool approve,
+                                                ForumModeratedResult* result);
+
+// Expiration (ArchiveBgDoArchive) moves and removes discussions through
+// FrmBkCatItemMove and FrmBkCatItemDestroy: FrmBkInit installs them as the
+// task's operations (ArchiveBgSetOps), so that a replay repeats each
+// expiration.  Saving to the "deleted" file is no change of the
+// conference and is not recorded.
 
 // ---------------------------------------------------------------------------
 // Replay.

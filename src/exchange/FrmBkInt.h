@@ -220,6 +220,10 @@ std::string DirOf(const std::string& path);
 // middle of a write) back to the end of the last whole record.
 void TrimPartialRecord(const std::string& path);
 
+// Installs the journaling setters as the expiration task's move and
+// removal (FrmBkInit).
+void InstallArchiveOps();
+
 // A setter's record could not be written: the error log hears of it.
 void ReportLogFailure(uint16_t status, std::string_view what);
 

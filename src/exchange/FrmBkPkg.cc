@@ -28,6 +28,9 @@ void FrmBkInit() {
   ForumOnSaveMarker(FrmBkSetSave);
   ForumOnDbOpened(frmbk::DbOpened);
   ForumOnUniqueIdGiven(frmbk::UniqueIdGiven);
+  // Expiration moves and removes through the journaling setters (the
+  // forum forgets them with its callbacks when it terminates).
+  frmbk::InstallArchiveOps();
   HtLoopHookAdd(HtLoopStage::kBeforeWait, FrmBkLogPass);
 }
 

@@ -4,6 +4,7 @@
 
 #include "Ec.h"
 #include "ForumEi.h"
+#include "ForumRead.h"
 #include "FrmBkInt.h"
 #include "Ma.h"
 
@@ -172,6 +173,12 @@ class Replayer {
   bool MessageCreate(const ForumFile& discussion, const Tag& t);
   bool FileAccess(const ForumFile& item, const Tag& t);
   bool FileAttribute(const ForumFile& file, int32_t message, int kw, const St& value);
+  bool FileField(const ForumFile& file, int32_t message, const St& field, const Tag& t);
+  bool ModeratedAdd(const ForumFile& target, int32_t replyTo, const Tag& t);
+  bool Moderated(const Tag& t);
+  bool ModeratedUpdate(int32_t position, const Tag& t);
+  // A named text field of rec ("field=" NAME " value=" V " type=text").
+  bool NamedField(ChHandle rec, const St& field, const Tag& t);
   bool User(const Tag& t);
   bool UserCreate(const Tag& t, bool group);
   bool UserAttribute(ChHandle user, int kw, const St& value, const Tag& t);
@@ -284,6 +291,10 @@ bool Replayer::FixUnique(ChHandle rec, uint32_t unique, const char* wrong) {
 bool Replayer::File(const Tag& t) {
   const St* path = t.Find(Kw("f"));
   if (!path || path->Empty()) return Fail("missing file id");
+  // The records of a queued entry name it by position; its target may be
+  // gone since it was queued.
+  if (t.Has(Kw("update")) || (t.Has(Kw("moderated")) && !t.Has(Kw("type"))))
+    return Moderated(t);
   int32_t message = -1;
   ForumFile file = OpenPath(*path, &message);
   if (ForumFileIsMessage(file)) {
@@ -298,6 +309,8 @@ bool Replayer::File(const Tag& t) {
     return Fail("could not open specified file", *path);
   if (message >= 0 && ForumItemRec(file, message) == 0)
     return Fail("could not open specified file", *path);
+  if (t.Has(Kw("moderated"))) return ModeratedAdd(file, message, t);
+  if (const St* field = t.Find(Kw("field"))) return FileField(file, message, *field, t);
   if (t.Has(Kw("create"))) return FileCreate(file, t);
   if (t.Has(Kw("new"))) return MessageCreate(file, t);
   if (t.Has(Kw("enable")) || t.Has(Kw("inhibit")) || t.Has(Kw("clearAcc")) ||
@@ -344,6 +357,105 @@ bool Replayer::File(const Tag& t) {
   for (int i = 0; i < t.count; ++i) {
     if (t.kw[i] == Kw("f")) continue;
     if (!FileAttribute(file, message, t.kw[i], t.value[i])) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The moderation queue.
+
+bool Replayer::ModeratedAdd(const ForumFile& target, int32_t replyTo, const Tag& t) {
+  const St* at = t.Find(Kw("moderated"));
+  const St* typeText = t.Find(Kw("type"));
+  const St* unique = t.Find(Kw("unique"));
+  int32_t expected = 0, type = 0;
+  if (!ForumEiParseInt(at->View(), &expected)) return Fail("bad integer value", *at);
+  if (!ForumEiParseInt(typeText->View(), &type)) return Fail("bad integer value", *typeText);
+  uint32_t id = 0;
+  if (!unique || !ParseId(*unique, &id)) return Fail("bad integer value", unique ? *unique : St());
+  const St* title = t.Find(Kw("title"));
+  const St* body = t.Find(Kw("body"));
+  const St* contentType = t.Find(Kw("contentType"));
+  const St* other = t.Find(Kw("other"));
+  ForumSetNextUniqueId(root_, int32_t(id));
+  int32_t position = -1;
+  uint16_t status = ForumFileAddModerated(
+      target, replyTo, type, Author(t.Find(Kw("author"))), title ? *title : St(),
+      body ? *body : StCreate(), t.Has(Kw("showAuthor")), contentType ? *contentType : St(),
+      other ? *other : St(), &position);
+  if (status != 0) return Fail("item not created ", EcToSt(status));
+  if (position != expected)
+    return Fail("got wrong item number adding moderated item", StStIntXfm(position));
+  ChHandle rec = LgDbRecGet(ForumModeratedOpen(root_), uint32_t(position));
+  return FixUnique(rec, id, "got wrong item number adding moderated item");
+}
+
+bool Replayer::Moderated(const Tag& t) {
+  const St* at = t.Find(Kw("update"));
+  bool update = at != nullptr;
+  if (!at) at = t.Find(Kw("moderated"));
+  int32_t position = 0;
+  if (!ForumEiParseInt(at->View(), &position)) return Fail("bad integer value", *at);
+  if (!ForumModeratedExists(root_, position)) return Fail("could not open specified file", *at);
+  if (update) return ModeratedUpdate(position, t);
+  for (int i = 0; i < t.count; ++i) {
+    int k = t.kw[i];
+    if (k == Kw("f") || k == Kw("moderated") || k == Kw("from") || k == Kw("messageId")) continue;
+    if (k != Kw("modItemDate"))
+      return Fail("illegal attribute", StFromView(frmbk::kVocabulary[size_t(k)]));
+    LgDbTd date;
+    if (!ForumEiStToTd(t.value[i].View(), &date)) return Fail("bad setting modItemDate", t.value[i]);
+    (void)ForumModeratedItemSetDate(root_, position, date);
+  }
+  const St* from = t.Find(Kw("from"));
+  const St* messageId = t.Find(Kw("messageId"));
+  if (from || messageId)
+    (void)ForumModeratedItemSetMail(root_, position, from ? *from : St(),
+                                    messageId ? *messageId : St());
+  return true;
+}
+
+bool Replayer::ModeratedUpdate(int32_t position, const Tag& t) {
+  bool approve = t.Has(Kw("approved"));
+  uint32_t id = 0;
+  if (const St* unique = t.Find(Kw("unique"))) {
+    if (!ParseId(*unique, &id)) return Fail("bad integer value", *unique);
+    ForumSetNextUniqueId(root_, int32_t(id));
+  }
+  LgDbTd date;
+  const St* d = t.Find(Kw("date"));
+  if (d && !ForumEiStToTd(d->View(), &date)) return Fail("bad setting date", *d);
+  Forget();
+  ForumModeratedResult made;
+  // An approval that failed the first time (its target gone) fails again
+  // and takes the entry out of the queue, as it did then.
+  // Quietly, as messages are replayed: mail and news heard of it when it
+  // was first approved.
+  if (ForumModeratedItemUpdate(root_, position, approve, &made, true) != 0 || !made.item)
+    return true;
+  if (made.index >= 0) {
+    ChHandle rec = ForumItemRec(made.item, made.index);
+    if (id != 0 && !FixUnique(rec, id, "message not created with correct message-id-number"))
+      return false;
+    if (d) {
+      (void)ForumItemSetDate(made.item, made.index, date);
+      ForumSetDate(made.item, date);
+      if (ForumFile folder = ForumFileParent(made.item)) ForumSetDate(folder, date);
+    }
+    return true;
+  }
+  ForumFile folder = ForumFileParent(made.item);
+  St name = ForumFileName(made.item);
+  if (id != 0 && uint32_t(ForumFileUniqueId(made.item)) != id) {
+    ChHandle rec = ForumFileRecord(made.item);
+    made.item = ForumFile();
+    if (!FixUnique(rec, id, "item not created with correct unique ID")) return false;
+  }
+  ForumFile child = ForumFileHasChild(folder, name);
+  if (d && child) {
+    ForumSetDate(child, date);
+    ForumSetCreateDate(child, date);
+    ForumSetDate(folder, date);
   }
   return true;
 }
@@ -460,6 +572,35 @@ bool Replayer::FileAccess(const ForumFile& item, const Tag& t) {
   return true;
 }
 
+bool Replayer::NamedField(ChHandle rec, const St& field, const Tag& t) {
+  const St* type = t.Find(Kw("type"));
+  if (!type || type->View() != "text") return Fail("illegal attribute", field);
+  for (int i = 0; i < t.count; ++i) {
+    int k = t.kw[i];
+    if (k != Kw("f") && k != Kw("u") && k != Kw("field") && k != Kw("value") && k != Kw("type"))
+      return Fail("illegal attribute", StFromView(frmbk::kVocabulary[size_t(k)]));
+  }
+  const St* value = t.Find(Kw("value"));
+  if (!ForumRecordSetField(root_, rec, field, value ? *value : St()))
+    return Fail("bad setting field", field);
+  return true;
+}
+
+bool Replayer::FileField(const ForumFile& file, int32_t message, const St& field, const Tag& t) {
+  if (t.Has(Kw("type"))) {
+    ChHandle rec = message >= 0 ? ForumItemRec(file, message) : ForumFileRecord(file);
+    return NamedField(rec, field, t);
+  }
+  // An item integer without a name in the vocabulary, by its setter.
+  const St* value = t.Find(Kw("value"));
+  if (!value || t.count != 3) return Fail("missing attributes");
+  if (message >= 0 || field.View() != "ListItems") return Fail("illegal attribute", field);
+  int32_t n = 0;
+  if (!ForumEiParseInt(value->View(), &n)) return Fail("bad setting " + field.Str(), *value);
+  ForumSetListItems(file, n);
+  return true;
+}
+
 bool Replayer::FileAttribute(const ForumFile& file, int32_t message, int k, const St& value) {
   std::string_view key = frmbk::kVocabulary[size_t(k)];
   auto bad = [&] { return Fail("bad setting " + std::string(key), value); };
@@ -492,12 +633,23 @@ bool Replayer::FileAttribute(const ForumFile& file, int32_t message, int k, cons
     case Kw("archiveTo"): ForumSetArchiveTo(file, value); return true;
     case Kw("newsgroup"): ForumSetNewsgroup(file, value); return true;
     case Kw("url"): ForumSetUrl(file, value); return true;
+    case Kw("background"): ForumSetBackground(file, value); return true;
+    case Kw("emailPw"): ForumSetFolderEmailPw(file, value); return true;
+    case Kw("emailReply"): ForumSetFolderEmailReply(file, value); return true;
+    case Kw("emailReplyTo"): ForumSetFolderEmailReplyTo(file, value); return true;
+    case Kw("emailFrom"): ForumSetFolderEmailFrom(file, value); return true;
     case Kw("archiveDays"):
-    case Kw("sortSeq"): {
+    case Kw("sortSeq"):
+    case Kw("emailPostThru"):
+    case Kw("emailStripSig"): {
       int32_t n = 0;
       if (!ForumEiParseInt(value.View(), &n)) return bad();
       if (k == Kw("sortSeq")) {
         ForumSetSortSeq(file, n);
+      } else if (k == Kw("emailPostThru")) {
+        ForumSetFolderEmailPostThru(file, n);
+      } else if (k == Kw("emailStripSig")) {
+        ForumSetFolderEmailStripSig(file, n);
       } else {
         ForumSetArchiveDays(file, n);
       }
@@ -661,8 +813,15 @@ bool Replayer::UserAttribute(ChHandle user, int k, const St& value, const Tag& t
       }
       case Kind::kFlag: break;
     }
+  } else if (k == Kw("highwater")) {
+    uint32_t id = 0;
+    int32_t mark = 0;
+    const St* v = t.Find(Kw("value"));
+    if (!ParseId(value, &id)) return Fail("bad integer value", value);
+    if (!v || !ForumEiParseInt(v->View(), &mark)) return Fail("missing attributes");
+    (void)UserSetHighwaterLarger(root_, user, int32_t(id), mark);
   } else if (k == Kw("value")) {
-    // Read with "field".
+    // Read with "field" or "highwater".
   } else {
     return Fail("illegal attribute", StFromView(key));
   }
@@ -688,6 +847,11 @@ bool Replayer::User(const Tag& t) {
   }
   ChHandle user = Principal(id);
   if (!ForumIsRecordPrincipal(user)) return Fail("could not open specified file", *id);
+  if (t.Has(Kw("type"))) {
+    const St* field = t.Find(Kw("field"));
+    if (!field) return Fail("missing attributes");
+    return NamedField(user, *field, t);
+  }
   bool group = ForumUserGetType(root_, user) == kForumUserGroup;
   for (int i = 0; i < t.count; ++i) {
     if (t.kw[i] == Kw("u")) continue;
@@ -755,6 +919,11 @@ bool Replayer::Root(const Tag& t) {
 
 bool Replayer::Sysop(const Tag& t) {
   if (t.count == 0) return Fail("missing attribute");
+  if (t.Has(Kw("type"))) {
+    const St* field = t.Find(Kw("field"));
+    if (!field) return Fail("missing attributes");
+    return NamedField(ForumRootSysopRec(root_), *field, t);
+  }
   for (int i = 0; i < t.count; ++i) {
     int k = t.kw[i];
     if (k == Kw("value") && t.Has(Kw("field"))) continue;

@@ -3,6 +3,7 @@
 #include "ChLi.h"
 #include "NmSp.h"
 #include "ForumEi.h"
+#include "ForumRead.h"
 #include "FrmBkInt.h"
 #include "Ma.h"
 
@@ -56,16 +57,33 @@ FRMBK_FILE_TEXT_DEF(FrmBkFileSetFolderEmail, ForumSetFolderEmail, "folderEmail")
 FRMBK_FILE_TEXT_DEF(FrmBkFileSetArchiveTo, ForumSetArchiveTo, "archiveTo")
 FRMBK_FILE_TEXT_DEF(FrmBkFileSetUrl, ForumSetUrl, "url")
 FRMBK_FILE_TEXT_DEF(FrmBkCategorySetNewsgroup, ForumSetNewsgroup, "newsgroup")
+FRMBK_FILE_TEXT_DEF(FrmBkFileSetFolderEmailPw, ForumSetFolderEmailPw, "emailPw")
+FRMBK_FILE_TEXT_DEF(FrmBkFileSetFolderEmailReply, ForumSetFolderEmailReply, "emailReply")
+FRMBK_FILE_TEXT_DEF(FrmBkFileSetFolderEmailReplyTo, ForumSetFolderEmailReplyTo, "emailReplyTo")
+FRMBK_FILE_TEXT_DEF(FrmBkFileSetFolderEmailFrom, ForumSetFolderEmailFrom, "emailFrom")
+FRMBK_FILE_TEXT_DEF(FrmBkFileSetBackground, ForumSetBackground, "background")
 #undef FRMBK_FILE_TEXT_DEF
 
-void FrmBkCategorySetArchiveDays(const ForumFile& file, int32_t value) {
-  Noted(RecFile(file, "archiveDays", Int(value)), "archiveDays");
-  ForumSetArchiveDays(file, value);
-}
+#define FRMBK_FILE_INT_DEF(setter, plain, key)        \
+  void setter(const ForumFile& file, int32_t value) { \
+    Noted(RecFile(file, key, Int(value)), key);       \
+    plain(file, value);                               \
+  }
+FRMBK_FILE_INT_DEF(FrmBkFileSetFolderEmailPostThru, ForumSetFolderEmailPostThru, "emailPostThru")
+FRMBK_FILE_INT_DEF(FrmBkFileSetFolderEmailStripSig, ForumSetFolderEmailStripSig, "emailStripSig")
+FRMBK_FILE_INT_DEF(FrmBkCategorySetArchiveDays, ForumSetArchiveDays, "archiveDays")
+FRMBK_FILE_INT_DEF(FrmBkFileSetSortSeq, ForumSetSortSeq, "sortSeq")
+#undef FRMBK_FILE_INT_DEF
 
-void FrmBkFileSetSortSeq(const ForumFile& file, int32_t value) {
-  Noted(RecFile(file, "sortSeq", Int(value)), "sortSeq");
-  ForumSetSortSeq(file, value);
+// ListItems has no name in the vocabulary: it travels in the field form.
+void FrmBkFileSetListItems(const ForumFile& file, int32_t value) {
+  ForumRoot root = ForumFileRoot(file);
+  if (RootNeedsSend(root)) {
+    RecBuilder r("f");
+    r.Path("f", file).Attr("field", "ListItems").Attr("value", Int(value));
+    Noted(r.Send(root), "ListItems");
+  }
+  ForumSetListItems(file, value);
 }
 
 void FrmBkFileSetDate(const ForumFile& file, LgDbTd value) {
@@ -305,30 +323,135 @@ bool FrmBkItemDestroy(const ForumFile& discussion, int32_t index) {
   return ForumItemDestroy(discussion, index) == 0;
 }
 
-void FrmBkItemSetTitle(const ForumFile& discussion, int32_t index, St title) {
-  Noted(RecForumItem(discussion, index, "title", title), "title");
-  (void)ForumItemSetTitle(discussion, index, std::move(title));
+namespace {
+
+// Whether the message exists: 0, 2303 or 2304 (no record for a refused
+// change).
+uint16_t MessageCk(const ForumFile& discussion, int32_t index) {
+  if (!ForumFileIsForum(discussion)) return kForumNotContainer;
+  return ForumItemRec(discussion, index) == 0 ? kForumNoEntry : 0;
 }
 
-void FrmBkItemSetData(const ForumFile& discussion, int32_t index, const St& body) {
-  Noted(RecForumItem(discussion, index, "body", body), "body");
-  (void)ForumItemSetData(discussion, index, body);
+// Writes the record of a message's attribute and makes the change; a
+// change the store refuses after all has its record withdrawn.
+template <class Change>
+uint16_t MessageChange(const ForumFile& discussion, int32_t index, std::string_view key,
+                       St value, Change change) {
+  uint16_t status = MessageCk(discussion, index);
+  if (status != 0) return status;
+  ForumRoot root = ForumFileRoot(discussion);
+  int64_t mark = LogMark(root);
+  status = RecForumItem(discussion, index, key, std::move(value));
+  if (status != 0) return status;
+  status = change();
+  if (status != 0) Withdraw(root, mark);
+  return status;
 }
 
-void FrmBkItemSetAuthor(const ForumFile& discussion, int32_t index, ChHandle author) {
-  Noted(RecForumItem(discussion, index, "author", RecPrincipal(ForumFileRoot(discussion), author)),
-        "author");
-  (void)ForumItemSetAuthor(discussion, index, author);
+}  // namespace
+
+uint16_t FrmBkItemSetTitle(const ForumFile& discussion, int32_t index, St title) {
+  return MessageChange(discussion, index, "title", title,
+                       [&] { return ForumItemSetTitle(discussion, index, std::move(title)); });
 }
 
-void FrmBkItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date) {
-  Noted(RecForumItem(discussion, index, "date", ForumEiTdToSt(date)), "date");
-  (void)ForumItemSetDate(discussion, index, date);
+uint16_t FrmBkItemSetData(const ForumFile& discussion, int32_t index, const St& body) {
+  return MessageChange(discussion, index, "body", body,
+                       [&] { return ForumItemSetData(discussion, index, body); });
 }
 
-void FrmBkItemSetMessageId(const ForumFile& discussion, int32_t index, const St& messageId) {
-  Noted(RecForumItem(discussion, index, "messageId", messageId), "messageId");
-  (void)ForumItemSetMessageId(discussion, index, messageId);
+uint16_t FrmBkItemSetAuthor(const ForumFile& discussion, int32_t index, ChHandle author) {
+  if (uint16_t status = MessageCk(discussion, index)) return status;
+  return MessageChange(discussion, index, "author",
+                       RecPrincipal(ForumFileRoot(discussion), author),
+                       [&] { return ForumItemSetAuthor(discussion, index, author); });
+}
+
+uint16_t FrmBkItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date) {
+  return MessageChange(discussion, index, "date", ForumEiTdToSt(date),
+                       [&] { return ForumItemSetDate(discussion, index, date); });
+}
+
+uint16_t FrmBkItemSetMessageId(const ForumFile& discussion, int32_t index,
+                               const St& messageId) {
+  return MessageChange(discussion, index, "messageId", messageId,
+                       [&] { return ForumItemSetMessageId(discussion, index, messageId); });
+}
+
+// ---------------------------------------------------------------------------
+// Named text fields of records.
+
+namespace {
+
+// How a record is named in a change record.
+enum class RecKind { kNone, kItem, kMessage, kUser, kSettings, kHead };
+
+RecKind KindOf(ForumRoot root, ChHandle rec, ForumFile* item, int32_t* index) {
+  if (rec == 0) return RecKind::kNone;
+  if (rec == ForumRootSysopRec(root)) return RecKind::kSettings;
+  if (rec == ForumRootHead(root)) return RecKind::kHead;
+  int type = ForumUserGetType(root, rec);
+  if (type == kForumUserRegistered || type == kForumUserGuest || type == kForumUserGroup)
+    return RecKind::kUser;
+  if (type != kForumUserNone) return RecKind::kNone;
+  // Items and messages carry their identifier from creation; a record
+  // without one is none of them (and reading must not give it one).
+  ChHandle idField = LgDbFieldIdLookup(rec, StCStrXfm("UniqueId"));
+  int32_t id = 0;
+  if (idField == 0 || !LgDbRecGetInt(rec, idField, &id)) return RecKind::kNone;
+  ForumFile file = ForumFileOpenUnique(root, id);
+  if (!file || ForumFileRecord(file) != rec) return RecKind::kNone;
+  if (ForumFileIsMessage(file)) {
+    int32_t n = -1;
+    if (!ForumEiParseInt(ForumFileName(file).View(), &n)) return RecKind::kNone;
+    *item = ForumFileParent(file);
+    *index = n;
+    return RecKind::kMessage;
+  }
+  switch (ForumFileKind(file)) {
+    case kForumKindFolder:
+    case kForumKindDiscussion:
+    case kForumKindLink:
+    case kForumKindLive:
+    case kForumKindShipCon:
+      *item = std::move(file);
+      return RecKind::kItem;
+    default:
+      return RecKind::kNone;
+  }
+}
+
+}  // namespace
+
+bool FrmBkRecordSetField(ForumRoot root, ChHandle rec, const St& field, St value) {
+  if (!ForumRootFieldNameOk(field)) return false;
+  ForumFile item;
+  int32_t index = -1;
+  RecKind kind = KindOf(root, rec, &item, &index);
+  if (kind == RecKind::kNone) return false;
+  if (kind == RecKind::kHead) return FrmBkRootSetFieldId(root, field, std::move(value));
+  bool user = kind == RecKind::kUser;
+  if (user ? RootNeedsUserSend(root) : RootNeedsSend(root)) {
+    RecBuilder r(kind == RecKind::kUser ? "u" : kind == RecKind::kSettings ? "s" : "f");
+    if (kind == RecKind::kItem) r.Path("f", item);
+    if (kind == RecKind::kMessage) r.Path("f", item, index);
+    if (kind == RecKind::kUser) r.Attr("u", RecPrincipal(root, rec));
+    r.Attr("field", field).Attr("value", value).Attr("type", "text");
+    Noted(r.Send(root), "field");
+  }
+  return ForumRecordSetField(root, rec, field, std::move(value));
+}
+
+bool ForumRecordSetField(ForumRoot root, ChHandle rec, const St& field, St value) {
+  if (!ForumRootFieldNameOk(field) || rec == 0) return false;
+  if (value.IsNil()) {
+    ChHandle id = LgDbFieldIdLookup(rec, field);
+    if (id != 0) (void)LgDbRecFieldRemove(rec, id);
+  } else {
+    LgDbRecPutText(rec, LgDbFieldIdGet(rec, field), std::move(value));
+  }
+  ForumChanged(root, false);
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -545,6 +668,36 @@ FORUM_USER_INTS(FRMBK_USER_INT_DEF)
   }
 FORUM_USER_DATES(FRMBK_USER_DATE_DEF)
 #undef FRMBK_USER_DATE_DEF
+
+namespace {
+
+// Records the user's mark of the item that item's marks are kept under
+// (a message's: its discussion's) when change moved it.
+template <class Change>
+void HighwaterChange(ChHandle user, const ForumFile& item, Change change) {
+  ForumRoot root = ForumFileRoot(item);
+  if (!root || !ForumUserHasMarks(root, user)) return change();
+  ForumFile unit = ForumFileIsMessage(item) ? ForumFileParent(item) : item;
+  int32_t id = ForumFileUniqueId(unit);
+  int32_t before = 0, after = 0;
+  bool had = UserGetHighwater(root, user, id, &before);
+  change();
+  if (!UserGetHighwater(root, user, id, &after) || (had && after == before)) return;
+  if (!RootNeedsUserSend(root)) return;
+  RecBuilder r("u");
+  r.Attr("u", RecPrincipal(root, user)).Hex("highwater", uint32_t(id)).Int("value", after);
+  Noted(r.Send(root), "highwater");
+}
+
+}  // namespace
+
+void FrmBkSetHighwater(ChHandle user, const ForumFile& item, int32_t index) {
+  HighwaterChange(user, item, [&] { ForumSetHighwater(user, item, index); });
+}
+
+void FrmBkSetHighwaterAll(ChHandle user, const ForumFile& discussion) {
+  HighwaterChange(user, discussion, [&] { ForumSetHighwaterAll(user, discussion); });
+}
 
 uint16_t FrmBkGroupCreate(ForumRoot root, const St& name, ChHandle* group) {
   int64_t mark = LogMark(root);

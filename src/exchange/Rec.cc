@@ -274,6 +274,21 @@ uint16_t RecForumItemCreate(const ForumFile& discussion, int32_t index, int32_t 
   return r.Send(root);
 }
 
+uint16_t RecAddModerated(const ForumFile& target, int32_t replyTo, int32_t position, int type,
+                         int32_t unique, ChHandle author, const St& title, const St& body,
+                         bool showAuthor, const St& contentType, const St& other) {
+  ForumRoot root = ForumFileRoot(target);
+  if (!RootNeedsSend(root)) return 0;
+  RecBuilder r("f");
+  r.Path("f", target, replyTo).Int("moderated", position).Int("type", type);
+  r.Hex("unique", uint32_t(unique)).Attr("title", title).Attr("body", body);
+  r.Attr("contentType", contentType);
+  if (author != 0) r.Attr("author", RecPrincipal(root, author));
+  if (showAuthor) r.Flag("showAuthor");
+  if (!other.Empty()) r.Attr("other", other);
+  return r.Send(root);
+}
+
 uint16_t RecUserCreate(ForumRoot root, int32_t id, int kind, const St& name, const St& email,
                        const St& digest) {
   if (!RootNeedsUserSend(root)) return 0;

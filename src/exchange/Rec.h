@@ -15,7 +15,8 @@
 //   f    RecFile, RecForumItem,     a change to an item; first attribute
 //        RecFileItemCreate,         "f=" its unique path, for a message the
 //        RecForumItemCreate,        discussion's unique path, "/" and the
-//        RecFileAcc                 message's index
+//        RecFileAcc,                message's index
+//        RecAddModerated
 //   u    RecUser, RecUserCreate,    a change to a user or group: "<u u=" id;
 //        RecGroupCreate             creation "<u create=" id " name=" ...
 //   g    RecGroupItemAdd            membership: "<g g=" group " add=" member ">"
@@ -139,6 +140,13 @@ St RecPathOf(const ForumFile& file);
 // "clearInhibit" or "enable" (the item's own list) without (principal 0).
 [[nodiscard]] uint16_t RecFileAcc(const ForumFile& item, std::string_view what,
                                   ChHandle principal, uint32_t mask);
+
+// A queued entry (formats in FrmBk.h): its target, the message it answers
+// (-1: none), its position in the queue and its identifier.
+[[nodiscard]] uint16_t RecAddModerated(const ForumFile& target, int32_t replyTo, int32_t position,
+                                       int type, int32_t unique, ChHandle author, const St& title,
+                                       const St& body, bool showAuthor, const St& contentType,
+                                       const St& other);
 
 // The principal an access list or group names: a record's identifier in
 // hexadecimal, or "1" / "2" for all users / all guests.

@@ -62,7 +62,7 @@ bool LiveFolder(const ForumFile& item) {
 }
 
 // Creates what an approved entry holds.
-uint16_t Approve(ForumRoot root, ChHandle rec, ForumModeratedResult* result) {
+uint16_t Approve(ForumRoot root, ChHandle rec, ForumModeratedResult* result, bool quiet) {
   const ForumFieldIds& f = root->f;
   ForumFile target = ForumFileOpenUnique(root, ForumRecInt(rec, f.Parent, 0));
   int type = ForumRecInt(rec, f.Type, 0);
@@ -80,7 +80,7 @@ uint16_t Approve(ForumRoot root, ChHandle rec, ForumModeratedResult* result) {
     if (replyTo >= 0 && ForumItemRec(target, replyTo) == 0) replyTo = -1;
     int32_t index = -1;
     uint16_t status =
-        ForumItemCreate(target, author, title, contentType, body, replyTo, false, &index);
+        ForumItemCreate(target, author, title, contentType, body, replyTo, quiet, &index);
     if (status != 0) return status;
     St from = LgDbRecGetText(rec, f.From);
     St messageId = LgDbRecGetText(rec, f.MessageId);
@@ -247,10 +247,10 @@ uint16_t ForumModeratedItemSetMail(ForumRoot root, int32_t position, St from, St
 }
 
 uint16_t ForumModeratedItemUpdate(ForumRoot root, int32_t position, bool approve,
-                                  ForumModeratedResult* result) {
+                                  ForumModeratedResult* result, bool quiet) {
   ChHandle rec = Entry(root, position);
   if (rec == 0) return kForumNoEntry;
-  uint16_t status = approve ? Approve(root, rec, result) : 0;
+  uint16_t status = approve ? Approve(root, rec, result, quiet) : 0;
   ChHandle head = QueueHead(root);
   ChHandle db = LgDbRecGetList(head);
   ChHandle removed = LgDbRecRemove(db, uint32_t(position));

@@ -145,9 +145,11 @@ struct ForumModeratedResult {
 // stand first in the queue for ever.  Returns 0; 2304 for a position
 // without an entry; 2303 when the target no longer opens as what the item
 // needs; the creation's own code (2300 a folder name in use, 2301 ...).
-// *result (may be null) gets what was made.
+// *result (may be null) gets what was made.  quiet (the roll-forward
+// replay) makes an approved message without the posted-message callbacks:
+// they ran when it was first approved.
 [[nodiscard]] uint16_t ForumModeratedItemUpdate(ForumRoot root, int32_t position, bool approve,
-                                                ForumModeratedResult* result);
+                                                ForumModeratedResult* result, bool quiet = false);
 
 // ---------------------------------------------------------------------------
 // Expiration settings of folders.

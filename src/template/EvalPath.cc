@@ -251,7 +251,7 @@ void KwPathQuery(ExprCall& c) {
       return c.ReturnBool(p && TplMarkIsNew(root, ctx.user, p));
     case kMarkAsRead:
       if (msg) TplMarkRead(root, ctx.user, d, i);
-      else if (p) TplMarkRead(root, ctx.user, p, 0);
+      else if (p) TplMarkRead(root, ctx.user, p, -1);
       return;
     case kHasTables:
       return c.Return(0);

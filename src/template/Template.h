@@ -655,9 +655,8 @@ void BufAddTemplateError(Buf& buf, ChHandle user, const St& certificate,
 //
 // Store changes.  Every change that a keyword makes to the conference goes
 // through the TplStore... functions below (TemplateStore.cc) and through no
-// other call: this is the place where the journaling setters (FrmBk...) of
-// the roll-forward log plug in.  Until they do, the bodies call the forum
-// store directly.
+// other call; they make it through the journaling setters (FrmBk...) of the
+// roll-forward log, the hit and post counters excepted (they have none).
 
 enum class TplItemText {
 #define TPL_ITEM_TEXT(name, field) k##name,
@@ -740,10 +739,14 @@ void TplStoreAccClear(const ForumFile& item);
 // settings without an accessor of their own).
 void TplStoreSysopField(ForumRoot root, const char* field, St value);
 
-// Read marks (the store's read-mark package is not built yet).  Until it
-// is, every user is treated as guests are: a message or item is new when
-// it is later than now minus the sysop's GuestNewHours, and marking as
-// read stores nothing.  The read-mark operations replace these bodies.
+// Read marks: the forum's (ForumRead.h).  A registered user's marks say
+// what is new; guests follow the forum's guest rule (a message is new while
+// younger than the sysop's GuestNewHours, other items always).  An item is
+// new when it is (ForumIsNew), a discussion while it has a message the
+// user has not read.  TplMarkRead marks the message at index of a
+// discussion read (and those before it), with index -1 every message of
+// it; any other item itself, through the journaling setters of read
+// marks.  Nothing is stored for guests.
 bool TplMarkIsNew(ForumRoot root, ChHandle user, const ForumFile& item);
 bool TplMarkMessageIsNew(ForumRoot root, ChHandle user,
                          const ForumFile& discussion, int32_t index);

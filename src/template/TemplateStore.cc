@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include "Eval.h"
+#include "ForumRead.h"
+#include "FrmBk.h"
+#include "Ma.h"
 #include "ForumAcc.h"
 #include "ForumUser.h"
 #include "Ht.h"
@@ -18,45 +21,71 @@ namespace quil {
 int64_t TplStoreEpoch = 0;
 
 // ---------------------------------------------------------------------------
-// Store changes.  THE JOURNALING SEAM: every change a keyword makes to the
-// conference arrives here and nowhere else.  Integration with the
-// roll-forward log replaces each body with the matching FrmBk... setter,
-// which logs the change, forwards it to slaves and then applies it.
+// Store changes.  Every change a keyword makes to the conference arrives
+// here and goes on through the journaling setter of the roll-forward log
+// (FrmBk.h), which records it (and, with replication, forwards it) before
+// it is made.  Only the hit and post counters go to the store directly:
+// they have no journaling setter (a crash may lose the counts since the
+// last save).
 
 uint16_t TplStoreCatItemCreate(const ForumFile& folder, const St& type,
                                const St& name, const St& title,
                                ChHandle author, St* finalName) {
   ++TplStoreEpoch;
-  return ForumCatItemCreate(folder, type, name, title, author, false,
-                            finalName);
+  return FrmBkFileItemCreate(folder, type, name, title, author, false,
+                             finalName);
 }
 
 uint16_t TplStoreCatItemDestroy(const ForumFile& folder, const St& name) {
   ++TplStoreEpoch;
-  return ForumCatItemDestroy(folder, name);
+  return FrmBkCatItemDestroy(folder, name);
 }
 
 void TplStoreItemText(const ForumFile& item, TplItemText which, St value) {
   ++TplStoreEpoch;
   switch (which) {
-    case TplItemText::kTitle:
-      return ForumSetTitle(item, std::move(value));
-#define TPL_SET_TEXT(name, field) \
-  case TplItemText::k##name:      \
-    return ForumSet##name(item, std::move(value));
-      FORUM_FILE_TEXTS(TPL_SET_TEXT)
-#undef TPL_SET_TEXT
+    case TplItemText::kTitle: return FrmBkFileSetTitle(item, std::move(value));
+    case TplItemText::kHtml: return FrmBkFileSetHtml(item, std::move(value));
+    case TplItemText::kHtmlBanner: return FrmBkFileSetHtmlBanner(item, std::move(value));
+    case TplItemText::kHtmlFooter: return FrmBkFileSetHtmlFooter(item, std::move(value));
+    case TplItemText::kTemplate: return FrmBkFileSetTemplate(item, std::move(value));
+    case TplItemText::kFolderEmail: return FrmBkFileSetFolderEmail(item, std::move(value));
+    case TplItemText::kArchiveTo: return FrmBkFileSetArchiveTo(item, std::move(value));
+    case TplItemText::kNewsgroup: return FrmBkCategorySetNewsgroup(item, std::move(value));
+    case TplItemText::kUrl: return FrmBkFileSetUrl(item, std::move(value));
+    case TplItemText::kFolderEmailPw: return FrmBkFileSetFolderEmailPw(item, std::move(value));
+    case TplItemText::kFolderEmailReply:
+      return FrmBkFileSetFolderEmailReply(item, std::move(value));
+    case TplItemText::kFolderEmailReplyTo:
+      return FrmBkFileSetFolderEmailReplyTo(item, std::move(value));
+    case TplItemText::kFolderEmailFrom: return FrmBkFileSetFolderEmailFrom(item, std::move(value));
+    case TplItemText::kBackground: return FrmBkFileSetBackground(item, std::move(value));
   }
 }
 
 void TplStoreItemInt(const ForumFile& item, TplItemInt which, int32_t value) {
   ++TplStoreEpoch;
   switch (which) {
-#define TPL_SET_INT(name, field, dflt) \
-  case TplItemInt::k##name:      \
-    return ForumSet##name(item, value);
-    FORUM_FILE_INTS(TPL_SET_INT)
-#undef TPL_SET_INT
+    case TplItemInt::kArchiveDays: return FrmBkCategorySetArchiveDays(item, value);
+    case TplItemInt::kSortSeq: return FrmBkFileSetSortSeq(item, value);
+    case TplItemInt::kFolderEmailPostThru: return FrmBkFileSetFolderEmailPostThru(item, value);
+    case TplItemInt::kFolderEmailStripSig: return FrmBkFileSetFolderEmailStripSig(item, value);
+    case TplItemInt::kListItems: return FrmBkFileSetListItems(item, value);
+    // The hit and post counters: no journaling setter.
+    case TplItemInt::kHits: return ForumSetHits(item, value);
+    case TplItemInt::kPosts: return ForumSetPosts(item, value);
+    case TplItemInt::kChildrenHits: return ForumSetChildrenHits(item, value);
+    case TplItemInt::kChildrenPosts: return ForumSetChildrenPosts(item, value);
+    // What the tree operations keep: set by them alone, never by a keyword
+    // (a replay gets them right by replaying the operations).
+    case TplItemInt::kSize:
+    case TplItemInt::kNextForum:
+    case TplItemInt::kCategoryCount:
+    case TplItemInt::kLinkFolders:
+    case TplItemInt::kLinkWebs:
+    case TplItemInt::kDeletedCount:
+      MA_CHECK(TemplateDebugFlag, false, "TplStoreItemInt--a counter of the tree operations");
+      return;
   }
 }
 
@@ -66,89 +95,93 @@ void TplStoreItemFlags(const ForumFile& item, uint32_t bits, bool on) {
   uint32_t flags = ForumFileStoredFlags(item);
   uint32_t changed = on ? flags | bits : flags & ~bits;
   uint32_t inherits = ForumFileInherits(item);
-  if (inherits & bits) ForumSetInherits(item, inherits & ~bits);
-  if (changed != flags) ForumSetFlags(item, changed);
+  if (inherits & bits) FrmBkFileSetInherits(item, inherits & ~bits);
+  if (changed != flags) FrmBkFileSetFlags(item, changed);
   ForumFileFlagsPropagate(item);
 }
 
 void TplStoreItemDate(const ForumFile& item, bool created, LgDbTd value) {
   ++TplStoreEpoch;
-  if (created) ForumSetCreateDate(item, value);
-  else ForumSetDate(item, value);
+  if (created) FrmBkFileSetCreateDate(item, value);
+  else FrmBkFileSetDate(item, value);
 }
 
 void TplStoreItemUser(const ForumFile& item, ChHandle user) {
   ++TplStoreEpoch;
-  ForumSetUser(item, user);
+  FrmBkFileSetUser(item, user);
 }
 
 void TplStoreLinkUrl(const ForumFile& link, St url) {
   ++TplStoreEpoch;
-  ForumLinkSetUrl(link, std::move(url));
+  FrmBkLinkSetUrl(link, std::move(url));
 }
 
 void TplStoreLinkType(const ForumFile& link, int kind) {
   ++TplStoreEpoch;
-  ForumLinkSetType(link, kind);
+  FrmBkLinkSetType(link, kind);
 }
 
 void TplStoreMessageCreate(const ForumFile& discussion, ChHandle author,
                            const St& title, const St& contentType,
                            const St& body, int32_t replyTo, int32_t* index) {
   ++TplStoreEpoch;
-  (void)ForumItemCreate(discussion, author, title, contentType, body, replyTo, false,
-                  index);
+  if (index) *index = -1;
+  // A post the log cannot take is not made: the index stays -1.
+  (void)FrmBkForumItemCreate(discussion, author, title, contentType, body,
+                             replyTo, false, index);
 }
 
 bool TplStoreMessageDestroy(const ForumFile& discussion, int32_t index) {
   ++TplStoreEpoch;
-  return ForumItemDestroy(discussion, index) == 0;
+  return FrmBkItemDestroy(discussion, index);
 }
 
+// A message that is gone (2304) or a log that cannot take the record
+// leaves the message as it was; the keyword has no result to give.
 void TplStoreMessageTitle(const ForumFile& discussion, int32_t index,
                           St title) {
   ++TplStoreEpoch;
-  (void)ForumItemSetTitle(discussion, index, std::move(title));
+  (void)FrmBkItemSetTitle(discussion, index, std::move(title));
 }
 
 void TplStoreMessageBody(const ForumFile& discussion, int32_t index,
                          const St& body) {
   ++TplStoreEpoch;
-  (void)ForumItemSetData(discussion, index, body);
+  (void)FrmBkItemSetData(discussion, index, body);
 }
 
 void TplStoreMessageAuthor(const ForumFile& discussion, int32_t index,
                            ChHandle author) {
   ++TplStoreEpoch;
-  (void)ForumItemSetAuthor(discussion, index, author);
+  (void)FrmBkItemSetAuthor(discussion, index, author);
 }
 
 void TplStoreMessageDate(const ForumFile& discussion, int32_t index,
                          LgDbTd date) {
   ++TplStoreEpoch;
-  (void)ForumItemSetDate(discussion, index, date);
+  (void)FrmBkItemSetDate(discussion, index, date);
 }
 
 void TplStoreMessageId(const ForumFile& discussion, int32_t index,
                        const St& messageId) {
   ++TplStoreEpoch;
-  (void)ForumItemSetMessageId(discussion, index, messageId);
+  (void)FrmBkItemSetMessageId(discussion, index, messageId);
 }
 
 uint16_t TplStoreUserCreate(ForumRoot root, int kind, const St& name,
                             const St& email, const St& digest, ChHandle* user) {
   ++TplStoreEpoch;
-  return ForumUserCreate(root, kind, name, email, digest, user);
+  return FrmBkUserCreate(root, kind, name, email, digest, user);
 }
 
 uint16_t TplStoreUserDestroy(ForumRoot root, ChHandle user) {
   ++TplStoreEpoch;
-  return ForumUserDestroy(root, user);
+  return FrmBkUserDestroy(root, user);
 }
 
 uint16_t TplStoreUserSetName(ForumRoot root, ChHandle user, const St& name) {
   ++TplStoreEpoch;
-  return ForumUserSetName(root, user, name);
+  return FrmBkUserSetName(root, user, name);
 }
 
 void TplStoreUserText(ForumRoot root, ChHandle user, TplUserText which,
@@ -156,10 +189,10 @@ void TplStoreUserText(ForumRoot root, ChHandle user, TplUserText which,
   ++TplStoreEpoch;
   switch (which) {
     case TplUserText::kEmail:
-      return ForumUserSetEmail(root, user, std::move(value));
+      return FrmBkUserSetEmail(root, user, std::move(value));
 #define TPL_USER_SET_TEXT(name) \
   case TplUserText::k##name:    \
-    return ForumUserSet##name(root, user, std::move(value));
+    return FrmBkUserSet##name(root, user, std::move(value));
       FORUM_USER_TEXTS(TPL_USER_SET_TEXT)
 #undef TPL_USER_SET_TEXT
   }
@@ -171,7 +204,7 @@ void TplStoreUserInt(ForumRoot root, ChHandle user, TplUserInt which,
   switch (which) {
 #define TPL_USER_SET_INT(name, dflt) \
   case TplUserInt::k##name:          \
-    return ForumUserSet##name(root, user, value);
+    return FrmBkUserSet##name(root, user, value);
     FORUM_USER_INTS(TPL_USER_SET_INT)
 #undef TPL_USER_SET_INT
   }
@@ -179,96 +212,105 @@ void TplStoreUserInt(ForumRoot root, ChHandle user, TplUserInt which,
 
 void TplStoreUserFlags(ForumRoot root, ChHandle user, uint32_t flags) {
   ++TplStoreEpoch;
-  ForumUserSetFlags(root, user, flags);
+  FrmBkUserSetFlags(root, user, flags);
 }
 
 void TplStoreUserPassword(ForumRoot root, ChHandle user, St digest) {
   ++TplStoreEpoch;
-  ForumUserSetPassword(root, user, std::move(digest));
+  FrmBkUserSetPassword(root, user, std::move(digest));
 }
 
 uint16_t TplStoreGroupCreate(ForumRoot root, const St& name, ChHandle* group) {
   ++TplStoreEpoch;
-  return ForumGroupCreate(root, name, group);
+  return FrmBkGroupCreate(root, name, group);
 }
 
 uint16_t TplStoreGroupDestroy(ForumRoot root, ChHandle group) {
   ++TplStoreEpoch;
-  return ForumGroupDestroy(root, group);
+  return FrmBkGroupDestroy(root, group);
 }
 
 uint16_t TplStoreGroupAddUser(ForumRoot root, ChHandle group, ChHandle user) {
   ++TplStoreEpoch;
-  return ForumGroupAddUser(root, group, user);
+  return FrmBkGroupAddUser(root, group, user);
 }
 
 uint16_t TplStoreGroupRemoveUser(ForumRoot root, ChHandle group,
                                  ChHandle user) {
   ++TplStoreEpoch;
-  return ForumGroupRemoveUser(root, group, user);
+  return FrmBkGroupRemoveUser(root, group, user);
 }
 
 void TplStoreRecordField(ForumRoot root, ChHandle rec, const St& field,
                          St value) {
   ++TplStoreEpoch;
-  if (value.IsNil()) {
-    ChHandle id = LgDbFieldIdLookup(rec, field);
-    if (id) LgDbRecFieldRemove(rec, id);
-  } else {
-    LgDbRecPutText(rec, LgDbFieldIdGet(rec, field), std::move(value));
-  }
-  ForumChanged(root, false);
+  // A record the log cannot name (a document) keeps its fields.
+  (void)FrmBkRecordSetField(root, rec, field, std::move(value));
 }
 
 void TplStoreAccEnable(const ForumFile& item, ChHandle principal,
                        uint32_t mask) {
   ++TplStoreEpoch;
-  ForumAccEnable(item, principal, mask);
+  FrmBkAccEnable(item, principal, mask);
 }
 
 void TplStoreAccInhibit(const ForumFile& item, ChHandle principal,
                         uint32_t mask) {
   ++TplStoreEpoch;
-  ForumAccInhibit(item, principal, mask);
+  FrmBkAccInhibit(item, principal, mask);
 }
 
-void TplStoreAccClear(const ForumFile& item) { ForumAccClear(item); }
+void TplStoreAccClear(const ForumFile& item) {
+  ++TplStoreEpoch;
+  FrmBkAccClear(item);
+}
 
 void TplStoreSysopField(ForumRoot root, const char* field, St value) {
   ++TplStoreEpoch;
+  // A text setting with a setter of its own goes through it (the backup
+  // settings re-arm the periodic backup); others are named fields.
+  std::string_view name(field);
+#define TPL_SYSOP_TEXT(setting)                             \
+  if (name == #setting)                                     \
+    return FrmBkSysopSet##setting(root, std::move(value));
+  FORUM_SYSOP_TEXTS(TPL_SYSOP_TEXT)
+#undef TPL_SYSOP_TEXT
   ChHandle rec = ForumRootSysopRec(root);
-  if (rec) TplStoreRecordField(root, rec, StCStrXfm(field), std::move(value));
+  if (rec) (void)FrmBkRecordSetField(root, rec, StCStrXfm(field), std::move(value));
 }
 
 // ---------------------------------------------------------------------------
-// Read marks: the guests' rule for everyone until the read-mark package
-// exists (Template.h).
+// Read marks: the forum's (ForumRead.h), set through their journaling
+// setters.  A registered user's marks say what is new; guests have none
+// and follow the forum's guest rule (a message is new while it is younger
+// than the sysop's GuestNewHours, any other item is always new).
 
-namespace {
-
-// Seconds since 1970 of a stored date.
-int64_t Seconds(const LgDbTd& td) {
-  return TdToSeconds(LgDbTdToTd(td), false);
-}
-
-int64_t NewCutoff(ForumRoot root) {
-  return TdSecondsNow() - int64_t(ForumSysopGuestNewHours(root)) * 3600;
-}
-
-}  // namespace
-
-bool TplMarkIsNew(ForumRoot root, ChHandle, const ForumFile& item) {
+bool TplMarkIsNew(ForumRoot root, ChHandle user, const ForumFile& item) {
   if (!root || !item) return false;
-  return Seconds(ForumFileDate(item)) > NewCutoff(root);
+  // A discussion counts as new while it has a message the user has not
+  // read, as in folder listings.
+  if (ForumFileIsForum(item)) return ForumHasNewMessages(item, user);
+  return ForumIsNew(item, user);
 }
 
-bool TplMarkMessageIsNew(ForumRoot root, ChHandle, const ForumFile& discussion,
+bool TplMarkMessageIsNew(ForumRoot root, ChHandle user, const ForumFile& discussion,
                          int32_t index) {
   if (!root || !discussion || !ForumItemRec(discussion, index)) return false;
-  return Seconds(ForumItemDate(discussion, index)) > NewCutoff(root);
+  return ForumItemIsNew(discussion, index, user);
 }
 
-void TplMarkRead(ForumRoot, ChHandle, const ForumFile&, int32_t) {}
+void TplMarkRead(ForumRoot root, ChHandle user, const ForumFile& item, int32_t index) {
+  if (!root || !item || !ForumUserHasMarks(root, user)) return;
+  if (ForumFileIsForum(item)) {
+    if (index < 0) {
+      FrmBkSetHighwaterAll(user, item);
+    } else if (ForumItemRec(item, index)) {
+      FrmBkSetHighwater(user, item, index);
+    }
+    return;
+  }
+  FrmBkSetHighwater(user, item, index < 0 ? 0 : index);
+}
 
 // ---------------------------------------------------------------------------
 // Mail.

@@ -13,6 +13,7 @@
 #include "Ch.h"
 #include "Forum.h"
 #include "ForumAcc.h"
+#include "ForumEi.h"
 #include "ForumUser.h"
 #include "FrmBk.h"
 #include "Qu.h"
@@ -180,6 +181,16 @@ class ExchangeTest : public ::testing::Test {
     return ReadFileBytes(name);
   }
 
+  // The bytes appended to "quilroll.1" since the last call.
+  std::string Appended() {
+    std::string log = Log();
+    std::string tail = log.substr(seen_);
+    seen_ = log.size();
+    return tail;
+  }
+  // An identifier as records write it.
+  static std::string Hex(int32_t id) { return quil::ForumEiHex(uint32_t(id)).Str(); }
+
   // A discussion in the top folder through the journaling setters.
   quil::ForumFile NewDiscussion(const char* title) {
     quil::St name;
@@ -199,6 +210,7 @@ class ExchangeTest : public ::testing::Test {
   std::filesystem::path oldDir_;
   quil::ForumRoot root_ = nullptr;
   quil::ForumFile top_;
+  size_t seen_ = 0;
 };
 
 }  // namespace exchangetest

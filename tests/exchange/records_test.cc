@@ -15,19 +15,10 @@ using exchangetest::S;
 
 class RecordsTest : public exchangetest::ExchangeTest {
  protected:
-  // The bytes appended to the log since the last call.
-  std::string Appended() {
-    std::string log = Log();
-    std::string tail = log.substr(seen_);
-    seen_ = log.size();
-    return tail;
-  }
   void SetUp() override {
     ExchangeTest::SetUp();
     (void)Appended();
   }
-  std::string Hex(int32_t id) { return ForumEiHex(uint32_t(id)).Str(); }
-  size_t seen_ = 0;
 };
 
 TEST_F(RecordsTest, ItemAttributes) {
@@ -83,7 +74,7 @@ TEST_F(RecordsTest, CreationsCarryIdentifierNameAndDate) {
                        " title=\"Re: &lt;x&gt;\" contentType=text/html date=[0-9/.:]+ "
                        "body=\"two words\">\r\n")))
       << post;
-  FrmBkItemSetTitle(d, index, S("new"));
+  EXPECT_EQ(FrmBkItemSetTitle(d, index, S("new")), 0);
   EXPECT_EQ(Appended(), "<f f=." + Hex(id) + "/0 title=new>\r\n");
   EXPECT_TRUE(FrmBkItemDestroy(d, index));
   EXPECT_EQ(Appended(), "<f f=." + Hex(id) + " deleteItem=0>\r\n");

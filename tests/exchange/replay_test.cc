@@ -36,7 +36,7 @@ class ReplayTest : public exchangetest::ExchangeTest {
     ForumFile d = ForumFileHasChild(folder, name);
     int32_t first = Post(d, ("first post " + r).c_str());
     (void)Post(d, "second <post> & \"more\"\r\nline two");
-    FrmBkItemSetTitle(d, first, StFromView("edited " + r));
+    ASSERT_EQ(FrmBkItemSetTitle(d, first, StFromView("edited " + r)), 0);
     FrmBkFileSetSortSeq(folder, round);
     FrmBkFileSetShowAuthor(d, true);
     FrmBkFileSetHtmlBanner(folder, StFromView("<b>banner " + r + "</b>"));

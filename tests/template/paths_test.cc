@@ -2,6 +2,7 @@
 // creation and change, on a real database.
 #include "halt_text.h"
 #include "site_fixture.h"
+#include "ForumRead.h"
 
 namespace {
 
@@ -72,8 +73,39 @@ TEST_F(PathKw, Counts) {
                    0, "/Cafe/1"),
             "3|1|0");
   EXPECT_EQ(Render("%% pathMessageCount %%", 0, Msg(m1_).c_str()), "3");
-  // New messages: everything just posted is new under the guests' rule.
+  // New messages: a user without read marks has everything new.
   EXPECT_EQ(Render("%% pathNewMessageCount %%%% pathHasNewMessages %%", ann_, "/Cafe/1"), "31");
+}
+
+TEST_F(PathKw, ReadMarksOfRegisteredUsersAndTheGuestRule) {
+  // Showing a message someone else wrote marks it and those before it read.
+  EXPECT_EQ(Render("", ann_, Msg(m1_).c_str()), "");
+  EXPECT_EQ(Render("%% pathIsNew %%", ann_, Msg(m0_).c_str()), "0");
+  EXPECT_EQ(Render("%% pathIsNew %%", ann_, Msg(m1_).c_str()), "0");
+  // Her own message is not marked by showing it.
+  EXPECT_EQ(Render("%% pathIsNew %%", ann_, Msg(m2_).c_str()), "1");
+  EXPECT_EQ(Render("%% pathNewMessageCount %%|%% pathIsNew %%", ann_, "/Cafe/1"), "1|1");
+  EXPECT_EQ(Render("%% setPathToFirstNew %%|%% pathItemNumber %%", ann_, "/Cafe/1"), "1|2");
+  // The discussion marked read: every message, and the discussion is no
+  // longer new; a folder marked read is no longer new either.
+  EXPECT_EQ(Render("%% pathMarkAsRead %%%% pathNewMessageCount %%|%% pathIsNew %%", ann_,
+                   "/Cafe/1"),
+            "0|0");
+  EXPECT_EQ(Render("%% pathIsNew %%|%% pathMarkAsRead %%%% pathIsNew %%", ann_, "/Cafe"), "1|0");
+  EXPECT_EQ(Render("%% pathNewMessageCount %%", bob_, "/Cafe/1"), "3");
+  // A new message is new again for Ann.
+  int32_t m3 = -1;
+  ASSERT_EQ(ForumItemCreate(Path("/Cafe/1"), bob_, S("More"), S("text"), S("x"), -1, true, &m3),
+            0);
+  EXPECT_EQ(Render("%% pathNewMessageCount %%", ann_, "/Cafe/1"), "1");
+  // Guests: recent messages are new, folders always, and nothing is marked.
+  EXPECT_EQ(Render("%% pathMarkAsRead %%%% pathNewMessageCount %%|%% pathIsNew %%", 0,
+                   "/Cafe/1"),
+            "4|1");
+  EXPECT_EQ(Render("%% pathMarkAsRead %%%% pathIsNew %%", 0, "/Cafe"), "1");
+  ASSERT_EQ(ForumItemSetDate(Path("/Cafe/1"), m3, LgDbTd{20000101, 120000}), 0);
+  EXPECT_EQ(Render("%% pathIsNew %%", 0, Msg(m3).c_str()), "0");
+  EXPECT_EQ(Render("%% pathIsNew %%", 0, Msg(m2_).c_str()), "1");
 }
 
 TEST_F(PathKw, MovesOfTheCurrentPath) {
