@@ -9,20 +9,20 @@ namespace quil {
 
 // clang-format off
 const CgiAction kCgiActionTable[] = {
-    {1, nullptr, 0},  // the location display
-    {2, nullptr, 0},  // the location display
+    {1, CgiActShowLocation, 0},  // the location display
+    {2, CgiActShowLocation, 0},  // the location display
     {3, nullptr, 0},  // CreateAddCatForm
     {4, nullptr, kCgiActNoCache},  // AddNewCatItem
-    {5, nullptr, 0},  // the location display
-    {6, nullptr, 0},  // the location display
-    {7, nullptr, 0},  // the location display
-    {8, nullptr, 0},  // the location display
+    {5, CgiActShowLocation, 0},  // the location display
+    {6, CgiActShowLocation, 0},  // the location display
+    {7, CgiActShowLocation, 0},  // the location display
+    {8, CgiActShowLocation, 0},  // the location display
     {9, nullptr, 0},  // CreateAddForumForm
     {10, nullptr, kCgiActNoCache},  // AddNewForumItem
     {11, nullptr, kCgiActNoCache},  // AddNewForumResponse
     {12, nullptr, kCgiActNoCache},  // EditReponse
-    {13, nullptr, 0},  // the location display
-    {14, nullptr, 0},  // the location display
+    {13, CgiActShowLocation, 0},  // the location display
+    {14, CgiActShowLocation, 0},  // the location display
     {15, nullptr, kCgiActNoCache},  // CreateLoginForm
     {18, nullptr, 0},  // CreateRegistrationForm
     {20, nullptr, kCgiActNoCache},  // RegisterNewUser
@@ -35,7 +35,7 @@ const CgiAction kCgiActionTable[] = {
     {31, nullptr, kCgiActBinary},  // DisplayUserPictureI
     {33, nullptr, 0},  // quit
     {36, nullptr, 0},  // ProcessCancelSubscription
-    {37, nullptr, 0},  // the location display
+    {37, CgiActShowLocation, 0},  // the location display
     {38, nullptr, 0},  // ProcessReadSubscription
     {39, nullptr, 0},  // CreateEditCat
     {40, nullptr, 0},  // DeleteCat
@@ -51,7 +51,7 @@ const CgiAction kCgiActionTable[] = {
     {53, nullptr, 0},  // CreateEditResponse
     {54, nullptr, 0},  // CreateDeleteResponseCk
     {55, nullptr, 0},  // DeleteResponse
-    {56, nullptr, 0},  // the location display
+    {56, CgiActShowLocation, 0},  // the location display
     {57, nullptr, kCgiActNoCache},  // EditForum
     {58, nullptr, kCgiActNoCache},  // EditCat
     {59, nullptr, 0},  // CreateSysopControlsForm
@@ -109,7 +109,7 @@ const CgiAction kCgiActionTable[] = {
     {125, nullptr, kCgiActNoCache},  // ApproveModerated
     {126, nullptr, 0},  // CreateSearchForm
     {127, nullptr, kCgiActNoCache},  // Search
-    {128, nullptr, 0},  // the location display
+    {128, CgiActShowLocation, 0},  // the location display
     {129, nullptr, 0},  // CreateSysopSetUserPrefs
     {130, nullptr, kCgiActNoCache},  // ProcessSysopSetUserPrefs
     {131, nullptr, 0},  // ShowSysopStats

@@ -137,4 +137,8 @@ void CgiActionsInit();
 // The handler of command 44 and of saved-post marks.
 void CgiActPostLookup(CgiRequest& r);
 
+// Showing a location (CgiShow.cc): commands 1, 2, 5 to 8, 13, 14, 37, 56
+// and 128.
+void CgiActShowLocation(CgiRequest& r);
+
 }  // namespace quil
