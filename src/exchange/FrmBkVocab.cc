@@ -155,7 +155,7 @@ const std::vector<FrmBkKey>& FrmBkSysopKeys() {
       {"UnknownUserHelp", "unknownUserHelp"},
       {"Objectionable", "objectionable"},
       {"SiteKind", nullptr},
-      {"ObjectionablePhone", nullptr},
+      {"ObjectionablePhone", "objectionablePhone"},
       {"Greeting", "greeting"},
       {"ServerName", "serverName"},
       {"HtmlTitle", "title"},

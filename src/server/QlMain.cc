@@ -32,6 +32,11 @@ namespace {
 // the request processor's services, so that it starts and stops with them.
 void QlBackupStart() { FrmBkBackupTaskStart(wfForumRoot); }
 void QlBackupStop() { FrmBkBackupTaskStop(); }
+// The sysop's restart: the run loop ends and the packages start again.
+void QlRestartRequest() {
+  restartFlag = true;
+  HtRequestQuit();
+}
 }  // namespace
 
 int QlMain(int argc, char** argv) {
@@ -47,6 +52,7 @@ int QlMain(int argc, char** argv) {
   QlInstallLoop();
   CgiServiceAdd("backup", QlBackupStart, QlBackupStop);
   CgiServiceAdd("http", QlNetStart, QlNetStop);
+  CgiRestartAdd(QlRestartRequest);
   HtSetMemSize(AppChPages * kChPageSize + AppSmallObjHeap);
 
   for (bool firstPass = true;; firstPass = false) {

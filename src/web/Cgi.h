@@ -303,6 +303,10 @@ void ForumCgiTerm();
 // own clean-up).  A start that fails reports through the error routine.
 using CgiServiceFn = void (*)();
 void CgiServiceAdd(const char* name, CgiServiceFn start, CgiServiceFn stop);
+// What the sysop's restart (command 202) does: the server registers the
+// routines that end the run loop and start it again in the same process.
+// With none registered the command stops the server (HtRequestQuit).
+void CgiRestartAdd(CgiServiceFn fn);
 
 // Processes one request and leaves the complete response in
 // event.result.  A failure (an exception) ends the request: its state is

@@ -33,7 +33,7 @@ const CgiAction kCgiActionTable[] = {
     {29, nullptr, 0},  // ProcessSubscription
     {30, nullptr, kCgiActBinary},  // DisplayDefaultPicture
     {31, nullptr, kCgiActBinary},  // DisplayUserPictureI
-    {33, nullptr, 0},  // quit
+    {33, CgiActQuit, kCgiActNoCache},  // quit
     {36, nullptr, 0},  // ProcessCancelSubscription
     {37, CgiActShowLocation, 0},  // the location display
     {38, nullptr, 0},  // ProcessReadSubscription
@@ -62,7 +62,7 @@ const CgiAction kCgiActionTable[] = {
     {64, nullptr, 0},  // ProcessExport
     {65, nullptr, 0},  // CreateImportForm
     {66, nullptr, kCgiActNoCache},  // ProcessImport
-    {67, nullptr, 0},  // DisplayUserInfo
+    {67, CgiActUserInfo, 0},  // DisplayUserInfo
     {68, nullptr, 0},  // CreateLoginNewsForm
     {69, nullptr, kCgiActNoCache},  // LoginNews
     {70, nullptr, 0},  // CreateSetPassword
@@ -103,7 +103,7 @@ const CgiAction kCgiActionTable[] = {
     {119, nullptr, kCgiActNoCache},  // GroupsForm
     {120, nullptr, 0},  // CreateGroupForm
     {121, nullptr, kCgiActNoCache},  // GroupForm
-    {122, nullptr, 0},  // DisplayUserNameInfo
+    {122, CgiActUserInfo, 0},  // DisplayUserNameInfo
     {123, nullptr, kCgiActNoCache},  // GroupImportForm
     {124, nullptr, 0},  // CheckModerated
     {125, nullptr, kCgiActNoCache},  // ApproveModerated
@@ -116,7 +116,7 @@ const CgiAction kCgiActionTable[] = {
     {132, nullptr, 0},  // ClearSysopStats
     {133, nullptr, 0},  // ShowSysopMem
     {134, nullptr, kCgiActNoCache},  // ProcessSysopMem
-    {135, nullptr, 0},  // DisplayUserUniqueInfo
+    {135, CgiActUserInfo, 0},  // DisplayUserUniqueInfo
     {136, nullptr, 0},  // CreateAddLinkForm
     {137, nullptr, kCgiActNoCache},  // ProcessAddLink
     {138, nullptr, 0},  // CreateEditLinkForm
@@ -137,7 +137,7 @@ const CgiAction kCgiActionTable[] = {
     {198, nullptr, kCgiActNoCache},  // chat service administration
     {200, nullptr, 0},  // chat service test
     {201, nullptr, 0},  // switches
-    {202, nullptr, 0},  // restart
+    {202, CgiActRestart, kCgiActNoCache},  // restart
     {203, nullptr, 0},  // search index: start indexing, index status
     {204, nullptr, 0},  // search index: start indexing, index status
     {205, nullptr, 0},  // switches
@@ -159,16 +159,16 @@ const CgiAction kCgiActionTable[] = {
     {221, nullptr, 0},  // ShowExportSelection
     {222, nullptr, kCgiActNoCache},  // ExportSelection
     {223, nullptr, 0},  // EnterLiveRoom
-    {224, nullptr, 0},  // DisplayUserUniqueInfoH
-    {225, nullptr, 0},  // GetInfo
+    {224, CgiActUserInfo, 0},  // DisplayUserUniqueInfoH
+    {225, CgiActGetInfo, 0},  // GetInfo
     {226, nullptr, 0},  // CreateSysopHttpForm
     {227, nullptr, kCgiActNoCache},  // ProcessSysopHttpForm
     {228, nullptr, 0},  // CreateSysopOtherSettings
     {229, nullptr, 0},  // ShowReplyForm
-    {230, nullptr, 0},  // ShowForumSummary
+    {230, CgiActShowSummary, 0},  // ShowForumSummary
     {231, nullptr, 0},  // ShowSysopNntp
     {232, nullptr, 0},  // ProcessSysopNntp
-    {233, nullptr, kCgiActBinary},  // Download
+    {233, CgiActDownload, kCgiActBinary},  // Download
     {234, nullptr, 0},  // ProcessSysopSetLogging
     {237, nullptr, 0},  // spider status
     {239, nullptr, 0},  // CreateGroupAccessForm

@@ -140,5 +140,14 @@ void CgiActPostLookup(CgiRequest& r);
 // Showing a location (CgiShow.cc): commands 1, 2, 5 to 8, 13, 14, 37, 56
 // and 128.
 void CgiActShowLocation(CgiRequest& r);
+// CgiInfo.cc: the outline of a discussion (230), an enclosure (233), user
+// information (67 by message, 122 by name, 135 and 224 by identifier),
+// item information (225), quit (33) and restart (202).
+void CgiActShowSummary(CgiRequest& r);
+void CgiActDownload(CgiRequest& r);
+void CgiActUserInfo(CgiRequest& r);
+void CgiActGetInfo(CgiRequest& r);
+void CgiActQuit(CgiRequest& r);
+void CgiActRestart(CgiRequest& r);
 
 }  // namespace quil
