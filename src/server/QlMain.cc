@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "Ex.h"
 #include "Ht.h"
@@ -40,6 +41,11 @@ void QlRestartRequest() {
 }  // namespace
 
 int QlMain(int argc, char** argv) {
+  // Without TZ the C library reads /etc/localtime again at every local-time
+  // conversion (dozens per page); naming the zone file makes it read once.
+  // A change of the machine's zone is then seen at the next start.
+  setenv("TZ", ":/etc/localtime", 0);
+  tzset();
   ExInitRtns(kPkgInit, kPkgVersion);
   UxInitQuil(argc, argv);
   MaSetHaltFn(QlHaltQuil);
