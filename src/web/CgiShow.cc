@@ -83,9 +83,10 @@ constexpr char kFolderItem[] =
     "messages%% if pathHasNewMessages %%, %% pathNewMessageCount %% new%% endif %%%% endif "
     "%% &middot; <time>%% pathDate %%</time></span></div></li>\n";
 
+// A message of the list, after its opening (written by MessageList: the
+// anchor and the link by position, which the page knows).
 constexpr char kMessageItem[] =
-    "<li class=\"message\" id=\"m%% pathItemNumber %%\"><header><a href=\"%% pathUrl "
-    "%%\">%% pathItemNumber %%.</a> <span class=\"author\">%% authorName.toSGML %%</span> "
+    " <span class=\"author\">%% authorName.toSGML %%</span> "
     "<time>%% pathDate %%</time>%% if pathIsNew %% <mark>new</mark>%% endif %%</header>\n"
     "%% if pathTitle != \"\" %%<h3>%% pathTitle.toSGML %%</h3>\n%% endif %%"
     "<div class=\"body\">%% pathBodyFormatted %%</div></li>\n";
@@ -389,6 +390,7 @@ void ShowDiscussion(CgiRequest& r, const ForumFile& d, const ForumFile& message,
     if (tree) ThreadOrder(d, &positions, &depths);
     BufAddC(r.page, "<ol class=\"messages\">\n");
     const TemplateRef& item = ShowPiece(kPMessageItem);
+    St link = StCat(StCStrXfm("\"?14@@"), CgiLocationQuote(ForumFilePath(d)));
     for (size_t k = 0; k < positions.size(); ++k) {
       ForumFile m = ForumFileOpenMessage(d, positions[k]);
       if (!m) continue;
@@ -396,11 +398,18 @@ void ShowDiscussion(CgiRequest& r, const ForumFile& d, const ForumFile& message,
         BufAddC(r.page, "<li style=\"margin-left:");
         BufAddInt(r.page, std::min<int32_t>(depths[k], 12) * 2);
         BufAddC(r.page, "rem;list-style:none\"><ol class=\"messages\">");
-        Render(r, item, m);
-        BufAddC(r.page, "</ol></li>\n");
-      } else {
-        Render(r, item, m);
       }
+      BufAddC(r.page, "<li class=\"message\" id=\"m");
+      BufAddInt(r.page, positions[k]);
+      BufAddC(r.page, "\"><header><a href=");
+      BufAddSt(r.page, link);
+      BufAddC(r.page, "/");
+      BufAddInt(r.page, positions[k]);
+      BufAddC(r.page, "\">");
+      BufAddInt(r.page, positions[k]);
+      BufAddC(r.page, ".</a>");
+      Render(r, item, m);
+      if (depths[k] > 0) BufAddC(r.page, "</ol></li>\n");
     }
     BufAddC(r.page, "</ol>\n");
     if (shown.later) Render(r, kPLater, d);
