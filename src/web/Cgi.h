@@ -394,6 +394,12 @@ bool CgiForwardKept(CgiRequest& r);
 // Refuses the request for want of a login and shows the login form with
 // the request kept (a posted form is saved with PostMark): the sysop's
 // login form for sysop commands, the login form otherwise.
+//
+// The kept request travels in the location: the handlers of 15 and 94
+// write r.location into their form's action ("?23@@" + r.location, the
+// actionPath of BufAddTemplateLogin), and the handlers of 23 and 95 call
+// CgiForwardKept after CgiSetUser has made the user the request's, which
+// runs the kept command (or replays the saved post) for the new user.
 void CgiKeepAndLogin(CgiRequest& r);
 
 // ---------------------------------------------------------------------------

@@ -472,6 +472,7 @@ void CgiActShowLocation(CgiRequest& r) {
     item = up ? up : ForumTopFolder(r.root);
   }
   // 4: counted, then the read right.
+  ForumFileCountHit(item);
   if (!ForumAccOpCk(item, r.user, kForumAccRead)) {
     // A guest may log in as someone who may read it; a user who has
     // logged in is told.
@@ -482,7 +483,6 @@ void CgiActShowLocation(CgiRequest& r) {
     CgiErrorPage(r, "No access", StToSgml(EcToSt(2407)).View());
     return;
   }
-  ForumFileCountHit(item);
   r.footerFolder = ForumFileIsCategory(item) ? item : ForumFile();
   // 5: the page of the item's kind.
   if (ForumFileIsCategory(item)) {

@@ -3,6 +3,8 @@
 // login gate; the outline, downloads of enclosures, user and item
 // information; the sysop's quit and restart.
 #include <atomic>
+#include <cstdio>
+#include <random>
 
 #include "ForumRead.h"
 #include "Ht.h"
@@ -229,6 +231,36 @@ TEST_F(ShowTest, QuitAndRestartAreTheSysops) {
   EXPECT_TRUE(r.Has(" - Restarting</title>")) << r.body;
   EXPECT_EQ(restarts, 1);
   HtSetQuitFlag(nullptr);
+}
+
+// Random request texts for every reading command: each is answered with a
+// whole page (never a halt or a failure of the request).
+TEST_F(ShowTest, RandomLocationsAreAnswered) {
+  Post(5);
+  ASSERT_EQ(ForumItemAddEnclosure(Path(discussion_.c_str()), 1, S("a.txt"), S("text/plain"),
+                                  S("x")),
+            0);
+  uint32_t seed = std::random_device()();
+  printf("seed %u\n", seed);
+  std::mt19937 rng(seed);
+  const std::vector<std::string> parts = {"/", "Cafe", discussion_, "0", "1", "4", "99",
+                                          "-1", "a.txt", ".", "..", "%2F", "%00", "!", "@",
+                                          "+", " ", "ee6b2800", ".ee6b2801", "<", "&",
+                                          "999999999999", "!before=", "!before=-7", "%ff"};
+  const std::vector<std::string> commands = {"1",  "2",   "5",   "6",   "7",  "8",  "13",
+                                             "14", "37",  "56",  "128", "230", "233",
+                                             "67", "122", "135", "224", "225", "14L"};
+  std::string cert = Login(ann_);
+  for (int i = 0; i < 400; ++i) {
+    std::string loc;
+    int n = int(rng() % 6);
+    for (int k = 0; k < n; ++k) loc += parts[rng() % parts.size()];
+    std::string text = commands[rng() % commands.size()] + "@" + (rng() % 2 ? cert : "") +
+                       "@" + loc;
+    Response r = Get(text);
+    ASSERT_EQ(r.raw.substr(0, 17), "HTTP/1.1 200 OK\r\n") << text;
+    ASSERT_EQ(r.Header("Content-length"), std::to_string(r.body.size())) << text;
+  }
 }
 
 }  // namespace
