@@ -11,6 +11,7 @@
 #include <regex>
 #include <string>
 
+#include "ForumUser.h"
 #include "conference.h"
 #include "ports.h"
 #include "quil_process.h"
@@ -253,6 +254,35 @@ TEST_F(WebPages, BadLocationsAreAnsweredWithAPage) {
   Http unable = Get("/Quil?999@@");
   EXPECT_TRUE(unable.Has("Quillmoot server is unable to process \"999@@\"")) << unable.body;
   EXPECT_TRUE(Get("/Quil?14@@").Has(">Folder Folder0</a>"));
+}
+
+// The sysop, authorized by HTTP basic authorization: the certificate of the
+// session goes into the links, and quitting answers before the server ends.
+TEST_F(WebPages, TheSysopQuitsOverHttp) {
+  WithConference(dir_, [](quil::ForumRoot root) {
+    quil::ChHandle sysop = quil::ForumUserLookup(root, quil::StFromView("sysop"));
+    ASSERT_NE(sysop, 0u);
+    quil::ForumUserSetPassword(root, sysop, quil::StHashMd5(quil::StFromView("secret")));
+  });
+  WriteFile(dir_.File("quil.set"),
+            "webPort=127.0.0.1:" + std::to_string(port_) + "\nhttpBasic=1\n");
+  Start();
+  Http top = Get("/Quil?14@@", "-u sysop:secret");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(top.body, m, std::regex("href=\"\\?14@([^@\"^][^@\"]*)@\\.")))
+      << top.body;
+  std::string cert = m[1];
+  EXPECT_TRUE(top.Has("href=\"?3@" + cert + "@")) << top.body;
+  Http quit = Get("/Quil?33@" + cert + "@", "-u sysop:secret");
+  EXPECT_TRUE(quit.head.find("Pragma: no-cache\r\n") != std::string::npos) << quit.raw;
+  EXPECT_TRUE(quit.Has(" - Quitting</title>")) << quit.raw;
+  EXPECT_TRUE(quit.Has("<h3>Quillmoot has shut down.</h3>")) << quit.raw;
+  Ended e = quil_->Wait();
+  EXPECT_TRUE(e.exited);
+  EXPECT_EQ(e.status, 0) << e.err;
+  EXPECT_NE((e.err + dir_.Read("quil.log")).find("**** CGI_FORCE_QUIT ****"), std::string::npos)
+      << e.err << dir_.Read("quil.log");
+  quil_.reset();
 }
 
 }  // namespace
