@@ -17,22 +17,8 @@ set -eu
 QUIL=$(realpath "${1:-build/quil}")
 SECS=${2:-10}
 ROUNDS=${3:-3}
-for tool in wrk nginx curl python3; do
-  command -v $tool >/dev/null || { echo "$tool is missing (tools/install-deps)" >&2; exit 1; }
-done
-
-DIR=$(mktemp -d /tmp/quil-bench-page-XXXXXX)
-chmod 755 "$DIR"  # nginx workers run as another user
-QPID=""
-NPID=""
-cleanup() {
-  [ -n "$QPID" ] && kill $QPID 2>/dev/null && wait $QPID 2>/dev/null || true
-  [ -n "$NPID" ] && kill $NPID 2>/dev/null && wait $NPID 2>/dev/null || true
-  rm -rf "$DIR"
-}
-trap cleanup EXIT
-
 . "$(dirname "$0")/wrk_lib.sh"
+bench_start page
 
 mkdir -p "$DIR/site/html" "$DIR/static"
 cat > "$DIR/site/html/quilextn.tpl" <<'EOF'

@@ -1,7 +1,25 @@
 # Shared parts of the wrk benchmarks against nginx (sourced, not run):
-# free ports, waiting for a server, nginx with one worker serving a
-# directory, one wrk run and medians.  The caller sets DIR (a scratch
-# directory) and QPID/NPID (the servers' process ids, killed on exit).
+# the scratch directory and its clean-up, free ports, waiting for a server,
+# nginx with one worker serving a directory, one wrk run and medians.
+
+# bench_start NAME: checks the tools, makes the scratch directory DIR
+# (/tmp/quil-bench-NAME-...) and removes it on exit, after killing the
+# servers QPID and NPID (set them when they start).
+bench_start() {
+  for tool in wrk nginx curl python3; do
+    command -v $tool >/dev/null || { echo "$tool is missing (tools/install-deps)" >&2; exit 1; }
+  done
+  DIR=$(mktemp -d "/tmp/quil-bench-$1-XXXXXX")
+  chmod 755 "$DIR"  # nginx workers run as another user
+  QPID=""
+  NPID=""
+  trap bench_cleanup EXIT
+}
+bench_cleanup() {
+  [ -n "$QPID" ] && kill $QPID 2>/dev/null && wait $QPID 2>/dev/null || true
+  [ -n "$NPID" ] && kill $NPID 2>/dev/null && wait $NPID 2>/dev/null || true
+  rm -rf "$DIR"
+}
 
 free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'

@@ -20,22 +20,6 @@ using namespace quiltest;
 
 namespace {
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 // A response as received: head (through the empty line) and body.
 struct Http {
   std::string raw, head, body;
@@ -55,6 +39,15 @@ std::string Link(const std::string& page, const std::string& prefix) {
   if (at == std::string::npos) return "";
   at += 6;
   return page.substr(at, page.find('"', at) - at);
+}
+
+// A page of the built-in pages as a whole: answered 200, with the one
+// stylesheet, closed.
+void ExpectWholePage(const Http& h) {
+  EXPECT_EQ(h.head.substr(0, 17), "HTTP/1.1 200 OK\r\n") << h.raw;
+  EXPECT_TRUE(h.Has("<link rel=\"stylesheet\" href=\"/quil.css\">")) << h.body;
+  ASSERT_GE(h.body.size(), 14u);
+  EXPECT_EQ(h.body.substr(h.body.size() - 14), "</BODY></HTML>");
 }
 
 // A server on a populated conference (folders Folder0, Folder1, each with
@@ -130,10 +123,8 @@ TEST_F(WebPages, TheStylesheetIsInstalledWhenMissing) {
 TEST_F(WebPages, ErrorPagesComeFromTheTemplateLayer) {
   Start();
   Http h = Get("/Quil?999@@");
-  EXPECT_EQ(h.head.substr(0, 17), "HTTP/1.1 200 OK\r\n") << h.raw;
-  EXPECT_TRUE(h.Has("<link rel=\"stylesheet\" href=\"/quil.css\">")) << h.body;
+  ExpectWholePage(h);
   EXPECT_TRUE(h.Has("<h3>Quillmoot server is unable to process \"999@@\"</h3>")) << h.body;
-  EXPECT_EQ(h.body.substr(h.body.size() - 14), "</BODY></HTML>");
 }
 
 TEST_F(WebPages, TemplatePagesAndUrlMacrosAreRendered) {
@@ -160,11 +151,9 @@ TEST_F(WebPages, TemplatePagesAndUrlMacrosAreRendered) {
 TEST_F(WebPages, TheTopLevelFromTheBuiltInPages) {
   Start();
   Http top = Get("/Quil?");
-  EXPECT_EQ(top.head.substr(0, 17), "HTTP/1.1 200 OK\r\n") << top.raw;
-  EXPECT_TRUE(top.Has("<link rel=\"stylesheet\" href=\"/quil.css\">")) << top.body;
+  ExpectWholePage(top);
   EXPECT_TRUE(top.Has(">Folder Folder0</a>")) << top.body;
   EXPECT_TRUE(top.Has(">Folder Folder1</a>")) << top.body;
-  EXPECT_EQ(top.body.substr(top.body.size() - 14), "</BODY></HTML>");
   // "/Quil?" and "/Quil?14@@" are the same page.
   EXPECT_EQ(NoCerts(Get("/Quil?14@@").body), NoCerts(top.body));
 }
