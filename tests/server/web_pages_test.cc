@@ -246,8 +246,9 @@ TEST_F(WebPages, BadLocationsAreAnsweredWithAPage) {
 }
 
 // The sysop, authorized by HTTP basic authorization: the certificate of the
-// session goes into the links, and quitting answers before the server ends.
-TEST_F(WebPages, TheSysopQuitsOverHttp) {
+// session goes into the links; restarting and quitting answer before the
+// server stops (to start again, or for good).
+TEST_F(WebPages, TheSysopRestartsAndQuitsOverHttp) {
   WithConference(dir_, [](quil::ForumRoot root) {
     quil::ChHandle sysop = quil::ForumUserLookup(root, quil::StFromView("sysop"));
     ASSERT_NE(sysop, 0u);
@@ -262,6 +263,16 @@ TEST_F(WebPages, TheSysopQuitsOverHttp) {
       << top.body;
   std::string cert = m[1];
   EXPECT_TRUE(top.Has("href=\"?3@" + cert + "@")) << top.body;
+  // A restart answers, and the server serves again in the same process.
+  Http restart = Get("/Quil?202@" + cert + "@", "-u sysop:secret");
+  EXPECT_TRUE(restart.Has(" - Restarting</title>")) << restart.raw;
+  Http again;
+  for (int i = 0; i < 200 && !again.Has(">Folder Folder0</a>"); ++i) {
+    usleep(20000);
+    again = Get("/Quil?14@@", "-u sysop:secret");
+  }
+  EXPECT_TRUE(again.Has(">Folder Folder0</a>")) << again.raw;
+  EXPECT_EQ(kill(quil_->pid(), 0), 0);
   Http quit = Get("/Quil?33@" + cert + "@", "-u sysop:secret");
   EXPECT_TRUE(quit.head.find("Pragma: no-cache\r\n") != std::string::npos) << quit.raw;
   EXPECT_TRUE(quit.Has(" - Quitting</title>")) << quit.raw;
