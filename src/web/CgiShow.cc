@@ -11,9 +11,11 @@
 // The commands differ only in which messages of a discussion they show
 // (the choice was ours to make):
 //   14 and 1, 2, 5, 6, 8, 37, 56  the last page: the user's MaxMessages
-//                                 (kCgiShowPage when none)
+//                                 (kCgiShowPage when none), and no more
+//                                 text than the site's TopicMax bytes
 //   7                             the page before the last (paging back);
-//                                 "!before=N" pages back from position N
+//                                 "!before=N" the page that ends before
+//                                 position N
 //   13                            the page around a message (the location
 //                                 names a message, as e-mail links do)
 //   128                           every message, up to kCgiShowAllMessages
@@ -270,6 +272,27 @@ struct Shown {
   bool earlier = false, later = false;
 };
 
+// The page that ends before position end: at most page live messages, and
+// no more text than the site's TopicMax bytes (one message at least),
+// walking back from end.
+Shown WalkBack(CgiRequest& r, const ForumFile& d, int32_t end, int32_t page) {
+  Shown s;
+  int64_t bytes = 0, limit = ForumSysopTopicMax(r.root);
+  for (int32_t k = end - 1; k >= 0; --k) {
+    if (!ForumItemRec(d, k)) continue;
+    int32_t size = std::max<int32_t>(ForumResponseSize(d, k), 0);
+    if (int32_t(s.positions.size()) >= page ||
+        (!s.positions.empty() && limit > 0 && bytes + size > limit)) {
+      s.earlier = true;
+      break;
+    }
+    bytes += size;
+    s.positions.push_back(k);
+  }
+  std::reverse(s.positions.begin(), s.positions.end());
+  return s;
+}
+
 Shown ChooseMessages(CgiRequest& r, const ForumFile& d, int32_t around) {
   Shown s;
   int32_t page = ForumIsRecordPrincipal(r.user) ? ForumUserMaxMessages(r.root, r.user) : 0;
@@ -291,33 +314,31 @@ Shown ChooseMessages(CgiRequest& r, const ForumFile& d, int32_t around) {
     std::reverse(s.positions.begin(), s.positions.end());
     return s;
   }
-  if (r.command != 7 && around < 0) {
-    // The last page: walk back from the end (no scan of a long discussion).
-    for (int32_t k = ForumFileCount(d) - 1; k >= 0; --k) {
-      if (!ForumItemRec(d, k)) continue;
-      if (int32_t(s.positions.size()) >= page) {
-        s.earlier = true;
-        break;
+  if (around < 0) {
+    // The last page (14), or the page that ends before position "before"
+    // (7; a number the earlier page's link carries), else the page before
+    // the last: walking back from its end, with no scan of the whole of a
+    // long discussion.
+    int32_t end = ForumFileCount(d);
+    if (r.command == 7) {
+      int32_t before = GetIntFromName(r.form, "before", -1);
+      if (before >= 0 && before < end) {
+        end = before;
+      } else {
+        Shown last = WalkBack(r, d, end, page);
+        end = last.positions.empty() ? 0 : last.positions.front();
       }
-      s.positions.push_back(k);
+      s = WalkBack(r, d, end, page);
+      s.later = end < ForumFileCount(d);
+      return s;
     }
-    std::reverse(s.positions.begin(), s.positions.end());
-    return s;
+    return WalkBack(r, d, end, page);
   }
   std::vector<int32_t> live = LivePositions(d);
-  int32_t n = int32_t(live.size()), from = 0, to = n;
-  if (around >= 0) {
-    int32_t pos = int32_t(std::lower_bound(live.begin(), live.end(), around) - live.begin());
-    from = std::max<int32_t>(pos - page / 2, 0);
-    to = std::min<int32_t>(from + page, n);
-  } else {
-    // Command 7: the page that ends before position "before" (a number the
-    // earlier page's link carries), else the page before the last.
-    int32_t before = GetIntFromName(r.form, "before", -1);
-    to = before >= 0 ? int32_t(std::lower_bound(live.begin(), live.end(), before) - live.begin())
-                     : std::max<int32_t>(n - page, 0);
-    from = std::max<int32_t>(to - page, 0);
-  }
+  int32_t n = int32_t(live.size());
+  int32_t pos = int32_t(std::lower_bound(live.begin(), live.end(), around) - live.begin());
+  int32_t from = std::max<int32_t>(pos - page / 2, 0);
+  int32_t to = std::min<int32_t>(from + page, n);
   s.positions.assign(live.begin() + from, live.begin() + to);
   s.earlier = from > 0;
   s.later = to < n;

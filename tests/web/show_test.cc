@@ -94,6 +94,14 @@ TEST_F(ShowTest, MessageRangesOfTheCommands) {
   EXPECT_TRUE(context.Has("Body 55.") && context.Has("Body 64.")) << context.body;
   // 128: everything.
   EXPECT_EQ(Bodies(Get("128@" + cert + "@" + discussion_), 120), 120);
+  // The site's TopicMax bounds the text of a page ("Body 1xx." is 9 bytes);
+  // one message is shown whatever its size.
+  ForumSysopSetTopicMax(root_, 30);
+  Response small = Get("14@" + cert + "@" + discussion_);
+  EXPECT_EQ(Bodies(small, 120), 3) << small.body;
+  EXPECT_TRUE(small.Has("Body 119.") && small.Has("Body 117."));
+  ForumSysopSetTopicMax(root_, 1);
+  EXPECT_EQ(Bodies(Get("14@" + cert + "@" + discussion_), 120), 1);
 }
 
 TEST_F(ShowTest, ReadMarksAdvanceForUsersOnly) {
