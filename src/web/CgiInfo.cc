@@ -64,13 +64,15 @@ constexpr char kUserInfoPage[] =
 
 const TemplateRef& UserInfoTemplate() {
   static St siteString, urlBase;
+  static int32_t generation = -1;
   static TemplateRef t;
   const TemplateSite& site = TemplateCurrentSite();
-  if (!t || siteString.View() != site.siteString.View() ||
+  if (generation != CgiTemplateGeneration() || siteString.View() != site.siteString.View() ||
       urlBase.View() != site.urlBase.View()) {
     t = TemplateParse(StCStrXfm(kUserInfoPage), site.siteString, site.urlBase);
     siteString = site.siteString;
     urlBase = site.urlBase;
+    generation = CgiTemplateGeneration();
   }
   return t;
 }

@@ -103,6 +103,10 @@ void CgiBuiltinErrorPage(CgiRequest& r, const St& title, const St& message);
 // template file loaded, and the HTTP server's template pages.
 void CgiTemplateStart(ForumRoot root);
 void CgiTemplateStop();
+// Goes up with each CgiTemplateStart: templates that handlers parse once
+// and keep are parsed again when it changed (the expression package was
+// started anew, as a restart does).
+int32_t CgiTemplateGeneration();
 // The HTTP server's document directory as the sysop set it (webData): nil
 // gives "html", empty "." (the working directory).
 std::string CgiDocumentDirectory(ForumRoot root);

@@ -159,18 +159,19 @@ constexpr const char* kPieceText[kPieces] = {
 const TemplateRef& ShowPiece(Piece piece) {
   struct Parsed {
     St siteString, urlBase;
-    bool done = false;
+    int32_t generation = -1;
     TemplateRef t[kPieces];
   };
   static Parsed parsed;
   const TemplateSite& site = TemplateCurrentSite();
-  if (!parsed.done || parsed.siteString.View() != site.siteString.View() ||
+  if (parsed.generation != CgiTemplateGeneration() ||
+      parsed.siteString.View() != site.siteString.View() ||
       parsed.urlBase.View() != site.urlBase.View()) {
     for (int i = 0; i < kPieces; ++i)
       parsed.t[i] = TemplateParse(StCStrXfm(kPieceText[i]), site.siteString, site.urlBase);
     parsed.siteString = site.siteString;
     parsed.urlBase = site.urlBase;
-    parsed.done = true;
+    parsed.generation = CgiTemplateGeneration();
   }
   return parsed.t[piece];
 }
