@@ -256,7 +256,7 @@ void ShowFolder(CgiRequest& r, const ForumFile& folder, bool top) {
   Render(r, kPToolbar, folder);
 }
 
-// The live positions of d from first to the end.
+// Every live position of d, in order.
 std::vector<int32_t> LivePositions(const ForumFile& d) {
   std::vector<int32_t> live;
   int32_t end = ForumFileCount(d);
