@@ -111,7 +111,8 @@ constexpr char kLater[] =
     "messages</a></p>\n";
 
 // The toolbar: the sysop's (or the site file's "toolbar" macro), then the
-// operations of the page.
+// operations of the page.  The login link keeps the page as a kept request
+// ("14@" and the location), so that the login returns to it.
 constexpr char kToolbar[] =
     "%% toolbar %%<nav class=\"actions\" aria-label=\"Actions\">\n"
     "%% if pathIsFolder %%%% if userCanAddFolders %%<a class=\"button\" href=\"?3@@%% "
@@ -124,8 +125,11 @@ constexpr char kToolbar[] =
     "href=\"?128@@%% pathFull.toURL %%\">All messages</a>\n%% endif %%"
     "%% if !pathIsTop %%<a class=\"button secondary\" href=\"%% parentUrl %%\">Up</a>\n%% "
     "endif %%"
+    "%% if pathIsTop && siteShowGetInfoTop || !pathIsTop && siteShowGetInfo %%<a "
+    "class=\"button secondary\" href=\"?225@@%% pathFull.toURL %%\">Information</a>\n%% "
+    "endif %%"
     "%% if userIsRegistered %%<a class=\"button secondary\" href=\"?25@@\">Preferences</a>\n"
-    "%% else %%<a class=\"button secondary\" href=\"?15@@%% pathFull.toURL %%\">Log in</a>\n"
+    "%% else %%<a class=\"button secondary\" href=\"?15@@14@%% pathFull.toURL %%\">Log in</a>\n"
     "%% if siteCanAutoRegister %%<a class=\"button secondary\" href=\"?18@@\">Register</a>\n"
     "%% endif %%%% endif %%</nav>\n</main>\n";
 

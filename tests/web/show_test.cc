@@ -57,6 +57,11 @@ TEST_F(ShowTest, PagesOfEachKind) {
   EXPECT_TRUE(folder.Has("<h1>The Cafe</h1>")) << folder.body;
   EXPECT_TRUE(folder.Has(">Coffee</a>")) << folder.body;
   EXPECT_TRUE(folder.Has("?9@")) << "new discussion in the toolbar";
+  // The login link keeps the page for after the login.
+  EXPECT_TRUE(folder.Has("href=\"?15@@14@%2FCafe\"")) << folder.body;
+  EXPECT_FALSE(folder.Has("?225@")) << folder.body;
+  ForumSysopSetShowGetInfo(root_, true);
+  EXPECT_TRUE(Get("14@@/Cafe").Has("?225@")) << "information when the sysop shows it";
   Response d = Get("14@@" + discussion_);
   EXPECT_EQ(Bodies(d, 3), 3) << d.body;
   EXPECT_TRUE(d.Has("?229@")) << "reply in the toolbar";
