@@ -278,11 +278,11 @@ struct Shown {
 };
 
 // The page that ends before position end: at most page live messages, and
-// no more text than the site's TopicMax bytes (one message at least),
-// walking back from end.
-Shown WalkBack(CgiRequest& r, const ForumFile& d, int32_t end, int32_t page) {
+// no more than limit bytes of text (one message at least; a limit of 0 or
+// less: none), walking back from end.
+Shown WalkBack(const ForumFile& d, int32_t end, int32_t page, int64_t limit) {
   Shown s;
-  int64_t bytes = 0, limit = ForumSysopTopicMax(r.root);
+  int64_t bytes = 0;
   for (int32_t k = end - 1; k >= 0; --k) {
     if (!ForumItemRec(d, k)) continue;
     int32_t size = std::max<int32_t>(ForumResponseSize(d, k), 0);
@@ -302,23 +302,10 @@ Shown ChooseMessages(CgiRequest& r, const ForumFile& d, int32_t around) {
   Shown s;
   int32_t page = ForumIsRecordPrincipal(r.user) ? ForumUserMaxMessages(r.root, r.user) : 0;
   if (page <= 0) page = kCgiShowPage;
-  if (r.command == 128) {
-    // The latest messages up to the limits, walking back from the end.
-    int64_t bytes = 0;
-    for (int32_t k = ForumFileCount(d) - 1; k >= 0; --k) {
-      if (!ForumItemRec(d, k)) continue;
-      int32_t size = std::max<int32_t>(ForumResponseSize(d, k), 0);
-      if (int32_t(s.positions.size()) >= kCgiShowAllMessages ||
-          (!s.positions.empty() && bytes + size > kCgiShowAllBytes)) {
-        s.earlier = true;
-        break;
-      }
-      bytes += size;
-      s.positions.push_back(k);
-    }
-    std::reverse(s.positions.begin(), s.positions.end());
-    return s;
-  }
+  int64_t limit = ForumSysopTopicMax(r.root);
+  // 128: the latest messages up to its own limits.
+  if (r.command == 128)
+    return WalkBack(d, ForumFileCount(d), kCgiShowAllMessages, kCgiShowAllBytes);
   if (around < 0) {
     // The last page (14), or the page that ends before position "before"
     // (7; a number the earlier page's link carries), else the page before
@@ -330,14 +317,14 @@ Shown ChooseMessages(CgiRequest& r, const ForumFile& d, int32_t around) {
       if (before >= 0 && before < end) {
         end = before;
       } else {
-        Shown last = WalkBack(r, d, end, page);
+        Shown last = WalkBack(d, end, page, limit);
         end = last.positions.empty() ? 0 : last.positions.front();
       }
-      s = WalkBack(r, d, end, page);
+      s = WalkBack(d, end, page, limit);
       s.later = end < ForumFileCount(d);
       return s;
     }
-    return WalkBack(r, d, end, page);
+    return WalkBack(d, end, page, limit);
   }
   std::vector<int32_t> live = LivePositions(d);
   int32_t n = int32_t(live.size());
