@@ -157,7 +157,7 @@ const std::vector<FrmBkKey>& FrmBkSysopKeys() {
       {"UnknownUserHelp", "unknownUserHelp"},
       {"Objectionable", "objectionable"},
       {"SiteKind", nullptr},
-      {"ObjectionablePhone", nullptr},
+      {"ObjectionablePhone", "objectionablePhone"},
       {"Greeting", "greeting"},
       {"ServerName", "serverName"},
       {"HtmlTitle", "title"},

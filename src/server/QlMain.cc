@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "Ex.h"
 #include "Ht.h"
@@ -32,9 +33,19 @@ namespace {
 // the request processor's services, so that it starts and stops with them.
 void QlBackupStart() { FrmBkBackupTaskStart(wfForumRoot); }
 void QlBackupStop() { FrmBkBackupTaskStop(); }
+// The sysop's restart: the run loop ends and the packages start again.
+void QlRestartRequest() {
+  restartFlag = true;
+  HtRequestQuit();
+}
 }  // namespace
 
 int QlMain(int argc, char** argv) {
+  // Without TZ the C library reads /etc/localtime again at every local-time
+  // conversion (dozens per page); naming the zone file makes it read once.
+  // A change of the machine's zone is then seen at the next start.
+  setenv("TZ", ":/etc/localtime", 0);
+  tzset();
   ExInitRtns(kPkgInit, kPkgVersion);
   UxInitQuil(argc, argv);
   MaSetHaltFn(QlHaltQuil);
@@ -47,6 +58,7 @@ int QlMain(int argc, char** argv) {
   QlInstallLoop();
   CgiServiceAdd("backup", QlBackupStart, QlBackupStop);
   CgiServiceAdd("http", QlNetStart, QlNetStop);
+  CgiRestartAdd(QlRestartRequest);
   HtSetMemSize(AppChPages * kChPageSize + AppSmallObjHeap);
 
   for (bool firstPass = true;; firstPass = false) {

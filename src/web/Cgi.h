@@ -303,6 +303,10 @@ void ForumCgiTerm();
 // own clean-up).  A start that fails reports through the error routine.
 using CgiServiceFn = void (*)();
 void CgiServiceAdd(const char* name, CgiServiceFn start, CgiServiceFn stop);
+// What the sysop's restart (command 202) does: the server registers the
+// routines that end the run loop and start it again in the same process.
+// With none registered the command stops the server (HtRequestQuit).
+void CgiRestartAdd(CgiServiceFn fn);
 
 // Processes one request and leaves the complete response in
 // event.result.  A failure (an exception) ends the request: its state is
@@ -390,6 +394,12 @@ bool CgiForwardKept(CgiRequest& r);
 // Refuses the request for want of a login and shows the login form with
 // the request kept (a posted form is saved with PostMark): the sysop's
 // login form for sysop commands, the login form otherwise.
+//
+// The kept request travels in the location: the handlers of 15 and 94
+// write r.location into their form's action ("?23@@" + r.location, the
+// actionPath of BufAddTemplateLogin), and the handlers of 23 and 95 call
+// CgiForwardKept after CgiSetUser has made the user the request's, which
+// runs the kept command (or replays the saved post) for the new user.
 void CgiKeepAndLogin(CgiRequest& r);
 
 // ---------------------------------------------------------------------------

@@ -10,20 +10,20 @@ namespace quil {
 
 // clang-format off
 const CgiAction kCgiActionTable[] = {
-    {1, nullptr, 0},  // the location display
-    {2, nullptr, 0},  // the location display
+    {1, CgiActShowLocation, 0},  // the location display
+    {2, CgiActShowLocation, 0},  // the location display
     {3, nullptr, 0},  // CreateAddCatForm
     {4, nullptr, kCgiActNoCache},  // AddNewCatItem
-    {5, nullptr, 0},  // the location display
-    {6, nullptr, 0},  // the location display
-    {7, nullptr, 0},  // the location display
-    {8, nullptr, 0},  // the location display
+    {5, CgiActShowLocation, 0},  // the location display
+    {6, CgiActShowLocation, 0},  // the location display
+    {7, CgiActShowLocation, 0},  // the location display
+    {8, CgiActShowLocation, 0},  // the location display
     {9, nullptr, 0},  // CreateAddForumForm
     {10, nullptr, kCgiActNoCache},  // AddNewForumItem
     {11, nullptr, kCgiActNoCache},  // AddNewForumResponse
     {12, nullptr, kCgiActNoCache},  // EditReponse
-    {13, nullptr, 0},  // the location display
-    {14, nullptr, 0},  // the location display
+    {13, CgiActShowLocation, 0},  // the location display
+    {14, CgiActShowLocation, 0},  // the location display
     {15, CgiActLoginForm, kCgiActNoCache},  // CreateLoginForm
     {18, CgiActRegisterForm, 0},  // CreateRegistrationForm
     {20, CgiActRegister, kCgiActNoCache},  // RegisterNewUser
@@ -34,9 +34,9 @@ const CgiAction kCgiActionTable[] = {
     {29, nullptr, 0},  // ProcessSubscription
     {30, CgiActDefaultPicture, kCgiActBinary},  // DisplayDefaultPicture
     {31, CgiActUserPictureI, kCgiActBinary},  // DisplayUserPictureI
-    {33, nullptr, 0},  // quit
+    {33, CgiActQuit, kCgiActNoCache},  // quit
     {36, nullptr, 0},  // ProcessCancelSubscription
-    {37, nullptr, 0},  // the location display
+    {37, CgiActShowLocation, 0},  // the location display
     {38, nullptr, 0},  // ProcessReadSubscription
     {39, nullptr, 0},  // CreateEditCat
     {40, nullptr, 0},  // DeleteCat
@@ -52,7 +52,7 @@ const CgiAction kCgiActionTable[] = {
     {53, nullptr, 0},  // CreateEditResponse
     {54, nullptr, 0},  // CreateDeleteResponseCk
     {55, nullptr, 0},  // DeleteResponse
-    {56, nullptr, 0},  // the location display
+    {56, CgiActShowLocation, 0},  // the location display
     {57, nullptr, kCgiActNoCache},  // EditForum
     {58, nullptr, kCgiActNoCache},  // EditCat
     {59, CgiActSysopControls, 0},  // CreateSysopControlsForm
@@ -63,7 +63,7 @@ const CgiAction kCgiActionTable[] = {
     {64, nullptr, 0},  // ProcessExport
     {65, nullptr, 0},  // CreateImportForm
     {66, nullptr, kCgiActNoCache},  // ProcessImport
-    {67, nullptr, 0},  // DisplayUserInfo
+    {67, CgiActUserInfo, 0},  // DisplayUserInfo
     {68, nullptr, 0},  // CreateLoginNewsForm
     {69, nullptr, kCgiActNoCache},  // LoginNews
     {70, CgiActSysopSetPasswordForm, 0},  // CreateSetPassword
@@ -104,20 +104,20 @@ const CgiAction kCgiActionTable[] = {
     {119, nullptr, kCgiActNoCache},  // GroupsForm
     {120, nullptr, 0},  // CreateGroupForm
     {121, nullptr, kCgiActNoCache},  // GroupForm
-    {122, nullptr, 0},  // DisplayUserNameInfo
+    {122, CgiActUserInfo, 0},  // DisplayUserNameInfo
     {123, nullptr, kCgiActNoCache},  // GroupImportForm
     {124, nullptr, 0},  // CheckModerated
     {125, nullptr, kCgiActNoCache},  // ApproveModerated
     {126, nullptr, 0},  // CreateSearchForm
     {127, nullptr, kCgiActNoCache},  // Search
-    {128, nullptr, 0},  // the location display
+    {128, CgiActShowLocation, 0},  // the location display
     {129, CgiActSysopPickUser, 0},  // CreateSysopSetUserPrefs
     {130, CgiActSysopPickUserProcess, kCgiActNoCache},  // ProcessSysopSetUserPrefs
     {131, nullptr, 0},  // ShowSysopStats
     {132, nullptr, 0},  // ClearSysopStats
     {133, CgiActSysopSettingsShow, 0},  // ShowSysopMem
     {134, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopMem
-    {135, nullptr, 0},  // DisplayUserUniqueInfo
+    {135, CgiActUserInfo, 0},  // DisplayUserUniqueInfo
     {136, nullptr, 0},  // CreateAddLinkForm
     {137, nullptr, kCgiActNoCache},  // ProcessAddLink
     {138, nullptr, 0},  // CreateEditLinkForm
@@ -138,7 +138,7 @@ const CgiAction kCgiActionTable[] = {
     {198, CgiActSysopSettingsProcess, kCgiActNoCache},  // chat service administration
     {200, nullptr, 0},  // chat service test
     {201, CgiActSysopSwitch, 0},  // switches
-    {202, nullptr, 0},  // restart
+    {202, CgiActRestart, kCgiActNoCache},  // restart
     {203, nullptr, 0},  // search index: start indexing, index status
     {204, nullptr, 0},  // search index: start indexing, index status
     {205, CgiActSysopSwitch, 0},  // switches
@@ -160,16 +160,16 @@ const CgiAction kCgiActionTable[] = {
     {221, nullptr, 0},  // ShowExportSelection
     {222, nullptr, kCgiActNoCache},  // ExportSelection
     {223, nullptr, 0},  // EnterLiveRoom
-    {224, nullptr, 0},  // DisplayUserUniqueInfoH
-    {225, nullptr, 0},  // GetInfo
+    {224, CgiActUserInfo, 0},  // DisplayUserUniqueInfoH
+    {225, CgiActGetInfo, 0},  // GetInfo
     {226, CgiActSysopSettingsShow, 0},  // CreateSysopHttpForm
     {227, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopHttpForm
     {228, CgiActSysopSettingsShow, 0},  // CreateSysopOtherSettings
     {229, nullptr, 0},  // ShowReplyForm
-    {230, nullptr, 0},  // ShowForumSummary
+    {230, CgiActShowSummary, 0},  // ShowForumSummary
     {231, CgiActSysopSettingsShow, 0},  // ShowSysopNntp
     {232, CgiActSysopSettingsProcess, 0},  // ProcessSysopNntp
-    {233, nullptr, kCgiActBinary},  // Download
+    {233, CgiActDownload, kCgiActBinary},  // Download
     {234, CgiActSysopSettingsProcess, 0},  // ProcessSysopSetLogging
     {237, nullptr, 0},  // spider status
     {239, nullptr, 0},  // CreateGroupAccessForm

@@ -103,6 +103,10 @@ void CgiBuiltinErrorPage(CgiRequest& r, const St& title, const St& message);
 // template file loaded, and the HTTP server's template pages.
 void CgiTemplateStart(ForumRoot root);
 void CgiTemplateStop();
+// Goes up with each CgiTemplateStart: templates that handlers parse once
+// and keep are parsed again when it changed (the expression package was
+// started anew, as a restart does).
+int32_t CgiTemplateGeneration();
 // The HTTP server's document directory as the sysop set it (webData): nil
 // gives "html", empty "." (the working directory).
 std::string CgiDocumentDirectory(ForumRoot root);
@@ -166,5 +170,18 @@ bool CgiEmailIsValid(const St& email);
 // went well (or there was none), else the message that says why the
 // picture was refused.
 St CgiPrefsPicture(CgiRequest& r);
+
+// Showing a location (CgiShow.cc): commands 1, 2, 5 to 8, 13, 14, 37, 56
+// and 128.
+void CgiActShowLocation(CgiRequest& r);
+// CgiInfo.cc: the outline of a discussion (230), an enclosure (233), user
+// information (67 by message, 122 by name, 135 and 224 by identifier),
+// item information (225), quit (33) and restart (202).
+void CgiActShowSummary(CgiRequest& r);
+void CgiActDownload(CgiRequest& r);
+void CgiActUserInfo(CgiRequest& r);
+void CgiActGetInfo(CgiRequest& r);
+void CgiActQuit(CgiRequest& r);
+void CgiActRestart(CgiRequest& r);
 
 }  // namespace quil

@@ -186,8 +186,11 @@ bool TemplatePage(const St&, const St& contents, St* page) {
 }
 
 bool siteStarted = false;
+int32_t generation = 0;
 
 }  // namespace
+
+int32_t CgiTemplateGeneration() { return generation; }
 
 std::string CgiDocumentDirectory(ForumRoot root) {
   St data = SysopField(root, "WebData");
@@ -223,6 +226,7 @@ void CgiTemplateStart(ForumRoot root) {
   TemplateFileRefresh(site);
   WebSetTemplatePageFn(TemplatePage);
   siteStarted = true;
+  ++generation;
 }
 
 void CgiTemplateStop() {

@@ -36,11 +36,10 @@ inline int RunCommand(const std::string& command, std::string* out) {
   return WIFSIGNALED(status) ? -WTERMSIG(status) : -1000;
 }
 
-// Builds quil.db in dir: folders folders of discussions discussions of
-// messages messages of 160 bytes each, in this process.
-inline void BuildConference(const ScratchDir& dir, int folders, int discussions,
-                            int messages) {
-  auto S = [](const std::string& text) { return quil::StFromView(text); };
+// Opens quil.db in dir (made when missing) in this process, runs fn on its
+// root, and saves and closes it.
+template <class Fn>
+void WithConference(const ScratchDir& dir, Fn fn) {
   std::filesystem::path old = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
   (void)quil::UtInitRtns(quil::kPkgInit, quil::kPkgVersion);
@@ -51,7 +50,21 @@ inline void BuildConference(const ScratchDir& dir, int folders, int discussions,
   quil::ForumDbOpenOptions options;
   quil::ForumRoot root = quil::ForumDbOpenI("quil.db", &options);
   ASSERT_NE(root, nullptr);
-  {
+  fn(root);
+  quil::ForumDbCloseI(root);
+  (void)quil::ForumInitRtns(quil::kPkgTerm, 0);
+  quil::ChTerm();
+  (void)quil::QuInitRtns(quil::kPkgTerm, 0);
+  (void)quil::UtInitRtns(quil::kPkgTerm, 0);
+  std::filesystem::current_path(old);
+}
+
+// Builds quil.db in dir: folders folders of discussions discussions of
+// messages messages of 160 bytes each, in this process.
+inline void BuildConference(const ScratchDir& dir, int folders, int discussions,
+                            int messages) {
+  auto S = [](const std::string& text) { return quil::StFromView(text); };
+  WithConference(dir, [&](quil::ForumRoot root) {
     quil::ForumFile top = quil::ForumTopFolder(root);
     for (int f = 0; f < folders; ++f) {
       std::string name = "Folder" + std::to_string(f);
@@ -75,13 +88,7 @@ inline void BuildConference(const ScratchDir& dir, int folders, int discussions,
         }
       }
     }
-  }
-  quil::ForumDbCloseI(root);
-  (void)quil::ForumInitRtns(quil::kPkgTerm, 0);
-  quil::ChTerm();
-  (void)quil::QuInitRtns(quil::kPkgTerm, 0);
-  (void)quil::UtInitRtns(quil::kPkgTerm, 0);
-  std::filesystem::current_path(old);
+  });
 }
 
 }  // namespace quiltest

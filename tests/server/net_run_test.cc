@@ -23,23 +23,6 @@ std::string BinDir() {
   return dir ? dir : QUIL_BINARY_DIR;
 }
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-// Runs a shell command, returns its standard output.
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 // Processes whose parent is pid and whose name is comm.
 int Children(pid_t pid, const std::string& comm) {
   int n = 0;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -236,6 +237,24 @@ inline Ended Stop(Quil& q, const ScratchDir& dir, int sig = SIGTERM) {
   EXPECT_EQ(e.status, sig == SIGINT ? 1 : 0) << "signal " << sig;
   EXPECT_FALSE(dir.Exists("quil.lock")) << "signal " << sig;
   return e;
+}
+
+// Writes a file (making its directory).
+inline void WriteFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Runs a shell command, returns its standard output.
+inline std::string Shell(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
 }
 
 }  // namespace quiltest
