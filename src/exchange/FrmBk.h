@@ -73,7 +73,7 @@
 //   <f f=DISC new=INDEX unique=ID author=ID title=T contentType=C
 //      parent=INDEX date=D body=B> a new message
 //   <f f=DISC/INDEX NAME=VALUE>    a message attribute: title, body, author,
-//                                  date, messageId
+//                                  date, messageId, source
 //   <f f=DISC deleteItem=INDEX>    deletes a message
 //   <f f=PATH u=P enable=MASK>     access list entry (g=P for a group;
 //   <f f=PATH u=P inhibit=MASK>    P "1" all users, "2" all guests)
@@ -84,7 +84,8 @@
 //   <u createg=ID name=N>          a new group
 //   <u u=ID NAME=VALUE>            a user attribute: name, email, pwmd5 (the
 //                                  digest in hexadecimal), flags (hex),
-//                                  isSysop, incLogin, destroy, and the
+//                                  isSysop, incLogin, destroy, subscrAdd,
+//                                  subscrRemove (PATH), and the
 //                                  profile fields (FrmBkUserKeys)
 //   <g g=ID add=ID>, <g g=ID remove=ID>, <g g=ID destroy>
 //   <r nextUnique=N>, <r field=NAME value=V>
@@ -265,6 +266,23 @@ void FrmBkItemSetData(const ForumFile& discussion, int32_t index, const St& body
 void FrmBkItemSetAuthor(const ForumFile& discussion, int32_t index, ChHandle author);
 void FrmBkItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date);
 void FrmBkItemSetMessageId(const ForumFile& discussion, int32_t index, const St& messageId);
+// Where the message came from ("http", "email" ...): <f f=DISC/INDEX source=V>.
+void FrmBkItemSetSource(const ForumFile& discussion, int32_t index, St source);
+
+// The moderation queue (ForumModerated.h): ForumFileAddModerated, recorded
+// as <f f=TARGET moderated=TYPE parent=INDEX unique=ID author=ID title=T
+// body=B flags=0|1 contentType=C [other=O] date=D>; the entry keeps the
+// record's date and identifier in the replay.
+[[nodiscard]] uint16_t FrmBkFileAddModerated(const ForumFile& target, int32_t replyTo, int type,
+                                             ChHandle author, const St& title, const St& body,
+                                             bool showAuthor, const St& contentType,
+                                             const St& other, int32_t* position);
+
+// Subscriptions (ForumRead.h): <u u=ID subscrAdd=PATH>, <u u=ID
+// subscrRemove=PATH>, the item by its unique path.  The add returns
+// ForumSubscrAdd's result or the log's status (nothing subscribed then).
+[[nodiscard]] uint16_t FrmBkSubscrAdd(ChHandle user, const ForumFile& item);
+bool FrmBkSubscrRemove(ChHandle user, const ForumFile& item);
 
 // The root.
 void FrmBkRootSetNextUnique(ForumRoot root, int32_t value);

@@ -4,6 +4,8 @@
 
 #include "Ec.h"
 #include "ForumEi.h"
+#include "ForumModerated.h"
+#include "ForumRead.h"
 #include "FrmBkInt.h"
 #include "Ma.h"
 
@@ -170,6 +172,7 @@ class Replayer {
   bool File(const Tag& t);
   bool FileCreate(const ForumFile& folder, const Tag& t);
   bool MessageCreate(const ForumFile& discussion, const Tag& t);
+  bool ModeratedAdd(const ForumFile& target, const Tag& t);
   bool FileAccess(const ForumFile& item, const Tag& t);
   bool FileAttribute(const ForumFile& file, int32_t message, int kw, const St& value);
   bool User(const Tag& t);
@@ -300,6 +303,7 @@ bool Replayer::File(const Tag& t) {
     return Fail("could not open specified file", *path);
   if (t.Has(Kw("create"))) return FileCreate(file, t);
   if (t.Has(Kw("new"))) return MessageCreate(file, t);
+  if (t.Has(Kw("moderated"))) return ModeratedAdd(file, t);
   if (t.Has(Kw("enable")) || t.Has(Kw("inhibit")) || t.Has(Kw("clearAcc")) ||
       t.Has(Kw("clearInhibit")) || t.Has(Kw("deletePermits")) || t.Has(Kw("deleteInhibits")))
     return FileAccess(file, t);
@@ -386,6 +390,40 @@ bool Replayer::FileCreate(const ForumFile& folder, const Tag& t) {
     if (!ForumEiParseHex(f->View(), &flags)) return Fail("bad setting flags", *f);
     ForumSetFlags(child, flags);
   }
+  return true;
+}
+
+bool Replayer::ModeratedAdd(const ForumFile& target, const Tag& t) {
+  int32_t type = 0, replyTo = -1, flags = 0;
+  const St* typeText = t.Find(Kw("moderated"));
+  if (!ForumEiParseInt(typeText->View(), &type)) return Fail("bad integer value", *typeText);
+  if (const St* parent = t.Find(Kw("parent"))) {
+    if (!ForumEiParseInt(parent->View(), &replyTo)) return Fail("bad integer value", *parent);
+  }
+  if (const St* f = t.Find(Kw("flags"))) {
+    if (!ForumEiParseInt(f->View(), &flags)) return Fail("bad integer value", *f);
+  }
+  uint32_t id = 0;
+  const St* unique = t.Find(Kw("unique"));
+  if (unique && !ParseId(*unique, &id)) return Fail("bad integer value", *unique);
+  LgDbTd date;
+  const St* d = t.Find(Kw("date"));
+  if (d && !ForumEiStToTd(d->View(), &date)) return Fail("bad setting date", *d);
+  const St* title = t.Find(Kw("title"));
+  const St* body = t.Find(Kw("body"));
+  const St* type2 = t.Find(Kw("contentType"));
+  const St* other = t.Find(Kw("other"));
+  (void)ForumModeratedOpen(root_);
+  if (id != 0) ForumSetNextUniqueId(root_, int32_t(id));
+  int32_t position = -1;
+  uint16_t status = ForumFileAddModerated(
+      target, replyTo, type, Author(t.Find(Kw("author"))), title ? *title : StCreate(),
+      body ? *body : StCreate(), flags != 0, type2 ? *type2 : St(), other ? *other : St(),
+      &position);
+  if (status != 0) return Fail("item not created ", EcToSt(status));
+  if (id != 0 && ForumModeratedItemUniqueId(root_, position) != int32_t(id))
+    return Fail("moderated item not created with correct ID number", StStIntXfm(position));
+  if (d) (void)ForumModeratedItemSetDate(root_, position, date);
   return true;
 }
 
@@ -477,6 +515,8 @@ bool Replayer::FileAttribute(const ForumFile& file, int32_t message, int k, cons
       (void)ForumItemSetDate(file, message, d);
     } else if (k == Kw("messageId")) {
       (void)ForumItemSetMessageId(file, message, value);
+    } else if (k == Kw("source")) {
+      (void)ForumItemSetSource(file, message, value);
     } else {
       return Fail("illegal attribute", StFromView(key));
     }
@@ -609,6 +649,16 @@ bool Replayer::UserAttribute(ChHandle user, int k, const St& value, const Tag& t
     bool on = false;
     if (!ParseBool(&value, &on)) return bad();
     ForumUserSetSysop(root_, user, on);
+  } else if (k == Kw("subscrAdd") || k == Kw("subscrRemove")) {
+    // The item by its unique path; an item gone since is passed over.
+    ForumFile item = ForumFileOpen(root_, value);
+    if (item) {
+      if (k == Kw("subscrAdd")) {
+        (void)ForumSubscrAdd(user, item);
+      } else {
+        (void)ForumSubscrRemove(user, item);
+      }
+    }
   } else if (k == Kw("incLogin")) {
     ForumUserIncLogin(root_, user);
     LgDbTd d;

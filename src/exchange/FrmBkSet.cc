@@ -3,6 +3,8 @@
 #include "ChLi.h"
 #include "NmSp.h"
 #include "ForumEi.h"
+#include "ForumModerated.h"
+#include "ForumRead.h"
 #include "FrmBkInt.h"
 #include "Ma.h"
 
@@ -329,6 +331,65 @@ void FrmBkItemSetDate(const ForumFile& discussion, int32_t index, LgDbTd date) {
 void FrmBkItemSetMessageId(const ForumFile& discussion, int32_t index, const St& messageId) {
   Noted(RecForumItem(discussion, index, "messageId", messageId), "messageId");
   (void)ForumItemSetMessageId(discussion, index, messageId);
+}
+
+void FrmBkItemSetSource(const ForumFile& discussion, int32_t index, St source) {
+  Noted(RecForumItem(discussion, index, "source", source), "source");
+  (void)ForumItemSetSource(discussion, index, std::move(source));
+}
+
+uint16_t FrmBkSubscrAdd(ChHandle user, const ForumFile& item) {
+  ForumRoot root = ForumFileRoot(item);
+  int64_t mark = LogMark(root);
+  if (uint16_t status = RecUser(root, user, "subscrAdd", RecPathOf(item)); status != 0)
+    return status;
+  uint16_t status = ForumSubscrAdd(user, item);
+  if (status != 0) Withdraw(root, mark);
+  return status;
+}
+
+bool FrmBkSubscrRemove(ChHandle user, const ForumFile& item) {
+  ForumRoot root = ForumFileRoot(item);
+  Noted(RecUser(root, user, "subscrRemove", RecPathOf(item)), "subscrRemove");
+  return ForumSubscrRemove(user, item);
+}
+
+uint16_t FrmBkFileAddModerated(const ForumFile& target, int32_t replyTo, int type,
+                               ChHandle author, const St& title, const St& body,
+                               bool showAuthor, const St& contentType, const St& other,
+                               int32_t* position) {
+  ForumRoot root = ForumFileRoot(target);
+  // The queue's database first (made when missing), so that the entry's
+  // identifier is the next one here and in the replay alike.
+  (void)ForumModeratedOpen(root);
+  int64_t mark = LogMark(root);
+  int64_t second = 0;
+  LgDbTd now = ForumEiNow(&second);
+  if (RootNeedsSend(root)) {
+    // Naming the target and the author may give them identifiers: both
+    // before the entry's own is read.
+    St path = RecPathOf(target);
+    St authorId = author != 0 ? RecPrincipal(root, author) : St();
+    RecBuilder r("f");
+    r.Attr("f", std::move(path)).Int("moderated", type).Int("parent", replyTo);
+    r.Hex("unique", uint32_t(ForumNextUniqueId(root)));
+    if (author != 0) r.Attr("author", std::move(authorId));
+    r.Attr("title", title).Attr("body", body).Int("flags", showAuthor ? 1 : 0);
+    r.Attr("contentType", contentType);
+    if (!other.Empty()) r.Attr("other", other);
+    r.Date("date", now);
+    if (uint16_t status = r.Send(root); status != 0) return status;
+  }
+  int32_t at = -1;
+  uint16_t status = ForumFileAddModerated(target, replyTo, type, author, title, body, showAuthor,
+                                          contentType, other, &at);
+  if (status != 0) {
+    Withdraw(root, mark);
+    return status;
+  }
+  (void)ForumModeratedItemSetDate(root, at, now);
+  if (position) *position = at;
+  return 0;
 }
 
 // ---------------------------------------------------------------------------

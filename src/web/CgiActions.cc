@@ -3,7 +3,7 @@
 // listed) is answered "Unable to process"; the comment names the handler
 // the entry is for.  Commands 17 (LoginFailure) and 91 (SetLogAndHalt)
 // have names but no entry.
-#include "CgiInt.h"
+#include "CgiEditInt.h"
 
 namespace quil {
 
@@ -11,16 +11,16 @@ namespace quil {
 const CgiAction kCgiActionTable[] = {
     {1, nullptr, 0},  // the location display
     {2, nullptr, 0},  // the location display
-    {3, nullptr, 0},  // CreateAddCatForm
-    {4, nullptr, kCgiActNoCache},  // AddNewCatItem
+    {3, CgiActAddFolderForm, 0},  // CreateAddCatForm
+    {4, CgiActAddFolder, kCgiActNoCache},  // AddNewCatItem
     {5, nullptr, 0},  // the location display
     {6, nullptr, 0},  // the location display
     {7, nullptr, 0},  // the location display
     {8, nullptr, 0},  // the location display
-    {9, nullptr, 0},  // CreateAddForumForm
-    {10, nullptr, kCgiActNoCache},  // AddNewForumItem
-    {11, nullptr, kCgiActNoCache},  // AddNewForumResponse
-    {12, nullptr, kCgiActNoCache},  // EditReponse
+    {9, CgiActAddDiscussionForm, 0},  // CreateAddForumForm
+    {10, CgiActAddDiscussion, kCgiActNoCache},  // AddNewForumItem
+    {11, CgiActAddMessage, kCgiActNoCache},  // AddNewForumResponse
+    {12, CgiActEditMessage, kCgiActNoCache},  // EditReponse
     {13, nullptr, 0},  // the location display
     {14, nullptr, 0},  // the location display
     {15, nullptr, kCgiActNoCache},  // CreateLoginForm
@@ -30,30 +30,30 @@ const CgiAction kCgiActionTable[] = {
     {25, nullptr, 0},  // CreateUserPrefsFormParams
     {26, nullptr, kCgiActNoCache},  // ProcessUserPrefs
     {27, nullptr, kCgiActBinary},  // DisplayUserPicture
-    {29, nullptr, 0},  // ProcessSubscription
+    {29, CgiActSubscribe, 0},  // ProcessSubscription
     {30, nullptr, kCgiActBinary},  // DisplayDefaultPicture
     {31, nullptr, kCgiActBinary},  // DisplayUserPictureI
     {33, nullptr, 0},  // quit
-    {36, nullptr, 0},  // ProcessCancelSubscription
+    {36, CgiActCancelSubscription, 0},  // ProcessCancelSubscription
     {37, nullptr, 0},  // the location display
-    {38, nullptr, 0},  // ProcessReadSubscription
-    {39, nullptr, 0},  // CreateEditCat
-    {40, nullptr, 0},  // DeleteCat
-    {41, nullptr, 0},  // CreateEditForum
-    {42, nullptr, 0},  // DeleteForum
+    {38, CgiActReadSubscription, 0},  // ProcessReadSubscription
+    {39, CgiActEditFolderForm, 0},  // CreateEditCat
+    {40, CgiActDeleteFolder, 0},  // DeleteCat
+    {41, CgiActEditDiscussionForm, 0},  // CreateEditForum
+    {42, CgiActDeleteDiscussion, 0},  // DeleteForum
     {43, nullptr, kCgiActBinary},  // DisplayGuestPicture
     {44, CgiActPostLookup, kCgiActNoCache},  // PostLookup
     {45, nullptr, kCgiActNoCache},  // DisplayPostFailed
     {46, nullptr, 0},  // CreateSysopGuestSettingsForm
     {47, nullptr, kCgiActNoCache},  // ProcessSysopGuestSettings
-    {51, nullptr, 0},  // CreateDeleteForumCk
-    {52, nullptr, 0},  // CreateDeleteCatCk
-    {53, nullptr, 0},  // CreateEditResponse
-    {54, nullptr, 0},  // CreateDeleteResponseCk
-    {55, nullptr, 0},  // DeleteResponse
+    {51, CgiActDeleteDiscussionCk, 0},  // CreateDeleteForumCk
+    {52, CgiActDeleteFolderCk, 0},  // CreateDeleteCatCk
+    {53, CgiActEditMessageForm, 0},  // CreateEditResponse
+    {54, CgiActDeleteMessageCk, 0},  // CreateDeleteResponseCk
+    {55, CgiActDeleteMessage, 0},  // DeleteResponse
     {56, nullptr, 0},  // the location display
-    {57, nullptr, kCgiActNoCache},  // EditForum
-    {58, nullptr, kCgiActNoCache},  // EditCat
+    {57, CgiActEditDiscussion, kCgiActNoCache},  // EditForum
+    {58, CgiActEditFolder, kCgiActNoCache},  // EditCat
     {59, nullptr, 0},  // CreateSysopControlsForm
     {60, nullptr, kCgiActNoCache},  // ProcessSysopRegUserSettings
     {61, nullptr, kCgiActNoCache},  // ProcessSysopGeneralSettings
@@ -105,8 +105,8 @@ const CgiAction kCgiActionTable[] = {
     {121, nullptr, kCgiActNoCache},  // GroupForm
     {122, nullptr, 0},  // DisplayUserNameInfo
     {123, nullptr, kCgiActNoCache},  // GroupImportForm
-    {124, nullptr, 0},  // CheckModerated
-    {125, nullptr, kCgiActNoCache},  // ApproveModerated
+    {124, CgiActCheckModerated, 0},  // CheckModerated
+    {125, CgiActApproveModerated, kCgiActNoCache},  // ApproveModerated
     {126, nullptr, 0},  // CreateSearchForm
     {127, nullptr, kCgiActNoCache},  // Search
     {128, nullptr, 0},  // the location display
@@ -117,11 +117,11 @@ const CgiAction kCgiActionTable[] = {
     {133, nullptr, 0},  // ShowSysopMem
     {134, nullptr, kCgiActNoCache},  // ProcessSysopMem
     {135, nullptr, 0},  // DisplayUserUniqueInfo
-    {136, nullptr, 0},  // CreateAddLinkForm
-    {137, nullptr, kCgiActNoCache},  // ProcessAddLink
-    {138, nullptr, 0},  // CreateEditLinkForm
-    {139, nullptr, kCgiActNoCache},  // ProcessEditLink
-    {140, nullptr, 0},  // DeleteLink
+    {136, CgiActAddLinkForm, 0},  // CreateAddLinkForm
+    {137, CgiActAddLink, kCgiActNoCache},  // ProcessAddLink
+    {138, CgiActEditLinkForm, 0},  // CreateEditLinkForm
+    {139, CgiActEditLink, kCgiActNoCache},  // ProcessEditLink
+    {140, CgiActDeleteLink, 0},  // DeleteLink
     {186, nullptr, 0},  // CreateSysopBackupForm
     {187, nullptr, kCgiActNoCache},  // ProcessSysopBackupForm
     {188, nullptr, 0},  // CreateSysopRedundantForm
@@ -164,7 +164,7 @@ const CgiAction kCgiActionTable[] = {
     {226, nullptr, 0},  // CreateSysopHttpForm
     {227, nullptr, kCgiActNoCache},  // ProcessSysopHttpForm
     {228, nullptr, 0},  // CreateSysopOtherSettings
-    {229, nullptr, 0},  // ShowReplyForm
+    {229, CgiActReplyForm, 0},  // ShowReplyForm
     {230, nullptr, 0},  // ShowForumSummary
     {231, nullptr, 0},  // ShowSysopNntp
     {232, nullptr, 0},  // ProcessSysopNntp
