@@ -41,7 +41,12 @@ enum class CgiGuestStep {
 };
 // For a guest: the name and e-mail of the form checked, and the guest
 // record found or made and attached to the session (r.user, r.cert).
-// mask is the right the guest principal needs in item.
+// mask is the right the guest principal needs in item.  Where guests may
+// not add, the answer is the login form with the request kept over it
+// (kLogin, CgiKeepAndLogin), so that the post goes through once the user
+// has logged in; the login-to-post page is for a name that is a
+// registered user's.  A name that is already a guest's reuses that guest
+// record (a guest posting again under the same name).
 CgiGuestStep CgiGuestAdd(CgiRequest& r, const ForumFile& item, uint32_t mask,
                          const CgiGuestTexts& texts, const St& name, const St& email,
                          St* message);

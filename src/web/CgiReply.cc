@@ -265,12 +265,11 @@ void CgiActAddMessage(CgiRequest& r) {
     return;
   }
 
-  // The same text by the same author right after itself is a second click
-  // on the same form: nothing is posted again.
+  // The same body by the same author right after itself is a second click
+  // on the same form (or a reload of its answer): nothing is posted again.
   int32_t last = ForumMessageLast(t.discussion);
   bool duplicate = last >= 0 && ForumItemAuthor(t.discussion, last) == r.user &&
-                   ForumItemData(t.discussion, last).View() == body.View() &&
-                   ForumItemTitle(t.discussion, last).View() == title.View() && !HasUploads(r);
+                   ForumItemData(t.discussion, last).View() == body.View();
   if (!duplicate) {
     int32_t index = -1;
     uint16_t ec = FrmBkForumItemCreate(t.discussion, r.user, title, StCStrXfm("text"), body,

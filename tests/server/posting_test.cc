@@ -69,7 +69,7 @@ constexpr char kMacros[] =
 // moderated there) with discussion 1 holding one message of alice's; the
 // registered users alice, bob and mona; the sysop root; the objectionable
 // word "darn".
-void BuildPostingConference(const ScratchDir& dir) {
+void BuildPostingConference(const ScratchDir& dir, bool textOnly) {
   using namespace quil;
   auto S = [](const std::string& text) { return StFromView(text); };
   std::filesystem::path old = std::filesystem::current_path();
@@ -96,6 +96,8 @@ void BuildPostingConference(const ScratchDir& dir) {
     ChHandle sysop = user("root", "rpw");
     ForumUserSetSysop(root, sysop, true);
     ForumSysopSetObjectionable(root, S("darn"));
+    ForumSysopSetMessageMax(root, 100);
+    ForumSysopSetUserIsText(root, textOnly);
     ForumFile top = ForumTopFolder(root);
     ASSERT_EQ(ForumCatItemCreate(top, S("forum-category"), S("Cafe"), S("Cafe"), 0, true, nullptr),
               0);
@@ -124,8 +126,9 @@ void BuildPostingConference(const ScratchDir& dir) {
 
 class Posting : public ::testing::Test {
  protected:
+  virtual bool TextOnly() const { return false; }
   void SetUp() override {
-    BuildPostingConference(dir_);
+    BuildPostingConference(dir_, TextOnly());
     if (HasFatalFailure()) return;
     port_ = FreePort();
     WriteFile(dir_.File("quil.set"),
@@ -352,6 +355,30 @@ TEST_F(Posting, LinksAreAddedEditedAndDeleted) {
   EXPECT_TRUE(gone.Has("The link has been deleted.")) << gone.body;
   Http missing = Send("140@@/Open/2", "root:rpw");
   EXPECT_TRUE(missing.Has("Link Pathname Not Found")) << missing.body;
+}
+
+TEST_F(Posting, PostsAreCutToTheLengthLimitExceptForHosts) {
+  std::string longBody(150, 'x');
+  Send("11@@/Cafe/1", "alice:apw", {{"newresponse", longBody}});
+  std::string m = Messages("/Cafe/1");
+  EXPECT_NE(m.find("[" + std::string(100, 'x') + "]"), std::string::npos) << m;
+  Send("11@@/Cafe/1", "root:rpw", {{"newresponse", std::string(150, 'y')}});
+  EXPECT_NE(Messages("/Cafe/1").find("[" + std::string(150, 'y') + "]"), std::string::npos);
+}
+
+// A site of plain text: tags are taken out of posts, but for hosts.
+class TextOnlyPosting : public Posting {
+ protected:
+  bool TextOnly() const override { return true; }
+};
+
+TEST_F(TextOnlyPosting, TagsAreRemovedButForHosts) {
+  Send("11@@/Cafe/1", "alice:apw",
+       {{"newresponse", "plain <b>bold</b> text"}, {"messageTitle", "<i>Title</i>"}});
+  std::string m = Messages("/Cafe/1");
+  EXPECT_NE(m.find("[plain bold text]"), std::string::npos) << m;
+  Send("11@@/Cafe/1", "root:rpw", {{"newresponse", "host <b>bold</b>"}});
+  EXPECT_NE(Messages("/Cafe/1").find("[host <b>bold</b>]"), std::string::npos);
 }
 
 }  // namespace
