@@ -366,6 +366,30 @@ TEST_F(Posting, PostsAreCutToTheLengthLimitExceptForHosts) {
   EXPECT_NE(Messages("/Cafe/1").find("[" + std::string(150, 'y') + "]"), std::string::npos);
 }
 
+// What the web pages change reaches the roll-forward log: a kill -9 right
+// after the changes loses none of them.
+TEST_F(Posting, AKillLosesNoPostedChange) {
+  Send("11@@/Cafe/1", "alice:apw", {{"newresponse", "Survives the crash"}});
+  Send("10@@/Cafe", "alice:apw", {{"title", "Crash plans"}});
+  Send("11@@/Cafe/1", "mona:mpw", {{"newresponse", "Queued before the crash"}, {"approved", "1"}});
+  Send("29@@/Cafe/1", "bob:bpw");
+  Send("38@@", "bob:bpw");
+  Send("11@@/Cafe/1", "alice:apw", {{"newresponse", "Unread by bob"}});
+  quil_->Signal(SIGKILL);
+  Ended e = quil_->Wait();
+  ASSERT_EQ(e.signal, SIGKILL) << e.err;
+  std::filesystem::remove(dir_.File("quil.lock"));
+  quil_ = std::make_unique<Quil>(dir_.path(), std::vector<std::string>{"-server"});
+  ASSERT_TRUE(WaitForPort(port_));
+  std::string m = Messages("/Cafe/1");
+  EXPECT_NE(m.find("[Survives the crash]"), std::string::npos) << m;
+  EXPECT_NE(Title("/Cafe/2").find("title=[Crash plans]"), std::string::npos);
+  Http queue = Send("124@@", "root:rpw");
+  EXPECT_TRUE(queue.Has("Queued before the crash")) << queue.body;
+  Http news = Send("38@@", "bob:bpw");
+  EXPECT_TRUE(news.Has("Unread by bob")) << news.body;
+}
+
 // A site of plain text: tags are taken out of posts, but for hosts.
 class TextOnlyPosting : public Posting {
  protected:
