@@ -269,6 +269,13 @@ void FrmBkItemSetMessageId(const ForumFile& discussion, int32_t index, const St&
 // Where the message came from ("http", "email" ...): <f f=DISC/INDEX source=V>.
 void FrmBkItemSetSource(const ForumFile& discussion, int32_t index, St source);
 
+// A document attached to message index (-1: the discussion's own text),
+// ForumItemAddEnclosure: <f f=DISC/INDEX enclosure=NAME contentType=C
+// body=HEX>, the bytes in hexadecimal.
+[[nodiscard]] uint16_t FrmBkItemAddEnclosure(const ForumFile& discussion, int32_t index,
+                                             const St& name, const St& contentType,
+                                             const St& data);
+
 // The moderation queue (ForumModerated.h): ForumFileAddModerated, recorded
 // as <f f=TARGET moderated=TYPE parent=INDEX unique=ID author=ID title=T
 // body=B flags=0|1 contentType=C [other=O] date=D>; the entry keeps the

@@ -304,6 +304,17 @@ bool Replayer::File(const Tag& t) {
   if (t.Has(Kw("create"))) return FileCreate(file, t);
   if (t.Has(Kw("new"))) return MessageCreate(file, t);
   if (t.Has(Kw("moderated"))) return ModeratedAdd(file, t);
+  if (const St* name = t.Find(Kw("enclosure"))) {
+    // A document attached: its bytes in hexadecimal.
+    if (!ForumFileIsForum(file)) return Fail("file is not a discussion", *path);
+    const St* type = t.Find(Kw("contentType"));
+    const St* body = t.Find(Kw("body"));
+    St data = body && !body->IsNil() ? StFromHex(*body) : StCreate();
+    if (data.IsNil()) return Fail("bad setting body");
+    uint16_t status = ForumItemAddEnclosure(file, message, *name, type ? *type : St(), data);
+    if (status != 0) return Fail("item not created ", EcToSt(status));
+    return true;
+  }
   if (t.Has(Kw("enable")) || t.Has(Kw("inhibit")) || t.Has(Kw("clearAcc")) ||
       t.Has(Kw("clearInhibit")) || t.Has(Kw("deletePermits")) || t.Has(Kw("deleteInhibits")))
     return FileAccess(file, t);

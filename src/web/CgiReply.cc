@@ -160,11 +160,8 @@ St PreparedTitle(const CgiRequest& r, const St& title, bool host) {
   return t;
 }
 
-// Attaches the files sent with a post.
-//
-// SEAM: documents have no journaling setter yet; until the exchange layer
-// gives one (a record carrying the bytes), enclosures are stored by the
-// forum's own operation and are only as safe as the next save.
+// Attaches the files sent with a post (a file whose name the message
+// holds already is passed over).
 void StoreEnclosures(const CgiRequest& r, const ForumFile& discussion, int32_t index) {
   for (const CgiUpload& u : r.uploads) {
     if (u.data.Empty() || u.fileName.Empty()) continue;
@@ -176,7 +173,7 @@ void StoreEnclosures(const CgiRequest& r, const ForumFile& discussion, int32_t i
     for (char c : n) name += (c == ' ' ? '_' : c);
     if (name.empty()) continue;
     St type = u.contentType.Empty() ? StCStrXfm("application/octet-stream") : u.contentType;
-    (void)ForumItemAddEnclosure(discussion, index, StFromView(name), type, u.data);
+    (void)FrmBkItemAddEnclosure(discussion, index, StFromView(name), type, u.data);
   }
 }
 

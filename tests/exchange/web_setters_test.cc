@@ -39,6 +39,12 @@ TEST_F(WebSettersTest, SourceQueueAndSubscriptionsReplay) {
             0);
   EXPECT_EQ(Log().size(), before);
 
+  std::string bytes("GIF89a\0\x01\xff<>\"", 12);
+  ASSERT_EQ(FrmBkItemAddEnclosure(talk, first, S("p.gif"), S("image/gif"), StFromView(bytes)), 0);
+  before = Log().size();
+  EXPECT_NE(FrmBkItemAddEnclosure(talk, first, S("p.gif"), S("image/gif"), S("again")), 0);
+  EXPECT_EQ(Log().size(), before);  // a refused attachment leaves no record
+
   ASSERT_EQ(FrmBkSubscrAdd(ann, talk), 0);
   ASSERT_EQ(FrmBkSubscrAdd(ann, top_), 0);
   EXPECT_TRUE(FrmBkSubscrRemove(ann, top_));
@@ -59,6 +65,11 @@ TEST_F(WebSettersTest, SourceQueueAndSubscriptionsReplay) {
   EXPECT_EQ(ForumModeratedItemAuthor(root_, 0), ann);
   EXPECT_EQ(ForumSubscrCount(root_, ann), 1);
   EXPECT_TRUE(ForumFileIsSubscribed(ann, talk));
+  ForumFile message = ForumFileOpenMessage(talk, first);
+  ForumFile doc = ForumOpenDocument(message, S("p.gif"));
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(ForumDocumentData(doc).Str(), bytes);
+  EXPECT_EQ(ForumDocumentContentType(doc).Str(), "image/gif");
 }
 
 }  // namespace

@@ -63,7 +63,9 @@ constexpr char kMacros[] =
     "%% set all pathSelect(\"type=message\") %%%% while all != \"\" %%"
     "%% set one all.head(\" \") %%%% set all all.tail(\" \") %%"
     "%% if setPath(one) %%[%% pathBody %%]\n%% endif %%%% endwhile %%%% endmacro %%\n"
-    "%% macro info %%title=[%% pathTitle %%]%% endmacro %%\n";
+    "%% macro info %%title=[%% pathTitle %%]%% endmacro %%\n"
+    "%% macro src %%source=[%% pathSource %%]%% endmacro %%\n"
+    "%% macro doc %%doc=[%% pathIsDocument %%]%% endmacro %%\n";
 
 // Builds the conference: folder Cafe (guests may not post there, mona is
 // moderated there) with discussion 1 holding one message of alice's; the
@@ -364,6 +366,22 @@ TEST_F(Posting, PostsAreCutToTheLengthLimitExceptForHosts) {
   EXPECT_NE(m.find("[" + std::string(100, 'x') + "]"), std::string::npos) << m;
   Send("11@@/Cafe/1", "root:rpw", {{"newresponse", std::string(150, 'y')}});
   EXPECT_NE(Messages("/Cafe/1").find("[" + std::string(150, 'y') + "]"), std::string::npos);
+}
+
+TEST_F(Posting, FilesSentWithAPostAreAttached) {
+  WriteFile(dir_.File("note.txt"), "a note\n");
+  std::string cmd = "curl -s -u alice:apw -F 'newresponse=With a file' -F 'enclosure=@" +
+                    dir_.File("note.txt") + ";type=text/plain' 'http://127.0.0.1:" +
+                    std::to_string(port_) + "/Quil?11@@/Cafe/1'";
+  (void)Shell(cmd);
+  std::string m = Messages("/Cafe/1");
+  ASSERT_NE(m.find("[With a file]"), std::string::npos) << m;
+  std::string source = Send("src@@/Cafe/1/1").body;
+  EXPECT_NE(source.find("source=[http]"), std::string::npos) << source;
+  std::string doc = Send("doc@@/Cafe/1/1/note.txt").body;
+  EXPECT_NE(doc.find("doc=[1]"), std::string::npos) << doc;
+  std::string none = Send("doc@@/Cafe/1/1/other.txt").body;
+  EXPECT_EQ(none.find("doc=[1]"), std::string::npos) << none;
 }
 
 // What the web pages change reaches the roll-forward log: a kill -9 right
