@@ -146,6 +146,9 @@ void StoreStructure(const ForumFile& folder, const CgiRequest& r) {
   if (!CkIsChecked(r.form, "allow_conv")) taken |= 0x40 | 0x40000;
   if (!CkIsChecked(r.form, "allow_links")) taken |= 0x8 | 0x10000;
   if (taken == 0) return;
+  // The folder's own list starts as the one it inherits, so that only the
+  // rights taken here change.
+  if (!ForumAccHasList(folder)) (void)FrmBkAccCreateList(folder);
   FrmBkAccInhibit(folder, kForumAccAllUsers, taken);
   FrmBkAccInhibit(folder, kForumAccAllGuests, taken);
 }
@@ -369,8 +372,8 @@ namespace {
 ForumFile OpenKind(CgiRequest& r, bool folder) {
   ForumFile item = CgiOpenLocation(r.root, r.location);
   if (folder ? !IsFolderKind(item) : !ForumFileIsForum(item)) {
-    CgiErrorPage(r, folder ? "Folder Pathname Not Found" : "Discussion Pathname Not Found",
-                 "\"" + StToSgml(r.location).Str() + "\" not found");
+    const char* text = folder ? "Folder Pathname Not Found" : "Discussion Pathname Not Found";
+    CgiErrorPage(r, text, text);
     return ForumFile();
   }
   return item;

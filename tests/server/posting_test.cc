@@ -325,6 +325,15 @@ TEST_F(Posting, FoldersAreAddedEditedAndDeleted) {
   Http gone = Send("40@@/Cafe/Tea_Room", "root:rpw");
   EXPECT_TRUE(gone.Has("The folder has been deleted.")) << gone.body;
   EXPECT_EQ(Title("/Cafe/Tea_Room").find("Tea House"), std::string::npos);
+
+  // What participants may add follows the form: discussions, no folders.
+  Send("4@@/Open", "alice:apw",
+       {{"title", "Flat"}, {"allow_subtopics", "none"}, {"allow_conv", "1"}});
+  Http sub = Send("4@@/Open/Flat", "bob:bpw", {{"title", "Deeper"}});
+  EXPECT_TRUE(sub.Has("You do not have access to add this item here")) << sub.body;
+  Send("10@@/Open/Flat", "bob:bpw", {{"title", "Allowed"}});
+  EXPECT_NE(Title("/Open/Flat/1").find("title=[Allowed]"), std::string::npos)
+      << Title("/Open/Flat/1");
 }
 
 TEST_F(Posting, ADiscussionIsStartedEditedAndDeleted) {
