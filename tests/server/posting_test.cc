@@ -393,6 +393,26 @@ TEST_F(Posting, FilesSentWithAPostAreAttached) {
   EXPECT_EQ(none.find("doc=[1]"), std::string::npos) << none;
 }
 
+TEST_F(Posting, TheFormsAreShown) {
+  Http reply = Send("229@@/Cafe/1/0", "alice:apw");
+  EXPECT_TRUE(reply.Has("action=\"?11@")) << reply.body;
+  EXPECT_TRUE(reply.Has("First words")) << reply.body;  // the message answered
+  Http folder = Send("3@@/Cafe", "alice:apw");
+  EXPECT_TRUE(folder.Has("action=\"?4@")) << folder.body;
+  Http discussion = Send("9@@/Cafe", "alice:apw");
+  EXPECT_TRUE(discussion.Has("action=\"?10@")) << discussion.body;
+  Http editFolder = Send("39@@/Cafe", "root:rpw");
+  EXPECT_TRUE(editFolder.Has("action=\"?58@")) << editFolder.body;
+  EXPECT_TRUE(editFolder.Has("value=\"Cafe\"")) << editFolder.body;
+  Http editTalk = Send("41@@/Cafe/1", "root:rpw");
+  EXPECT_TRUE(editTalk.Has("value=\"Talk\"")) << editTalk.body;
+  Http link = Send("136@@/Open", "root:rpw");
+  EXPECT_TRUE(link.Has("action=\"?137@")) << link.body;
+  // A form typed with an error comes back with what was typed.
+  Http again = Send("11@@/Open/1", "", {{"newresponse", "Keep this text"}});
+  EXPECT_TRUE(again.Has("Keep this text")) << again.body;
+}
+
 // What the web pages change reaches the roll-forward log: a kill -9 right
 // after the changes loses none of them.
 TEST_F(Posting, AKillLosesNoPostedChange) {
