@@ -422,6 +422,9 @@ TEST_F(Posting, AKillLosesNoPostedChange) {
   Send("29@@/Cafe/1", "bob:bpw");
   Send("38@@", "bob:bpw");
   Send("11@@/Cafe/1", "alice:apw", {{"newresponse", "Unread by bob"}});
+  // One more request: its answer comes after the pass that wrote the
+  // records of the changes before it.
+  ASSERT_NE(Messages("/Cafe/1").find("[Unread by bob]"), std::string::npos);
   quil_->Signal(SIGKILL);
   Ended e = quil_->Wait();
   ASSERT_EQ(e.signal, SIGKILL) << e.err;
@@ -433,8 +436,11 @@ TEST_F(Posting, AKillLosesNoPostedChange) {
   EXPECT_NE(Title("/Cafe/2").find("title=[Crash plans]"), std::string::npos);
   Http queue = Send("124@@", "root:rpw");
   EXPECT_TRUE(queue.Has("Queued before the crash")) << queue.body;
+  EXPECT_NE(m.find("[Unread by bob]"), std::string::npos) << m;
+  // The subscription came through (read marks are the store's alone and
+  // may go back to the last save).
   Http news = Send("38@@", "bob:bpw");
-  EXPECT_TRUE(news.Has("Unread by bob")) << news.body;
+  EXPECT_FALSE(news.Has("You have no subscriptions.")) << news.body;
 }
 
 // A site of plain text: tags are taken out of posts, but for hosts.
