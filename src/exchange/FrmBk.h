@@ -82,7 +82,7 @@
 //   <f f=DISC new=INDEX unique=ID author=ID title=T contentType=C
 //      parent=INDEX date=D body=B> a new message
 //   <f f=DISC/INDEX NAME=VALUE>    a message attribute: title, body, author,
-//                                  date, messageId
+//                                  date, messageId, source
 //   <f f=DISC deleteItem=INDEX>    deletes a message
 //   <f f=TARGET[/REPLYTO] moderated=POS type=T unique=ID title=T body=B
 //      contentType=C [author=ID] [showAuthor] [other=O]>
@@ -106,7 +106,8 @@
 //   <u createg=ID name=N>          a new group
 //   <u u=ID NAME=VALUE>            a user attribute: name, email, pwmd5 (the
 //                                  digest in hexadecimal), flags (hex),
-//                                  isSysop, incLogin, destroy, and the
+//                                  isSysop, incLogin, destroy, subscrAdd,
+//                                  subscrRemove (PATH), and the
 //                                  profile fields (FrmBkUserKeys)
 //   <u u=ID field=NAME value=V type=text>  a named text field of a user's
 //                                  or group's record
@@ -321,6 +322,21 @@ bool FrmBkItemDestroy(const ForumFile& discussion, int32_t index);
 bool FrmBkRecordSetField(ForumRoot root, ChHandle rec, const St& field, St value);
 // The same without a record (the replay's handler).
 bool ForumRecordSetField(ForumRoot root, ChHandle rec, const St& field, St value);
+// Where the message came from ("http", "email" ...): <f f=DISC/INDEX source=V>.
+void FrmBkItemSetSource(const ForumFile& discussion, int32_t index, St source);
+
+// A document attached to message index (-1: the discussion's own text),
+// ForumItemAddEnclosure: <f f=DISC/INDEX enclosure=NAME contentType=C
+// body=HEX>, the bytes in hexadecimal.
+[[nodiscard]] uint16_t FrmBkItemAddEnclosure(const ForumFile& discussion, int32_t index,
+                                             const St& name, const St& contentType,
+                                             const St& data);
+
+// Subscriptions (ForumRead.h): <u u=ID subscrAdd=PATH>, <u u=ID
+// subscrRemove=PATH>, the item by its unique path.  The add returns
+// ForumSubscrAdd's result or the log's status (nothing subscribed then).
+[[nodiscard]] uint16_t FrmBkSubscrAdd(ChHandle user, const ForumFile& item);
+bool FrmBkSubscrRemove(ChHandle user, const ForumFile& item);
 
 // The root.
 void FrmBkRootSetNextUnique(ForumRoot root, int32_t value);

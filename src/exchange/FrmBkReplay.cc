@@ -4,6 +4,7 @@
 
 #include "Ec.h"
 #include "ForumEi.h"
+#include "ForumModerated.h"
 #include "ForumRead.h"
 #include "FrmBkInt.h"
 #include "Ma.h"
@@ -313,6 +314,17 @@ bool Replayer::File(const Tag& t) {
   if (const St* field = t.Find(Kw("field"))) return FileField(file, message, *field, t);
   if (t.Has(Kw("create"))) return FileCreate(file, t);
   if (t.Has(Kw("new"))) return MessageCreate(file, t);
+  if (const St* name = t.Find(Kw("enclosure"))) {
+    // A document attached: its bytes in hexadecimal.
+    if (!ForumFileIsForum(file)) return Fail("file is not a discussion", *path);
+    const St* type = t.Find(Kw("contentType"));
+    const St* body = t.Find(Kw("body"));
+    St data = body && !body->IsNil() ? StFromHex(*body) : StCreate();
+    if (data.IsNil()) return Fail("bad setting body");
+    uint16_t status = ForumItemAddEnclosure(file, message, *name, type ? *type : St(), data);
+    if (status != 0) return Fail("item not created ", EcToSt(status));
+    return true;
+  }
   if (t.Has(Kw("enable")) || t.Has(Kw("inhibit")) || t.Has(Kw("clearAcc")) ||
       t.Has(Kw("clearInhibit")) || t.Has(Kw("deletePermits")) || t.Has(Kw("deleteInhibits")))
     return FileAccess(file, t);
@@ -618,6 +630,8 @@ bool Replayer::FileAttribute(const ForumFile& file, int32_t message, int k, cons
       (void)ForumItemSetDate(file, message, d);
     } else if (k == Kw("messageId")) {
       (void)ForumItemSetMessageId(file, message, value);
+    } else if (k == Kw("source")) {
+      (void)ForumItemSetSource(file, message, value);
     } else {
       return Fail("illegal attribute", StFromView(key));
     }
@@ -761,6 +775,16 @@ bool Replayer::UserAttribute(ChHandle user, int k, const St& value, const Tag& t
     bool on = false;
     if (!ParseBool(&value, &on)) return bad();
     ForumUserSetSysop(root_, user, on);
+  } else if (k == Kw("subscrAdd") || k == Kw("subscrRemove")) {
+    // The item by its unique path; an item gone since is passed over.
+    ForumFile item = ForumFileOpen(root_, value);
+    if (item) {
+      if (k == Kw("subscrAdd")) {
+        (void)ForumSubscrAdd(user, item);
+      } else {
+        (void)ForumSubscrRemove(user, item);
+      }
+    }
   } else if (k == Kw("incLogin")) {
     ForumUserIncLogin(root_, user);
     LgDbTd d;

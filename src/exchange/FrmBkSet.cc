@@ -454,6 +454,42 @@ bool ForumRecordSetField(ForumRoot root, ChHandle rec, const St& field, St value
   return true;
 }
 
+void FrmBkItemSetSource(const ForumFile& discussion, int32_t index, St source) {
+  Noted(RecForumItem(discussion, index, "source", source), "source");
+  (void)ForumItemSetSource(discussion, index, std::move(source));
+}
+
+uint16_t FrmBkItemAddEnclosure(const ForumFile& discussion, int32_t index, const St& name,
+                               const St& contentType, const St& data) {
+  ForumRoot root = ForumFileRoot(discussion);
+  int64_t mark = LogMark(root);
+  if (RootNeedsSend(root)) {
+    RecBuilder r("f");
+    r.Path("f", discussion, index).Attr("enclosure", name).Attr("contentType", contentType);
+    r.Attr("body", StToHex(data));
+    if (uint16_t status = r.Send(root); status != 0) return status;
+  }
+  uint16_t status = ForumItemAddEnclosure(discussion, index, name, contentType, data);
+  if (status != 0) Withdraw(root, mark);
+  return status;
+}
+
+uint16_t FrmBkSubscrAdd(ChHandle user, const ForumFile& item) {
+  ForumRoot root = ForumFileRoot(item);
+  int64_t mark = LogMark(root);
+  if (uint16_t status = RecUser(root, user, "subscrAdd", RecPathOf(item)); status != 0)
+    return status;
+  uint16_t status = ForumSubscrAdd(user, item);
+  if (status != 0) Withdraw(root, mark);
+  return status;
+}
+
+bool FrmBkSubscrRemove(ChHandle user, const ForumFile& item) {
+  ForumRoot root = ForumFileRoot(item);
+  Noted(RecUser(root, user, "subscrRemove", RecPathOf(item)), "subscrRemove");
+  return ForumSubscrRemove(user, item);
+}
+
 // ---------------------------------------------------------------------------
 // The root.
 

@@ -5,6 +5,7 @@
 // have names but no entry.
 #include "CgiInt.h"
 #include "CgiSysopInt.h"
+#include "CgiEditInt.h"
 
 namespace quil {
 
@@ -12,16 +13,16 @@ namespace quil {
 const CgiAction kCgiActionTable[] = {
     {1, CgiActShowLocation, 0},  // the location display
     {2, CgiActShowLocation, 0},  // the location display
-    {3, nullptr, 0},  // CreateAddCatForm
-    {4, nullptr, kCgiActNoCache},  // AddNewCatItem
+    {3, CgiActAddFolderForm, 0},  // CreateAddCatForm
+    {4, CgiActAddFolder, kCgiActNoCache},  // AddNewCatItem
     {5, CgiActShowLocation, 0},  // the location display
     {6, CgiActShowLocation, 0},  // the location display
     {7, CgiActShowLocation, 0},  // the location display
     {8, CgiActShowLocation, 0},  // the location display
-    {9, nullptr, 0},  // CreateAddForumForm
-    {10, nullptr, kCgiActNoCache},  // AddNewForumItem
-    {11, nullptr, kCgiActNoCache},  // AddNewForumResponse
-    {12, nullptr, kCgiActNoCache},  // EditReponse
+    {9, CgiActAddDiscussionForm, 0},  // CreateAddForumForm
+    {10, CgiActAddDiscussion, kCgiActNoCache},  // AddNewForumItem
+    {11, CgiActAddMessage, kCgiActNoCache},  // AddNewForumResponse
+    {12, CgiActEditMessage, kCgiActNoCache},  // EditReponse
     {13, CgiActShowLocation, 0},  // the location display
     {14, CgiActShowLocation, 0},  // the location display
     {15, CgiActLoginForm, kCgiActNoCache},  // CreateLoginForm
@@ -31,30 +32,30 @@ const CgiAction kCgiActionTable[] = {
     {25, CgiActPrefsForm, kCgiActNoCache},  // CreateUserPrefsFormParams
     {26, CgiActPrefs, kCgiActNoCache},  // ProcessUserPrefs
     {27, CgiActUserPicture, kCgiActBinary},  // DisplayUserPicture
-    {29, nullptr, 0},  // ProcessSubscription
+    {29, CgiActSubscribe, 0},  // ProcessSubscription
     {30, CgiActDefaultPicture, kCgiActBinary},  // DisplayDefaultPicture
     {31, CgiActUserPictureI, kCgiActBinary},  // DisplayUserPictureI
     {33, CgiActQuit, kCgiActNoCache},  // quit
-    {36, nullptr, 0},  // ProcessCancelSubscription
+    {36, CgiActCancelSubscription, 0},  // ProcessCancelSubscription
     {37, CgiActShowLocation, 0},  // the location display
-    {38, nullptr, 0},  // ProcessReadSubscription
-    {39, nullptr, 0},  // CreateEditCat
-    {40, nullptr, 0},  // DeleteCat
-    {41, nullptr, 0},  // CreateEditForum
-    {42, nullptr, 0},  // DeleteForum
+    {38, CgiActReadSubscription, 0},  // ProcessReadSubscription
+    {39, CgiActEditFolderForm, 0},  // CreateEditCat
+    {40, CgiActDeleteFolder, 0},  // DeleteCat
+    {41, CgiActEditDiscussionForm, 0},  // CreateEditForum
+    {42, CgiActDeleteDiscussion, 0},  // DeleteForum
     {43, CgiActGuestPicture, kCgiActBinary},  // DisplayGuestPicture
     {44, CgiActPostLookup, kCgiActNoCache},  // PostLookup
     {45, CgiActPostFailed, kCgiActNoCache},  // DisplayPostFailed
     {46, CgiActSysopSettingsShow, 0},  // CreateSysopGuestSettingsForm
     {47, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopGuestSettings
-    {51, nullptr, 0},  // CreateDeleteForumCk
-    {52, nullptr, 0},  // CreateDeleteCatCk
-    {53, nullptr, 0},  // CreateEditResponse
-    {54, nullptr, 0},  // CreateDeleteResponseCk
-    {55, nullptr, 0},  // DeleteResponse
+    {51, CgiActDeleteDiscussionCk, 0},  // CreateDeleteForumCk
+    {52, CgiActDeleteFolderCk, 0},  // CreateDeleteCatCk
+    {53, CgiActEditMessageForm, 0},  // CreateEditResponse
+    {54, CgiActDeleteMessageCk, 0},  // CreateDeleteResponseCk
+    {55, CgiActDeleteMessage, 0},  // DeleteResponse
     {56, CgiActShowLocation, 0},  // the location display
-    {57, nullptr, kCgiActNoCache},  // EditForum
-    {58, nullptr, kCgiActNoCache},  // EditCat
+    {57, CgiActEditDiscussion, kCgiActNoCache},  // EditForum
+    {58, CgiActEditFolder, kCgiActNoCache},  // EditCat
     {59, CgiActSysopControls, 0},  // CreateSysopControlsForm
     {60, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopRegUserSettings
     {61, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopGeneralSettings
@@ -106,8 +107,8 @@ const CgiAction kCgiActionTable[] = {
     {121, nullptr, kCgiActNoCache},  // GroupForm
     {122, CgiActUserInfo, 0},  // DisplayUserNameInfo
     {123, nullptr, kCgiActNoCache},  // GroupImportForm
-    {124, nullptr, 0},  // CheckModerated
-    {125, nullptr, kCgiActNoCache},  // ApproveModerated
+    {124, CgiActCheckModerated, 0},  // CheckModerated
+    {125, CgiActApproveModerated, kCgiActNoCache},  // ApproveModerated
     {126, nullptr, 0},  // CreateSearchForm
     {127, nullptr, kCgiActNoCache},  // Search
     {128, CgiActShowLocation, 0},  // the location display
@@ -118,11 +119,11 @@ const CgiAction kCgiActionTable[] = {
     {133, CgiActSysopSettingsShow, 0},  // ShowSysopMem
     {134, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopMem
     {135, CgiActUserInfo, 0},  // DisplayUserUniqueInfo
-    {136, nullptr, 0},  // CreateAddLinkForm
-    {137, nullptr, kCgiActNoCache},  // ProcessAddLink
-    {138, nullptr, 0},  // CreateEditLinkForm
-    {139, nullptr, kCgiActNoCache},  // ProcessEditLink
-    {140, nullptr, 0},  // DeleteLink
+    {136, CgiActAddLinkForm, 0},  // CreateAddLinkForm
+    {137, CgiActAddLink, kCgiActNoCache},  // ProcessAddLink
+    {138, CgiActEditLinkForm, 0},  // CreateEditLinkForm
+    {139, CgiActEditLink, kCgiActNoCache},  // ProcessEditLink
+    {140, CgiActDeleteLink, 0},  // DeleteLink
     {186, CgiActSysopSettingsShow, 0},  // CreateSysopBackupForm
     {187, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopBackupForm
     {188, CgiActSysopSettingsShow, 0},  // CreateSysopRedundantForm
@@ -165,7 +166,7 @@ const CgiAction kCgiActionTable[] = {
     {226, CgiActSysopSettingsShow, 0},  // CreateSysopHttpForm
     {227, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopHttpForm
     {228, CgiActSysopSettingsShow, 0},  // CreateSysopOtherSettings
-    {229, nullptr, 0},  // ShowReplyForm
+    {229, CgiActReplyForm, 0},  // ShowReplyForm
     {230, CgiActShowSummary, 0},  // ShowForumSummary
     {231, CgiActSysopSettingsShow, 0},  // ShowSysopNntp
     {232, CgiActSysopSettingsProcess, 0},  // ProcessSysopNntp

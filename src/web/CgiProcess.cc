@@ -12,6 +12,7 @@
 #include "Auth.h"
 #include "CgiInt.h"
 #include "Ex.h"
+#include "ForumModerated.h"
 #include "ForumUser.h"
 #include "Ht.h"
 #include "Qu.h"
@@ -303,6 +304,8 @@ bool ForumCgiInit(St* message) {
       MaHalt("ForumCgiInit -- error creating document directory " + dir);
   }
   CgiTemplateStart(wfForumRoot);
+  // Deleted discussions are saved beside the site's documents.
+  ForumSetDeletedDir(CgiDocumentDirectory(wfForumRoot));
   // Filters run with the request being served; one run outside a request
   // (a service acting on its own) sees no request and no user.
   AuthSetFilterRunner([](const char* name, St* output) {
