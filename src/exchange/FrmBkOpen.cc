@@ -2,6 +2,7 @@
 // recovery from the newest backup.
 #include <cstdio>
 
+#include "Auth.h"
 #include "Ec.h"
 #include "FrmBkInt.h"
 #include "Ht.h"
@@ -64,6 +65,9 @@ bool fullRecovery = false;
 
 void DbOpened(const std::string& path, ForumRoot root) {
   if (!fullRecovery) (void)ForumDbOpenRollForward(path, root);
+  // The forum's session hooks count logins with the plain setter; a login
+  // is a change like any other.
+  AuthSetLoginCounter([root](ChHandle user) { FrmBkUserIncLogin(root, user); });
 }
 
 }  // namespace frmbk

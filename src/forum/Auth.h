@@ -106,6 +106,9 @@ struct AuthHooks {
   std::function<void(ChHandle user, const St& code)> replicate;
 };
 void AuthSetHooks(AuthHooks hooks);
+// Replaces the login counter alone: the journaling layer installs its own
+// once the database is open, so that a login's count reaches the log.
+void AuthSetLoginCounter(std::function<void(ChHandle user)> count);
 
 // Held for the template language's per-session variables; created on
 // first use by its owner.

@@ -121,6 +121,9 @@ AuthSession* FindGuest(uint32_t counter, const St& remote, bool make) {
 }  // namespace
 
 void AuthSetHooks(AuthHooks hooks) { State().hooks = std::move(hooks); }
+void AuthSetLoginCounter(std::function<void(ChHandle user)> count) {
+  State().hooks.countLogin = std::move(count);
+}
 
 void AuthSetClock(int64_t (*now)()) { State().clock = now; }
 

@@ -102,15 +102,15 @@ void StoreUnjournaled(const ForumFile& folder, const CgiRequest& r, bool boxes) 
     St v = GetValueFromName(r.form, name);
     set(folder, v.Empty() ? St() : v);
   };
-  text("folderemailpw", ForumSetFolderEmailPw);
-  text("folderemailreplyto", ForumSetFolderEmailReplyTo);
-  text("folderemailfrom", ForumSetFolderEmailFrom);
-  text("background", ForumSetBackground);
+  text("folderemailpw", FrmBkFileSetFolderEmailPw);
+  text("folderemailreplyto", FrmBkFileSetFolderEmailReplyTo);
+  text("folderemailfrom", FrmBkFileSetFolderEmailFrom);
+  text("background", FrmBkFileSetBackground);
   if (!boxes) return;
-  ForumSetFolderEmailReply(folder, CkIsChecked(r.form, "folderemailreply") ? StCStrXfm("1") : St());
-  ForumSetFolderEmailPostThru(folder, CkIsChecked(r.form, "folderemailpostthru") ? 1 : 0);
-  ForumSetFolderEmailStripSig(folder, CkIsChecked(r.form, "folderemailstripsig") ? 1 : 0);
-  ForumSetListItems(folder, CkIsChecked(r.form, "listFolderItems") ? 1 : 0);
+  FrmBkFileSetFolderEmailReply(folder, CkIsChecked(r.form, "folderemailreply") ? StCStrXfm("1") : St());
+  FrmBkFileSetFolderEmailPostThru(folder, CkIsChecked(r.form, "folderemailpostthru") ? 1 : 0);
+  FrmBkFileSetFolderEmailStripSig(folder, CkIsChecked(r.form, "folderemailstripsig") ? 1 : 0);
+  FrmBkFileSetListItems(folder, CkIsChecked(r.form, "listFolderItems") ? 1 : 0);
 }
 
 // The flag bits an item takes from its form when the form's check boxes

@@ -31,13 +31,10 @@ int32_t NextForReview(const CgiRequest& r) {
   return -1;
 }
 
-// SEAM: approval and rejection change the conference (the new message or
-// item, the queue entry removed); their journaling setter
-// (FrmBkModeratedItemUpdate) is being added to the exchange layer and
-// replaces this body.  Until then an approval is only as safe as the next
-// save.
+// Approval and rejection go through the journaling setter, which records
+// the queue operation so that a crash after the answer loses neither.
 uint16_t UpdateEntry(ForumRoot root, int32_t position, bool approve) {
-  return ForumModeratedItemUpdate(root, position, approve, nullptr);
+  return FrmBkModeratedItemUpdate(root, position, approve, nullptr);
 }
 
 void ShowEntry(CgiRequest& r, int32_t position) {
@@ -239,7 +236,7 @@ void CgiActReadSubscription(CgiRequest& r) {
               "<p role=\"status\">There are no new messages.</p>\n");
     return;
   }
-  for (const ForumFile& d : shown) ForumSetHighwaterAll(r.user, d);
+  for (const ForumFile& d : shown) FrmBkSetHighwaterAll(r.user, d);
   CgiBuiltinPage(r, ForumFile(), "New messages", b);
 }
 

@@ -278,7 +278,7 @@ void CgiActAddMessage(CgiRequest& r) {
     FrmBkItemSetSource(t.discussion, index, StCStrXfm("http"));
     ForumFileCountPost(t.discussion);
     // Read marks, like hit and post counts, are kept by the store alone.
-    ForumSetHighwater(r.user, t.discussion, index);
+    FrmBkSetHighwater(r.user, t.discussion, index);
     StoreEnclosures(r, t.discussion, index);
   }
   if (CgiFilterAnswers(r, "messageAddFilterPost")) return;
@@ -334,10 +334,15 @@ void CgiActEditMessage(CgiRequest& r) {
     PreviewPage(r, t.item, f, body, 12);
     return;
   }
+  uint16_t ec = 0;
   if (ForumItemTitle(t.discussion, t.index).View() != title.View())
-    FrmBkItemSetTitle(t.discussion, t.index, title);
-  if (ForumItemData(t.discussion, t.index).View() != body.View())
-    FrmBkItemSetData(t.discussion, t.index, body);
+    ec = FrmBkItemSetTitle(t.discussion, t.index, title);
+  if (ec == 0 && ForumItemData(t.discussion, t.index).View() != body.View())
+    ec = FrmBkItemSetData(t.discussion, t.index, body);
+  if (ec != 0) {
+    CgiErrorPage(r, "Message Not Posted", "Error posting message: " + EcToSt(ec).Str());
+    return;
+  }
   CgiShowAfter(r, t.discussion);
 }
 

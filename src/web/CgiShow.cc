@@ -32,6 +32,7 @@
 #include "ForumAcc.h"
 #include "ForumRead.h"
 #include "ForumUser.h"
+#include "FrmBk.h"
 #include "LgDb.h"
 
 namespace quil {
@@ -377,7 +378,7 @@ void ShowDiscussion(CgiRequest& r, const ForumFile& d, const ForumFile& message,
   // The newest message shown is read now; with none, the discussion's own
   // text is.
   // (Marks only grow: an earlier page leaves a later mark as it is.)
-  ForumSetHighwater(r.user, d, shown.positions.empty() ? -1 : shown.positions.back());
+  FrmBkSetHighwater(r.user, d, shown.positions.empty() ? -1 : shown.positions.back());
   if (SitePage(r, tree ? 18 : 17, at)) return;  // "discussionTree", "discussion"
   ForumFile folder = ForumFileParent(d);
   Render(r, kPDiscussionHead, d);
@@ -431,7 +432,7 @@ void ShowDiscussion(CgiRequest& r, const ForumFile& d, const ForumFile& message,
 }
 
 void ShowMessage(CgiRequest& r, const ForumFile& message) {
-  ForumSetHighwater(r.user, message, 0);
+  FrmBkSetHighwater(r.user, message, 0);
   if (SitePage(r, 7, message)) return;  // "view"
   Render(r, kPMessagePage, message);
   Render(r, kPToolbar, message);
