@@ -18,6 +18,8 @@ namespace quil {
 
 // The "Powered by" picture of the factory footer, a GIF (TemplateImages.cc).
 std::string_view TemplatePoweredByGif();
+// The site's icon for "/favicon.ico" (TemplateImages.cc).
+std::string_view TemplateFavicon();
 
 // Bytes of a word (table TokenChar): 0-9, A-Z, a-z, "_".
 inline bool ExprTokenChar(uint8_t c) {

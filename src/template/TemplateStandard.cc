@@ -37,7 +37,6 @@ std::string Join(std::initializer_list<std::string_view> parts) {
   "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n"                            \
   "<meta charset=\"%% siteDefaultCharset %%\">\n"                            \
   "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n" \
-  "<meta name=\"color-scheme\" content=\"light dark\">\n"                     \
   "<title>%% siteTitle.toSGML %% - " title "</title>\n"                      \
   "<link rel=\"stylesheet\" href=\"/quil.css\">\n"                           \
   "<link rel=\"icon\" href=\"/Images/quil-icon.svg\" type=\"image/svg+xml\">\n" \
@@ -787,6 +786,7 @@ const std::vector<TemplateStaticFile>& TemplateStaticFiles() {
       {"Images/powerby.svg", kPoweredBy},
       {"Images/powerby.gif", TemplatePoweredByGif()},
       {"Images/quil-icon.svg", kSiteIcon},
+      {"favicon.ico", TemplateFavicon()},
   };
   return files;
 }
@@ -798,6 +798,7 @@ const char* TemplateStaticFileType(std::string_view name) {
   if (ends(".css")) return "text/css";
   if (ends(".svg")) return "image/svg+xml";
   if (ends(".gif")) return "image/gif";
+  if (ends(".ico")) return "image/x-icon";
   return "text/html";
 }
 

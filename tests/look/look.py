@@ -55,6 +55,7 @@ ERROR_TITLES = (
     "Unable to process", "Pathname not found", "Missing template", "Sysop Function",
     "Not Found", "Not found", "Folder Pathname Not Found", "Discussion Pathname Not Found",
     "Message Not Posted", "New Discussion Not Posted", "New Folder Not Posted", "Error",
+    "Post Message", "Login failed", "Log in failed",
 )
 NOT_HERE = "server is unable to process"
 
@@ -63,7 +64,12 @@ NOT_HERE = "server is unable to process"
 # user removal, clearing pictures and statistics, indexing).
 CHANGING = {29, 33, 36, 40, 42, 55, 73, 75, 90, 91, 92, 93, 96, 99, 132, 140, 195, 201,
             202, 203, 205, 206, 210, 211, 218, 255}
-MAX_PAGES = 700  # per crawl (a guard against a loop of ever new addresses)
+MAX_PAGES = 1500  # per crawl (a guard against a loop of ever new addresses)
+# Pages of one command in one container differ only by their place (the
+# 120 messages of the long discussion are one page type): a crawl visits at
+# most this many of them, so that it stays within a minute, and says how
+# many it left.
+PER_CONTAINER = 12
 
 
 def note(text):
@@ -166,9 +172,6 @@ class Page:
         for e in ERROR_TITLES:
             if title == e or title.endswith(" - " + e):
                 return e
-        # The template layer's error page: the message in <h3> opens <main>.
-        if re.search(r'<main class="page">\s*<h3>', self.body):
-            return title or "error page"
         return None
 
 
@@ -190,6 +193,8 @@ class Client:
         except urllib.error.HTTPError as e:
             return Page(url, e.code, e.headers.get("Content-Type", "") if e.headers else "",
                         e.read().decode("utf-8", "replace"))
+        except (urllib.error.URLError, OSError) as e:
+            return Page(url, 0, "", str(e))
 
     def log_in(self, name, password):
         """Logs in through the log-in form's own action.  Returns None when
@@ -203,7 +208,7 @@ class Client:
         answer = self.fetch(action, {"username": name, "password": password})
         if answer.not_here():
             return "log-in (command 23) is not handled by this server"
-        if answer.status != 200 or answer.error():
+        if answer.status != 200 or answer.error() or 'type="password"' in answer.body:
             return "log-in as %s failed: %s %s" % (
                 name, answer.status, answer.error())
         self.landing = answer
@@ -285,24 +290,46 @@ def run_crawl(args):
                 if why:
                     skipped.append("crawl as %s: %s" % (role, why))
                     continue
-            failures += crawl(site, client, role, start, skipped)
+            # A session may travel in the links (the certificate) rather
+            # than in a cookie: the crawl also starts from the links of the
+            # page that answered the log-in.
+            starts = [start]
+            if role != "guest":
+                parser = Links()
+                parser.feed(client.landing.body)
+                for href, text in parser.links:
+                    url = urllib.parse.urljoin(client.landing.url, href).split("#", 1)[0]
+                    if url.startswith(site.base + "/") and \
+                            command_of(url) not in CHANGING and \
+                            not re.search(r"log\s*-?\s*out", text, re.I):
+                        starts.append(url)
+            failures += crawl(site, client, role, starts, skipped)
         failures += check_other_pages(site, Client(site))
     finally:
         site.close()
-    return report(failures, skipped)
+    return report(failures, skipped, args.out, "crawl")
 
 
-def crawl(site, client, role, start, skipped):
+def crawl(site, client, role, starts, skipped):
     failures = []
     seen, resources = set(), set()
-    queue = [(start, "(start)")]
+    start = starts[0]
+    queue = [(url, "(start)") for url in starts]
     pages = 0
+    unhandled = set()  # commands that answered "unable to process" once
+    per_group, left = {}, {}
     while queue:
         url, came_from = queue.pop(0)
         key = crawl_key(url)
-        if key in seen:
+        command = command_of(url)
+        if key in seen or command in unhandled:
             continue
         seen.add(key)
+        group = (str(command), key.split("@@", 1)[-1].rsplit("/", 1)[0])
+        if per_group.get(group, 0) >= PER_CONTAINER:
+            left[group] = left.get(group, 0) + 1
+            continue
+        per_group[group] = per_group.get(group, 0) + 1
         if pages >= MAX_PAGES:
             failures.append("%s: more than %d pages reachable; stopped" % (role, MAX_PAGES))
             break
@@ -319,7 +346,9 @@ def crawl(site, client, role, start, skipped):
                 skipped.append("crawl as %s: the top level (command 14) is not handled by "
                                "this server" % role)
             else:
-                skipped.append("%s: %s is not handled by this server" % (role, url))
+                unhandled.add(command_of(url))
+                skipped.append("%s: command %s (%s, linked from %s) is not handled by this "
+                               "server" % (role, command_of(url), url, came_from))
             continue
         if page.error():
             failures.append("%s: error page \"%s\"" % (where, page.error()))
@@ -348,6 +377,9 @@ def crawl(site, client, role, start, skipped):
                 continue
             queue.append((target, url))
     note("crawl as %s: %d pages, %d resources" % (role, pages, len(resources)))
+    for (command, container), n in sorted(left.items()):
+        note("  command %s in %s: %d further places of the same kind not visited"
+             % (command, container or "/", n))
     return failures
 
 
@@ -385,7 +417,11 @@ def check_other_pages(site, client):
     return failures
 
 
-def report(failures, skipped):
+def report(failures, skipped, out=None, check=None):
+    if out:
+        with open(os.path.join(out, "%s-report.txt" % check), "w") as f:
+            f.writelines("SKIPPED %s\n" % s for s in skipped)
+            f.writelines("FAIL %s\n" % x for x in failures)
     for s in skipped:
         note("SKIPPED (not on this server yet): " + s)
     for f in failures:
@@ -538,14 +574,16 @@ class Browser:
 
 
 # What the page must not have, found in the page itself.
-PAGE_CHECKS = r"""(() => {
+# WIDTH is the width the page was loaded at: a phone's browser widens its
+# layout viewport (innerWidth) to what overflows, so that is no measure.
+PAGE_CHECKS = r"""((width) => {
   const out = {unlabelled: [], overflow: null, title: document.title};
   const de = document.documentElement;
-  if (de.scrollWidth > window.innerWidth) {
+  if (de.scrollWidth > width) {
     const wide = [...document.querySelectorAll('body *')]
-      .filter(e => e.getBoundingClientRect().right > window.innerWidth + 0.5)
+      .filter(e => e.getBoundingClientRect().right > width + 0.5)
       .slice(0, 5).map(e => e.tagName.toLowerCase() + (e.className ? '.' + e.className : ''));
-    out.overflow = de.scrollWidth + ' > ' + window.innerWidth + ' (' + wide.join(', ') + ')';
+    out.overflow = de.scrollWidth + ' > ' + width + ' (' + wide.join(', ') + ')';
   }
   for (const f of document.querySelectorAll('input, select, textarea')) {
     const type = (f.getAttribute('type') || '').toLowerCase();
@@ -559,7 +597,7 @@ PAGE_CHECKS = r"""(() => {
   for (const i of document.images)
     if (i.complete && i.naturalWidth === 0) out.broken = (out.broken || []).concat(i.src);
   return out;
-})()"""
+})(WIDTH)"""
 
 
 def page_problems(events):
@@ -617,6 +655,8 @@ def visit_list(site, skipped):
             skipped.append("%s (command %d answers \"unable to process\")" % (name, command))
             continue
         visits.append((name, url, client, name in MAIN_PAGES))
+    # The error page of the template layer, which every failed request shows.
+    visits.append(("error page", site.url(999), clients["guest"], True))
     std = os.path.join(site.dir, "html", "std")
     for f in sorted(os.listdir(std)):
         name = f[:-4]
@@ -645,7 +685,7 @@ def run_browser(args):
             for width, dark in ((360, False), (1280, False), (360, True)):
                 target, session = browser.open_tab()
                 browser.load(session, url, width, dark, browser_cookies(client, site))
-                checks = browser.evaluate(session, PAGE_CHECKS)
+                checks = browser.evaluate(session, PAGE_CHECKS.replace("WIDTH", str(width)))
                 problems = page_problems(browser.drain(session))
                 if width < 600 and checks["overflow"]:
                     problems.append("horizontal scroll bar at %d px: %s" % (width,
@@ -670,7 +710,7 @@ def run_browser(args):
     finally:
         browser.close()
         site.close()
-    return report(failures, skipped)
+    return report(failures, skipped, args.out, "browser")
 
 
 def run_axe(args):
@@ -714,7 +754,7 @@ def run_axe(args):
     finally:
         browser.close()
         site.close()
-    return report(failures, skipped)
+    return report(failures, skipped, args.out, "axe")
 
 
 def main():

@@ -62,6 +62,10 @@ TEST_F(StaticTypes, TheBuiltInPagesFilesCarryTheirOwnTypes) {
   EXPECT_EQ(ContentType(Curl(port_, "/quil.css")), "text/css");
   EXPECT_EQ(ContentType(Curl(port_, "/Images/folder.svg")), "image/svg+xml");
   EXPECT_EQ(ContentType(Curl(port_, "/Images/quil-icon.svg")), "image/svg+xml");
+  // Browsers ask for the icon of pages that name none.
+  std::string ico = Curl(port_, "/favicon.ico");
+  EXPECT_EQ(ContentType(ico), "image/x-icon");
+  EXPECT_NE(ico.find(std::string("\r\n\r\n\0\0\1\0", 8)), std::string::npos);
   std::string gif = Curl(port_, "/Images/powerby.gif");
   EXPECT_EQ(ContentType(gif), "image/gif");
   EXPECT_NE(gif.find("\r\n\r\nGIF89a"), std::string::npos);
