@@ -10,7 +10,7 @@ LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPIL
 all: build
 
 deps:
-	@./tools/install-deps
+	@QUIL_BUILD=$(BUILD) ./tools/install-deps
 
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) $(CMAKE_FLAGS)

@@ -27,9 +27,12 @@ int32_t openRoots = 0;
 
 constexpr char kForumDbName[] = "forum.db";
 constexpr char kFactoryBanner[] = "<center><h1>%% siteTitle %%</h1></center><hr>";
+// The footer of a fresh install: a centred link showing the "Powered by"
+// picture, with the picture's words as its text for those who do not see it.
 constexpr char kFactoryFooter[] =
-    "<center><a href=\"http://www.quillmoot.org/\"><img "
-    "src=\"%%siteImages%%/powerby.gif\" border=0></a></center>";
+    "<footer class=\"site-footer\"><a href=\"http://www.quillmoot.org/\"><img "
+    "src=\"%%siteImages%%/powerby.gif\" width=\"140\" height=\"32\" "
+    "alt=\"Powered by Quillmoot\"></a></footer>";
 
 ChHandle Intern(ChHandle near, const char* name) {
   return LgDbFieldIdGet(near, StCStrXfm(name));

@@ -197,6 +197,10 @@ void WebProcessHost(WebRecord* r, const WebUriEntry* entry, const St& path) {
   while (skip < rest.size() && rest[skip] == '/') ++skip;
   std::string local = web.dataDir.Str() + "/" + rest.substr(skip);
   WebSuffix suffix = WebSuffixLookup(Suffix(local));
+  if (suffix.type == 1) {
+    if (const char* own = WebFileContentType(std::string_view(rest).substr(skip)))
+      suffix.contentType = own;
+  }
   ServeFile* f = ServeFileOpen(StFromView(local));
   if (!ServeFileExists(f) && suffix.type != 3) {
     WebError(r, 404, "Not Found");

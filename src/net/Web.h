@@ -114,6 +114,19 @@ struct WebSuffix {
   const char* contentType;
 };
 WebSuffix WebSuffixLookup(std::string_view suffix);
+// Content types of single files of the document directory, given by the
+// layer that installs them (the stylesheet and pictures of the built-in
+// pages).  Browsers apply a stylesheet only when it comes as "text/css" and
+// show an SVG picture only as "image/svg+xml", while the suffix table sends
+// both suffixes to "*" ("text/html"); the table stays as it is for every
+// other file.  name is relative to the document directory ("quil.css",
+// "Images/folder.svg"); a later registration of a name replaces the earlier
+// one.  Cleared by WebClearFileContentTypes.
+void WebAddFileContentType(std::string_view name, std::string_view contentType);
+void WebClearFileContentTypes();
+// The registered content type of a file of the document directory, null
+// when it has none.
+const char* WebFileContentType(std::string_view name);
 // Number of entries of the MIME table (146).
 int WebMimeTableSize();
 

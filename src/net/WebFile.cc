@@ -128,6 +128,29 @@ WebSuffix WebSuffixLookup(std::string_view suffix) {
 
 int WebMimeTableSize() { return kMimeCount; }
 
+namespace {
+
+// Names of the document directory with a content type of their own (few:
+// the built-in pages' stylesheet and pictures).
+std::unordered_map<std::string, std::string>& FileTypes() {
+  static std::unordered_map<std::string, std::string> types;
+  return types;
+}
+
+}  // namespace
+
+void WebAddFileContentType(std::string_view name, std::string_view contentType) {
+  FileTypes()[std::string(name)] = std::string(contentType);
+}
+
+void WebClearFileContentTypes() { FileTypes().clear(); }
+
+const char* WebFileContentType(std::string_view name) {
+  auto& types = FileTypes();
+  auto it = types.find(std::string(name));
+  return it == types.end() ? nullptr : it->second.c_str();
+}
+
 ServeFile* ServeFileOpen(const St& path) {
   auto& cache = Cache();
   std::string key = path.Str();

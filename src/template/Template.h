@@ -535,6 +535,9 @@ struct TemplateStaticFile {
 };
 // The stylesheet ("quil.css") and the default images.
 const std::vector<TemplateStaticFile>& TemplateStaticFiles();
+// The content type a browser needs for a static file of the built-in pages
+// ("text/css" for the stylesheet, "image/svg+xml" for the pictures).
+const char* TemplateStaticFileType(std::string_view name);
 // Writes every static file missing from the site's document directory
 // (creating the directory); returns the number written.  Existing files
 // are left as they are.

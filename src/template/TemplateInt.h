@@ -16,6 +16,11 @@
 
 namespace quil {
 
+// The "Powered by" picture of the factory footer, a GIF (TemplateImages.cc).
+std::string_view TemplatePoweredByGif();
+// The site's icon for "/favicon.ico" (TemplateImages.cc).
+std::string_view TemplateFavicon();
+
 // Bytes of a word (table TokenChar): 0-9, A-Z, a-z, "_".
 inline bool ExprTokenChar(uint8_t c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||

@@ -233,6 +233,7 @@ void BufAddTemplateError(Buf& buf, ChHandle user, const St& certificate,
   BufAddC(buf, "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                "<meta name=\"viewport\" content=\"width=device-width, "
                "initial-scale=1\"><link rel=\"stylesheet\" href=\"/quil.css\">"
+               "<link rel=\"icon\" href=\"/Images/quil-icon.svg\" type=\"image/svg+xml\">"
                "<title>");
   BufAddS(buf, StToSgml(siteTitle));
   BufAddC(buf, " - ");

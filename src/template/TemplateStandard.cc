@@ -28,14 +28,28 @@ std::string Join(std::initializer_list<std::string_view> parts) {
   return out;
 }
 
+// The head and the top of every page: a link past the header for keyboard
+// users, the site's banner, and who is reading -- the user's name with the
+// preferences and a log-out link, or a guest's way to log in and (where
+// the site takes registrations) to register.  Log-out is command 25 with
+// the form value "logout" in the link.
 #define TPL_HEAD(title)                                                      \
   "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n"                            \
   "<meta charset=\"%% siteDefaultCharset %%\">\n"                            \
   "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n" \
   "<title>%% siteTitle.toSGML %% - " title "</title>\n"                      \
   "<link rel=\"stylesheet\" href=\"/quil.css\">\n"                           \
-  "</head>\n<body>\n<header class=\"site-header\">%% banner %%</header>\n"   \
-  "<main class=\"page\">\n"
+  "<link rel=\"icon\" href=\"/Images/quil-icon.svg\" type=\"image/svg+xml\">\n" \
+  "</head>\n<body>\n<a class=\"skip\" href=\"#content\">Skip to the content</a>\n" \
+  "<header class=\"site-header\">\n<div class=\"banner\">%% banner %%</div>\n" \
+  TPL_WHO "</header>\n<main class=\"page\" id=\"content\">\n"
+#define TPL_WHO                                                              \
+  "<nav class=\"who\" aria-label=\"Account\">%% if userIsRegistered %%"     \
+  "<span class=\"who-name\">Logged in as <strong>%% userName.toSGML %%</strong></span>" \
+  " <a href=\"?25@@\">Preferences</a> <a href=\"?25@@!logout=1\">Log out</a>"  \
+  "%% else %%<span class=\"who-name\">Reading as a guest</span>"              \
+  " <a href=\"?15@@\">Log in</a>%% if siteCanAutoRegister %%"                \
+  " <a href=\"?18@@\">Register</a>%% endif %%%% endif %%</nav>\n"
 #define TPL_END "</main>\n"
 #define TPL_ERROR \
   "%% if error %%<p class=\"error\" role=\"alert\">%% error %%</p>\n%% endif %%"
@@ -555,108 +569,176 @@ TemplateRef TemplateForPage(int pageType, const ForumFile& folder) {
 
 namespace {
 
-constexpr char kStylesheet[] = R"CSS(/* quil.css: the stylesheet of the built-in pages. */
+constexpr char kStylesheet[] = R"CSS(/* quil.css: the stylesheet of the built-in pages.
+   Light and dark colours follow the browser's preference; every pair of
+   text and background colours below has a contrast of at least 4.5:1.
+   The layout is one column that widens to 64rem and works without
+   scripts at any width from 320 px. */
 :root {
   color-scheme: light dark;
-  --bg: #fbfbfa;
-  --fg: #1d1f21;
-  --muted: #5f6368;
-  --line: #d9dbdf;
+  --bg: #f6f7f9;
+  --fg: #1b1d21;
+  --muted: #555b66;
+  --line: #cdd1d8;
   --panel: #ffffff;
   --accent: #1f5fbf;
   --accent-fg: #ffffff;
-  --danger: #b3261e;
-  --notice: #e8f1fd;
+  --accent-soft: #e6eefb;
+  --danger: #a4221b;
+  --notice: #e6eefb;
   --error-bg: #fdecea;
-  --radius: 8px;
+  --focus: #c2410c;
+  --radius: 10px;
   --gap: 1rem;
-  font-family: system-ui, -apple-system, "Segoe UI", Roboto, "Noto Sans", sans-serif;
-  line-height: 1.5;
+  --shadow: 0 1px 2px rgb(0 0 0 / 6%), 0 1px 8px rgb(0 0 0 / 4%);
+  font-family: system-ui, -apple-system, "Segoe UI", Roboto, "Noto Sans", "DejaVu Sans", sans-serif;
+  line-height: 1.55;
 }
 @media (prefers-color-scheme: dark) {
   :root {
-    --bg: #15171a;
-    --fg: #e6e7e9;
-    --muted: #a0a4aa;
-    --line: #33373d;
-    --panel: #1d2024;
-    --accent: #7fb0ff;
-    --accent-fg: #0c1a33;
-    --danger: #ff8a80;
-    --notice: #1c2a3d;
+    --bg: #121418;
+    --fg: #e7e9ec;
+    --muted: #a7adb6;
+    --line: #3a3f47;
+    --panel: #1b1e23;
+    --accent: #86b4ff;
+    --accent-fg: #0b1730;
+    --accent-soft: #1d2a40;
+    --danger: #ff9b91;
+    --notice: #1d2a40;
     --error-bg: #3a1d1b;
+    --focus: #ffb454;
+    --shadow: none;
   }
 }
 *, *::before, *::after { box-sizing: border-box; }
-html { -webkit-text-size-adjust: 100%; }
-body { margin: 0; background: var(--bg); color: var(--fg); font-size: 1rem; }
-img, svg, video { max-width: 100%; height: auto; }
+html { -webkit-text-size-adjust: 100%; text-size-adjust: 100%; }
+body { margin: 0; background: var(--bg); color: var(--fg); font-size: 1rem; overflow-wrap: break-word; }
+img, svg, video, iframe, embed, object { max-width: 100%; height: auto; }
+pre { white-space: pre-wrap; overflow-x: auto; }
 a { color: var(--accent); text-underline-offset: 0.15em; }
-a:focus-visible, button:focus-visible, input:focus-visible, select:focus-visible,
-textarea:focus-visible, summary:focus-visible {
-  outline: 3px solid var(--accent); outline-offset: 2px;
+a:hover { text-decoration-thickness: 2px; }
+:focus-visible { outline: 3px solid var(--focus); outline-offset: 2px; border-radius: 2px; }
+.skip {
+  position: absolute; left: 0.5rem; top: -3rem; z-index: 10; padding: 0.5rem 1rem;
+  background: var(--panel); color: var(--accent); border: 2px solid var(--accent); border-radius: var(--radius);
 }
-.site-header, .page, .site-footer { max-width: 60rem; margin: 0 auto; padding: 0 var(--gap); }
-.site-header { padding-top: var(--gap); }
+.skip:focus { top: 0.5rem; }
+
+/* The header: the site's banner and who is reading. */
+.site-header {
+  background: var(--panel); border-bottom: 1px solid var(--line);
+  display: flex; flex-wrap: wrap; align-items: center; justify-content: space-between;
+  gap: 0.25rem var(--gap); padding: 0.5rem max(var(--gap), calc((100% - 64rem) / 2 + var(--gap)));
+}
+.site-header .banner { min-width: 0; }
+.site-header .banner center, .site-header .banner > * { text-align: left; }
+.site-header .banner h1, .site-header .banner h2 { font-size: 1.25rem; margin: 0.25rem 0; line-height: 1.3; }
+.site-header .banner h1 a, .site-header .banner h2 a { color: var(--fg); text-decoration: none; }
+.site-header .banner hr { display: none; }
+.who { display: flex; flex-wrap: wrap; align-items: center; gap: 0.25rem 0.9rem; font-size: 0.95rem; }
+.who-name { color: var(--muted); }
+.who-name strong { color: var(--fg); }
+.who a { padding: 0.35rem 0; }
+
+.page, .site-footer { max-width: 64rem; margin: 0 auto; padding: 0 var(--gap); }
 .page { padding-bottom: 2rem; }
-h1 { font-size: clamp(1.4rem, 1.1rem + 1.5vw, 2rem); line-height: 1.25; margin: 1rem 0 0.75rem; }
-h2 { font-size: 1.25rem; }
+h1 { font-size: clamp(1.45rem, 1.15rem + 1.4vw, 2rem); line-height: 1.25; margin: 1.25rem 0 0.75rem; }
+h2 { font-size: 1.25rem; line-height: 1.3; }
+h3 { font-size: 1.1rem; }
 .meta, time { color: var(--muted); font-size: 0.9rem; }
-.crumbs { font-size: 0.9rem; color: var(--muted); margin-top: 0.75rem; overflow-wrap: anywhere; }
-.tabs { display: flex; gap: var(--gap); margin-top: 0.75rem; }
-.error, .notice { padding: 0.6rem 0.9rem; border-radius: var(--radius); }
+
+/* Where am I: the folder path. */
+.crumbs { font-size: 0.92rem; color: var(--muted); margin-top: 0.9rem; }
+.crumbs ol, .crumbs ul { list-style: none; display: flex; flex-wrap: wrap; gap: 0.25rem; margin: 0; padding: 0; }
+.crumbs li + li::before { content: "/"; margin-right: 0.25rem; color: var(--muted); }
+.crumbs a { padding: 0.2rem 0; }
+
+.tabs { display: flex; flex-wrap: wrap; gap: 0.5rem var(--gap); margin-top: 0.9rem; }
+.error, .notice { padding: 0.65rem 0.9rem; border-radius: var(--radius); margin: 0.75rem 0; }
 .error { background: var(--error-bg); color: var(--danger); border: 1px solid var(--danger); }
 .notice { background: var(--notice); border: 1px solid var(--line); }
-.form { display: grid; gap: 0.4rem; max-width: 40rem; margin: 1rem 0; }
-.form label { font-weight: 600; margin-top: 0.5rem; }
-.form label.check { font-weight: 400; display: flex; gap: 0.5rem; align-items: center; margin-top: 0.2rem; }
+
+/* Forms: a label above each field; required fields are marked. */
+.form { display: grid; gap: 0.35rem; max-width: 42rem; margin: 1rem 0; }
+.form label { font-weight: 600; margin-top: 0.6rem; }
+.form label:has(+ :is(input, select, textarea)[required])::after { content: " (required)"; font-weight: 400; color: var(--muted); font-size: 0.9rem; }
+.form label.check { font-weight: 400; display: flex; gap: 0.55rem; align-items: center; margin-top: 0.25rem; }
 input, select, textarea, button, .button { font: inherit; }
 input:not([type=checkbox]):not([type=radio]), select, textarea {
-  width: 100%; padding: 0.5rem 0.6rem; color: var(--fg); background: var(--panel);
-  border: 1px solid var(--line); border-radius: var(--radius);
+  width: 100%; min-height: 2.75rem; padding: 0.5rem 0.7rem; color: var(--fg); background: var(--panel);
+  border: 1px solid var(--muted); border-radius: var(--radius);
 }
-textarea { resize: vertical; min-height: 6rem; }
-fieldset { border: 1px solid var(--line); border-radius: var(--radius); padding: 0.5rem 1rem 1rem; margin: 0.5rem 0; display: grid; gap: 0.3rem; }
+input[type=checkbox], input[type=radio] { width: 1.15rem; height: 1.15rem; accent-color: var(--accent); flex: none; }
+textarea { resize: vertical; min-height: 7rem; }
+fieldset { border: 1px solid var(--line); border-radius: var(--radius); padding: 0.5rem 1rem 1rem; margin: 0.75rem 0 0; display: grid; gap: 0.3rem; min-width: 0; }
 legend { font-weight: 600; padding: 0 0.3rem; }
-details { border: 1px solid var(--line); border-radius: var(--radius); padding: 0.5rem 1rem; display: grid; gap: 0.3rem; }
-summary { cursor: pointer; font-weight: 600; }
-.actions { display: flex; flex-wrap: wrap; gap: 0.5rem; margin-top: 0.75rem; align-items: center; }
+details { border: 1px solid var(--line); border-radius: var(--radius); padding: 0.5rem 1rem; display: grid; gap: 0.3rem; margin-top: 0.5rem; }
+summary { cursor: pointer; font-weight: 600; padding: 0.25rem 0; }
+.actions { display: flex; flex-wrap: wrap; gap: 0.5rem; margin-top: 0.9rem; align-items: center; }
 button, .button {
-  display: inline-block; padding: 0.5rem 1rem; border-radius: var(--radius); border: 1px solid var(--accent);
-  background: var(--accent); color: var(--accent-fg); text-decoration: none; cursor: pointer; min-height: 2.5rem;
+  display: inline-flex; align-items: center; justify-content: center; gap: 0.4rem;
+  padding: 0.5rem 1.1rem; min-height: 2.75rem; border-radius: var(--radius); border: 1px solid var(--accent);
+  background: var(--accent); color: var(--accent-fg); text-decoration: none; cursor: pointer; font-weight: 600;
 }
+button:hover, .button:hover { filter: brightness(1.08); }
 button.secondary, .button.secondary { background: transparent; color: var(--accent); }
-.button.danger { background: transparent; color: var(--danger); border-color: var(--danger); }
+button.danger, .button.danger { background: transparent; color: var(--danger); border-color: var(--danger); }
+
+/* Lists of folders and discussions, messages. */
 .messages { list-style: none; padding: 0; margin: 1rem 0; display: grid; gap: 0.75rem; }
 .message, .mail, .results > * {
-  background: var(--panel); border: 1px solid var(--line); border-radius: var(--radius); padding: 0.75rem 1rem;
-  overflow-wrap: anywhere;
+  background: var(--panel); border: 1px solid var(--line); border-radius: var(--radius); padding: 0.85rem 1rem;
+  box-shadow: var(--shadow); overflow-wrap: anywhere; min-width: 0;
 }
-.message header { display: flex; flex-wrap: wrap; gap: 0.25rem 0.75rem; align-items: baseline; }
+.message header { display: flex; flex-wrap: wrap; gap: 0.25rem 0.75rem; align-items: baseline; margin-bottom: 0.35rem; }
 .message .author { font-weight: 600; }
-.folder-list { list-style: none; padding: 0; display: grid; gap: 0.5rem; }
-.folder-list li { display: flex; gap: 0.6rem; align-items: flex-start; padding: 0.5rem 0; border-bottom: 1px solid var(--line); }
-.folder-list img { width: 1.5rem; height: 1.5rem; flex: none; }
+.message img { border-radius: 4px; }
+.folder-list { list-style: none; padding: 0; margin: 1rem 0; background: var(--panel); border: 1px solid var(--line); border-radius: var(--radius); box-shadow: var(--shadow); }
+.folder-list li { display: flex; gap: 0.75rem; align-items: flex-start; padding: 0.7rem 1rem; border-top: 1px solid var(--line); min-width: 0; overflow-wrap: anywhere; }
+.folder-list li:first-child { border-top: 0; }
+.folder-list img { width: 1.5rem; height: 1.5rem; flex: none; margin-top: 0.1rem; }
 .outline { padding-left: 1.25rem; }
 .outline li { margin: 0.2rem 0; }
 .indent { display: inline-block; }
-.quoted { margin: 0.5rem 0; padding: 0.5rem 1rem; border-left: 4px solid var(--line); color: var(--muted); }
+.quoted, blockquote { margin: 0.5rem 0; padding: 0.5rem 1rem; border-left: 4px solid var(--line); color: var(--muted); }
 .chat { min-height: 12rem; max-height: 60vh; overflow-y: auto; background: var(--panel); border: 1px solid var(--line); border-radius: var(--radius); padding: 0.75rem 1rem; }
 .info { display: grid; grid-template-columns: max-content 1fr; gap: 0.3rem 1rem; }
 .info dt { font-weight: 600; }
-.info dd { margin: 0; }
+.info dd { margin: 0; min-width: 0; }
+mark { background: var(--accent-soft); color: var(--fg); padding: 0 0.2em; border-radius: 3px; }
 mark.objectionable { background: var(--error-bg); color: var(--danger); }
 table { border-collapse: collapse; width: 100%; display: block; overflow-x: auto; }
-th, td { border-bottom: 1px solid var(--line); padding: 0.4rem 0.6rem; text-align: left; }
+th, td { border-bottom: 1px solid var(--line); padding: 0.45rem 0.6rem; text-align: left; vertical-align: top; }
 hr { border: 0; border-top: 1px solid var(--line); }
+
+/* The toolbar (what I can do here) and paging of long folders and discussions. */
+.toolbar, nav.actions { display: flex; flex-wrap: wrap; gap: 0.5rem; margin: 1rem 0; }
+.toolbar a, nav.actions a {
+  display: inline-flex; align-items: center; min-height: 2.75rem; padding: 0.4rem 0.9rem;
+  border: 1px solid var(--line); border-radius: var(--radius); background: var(--panel); text-decoration: none;
+}
+.paging { display: flex; flex-wrap: wrap; gap: 0.4rem; align-items: center; margin: 1rem 0; }
+.paging a, .paging [aria-current] {
+  display: inline-flex; align-items: center; justify-content: center; min-width: 2.75rem; min-height: 2.75rem;
+  padding: 0.3rem 0.7rem; border: 1px solid var(--line); border-radius: var(--radius); background: var(--panel); text-decoration: none;
+}
+.paging [aria-current] { background: var(--accent); color: var(--accent-fg); border-color: var(--accent); font-weight: 600; }
+.site-footer { color: var(--muted); font-size: 0.9rem; padding-bottom: 2rem; text-align: center; }
+
 @media (max-width: 30rem) {
-  :root { --gap: 0.75rem; }
+  :root { --gap: 0.8rem; }
   .info { grid-template-columns: 1fr; }
   .info dd { margin-bottom: 0.4rem; }
-  .actions > * { flex: 1 1 auto; text-align: center; }
+  .actions > * { flex: 1 1 auto; }
+  .site-header { padding-top: 0.35rem; padding-bottom: 0.35rem; }
 }
-@media (prefers-reduced-motion: reduce) { * { scroll-behavior: auto !important; } }
-@media print { .site-header, .actions, nav { display: none; } body { background: #fff; color: #000; } }
+@media (prefers-reduced-motion: reduce) { * { scroll-behavior: auto !important; transition: none !important; } }
+@media print {
+  .site-header, .actions, .toolbar, .paging, nav, .skip { display: none; }
+  body { background: #fff; color: #000; }
+  .message, .folder-list { box-shadow: none; }
+}
 )CSS";
 
 #define TPL_ICON(body)                                                        \
@@ -690,6 +772,12 @@ constexpr char kPoweredBy[] =
     "<text x=\"60\" y=\"20.5\" font-family=\"sans-serif\" font-size=\"11\" "
     "text-anchor=\"middle\" fill=\"#fff\">Powered by Quillmoot</text></svg>\n";
 
+// The site's icon (the browser's tab): a speech bubble in the accent blue.
+constexpr char kSiteIcon[] =
+    "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 32 32\">"
+    "<rect width=\"32\" height=\"32\" rx=\"7\" fill=\"#1f5fbf\"/>"
+    "<path d=\"M8 9h16v11H14l-5 4v-4H8z\" fill=\"#fff\"/></svg>\n";
+
 }  // namespace
 
 const std::vector<TemplateStaticFile>& TemplateStaticFiles() {
@@ -703,8 +791,22 @@ const std::vector<TemplateStaticFile>& TemplateStaticFiles() {
       {"Images/container.svg", kContainerIcon},
       {"Images/document.svg", kDocumentIcon},
       {"Images/powerby.svg", kPoweredBy},
+      {"Images/powerby.gif", TemplatePoweredByGif()},
+      {"Images/quil-icon.svg", kSiteIcon},
+      {"favicon.ico", TemplateFavicon()},
   };
   return files;
+}
+
+const char* TemplateStaticFileType(std::string_view name) {
+  auto ends = [&](std::string_view suffix) {
+    return name.size() >= suffix.size() && name.substr(name.size() - suffix.size()) == suffix;
+  };
+  if (ends(".css")) return "text/css";
+  if (ends(".svg")) return "image/svg+xml";
+  if (ends(".gif")) return "image/gif";
+  if (ends(".ico")) return "image/x-icon";
+  return "text/html";
 }
 
 int TemplateStaticFilesInstall(const TemplateSite& site) {

@@ -222,6 +222,8 @@ void CgiTemplateStart(ForumRoot root) {
   // The built-in pages link the stylesheet and pictures of the document
   // directory: a site that lacks them gets them (its own are kept).
   (void)TemplateStaticFilesInstall(site);
+  for (const TemplateStaticFile& f : TemplateStaticFiles())
+    WebAddFileContentType(f.name, TemplateStaticFileType(f.name));
   ForumTemplateCache(site);
   TemplateFileRefresh(site);
   WebSetTemplatePageFn(TemplatePage);
@@ -233,6 +235,7 @@ void CgiTemplateStop() {
   if (!siteStarted) return;
   siteStarted = false;
   WebSetTemplatePageFn(nullptr);
+  WebClearFileContentTypes();
   TemplateSite& site = TemplateMainSite();
   TemplateFileClose(site);
   TemplateCacheTerm(site);
