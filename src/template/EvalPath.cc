@@ -75,12 +75,20 @@ St EscapedTitle(const ForumFile& item) {
   return StToSgml(TemplateItemTitle(item));
 }
 
+// A link to item with its title.  An item without a title (the top folder
+// has none) is named by the site's title, or "Top level", so that the link
+// always has text to read and to click.
 St AnchorTo(ExprContext& ctx, const ForumFile& item) {
   St out = StCStrXfm("<a href=\"");
   out = StCat(std::move(out),
               TemplateLink(ctx, kCmdShow, TemplateLocation(item).View()));
   out = StAppendView(std::move(out), "\">");
-  out = StCat(std::move(out), EscapedTitle(item));
+  St title = EscapedTitle(item);
+  if (StStripBlanks(title).Empty()) {
+    St site = ForumSysopHtmlTitle(ForumFileRoot(item));
+    title = StStripBlanks(site).Empty() ? StCStrXfm("Top level") : StToSgml(site);
+  }
+  out = StCat(std::move(out), std::move(title));
   return StAppendView(std::move(out), "</a>");
 }
 

@@ -717,6 +717,7 @@ hr { border: 0; border-top: 1px solid var(--line); }
 .toolbar a, nav.actions a {
   display: inline-flex; align-items: center; min-height: 2.75rem; padding: 0.4rem 0.9rem;
   border: 1px solid var(--line); border-radius: var(--radius); background: var(--panel); text-decoration: none;
+  color: var(--accent); font-weight: normal;
 }
 .paging { display: flex; flex-wrap: wrap; gap: 0.4rem; align-items: center; margin: 1rem 0; }
 .paging a, .paging [aria-current] {

@@ -56,9 +56,15 @@ TEST_F(PathKw, LinksCarryTheCertificate) {
   EXPECT_EQ(Render("%% pathTitleUrl %%", 0, "/Cafe", nullptr, S("c^1")),
             "<a href=\"?14@c^1@" + cafe + "\">The Cafe</a>");
   EXPECT_EQ(Render("%% parentUrl %%", 0, "/Cafe/Inner"), "?14@@" + cafe);
+  // The top folder has no title: its link reads the site's title, or
+  // "Top level" for a site without one.
   EXPECT_EQ(Render("%% pathHier %%", 0, "/Cafe/Inner"),
-            "<a href=\"?14@@" + Unique("/") + "\"></a> / <a href=\"?14@@" + cafe +
+            "<a href=\"?14@@" + Unique("/") + "\">Top level</a> / <a href=\"?14@@" + cafe +
                 "\">The Cafe</a> / Inner room");
+  ForumSysopSetHtmlTitle(root_, S("Town & Gown"));
+  EXPECT_EQ(Render("%% pathHier %%", 0, "/Cafe"),
+            "<a href=\"?14@@" + Unique("/") + "\">Town &amp; Gown</a> / The Cafe");
+  ForumSysopSetHtmlTitle(root_, St());
   TemplateMainSite().urlBase = S("http://example.org/quil?");
   EXPECT_EQ(Render("%% pathUrl %%", 0, "/Cafe"), "http://example.org/quil?14@@" + cafe);
   TemplateMainSite().urlBase = St();
