@@ -229,7 +229,10 @@ void BufAddTemplateError(Buf& buf, ChHandle user, const St& certificate,
                          const St& title, const St& message) {
   if (!buf.IsOpen()) BufOpen(buf);
   ForumRoot root = TemplateCurrentSite().Root();
+  // The site's title as the siteTitle keyword gives it: the program's name
+  // for a site that has none, as on every other page.
   St siteTitle = root ? ForumSysopHtmlTitle(root) : St();
+  if (StStripBlanks(siteTitle).Empty()) siteTitle = StCStrXfm("Quillmoot");
   BufAddC(buf, "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                "<meta name=\"viewport\" content=\"width=device-width, "
                "initial-scale=1\"><link rel=\"stylesheet\" href=\"/quil.css\">"

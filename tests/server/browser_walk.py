@@ -231,6 +231,33 @@ def main():
         step("preferences-by-cookie",
              lambda t, x: "Preferences of Walker Brown" in x and "Walks a lot" in
              browser.eval("document.getElementById('secondLine').value"))
+
+        # The conference itself: a folder, a discussion in it, a reply and
+        # its edit, all through the pages' own forms.
+        browser.goto(base + "?3@@/")
+        step("folder-form", lambda t, x: browser.eval(
+            "!!document.querySelector('form[action*=\"?4@\"]')"))
+        browser.submit(fill({"title": "Walking Routes"}, form_action="?4@"))
+        step("folder-made", lambda t, x: "Walking Routes" in t or "Walking Routes" in x)
+        browser.goto(base + "?9@@/Walking_Routes")
+        step("discussion-form", lambda t, x: browser.eval(
+            "!!document.querySelector('form[action*=\"?10@\"]')"))
+        browser.submit(fill({"title": "Ridge walk", "header": "Who comes along on Sunday?"},
+                            form_action="?10@"))
+        step("discussion-made", lambda t, x: "Ridge walk" in t or "Ridge walk" in x)
+        browser.goto(base + "?229@@/Walking_Routes/1")
+        step("reply-form", lambda t, x: browser.eval(
+            "!!document.querySelector('form[action*=\"?11@\"]')"))
+        browser.submit(fill({"newresponse": "Count me in, I bring tea."}, form_action="?11@"))
+        step("reply-posted", lambda t, x: "Count me in, I bring tea." in x)
+        browser.goto(base + "?53@@/Walking_Routes/1/0")
+        step("edit-form", lambda t, x: browser.eval(
+            "!!document.querySelector('form[action*=\"?12@\"]')"))
+        browser.submit(fill({"newresponse": "Count me in, I bring tea and cake."},
+                            form_action="?12@"))
+        step("reply-edited", lambda t, x: "I bring tea and cake." in x)
+        browser.goto(base + "?25@@!logout=1")
+        step("logged-out-at-the-end", lambda t, x: t.endswith(" - Log in"))
         return 0
     finally:
         browser.close()

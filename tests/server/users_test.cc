@@ -395,7 +395,8 @@ namespace {
 
 // The walk-through in headless Chromium (tests/server/browser_walk.py):
 // register, change the preferences, upload a picture and see it, log out,
-// a wrong password, log in, the cookie.  Screenshots and the HTML of every
+// a wrong password, log in, the cookie; then create a folder and a
+// discussion, post a reply and edit it, and log out.  Screenshots and the HTML of every
 // step are kept under the build tree (artefacts/browser-walk).
 TEST_F(Users, BrowserWalkThrough) {
   if (system("command -v chromium >/dev/null 2>&1") != 0) GTEST_SKIP() << "no chromium";
