@@ -98,15 +98,15 @@ const CgiAction kCgiActionTable[] = {
     {112, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopToolbarSettings
     {113, CgiActSysopSettingsShow, 0},  // CreateSysopPictureSettingsForm
     {114, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopPictureSettings
-    {115, nullptr, 0},  // CreateAccessForm
-    {116, nullptr, kCgiActNoCache},  // AccessForm
-    {117, nullptr, kCgiActNoCache},  // AccessImportForm
-    {118, nullptr, 0},  // CreateGroupsForm
-    {119, nullptr, kCgiActNoCache},  // GroupsForm
-    {120, nullptr, 0},  // CreateGroupForm
-    {121, nullptr, kCgiActNoCache},  // GroupForm
+    {115, CgiActAccessShow, 0},  // CreateAccessForm
+    {116, CgiActAccessProcess, kCgiActNoCache},  // AccessForm
+    {117, CgiActAccessImport, kCgiActNoCache},  // AccessImportForm
+    {118, CgiActGroupsShow, 0},  // CreateGroupsForm
+    {119, CgiActGroupsProcess, kCgiActNoCache},  // GroupsForm
+    {120, CgiActGroupShow, 0},  // CreateGroupForm
+    {121, CgiActGroupProcess, kCgiActNoCache},  // GroupForm
     {122, CgiActUserInfo, 0},  // DisplayUserNameInfo
-    {123, nullptr, kCgiActNoCache},  // GroupImportForm
+    {123, CgiActGroupImport, kCgiActNoCache},  // GroupImportForm
     {124, CgiActCheckModerated, 0},  // CheckModerated
     {125, CgiActApproveModerated, kCgiActNoCache},  // ApproveModerated
     {126, nullptr, 0},  // CreateSearchForm
@@ -114,8 +114,8 @@ const CgiAction kCgiActionTable[] = {
     {128, CgiActShowLocation, 0},  // the location display
     {129, CgiActSysopPickUser, 0},  // CreateSysopSetUserPrefs
     {130, CgiActSysopPickUserProcess, kCgiActNoCache},  // ProcessSysopSetUserPrefs
-    {131, nullptr, 0},  // ShowSysopStats
-    {132, nullptr, 0},  // ClearSysopStats
+    {131, CgiActSysopStats, 0},  // ShowSysopStats
+    {132, CgiActSysopStatsClear, 0},  // ClearSysopStats
     {133, CgiActSysopSettingsShow, 0},  // ShowSysopMem
     {134, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopMem
     {135, CgiActUserInfo, 0},  // DisplayUserUniqueInfo
