@@ -120,34 +120,34 @@ TEST_F(SysopAccess, AGroupsRightLetsItsMemberAddWhereOthersCannot) {
   EXPECT_TRUE(nobody.Has("No user named &quot;Nobody Here&quot;")) << nobody.body;
 
   // The folder gets a list: registered users read only, the group hosts.
-  Http create = Sysop("116@@Harbour", "createAccess=1");
+  Http create = Sysop("116@@/Harbour", "createAccess=1");
   EXPECT_TRUE(create.Has("has an access list of its own")) << create.body;
-  Http again = Sysop("116@@Harbour", "createAccess=1");
+  Http again = Sysop("116@@/Harbour", "createAccess=1");
   EXPECT_TRUE(again.Has("File already has an access list")) << again.body;
-  Http set = Sysop("116@@Harbour", "userName=Crew%0Ausers%0ANo+Body&addAs=participant"
+  Http set = Sysop("116@@/Harbour", "userName=Crew%0Ausers%0ANo+Body&addAs=participant"
                                    "&newUsers=readOnly");
   EXPECT_TRUE(set.Has("You cannot add the whole &quot;users&quot; list.")) << set.body;
   EXPECT_TRUE(set.Has("No user or group named &quot;No Body&quot;")) << set.body;
-  Http sysopRead = Sysop("116@@Harbour", "userName=sysop&addAs=readOnly");
+  Http sysopRead = Sysop("116@@/Harbour", "userName=sysop&addAs=readOnly");
   EXPECT_TRUE(sysopRead.Has("If the sysop is in the access list, he/she must have host access: "))
       << sysopRead.body;
-  Http shown = Sysop("115@@Harbour");
+  Http shown = Sysop("115@@/Harbour");
   EXPECT_TRUE(shown.Has("<td>Crew</td><td>group</td><td>participant</td>")) << shown.body;
   EXPECT_TRUE(shown.Has("<td>readOnly</td>")) << shown.body;
 
-  Request("4@@Harbour", "title=Deck", "Ann Mariner:sail4way");
-  Request("4@@Harbour", "title=Hull", "Bob Stone:sail4way");
-  Http harbour = Sysop("2@@Harbour");
+  Request("4@@/Harbour", "title=Deck", "Ann Mariner:sail4way");
+  Request("4@@/Harbour", "title=Hull", "Bob Stone:sail4way");
+  Http harbour = Sysop("2@@/Harbour");
   EXPECT_TRUE(harbour.Has("Deck")) << harbour.body;
   EXPECT_FALSE(harbour.Has("Hull")) << harbour.body;
 
   // Clearing asks first, then the folder inherits again: Bob may add.
-  Http unconfirmed = Sysop("116@@Harbour", "clear=1");
+  Http unconfirmed = Sysop("116@@/Harbour", "clear=1");
   EXPECT_TRUE(unconfirmed.Has("Clearing this access list will switch")) << unconfirmed.body;
-  Http cleared = Sysop("116@@Harbour", "clear=1&confirmClear=1");
+  Http cleared = Sysop("116@@/Harbour", "clear=1&confirmClear=1");
   EXPECT_TRUE(cleared.Has("uses the access list of its parent folder")) << cleared.body;
-  Request("4@@Harbour", "title=Hull", "Bob Stone:sail4way");
-  EXPECT_TRUE(Sysop("2@@Harbour").Has("Hull"));
+  Request("4@@/Harbour", "title=Hull", "Bob Stone:sail4way");
+  EXPECT_TRUE(Sysop("2@@/Harbour").Has("Hull"));
 }
 
 TEST_F(SysopAccess, StatisticsAreShownAndCleared) {
