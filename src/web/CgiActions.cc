@@ -149,10 +149,10 @@ const CgiAction kCgiActionTable[] = {
     {209, nullptr, kCgiActNoCache},  // chat service administration
     {210, CgiActSysopSwitch, 0},  // switches
     {211, CgiActSysopSwitch, 0},  // switches
-    {212, nullptr, 0},  // ShowExportUsers
-    {213, nullptr, kCgiActNoCache},  // ExportUsers
-    {214, nullptr, 0},  // ShowLookupUsers
-    {215, nullptr, kCgiActNoCache},  // LookupUsers
+    {212, CgiActSysopExportUsersForm, 0},  // ShowExportUsers
+    {213, CgiActSysopExportUsers, kCgiActNoCache},  // ExportUsers
+    {214, CgiActSysopLookupUsersForm, 0},  // ShowLookupUsers
+    {215, CgiActSysopLookupUsers, kCgiActNoCache},  // LookupUsers
     {216, nullptr, 0},  // ShowIndex
     {217, nullptr, kCgiActNoCache},  // ConfirmIndex
     {218, nullptr, kCgiActNoCache},  // ProcessIndex

@@ -164,5 +164,9 @@ void CgiActGroupProcess(CgiRequest& r);        // 121
 void CgiActGroupImport(CgiRequest& r);         // 123
 void CgiActSysopStats(CgiRequest& r);          // 131
 void CgiActSysopStatsClear(CgiRequest& r);     // 132
+void CgiActSysopExportUsersForm(CgiRequest& r);// 212
+void CgiActSysopExportUsers(CgiRequest& r);    // 213
+void CgiActSysopLookupUsersForm(CgiRequest& r);// 214
+void CgiActSysopLookupUsers(CgiRequest& r);    // 215
 
 }  // namespace quil

@@ -164,3 +164,26 @@ TEST_F(SysopAccess, StatisticsAreShownAndCleared) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SysopAccess, UsersAreExportedAndLookedUp) {
+  Http exported = Sysop("213@@", "go=1");
+  EXPECT_TRUE(exported.Has("name\temail\thomePage\tsecondLine\tloginCount\n")) << exported.body;
+  EXPECT_TRUE(exported.Has("Mariner, Ann\tuser@example.com\t")) << exported.body;
+  EXPECT_TRUE(exported.Has("Stone, Bob\tuser@example.com\t")) << exported.body;
+  EXPECT_FALSE(exported.Has("<html")) << exported.body;
+  EXPECT_TRUE(Request("213@@", "go=1", "Bob Stone:sail4way").Has("Sysop Function"));
+
+  Http found = Sysop("215@@", "find=mari");
+  EXPECT_TRUE(found.Has("1 user found.")) << found.body;
+  EXPECT_TRUE(found.Has("?130@")) << found.body;
+  EXPECT_TRUE(found.Has("Mariner, Ann")) << found.body;
+  EXPECT_FALSE(found.Has("Stone, Bob")) << found.body;
+  Http none = Sysop("215@@", "find=zzz");
+  EXPECT_TRUE(none.Has("No user matches &quot;zzz&quot;.")) << none.body;
+  Http empty = Sysop("215@@", "find=+");
+  EXPECT_TRUE(empty.Has("You must give part of a name or an address")) << empty.body;
+}
+
+}  // namespace
