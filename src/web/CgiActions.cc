@@ -153,9 +153,9 @@ const CgiAction kCgiActionTable[] = {
     {213, CgiActSysopExportUsers, kCgiActNoCache},  // ExportUsers
     {214, CgiActSysopLookupUsersForm, 0},  // ShowLookupUsers
     {215, CgiActSysopLookupUsers, kCgiActNoCache},  // LookupUsers
-    {216, nullptr, 0},  // ShowIndex
-    {217, nullptr, kCgiActNoCache},  // ConfirmIndex
-    {218, nullptr, kCgiActNoCache},  // ProcessIndex
+    {216, CgiActSysopIndexShow, 0},  // ShowIndex
+    {217, CgiActSysopIndexConfirm, kCgiActNoCache},  // ConfirmIndex
+    {218, CgiActSysopIndexProcess, kCgiActNoCache},  // ProcessIndex
     {219, CgiActSysopBackupStatus, 0},  // CreateSysopBackupStatus
     {220, nullptr, 0},  // ShowExportChoice
     {221, nullptr, 0},  // ShowExportSelection

@@ -168,5 +168,8 @@ void CgiActSysopExportUsersForm(CgiRequest& r);// 212
 void CgiActSysopExportUsers(CgiRequest& r);    // 213
 void CgiActSysopLookupUsersForm(CgiRequest& r);// 214
 void CgiActSysopLookupUsers(CgiRequest& r);    // 215
+void CgiActSysopIndexShow(CgiRequest& r);      // 216
+void CgiActSysopIndexConfirm(CgiRequest& r);   // 217
+void CgiActSysopIndexProcess(CgiRequest& r);   // 218
 
 }  // namespace quil

@@ -226,6 +226,7 @@ void CgiActSysopControls(CgiRequest& r) {
        "<li><a href=\"?131@@\">Statistics</a></li>\n"
        "<li><a href=\"?214@@\">Look up users</a></li>\n"
        "<li><a href=\"?212@@\">Export the users</a></li>\n"
+       "<li><a href=\"?216@@\">Index of e-mail addresses</a></li>\n"
        "</ul></section>\n<section><h2>Site</h2>\n<ul class=\"sysop-links\">\n"
        "<li><a href=\"?219@@\">Backup status</a></li>\n"
        "<li><a href=\"?78@@\">First-start wizard</a></li>\n"

@@ -12,10 +12,19 @@
 //     name first) or e-mail address contains the text given, ignoring ASCII
 //     case; it lists at most kLookupMax of them, each with the links of the
 //     user administration.
+//   - The field index of the user directory is the index of registered
+//     users by e-mail address (the one field the directory indexes).  216
+//     checks it: every registered user's address must find a user (the
+//     index keeps one user an address, so a shared address finds one of
+//     them); 217 lists the addresses that find nobody and asks to repair
+//     them; 218 stores each such address again through the journaling
+//     setter, which enters it in the index.
 #include <string>
+#include <vector>
 
 #include "CgiSysopInt.h"
 #include "ForumUser.h"
+#include "FrmBk.h"
 
 namespace quil {
 
@@ -49,7 +58,66 @@ void LookupForm(CgiRequest& r, std::string_view error) {
   SysopPageBackLink(r);
 }
 
+// Registered users whose address finds nobody in the index.
+std::vector<ChHandle> Unindexed(CgiRequest& r, uint32_t* withAddress) {
+  std::vector<ChHandle> out;
+  *withAddress = 0;
+  ChHandle users = ForumGroupUsers(r.root);
+  for (uint32_t i = 0;; ++i) {
+    ChHandle u = ForumGroupMemberAt(r.root, users, i);
+    if (!u) break;
+    St email = ForumUserEmail(r.root, u);
+    if (email.IsNil() || email.Empty()) continue;
+    ++*withAddress;
+    if (ForumUserLookupEmail(r.root, email, false) == 0) out.push_back(u);
+  }
+  return out;
+}
+
+void IndexPage(CgiRequest& r, bool confirm, std::string_view note) {
+  uint32_t withAddress = 0;
+  std::vector<ChHandle> missing = Unindexed(r, &withAddress);
+  SysopPageBegin(r, "Index of e-mail addresses");
+  if (!note.empty()) SysopPageNote(r, note);
+  std::string h = "<p>" + std::to_string(withAddress) +
+                  " registered users have an e-mail address; " + std::to_string(missing.size()) +
+                  (missing.size() == 1 ? " address is" : " addresses are") +
+                  " missing from the index.</p>\n";
+  if (confirm && !missing.empty()) {
+    h += "<ul>\n";
+    for (ChHandle u : missing)
+      h += "<li>" + SysopEsc(ForumUserName(r.root, u)) + " &lt;" +
+           SysopEsc(ForumUserEmail(r.root, u)) + "&gt;</li>\n";
+    h += "</ul>\n<form method=\"post\" action=\"?218@@\"><button type=\"submit\">Enter "
+         "these addresses in the index</button></form>\n";
+  } else if (!missing.empty()) {
+    h += "<p><a href=\"?217@@\">Repair the index</a></p>\n";
+  }
+  SysopPageAdd(r, h);
+  SysopPageBackLink(r);
+}
+
 }  // namespace
+
+void CgiActSysopIndexShow(CgiRequest& r) {
+  if (SysopRefused(r)) return;
+  IndexPage(r, false, {});
+}
+
+void CgiActSysopIndexConfirm(CgiRequest& r) {
+  if (SysopRefused(r)) return;
+  IndexPage(r, true, {});
+}
+
+void CgiActSysopIndexProcess(CgiRequest& r) {
+  if (SysopRefused(r)) return;
+  uint32_t withAddress = 0;
+  std::vector<ChHandle> missing = Unindexed(r, &withAddress);
+  for (ChHandle u : missing) FrmBkUserSetEmail(r.root, u, ForumUserEmail(r.root, u));
+  IndexPage(r, false, std::to_string(missing.size()) +
+                          (missing.size() == 1 ? " address has" : " addresses have") +
+                          " been entered in the index.");
+}
 
 void CgiActSysopExportUsersForm(CgiRequest& r) {
   if (SysopRefused(r)) return;

@@ -182,6 +182,11 @@ TEST_F(SysopAccess, UsersAreExportedAndLookedUp) {
   EXPECT_FALSE(found.Has("Stone, Bob")) << found.body;
   Http none = Sysop("215@@", "find=zzz");
   EXPECT_TRUE(none.Has("No user matches &quot;zzz&quot;.")) << none.body;
+  Http index = Sysop("216@@");
+  EXPECT_TRUE(index.Has("2 registered users have an e-mail address; 0 addresses are missing"))
+      << index.body;
+  Http repaired = Sysop("218@@", "go=1");
+  EXPECT_TRUE(repaired.Has("0 addresses have been entered in the index.")) << repaired.body;
   Http empty = Sysop("215@@", "find=+");
   EXPECT_TRUE(empty.Has("You must give part of a name or an address")) << empty.body;
 }
