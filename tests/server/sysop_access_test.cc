@@ -148,6 +148,14 @@ TEST_F(SysopAccess, AGroupsRightLetsItsMemberAddWhereOthersCannot) {
   EXPECT_TRUE(cleared.Has("uses the access list of its parent folder")) << cleared.body;
   Request("4@@/Harbour", "title=Hull", "Bob Stone:sail4way");
   EXPECT_TRUE(Sysop("2@@/Harbour").Has("Hull"));
+
+  // An imported list gives its members their classes.
+  Http imported = Sysop("117@@/Harbour", "Import=%3Caccess%0A%3E%0A%3Chost%3E%0AStone,+Bob%0A"
+                                         "%3C/access%3E%0A");
+  EXPECT_TRUE(imported.Has("Add user: Stone, Bob")) << imported.body;
+  EXPECT_TRUE(imported.Has("<td>Stone, Bob</td><td>user</td><td>host</td>")) << imported.body;
+  Http bare = Sysop("117@@/Harbour", "Import=");
+  EXPECT_TRUE(bare.Has("You must give an access list to import")) << bare.body;
 }
 
 TEST_F(SysopAccess, StatisticsAreShownAndCleared) {
