@@ -98,15 +98,15 @@ const CgiAction kCgiActionTable[] = {
     {112, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopToolbarSettings
     {113, CgiActSysopSettingsShow, 0},  // CreateSysopPictureSettingsForm
     {114, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopPictureSettings
-    {115, nullptr, 0},  // CreateAccessForm
-    {116, nullptr, kCgiActNoCache},  // AccessForm
-    {117, nullptr, kCgiActNoCache},  // AccessImportForm
-    {118, nullptr, 0},  // CreateGroupsForm
-    {119, nullptr, kCgiActNoCache},  // GroupsForm
-    {120, nullptr, 0},  // CreateGroupForm
-    {121, nullptr, kCgiActNoCache},  // GroupForm
+    {115, CgiActAccessShow, 0},  // CreateAccessForm
+    {116, CgiActAccessProcess, kCgiActNoCache},  // AccessForm
+    {117, CgiActAccessImport, kCgiActNoCache},  // AccessImportForm
+    {118, CgiActGroupsShow, 0},  // CreateGroupsForm
+    {119, CgiActGroupsProcess, kCgiActNoCache},  // GroupsForm
+    {120, CgiActGroupShow, 0},  // CreateGroupForm
+    {121, CgiActGroupProcess, kCgiActNoCache},  // GroupForm
     {122, CgiActUserInfo, 0},  // DisplayUserNameInfo
-    {123, nullptr, kCgiActNoCache},  // GroupImportForm
+    {123, CgiActGroupImport, kCgiActNoCache},  // GroupImportForm
     {124, CgiActCheckModerated, 0},  // CheckModerated
     {125, CgiActApproveModerated, kCgiActNoCache},  // ApproveModerated
     {126, nullptr, 0},  // CreateSearchForm
@@ -114,8 +114,8 @@ const CgiAction kCgiActionTable[] = {
     {128, CgiActShowLocation, 0},  // the location display
     {129, CgiActSysopPickUser, 0},  // CreateSysopSetUserPrefs
     {130, CgiActSysopPickUserProcess, kCgiActNoCache},  // ProcessSysopSetUserPrefs
-    {131, nullptr, 0},  // ShowSysopStats
-    {132, nullptr, 0},  // ClearSysopStats
+    {131, CgiActSysopStats, 0},  // ShowSysopStats
+    {132, CgiActSysopStatsClear, 0},  // ClearSysopStats
     {133, CgiActSysopSettingsShow, 0},  // ShowSysopMem
     {134, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopMem
     {135, CgiActUserInfo, 0},  // DisplayUserUniqueInfo
@@ -149,13 +149,13 @@ const CgiAction kCgiActionTable[] = {
     {209, nullptr, kCgiActNoCache},  // chat service administration
     {210, CgiActSysopSwitch, 0},  // switches
     {211, CgiActSysopSwitch, 0},  // switches
-    {212, nullptr, 0},  // ShowExportUsers
-    {213, nullptr, kCgiActNoCache},  // ExportUsers
-    {214, nullptr, 0},  // ShowLookupUsers
-    {215, nullptr, kCgiActNoCache},  // LookupUsers
-    {216, nullptr, 0},  // ShowIndex
-    {217, nullptr, kCgiActNoCache},  // ConfirmIndex
-    {218, nullptr, kCgiActNoCache},  // ProcessIndex
+    {212, CgiActSysopExportUsersForm, 0},  // ShowExportUsers
+    {213, CgiActSysopExportUsers, kCgiActNoCache},  // ExportUsers
+    {214, CgiActSysopLookupUsersForm, 0},  // ShowLookupUsers
+    {215, CgiActSysopLookupUsers, kCgiActNoCache},  // LookupUsers
+    {216, CgiActSysopIndexShow, 0},  // ShowIndex
+    {217, CgiActSysopIndexConfirm, kCgiActNoCache},  // ConfirmIndex
+    {218, CgiActSysopIndexProcess, kCgiActNoCache},  // ProcessIndex
     {219, CgiActSysopBackupStatus, 0},  // CreateSysopBackupStatus
     {220, nullptr, 0},  // ShowExportChoice
     {221, nullptr, 0},  // ShowExportSelection

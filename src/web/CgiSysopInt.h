@@ -154,5 +154,22 @@ void CgiActSysopRemoveUserForm(CgiRequest& r); // 72
 void CgiActSysopRemoveUser(CgiRequest& r);     // 73
 void CgiActSysopClearPictureForm(CgiRequest& r);// 74
 void CgiActSysopClearPicture(CgiRequest& r);   // 75
+void CgiActAccessShow(CgiRequest& r);          // 115
+void CgiActAccessProcess(CgiRequest& r);       // 116
+void CgiActAccessImport(CgiRequest& r);        // 117
+void CgiActGroupsShow(CgiRequest& r);          // 118
+void CgiActGroupsProcess(CgiRequest& r);       // 119
+void CgiActGroupShow(CgiRequest& r);           // 120
+void CgiActGroupProcess(CgiRequest& r);        // 121
+void CgiActGroupImport(CgiRequest& r);         // 123
+void CgiActSysopStats(CgiRequest& r);          // 131
+void CgiActSysopStatsClear(CgiRequest& r);     // 132
+void CgiActSysopExportUsersForm(CgiRequest& r);// 212
+void CgiActSysopExportUsers(CgiRequest& r);    // 213
+void CgiActSysopLookupUsersForm(CgiRequest& r);// 214
+void CgiActSysopLookupUsers(CgiRequest& r);    // 215
+void CgiActSysopIndexShow(CgiRequest& r);      // 216
+void CgiActSysopIndexConfirm(CgiRequest& r);   // 217
+void CgiActSysopIndexProcess(CgiRequest& r);   // 218
 
 }  // namespace quil
