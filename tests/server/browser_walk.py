@@ -258,6 +258,36 @@ def main():
         step("reply-edited", lambda t, x: "I bring tea and cake." in x)
         browser.goto(base + "?25@@!logout=1")
         step("logged-out-at-the-end", lambda t, x: t.endswith(" - Log in"))
+
+        # The sysop of this new site: the log-in leads to the first-start
+        # wizard, whose steps are stored one by one; then the control panel.
+        browser.goto(base + "?94@@")
+        step("sysop-login-form", lambda t, x: browser.eval(
+            "!!document.querySelector('form[action*=\"?95@\"]')"))
+        browser.submit(fill({"username": "sysop", "password": "sysop"}, form_action="?95@"))
+        step("wizard-welcome", lambda t, x: "Welcome to Quillmoot" in x)
+        browser.goto(browser.eval("[...document.querySelectorAll('a')].map(a => a.href)"
+                                  ".find(h => h.indexOf('?81@') >= 0) || ''"))
+        step("wizard-images", lambda t, x: browser.eval(
+            "!!document.querySelector('[name=imagesDir]')"))
+        browser.submit(fill({"imagesDir": "/pics/"}, form_action="?81@"))
+        step("wizard-email", lambda t, x: browser.eval(
+            "!!document.querySelector('[name=sysopEmail]')"))
+        browser.submit(fill({"sysopEmail": "sysop@example.com"}, form_action="?81@"))
+        step("wizard-general", lambda t, x: browser.eval(
+            "!!document.querySelector('form[action*=\"?85@\"]')"))
+        browser.submit(fill({"siteTitle": "Hill Walkers", "serverName": "walk.example.com"},
+                            form_action="?85@"))
+        step("wizard-password", lambda t, x: browser.eval(
+            "!!document.querySelector('[name=password2]')"))
+        browser.submit(fill({"password": "sysop", "password2": "sysop"}, form_action="?84@"))
+        step("wizard-factory-refused", lambda t, x: "cannot be the same as the user" in x)
+        browser.submit(fill({"password": "hills-42", "password2": "hills-42"},
+                            form_action="?84@"))
+        step("wizard-done", lambda t, x: "The site is set up" in x)
+        browser.goto(base + "?94@@59@")
+        browser.submit(fill({"username": "sysop", "password": "hills-42"}, form_action="?95@"))
+        step("control-panel", lambda t, x: "Control panel" in x and t.startswith("Hill Walkers"))
         return 0
     finally:
         browser.close()

@@ -396,7 +396,9 @@ namespace {
 // The walk-through in headless Chromium (tests/server/browser_walk.py):
 // register, change the preferences, upload a picture and see it, log out,
 // a wrong password, log in, the cookie; then create a folder and a
-// discussion, post a reply and edit it, and log out.  Screenshots and the HTML of every
+// discussion, post a reply and edit it, and log out; last the sysop of the
+// new site logs in, walks the first-start wizard (the factory password
+// refused) and reaches the control panel.  Screenshots and the HTML of every
 // step are kept under the build tree (artefacts/browser-walk).
 TEST_F(Users, BrowserWalkThrough) {
   if (system("command -v chromium >/dev/null 2>&1") != 0) GTEST_SKIP() << "no chromium";
