@@ -5,6 +5,7 @@
 
 #include "Auth.h"
 #include "Eval.h"
+#include "ForumRead.h"
 #include "ForumUser.h"
 #include "Template.h"
 #include "TemplateInt.h"
@@ -78,9 +79,12 @@ void TemplateSimpleRequest::AddResponseHeader(St line) {
 
 namespace {
 
-// A message somebody else wrote is seen once its page is rendered.
+// A message somebody else wrote is seen once its page is rendered.  A
+// user without read marks (a guest) marks nothing: asked first, so that
+// such a user's pages do not look up every message's author for nothing.
 void MarkSeen(ForumRoot root, ChHandle user, const ForumFile& path) {
-  if (root && user && path && ForumFileIsMessage(path)) {
+  if (root && user && path && ForumUserHasMarks(root, user) &&
+      ForumFileIsMessage(path)) {
     ForumFile discussion = ForumFileParent(path);
     int32_t index;
     if (discussion && StIntStXfm(ForumFileName(path), &index) &&
@@ -150,6 +154,12 @@ void TemplateMessageRun::Add(Buf& buf, const TemplateRef& t,
   MarkSeen(ctx.root, ctx.user, message);
   ctx.path = message;
   ctx.startPath = message;
+  // Its facts told from the open handle (its record is the handle's), not
+  // looked up again by position in the discussion's list.
+  ForumFile d;
+  int32_t index;
+  if (TemplateMessageOf(message, &d, &index))
+    TemplateFactsPrime(ctx, ctx.path, d, index, ForumFileRecord(message));
   BufEvalTemplate(buf, t, ctx);
 }
 
