@@ -5,6 +5,7 @@
 
 #include "Auth.h"
 #include "Eval.h"
+#include "ForumRead.h"
 #include "ForumUser.h"
 #include "Template.h"
 #include "TemplateInt.h"
@@ -76,6 +77,24 @@ void TemplateSimpleRequest::AddResponseHeader(St line) {
 // ---------------------------------------------------------------------------
 // Contexts.
 
+namespace {
+
+// A message somebody else wrote is seen once its page is rendered.  A
+// user without read marks (a guest) marks nothing: asked first, so that
+// such a user's pages do not look up every message's author for nothing.
+void MarkSeen(ForumRoot root, ChHandle user, const ForumFile& path) {
+  if (root && user && path && ForumUserHasMarks(root, user) &&
+      ForumFileIsMessage(path)) {
+    ForumFile discussion = ForumFileParent(path);
+    int32_t index;
+    if (discussion && StIntStXfm(ForumFileName(path), &index) &&
+        ForumItemAuthor(discussion, index) != user)
+      TplMarkRead(root, user, discussion, index);
+  }
+}
+
+}  // namespace
+
 std::unique_ptr<ExprContext> ExprContextCreate(ChHandle user,
                                                const St& certificate,
                                                const ForumFile& path,
@@ -92,14 +111,7 @@ std::unique_ptr<ExprContext> ExprContextCreate(ChHandle user,
   ctx->path = path;
   ctx->startPath = path;
   ctx->request = request;
-  // A message somebody else wrote is seen once its page is rendered.
-  if (root && user && path && ForumFileIsMessage(path)) {
-    ForumFile discussion = ForumFileParent(path);
-    int32_t index;
-    if (discussion && StIntStXfm(ForumFileName(path), &index) &&
-        ForumItemAuthor(discussion, index) != user)
-      TplMarkRead(root, user, discussion, index);
-  }
+  MarkSeen(root, user, path);
   return ctx;
 }
 
@@ -125,6 +137,30 @@ void BufAddTemplate(Buf& buf, const TemplateRef& t, ChHandle user,
                     const St& certificate, const ForumFile& path,
                     TemplateRequest* request) {
   Render(buf, t, user, certificate, path, request, nullptr);
+}
+
+TemplateMessageRun::TemplateMessageRun(ChHandle user, const St& certificate,
+                                       TemplateRequest* request)
+    : ctx_(ExprContextCreate(user, certificate, ForumFile(), request)) {}
+
+TemplateMessageRun::~TemplateMessageRun() = default;
+
+void TemplateMessageRun::Add(Buf& buf, const TemplateRef& t,
+                             const ForumFile& message) {
+  if (!t) return;
+  ExprContext& ctx = *ctx_;
+  // What a context of its own would start with: the message as the path
+  // and the start, seen by the user.
+  MarkSeen(ctx.root, ctx.user, message);
+  ctx.path = message;
+  ctx.startPath = message;
+  // Its facts told from the open handle (its record is the handle's), not
+  // looked up again by position in the discussion's list.
+  ForumFile d;
+  int32_t index;
+  if (TemplateMessageOf(message, &d, &index))
+    TemplateFactsPrime(ctx, ctx.path, d, index, ForumFileRecord(message));
+  BufEvalTemplate(buf, t, ctx);
 }
 
 St TemplateProcess(const TemplateRef& t, ChHandle user, const St& certificate,

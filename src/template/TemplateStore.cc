@@ -295,7 +295,9 @@ bool TplMarkIsNew(ForumRoot root, ChHandle user, const ForumFile& item) {
 
 bool TplMarkMessageIsNew(ForumRoot root, ChHandle user, const ForumFile& discussion,
                          int32_t index) {
-  if (!root || !discussion || !ForumItemRec(discussion, index)) return false;
+  // ForumItemIsNew answers false for a deleted message itself: looking the
+  // record up here first cost a second search of the discussion's list.
+  if (!root || !discussion) return false;
   return ForumItemIsNew(discussion, index, user);
 }
 
