@@ -653,6 +653,12 @@ extern St ForumLinksEnd;
 using ForumNewsgroupLookupFn =
     std::function<bool(ForumRoot root, const St& name, ForumFile* out)>;
 void ForumOnNewsgroupLookup(ForumNewsgroupLookupFn fn);
+// Layers above that keep items open between requests (the template
+// layer's message cache) register a release here: the idle check runs the
+// releases of the root before it counts the items left open, so that only
+// a handle a request forgot is reported.
+using ForumIdleReleaseFn = std::function<void(ForumRoot root)>;
+void ForumOnIdleRelease(ForumIdleReleaseFn fn);
 // The target of a folder, discussion or container link; empty otherwise.
 ForumFile ForumLinkOpen(const ForumFile& link);
 // Link kinds for ForumLinkSetType.

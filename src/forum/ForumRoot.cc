@@ -64,9 +64,15 @@ ChHandle UniqueIndexOf(ForumRootRec& r, bool create) {
   return tree;
 }
 
+std::vector<ForumIdleReleaseFn>& IdleReleaseList() {
+  static std::vector<ForumIdleReleaseFn> list;
+  return list;
+}
+
 void IdleCheck() {
   ForumRoot root = wfForumRoot;
   if (!root) return;
+  for (auto& fn : IdleReleaseList()) fn(root);
   // The root keeps its four handles open; anything more is a handle a
   // request forgot to close.
   MA_CHECK(ForumDebugFlag, ForumOpenItemCount(root) <= 4,
@@ -443,7 +449,9 @@ void ForumOnItemDeleted(ForumItemEventFn fn) { DeletedList().push_back(std::move
 void ForumOnSaveMarker(ForumSaveMarkerFn fn) { SaveMarkerList().push_back(std::move(fn)); }
 void ForumOnDbOpened(ForumDbOpenedFn fn) { DbOpenedList().push_back(std::move(fn)); }
 void ForumOnUniqueIdGiven(ForumUniqueIdFn fn) { UniqueIdList().push_back(std::move(fn)); }
+void ForumOnIdleRelease(ForumIdleReleaseFn fn) { IdleReleaseList().push_back(std::move(fn)); }
 void ForumCallbacksClear() {
+  IdleReleaseList().clear();
   PostedList().clear();
   CreatedList().clear();
   DeletedList().clear();

@@ -540,6 +540,13 @@ uint16_t TemplateInitRtns(int selector, int32_t value) {
   steps.init = [] {
     TemplateMainSite();
     StandardTemplateInit();
+    // The message caches keep what they read of messages between requests
+    // but not the open messages themselves: those are closed when the
+    // server goes idle, where the forum counts what requests left open.
+    ForumOnIdleRelease([](ForumRoot root) {
+      for (TemplateSite* site : Sites())
+        if (site->messages && site->messages->root == root) site->messages->positions.clear();
+    });
     return uint16_t(0);
   };
   steps.term = [] {

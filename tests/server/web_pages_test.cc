@@ -3,6 +3,7 @@
 // files installed into the document directory, template pages (".tpl")
 // rendered by the HTTP server, URL macros of quil.tpl, error pages, and the
 // pages of the location display on a populated database.
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -283,6 +284,25 @@ TEST_F(WebPages, TheSysopRestartsAndQuitsOverHttp) {
   EXPECT_NE((e.err + dir_.Read("quil.log")).find("**** CGI_FORCE_QUIT ****"), std::string::npos)
       << e.err << dir_.Read("quil.log");
   quil_.reset();
+}
+
+// A template's message list keeps what it read of the messages between
+// requests, but no open message between them: the server's idle check
+// finds every request's handles closed, and the server keeps serving.
+TEST_F(WebPages, MessageListsOfTemplatesLeaveNoMessageOpenBetweenRequests) {
+  WriteFile(dir_.File("html/quilextn.tpl"),
+            "%% macro items %%<ul>%% pathItems %%</ul>%% endmacro %%\n");
+  Start();
+  std::string discussion = FirstDiscussion();
+  for (int i = 0; i < 3; ++i) {
+    Http h = Get("/Quil?items@@" + discussion);
+    ASSERT_EQ(h.head.substr(0, 17), "HTTP/1.1 200 OK\r\n")
+        << h.raw << dir_.Read("quil.log") << dir_.Read("quilerr.log");
+    // Idle passes run between the requests.
+    usleep(300 * 1000);
+  }
+  Http top = Get("/Quil?14@@");
+  EXPECT_EQ(top.head.substr(0, 17), "HTTP/1.1 200 OK\r\n") << top.raw;
 }
 
 }  // namespace
