@@ -44,10 +44,10 @@ bool QlDbRecover(const std::string& path, uint16_t status) {
   }
   ChFi rebuilt = nullptr;
   if (ForumDbRollForward(path, &rebuilt)) {
-    Wf_log_write("%s rebuilt from %s1 and %s1 (it could not be opened: %s)%s", path.c_str(),
-                 kFrmBkDbPrefix, kFrmBkRollPrefix,
-                 status ? EcToSt(status).Str().c_str() : "it was missing",
-                 moved ? "; the old file is kept as quil.db.damaged" : "");
+    std::string why = status ? "it could not be opened: " + EcToSt(status).Str() : "it was missing";
+    Wf_log_write("%s rebuilt from %s1 and %s1 (%s)%s", path.c_str(), kFrmBkDbPrefix,
+                 kFrmBkRollPrefix, why.c_str(),
+                 moved ? ("; the old file is kept as " + aside).c_str() : "");
     return true;
   }
   if (FiExists(path)) (void)FiDelete(path);

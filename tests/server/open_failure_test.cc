@@ -88,6 +88,29 @@ TEST_F(OpenFailure, AnInterruptedSaveWithoutItsJournalStopsTheServerAndChangesNo
   EXPECT_EQ(now.substr(76, 4), std::string(4, '\0'));
 }
 
+// With a backup and its roll-forward log beside it, a file that cannot be
+// opened is rebuilt from them; the damaged file and its journal are kept
+// aside, not overwritten.
+TEST_F(OpenFailure, AFileThatCannotBeOpenedIsRebuiltFromTheBackupAndKeptAside) {
+  std::string torn = base_;
+  Put32(torn, 4092, 77);
+  Write("quil.db", torn);
+  Write("quildb.1", base_);
+  Write("quilroll.1", "");
+  bool served;
+  Ended e = Start(dir_, &served);
+  EXPECT_TRUE(served) << e.err;
+  EXPECT_TRUE(dir_.Read("quil.db.damaged") == torn);
+  // The event log: quil.log, or the server's error output without -log.
+  std::string log = dir_.Read("quil.log") + e.err;
+  EXPECT_NE(log.find("quil.db rebuilt from quildb.1 and quilroll.1 (it could not be opened: "),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("the old file is kept as quil.db.damaged"), std::string::npos) << log;
+  std::string out;
+  EXPECT_EQ(RunCommand(DbTool() + " check " + dir_.File("quil.db"), &out), 0) << out;
+}
+
 TEST_F(OpenFailure, AFileCutShortIsRefusedWithThePageThatIsMissing) {
   std::string cut = base_.substr(0, base_.size() - 4096);
   Write("quil.db", cut);
