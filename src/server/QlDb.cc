@@ -27,13 +27,15 @@ namespace quil {
 int32_t ForumDbOpenCount = 0;
 
 // The damaged file and its journal are renamed aside (path + ".damaged",
-// path + ".damaged-journal") before the backup is copied into place, so that
+// path + ".damaged-journal"; ".damaged.2" ... when an earlier one is kept) before the backup is copied into place, so that
 // the rebuilt file never meets the old file's journal and the operator keeps
 // the damaged file to examine; when the recovery does not succeed they are
 // put back, and every file is as it was.
 bool QlDbRecover(const std::string& path, uint16_t status) {
   if (!FiExists(FrmBkDbName("1")) || !FiExists(FrmBkRollName("1"))) return false;
-  const std::string aside = path + ".damaged";
+  // An older damaged file kept by an earlier recovery is not replaced.
+  std::string aside = path + ".damaged";
+  for (int n = 2; FiExists(aside) && n < 100; ++n) aside = path + ".damaged." + std::to_string(n);
   const std::string journal = ChFiJournalPath(path);
   const std::string journalAside = aside + "-journal";
   bool moved = FiExists(path), movedJournal = FiExists(journal);
@@ -101,9 +103,13 @@ bool ForumDbOpen() {
   if (!FiExists(kQlDbFile)) (void)QlDbRecover(kQlDbFile, 0);
   // The open replays the roll-forward log (ForumDbOpenRollForward).
   wfForumRoot = ForumDbOpenI(kQlDbFile, &options);
-  if (!wfForumRoot && QlDbRecover(kQlDbFile, options.status))
-    wfForumRoot = ForumDbOpenI(kQlDbFile, &options);
-  if (!wfForumRoot) MaHalt(QlDbRefusal(kQlDbFile, options.status));
+  if (!wfForumRoot) {
+    // The refusal names why quil.db would not open: taken before the
+    // recovery's own opens replace the store's account of the problem.
+    std::string refusal = QlDbRefusal(kQlDbFile, options.status);
+    if (QlDbRecover(kQlDbFile, options.status)) wfForumRoot = ForumDbOpenI(kQlDbFile, &options);
+    if (!wfForumRoot) MaHalt(refusal);
+  }
   const std::string& note = ChFiOpenNote(ChGetChFi(ForumRootPart(wfForumRoot)));
   if (!note.empty()) Wf_log_write("* DB %s", note.c_str());
   ForceFix = options.forceFix;
