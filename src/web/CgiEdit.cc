@@ -383,4 +383,9 @@ void CgiAccessError(CgiRequest& r, std::string_view what) {
   CgiErrorPage(r, "Access Denied", what);
 }
 
+void CgiRefuseRight(CgiRequest& r, std::string_view what) {
+  if (r.guest) CgiKeepAndLogin(r);
+  else CgiAccessError(r, what);
+}
+
 }  // namespace quil

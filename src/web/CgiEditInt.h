@@ -114,6 +114,10 @@ bool CgiFilterAnswers(CgiRequest& r, const char* name);
 void CgiNotFound(CgiRequest& r, std::string_view title);
 // The access error page of a right the user lacks.
 void CgiAccessError(CgiRequest& r, std::string_view what);
+// The answer to a request that lacks a right: a guest is asked to log in
+// (the request kept, carried out after the login), anyone else gets the
+// access error page with what.
+void CgiRefuseRight(CgiRequest& r, std::string_view what);
 
 // The handlers (CgiReply.cc, CgiItems.cc, CgiModerate.cc, CgiLinks.cc).
 void CgiActAddFolderForm(CgiRequest& r);        // 3

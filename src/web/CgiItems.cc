@@ -381,12 +381,8 @@ ForumFile OpenKind(CgiRequest& r, bool folder) {
 
 bool MayEdit(CgiRequest& r, const ForumFile& item) {
   if (CgiCan(r, item, kForumAccEdit)) return true;
-  if (r.guest) {
-    CgiKeepAndLogin(r);
-  } else {
-    CgiAccessError(r, ForumFileIsCategory(item) ? "You do not have edit access for this folder"
-                                                : "You do not have edit access for this discussion");
-  }
+  CgiRefuseRight(r, ForumFileIsCategory(item) ? "You do not have edit access for this folder"
+                                               : "You do not have edit access for this discussion");
   return false;
 }
 

@@ -84,41 +84,34 @@ ForumFile OpenLink(CgiRequest& r) {
   return link;
 }
 
+// The folder a link is added to (136, 137); empty when the request is
+// answered (no such folder, or no right to add links there).
+ForumFile LinkFolder(CgiRequest& r) {
+  ForumFile folder = r.location.Empty() ? ForumTopFolder(r.root) : CgiOpenLocation(r.root, r.location);
+  if (!ForumFileIsCategory(folder)) {
+    CgiErrorPage(r, "Folder Pathname Not Found", EcToSt(2403).View());
+    return ForumFile();
+  }
+  if (!CgiCan(r, folder, kForumAccAddLink)) {
+    CgiRefuseRight(r, "You do not have access to add links here");
+    return ForumFile();
+  }
+  return folder;
+}
+
 }  // namespace
 
 // 136: the form to add a link.
 void CgiActAddLinkForm(CgiRequest& r) {
-  ForumFile folder = r.location.Empty() ? ForumTopFolder(r.root) : CgiOpenLocation(r.root, r.location);
-  if (!ForumFileIsCategory(folder)) {
-    CgiErrorPage(r, "Folder Pathname Not Found", EcToSt(2403).View());
-    return;
-  }
-  if (!CgiCan(r, folder, kForumAccAddLink)) {
-    if (r.guest) {
-      CgiKeepAndLogin(r);
-      return;
-    }
-    CgiAccessError(r, "You do not have access to add links here");
-    return;
-  }
+  ForumFile folder = LinkFolder(r);
+  if (!folder) return;
   FormPage(r, 35, folder, ExprEditForm(), St());
 }
 
 // 137: adds a link.
 void CgiActAddLink(CgiRequest& r) {
-  ForumFile folder = r.location.Empty() ? ForumTopFolder(r.root) : CgiOpenLocation(r.root, r.location);
-  if (!ForumFileIsCategory(folder)) {
-    CgiErrorPage(r, "Folder Pathname Not Found", EcToSt(2403).View());
-    return;
-  }
-  if (!CgiCan(r, folder, kForumAccAddLink)) {
-    if (r.guest) {
-      CgiKeepAndLogin(r);
-      return;
-    }
-    CgiAccessError(r, "You do not have access to add links here");
-    return;
-  }
+  ForumFile folder = LinkFolder(r);
+  if (!folder) return;
   bool host = CgiIsHost(r, folder);
   St title = Field(r, "title");
   St url = Field(r, "url");
@@ -151,11 +144,7 @@ void CgiActEditLinkForm(CgiRequest& r) {
   ForumFile link = OpenLink(r);
   if (!link) return;
   if (!CgiCan(r, link, kForumAccEdit)) {
-    if (r.guest) {
-      CgiKeepAndLogin(r);
-      return;
-    }
-    CgiAccessError(r, "You do not have edit access for this link");
+    CgiRefuseRight(r, "You do not have edit access for this link");
     return;
   }
   St url = ForumLinkUrl(link);
@@ -170,11 +159,7 @@ void CgiActEditLink(CgiRequest& r) {
   ForumFile link = OpenLink(r);
   if (!link) return;
   if (!CgiCan(r, link, kForumAccEdit)) {
-    if (r.guest) {
-      CgiKeepAndLogin(r);
-      return;
-    }
-    CgiAccessError(r, "You do not have edit access for this link");
+    CgiRefuseRight(r, "You do not have edit access for this link");
     return;
   }
   bool host = CgiIsHost(r, link);

@@ -285,21 +285,29 @@ void CgiActAddMessage(CgiRequest& r) {
   CgiShowAfter(r, t.discussion);
 }
 
+namespace {
+
+// The message of an edit (53, 12): false when the request is answered
+// (no such message, or no right to edit it: authors may edit their own).
+bool EditTarget(CgiRequest& r, MessageTarget* t) {
+  *t = OpenTarget(r);
+  if (!MessageOpens(*t)) {
+    CgiErrorPage(r, "Edit Message", "Could not locate message--pathname is not valid");
+    return false;
+  }
+  if (!CgiIsOwnMessage(r, t->discussion, t->index) && !CgiCan(r, t->item, kForumAccEdit)) {
+    CgiRefuseRight(r, "You do not have edit access for this message");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 // 53: the edit form of a message.
 void CgiActEditMessageForm(CgiRequest& r) {
-  MessageTarget t = OpenTarget(r);
-  if (!MessageOpens(t)) {
-    CgiErrorPage(r, "Edit Message", "Could not locate message--pathname is not valid");
-    return;
-  }
-  if (!CgiIsOwnMessage(r, t.discussion, t.index) && !CgiCan(r, t.item, kForumAccEdit)) {
-    if (r.guest) {
-      CgiKeepAndLogin(r);
-      return;
-    }
-    CgiAccessError(r, "You do not have edit access for this message");
-    return;
-  }
+  MessageTarget t;
+  if (!EditTarget(r, &t)) return;
   CgiPageValues v;
   v.hasForm = true;
   v.form[size_t(ExprEdit::kTitle)] = ForumItemTitle(t.discussion, t.index);
@@ -309,19 +317,8 @@ void CgiActEditMessageForm(CgiRequest& r) {
 
 // 12: stores an edited message.
 void CgiActEditMessage(CgiRequest& r) {
-  MessageTarget t = OpenTarget(r);
-  if (!MessageOpens(t)) {
-    CgiErrorPage(r, "Edit Message", "Could not locate message--pathname is not valid");
-    return;
-  }
-  if (!CgiIsOwnMessage(r, t.discussion, t.index) && !CgiCan(r, t.item, kForumAccEdit)) {
-    if (r.guest) {
-      CgiKeepAndLogin(r);
-      return;
-    }
-    CgiAccessError(r, "You do not have edit access for this message");
-    return;
-  }
+  MessageTarget t;
+  if (!EditTarget(r, &t)) return;
   PostForm f = ReadPostForm(r);
   if (f.body.Empty()) {
     CgiErrorPage(r, "Post Message", "No message provided");

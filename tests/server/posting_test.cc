@@ -28,22 +28,6 @@ using namespace quiltest;
 
 namespace {
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 std::string Quote(const std::string& s) {
   std::string out = "'";
   for (char c : s) {
@@ -52,11 +36,6 @@ std::string Quote(const std::string& s) {
   }
   return out + "'";
 }
-
-struct Http {
-  std::string raw, head, body;
-  bool Has(const std::string& text) const { return body.find(text) != std::string::npos; }
-};
 
 constexpr char kMacros[] =
     "%% macro msgs %%count=%% pathMessageCount %%\n"

@@ -239,6 +239,29 @@ inline Ended Stop(Quil& q, const ScratchDir& dir, int sig = SIGTERM) {
   return e;
 }
 
+// An HTTP response as a client read it: the whole, the head (status line
+// and headers with the blank line) and the body.
+struct Http {
+  std::string raw, head, body;
+  bool Has(const std::string& text) const { return body.find(text) != std::string::npos; }
+  // The value of header name ("" when absent).
+  std::string Header(const std::string& name) const {
+    size_t pos = head.find("\r\n" + name + ": ");
+    if (pos == std::string::npos) return "";
+    pos += name.size() + 4;
+    return head.substr(pos, head.find("\r\n", pos) - pos);
+  }
+  // The certificate in the page's first link of command (between "?"
+  // command "@" and the next "@").
+  std::string LinkCert(const std::string& command) const {
+    std::string mark = "?" + command + "@";
+    size_t pos = body.find(mark);
+    if (pos == std::string::npos) return "(no link)";
+    pos += mark.size();
+    return body.substr(pos, body.find('@', pos) - pos);
+  }
+};
+
 // Writes a file (making its directory).
 inline void WriteFile(const std::string& path, const std::string& text) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());

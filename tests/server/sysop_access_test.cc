@@ -23,22 +23,6 @@ using namespace quiltest;
 
 namespace {
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
-struct Http {
-  std::string body;
-  bool Has(const std::string& text) const { return body.find(text) != std::string::npos; }
-};
-
 // A database with two registered users besides the sysop.
 void MakeSite(const ScratchDir& dir) {
   std::filesystem::path old = std::filesystem::current_path();
@@ -85,7 +69,9 @@ class SysopAccess : public ::testing::Test {
     if (!who.empty()) cmd += "-u '" + who + "' ";
     if (!post.empty()) cmd += "--data-binary '" + post + "' ";
     cmd += "'http://127.0.0.1:" + std::to_string(port_) + "/Quil?" + query + "'";
-    return Http{Shell(cmd)};
+    Http h;
+    h.body = Shell(cmd);
+    return h;
   }
   Http Sysop(const std::string& query, const std::string& post = "") {
     return Request(query, post, "sysop:sysop");

@@ -24,27 +24,6 @@ using namespace quiltest;
 
 namespace {
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
-struct Http {
-  std::string raw, head, body;
-  bool Has(const std::string& text) const { return body.find(text) != std::string::npos; }
-};
-
 // A database with one registered user besides the sysop, made in this
 // process before the server starts.
 void MakeSiteWithUser(const ScratchDir& dir, const std::string& name, const std::string& pw) {

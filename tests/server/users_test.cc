@@ -66,26 +66,6 @@ std::string UrlEncode(const std::string& text) {
 }
 
 // A response as received.
-struct Http {
-  std::string raw, head, body;
-  bool Has(const std::string& text) const { return body.find(text) != std::string::npos; }
-  std::string Header(const std::string& name) const {
-    size_t pos = head.find("\r\n" + name + ": ");
-    if (pos == std::string::npos) return "";
-    pos += name.size() + 4;
-    return head.substr(pos, head.find("\r\n", pos) - pos);
-  }
-  // The certificate in the page's first link of command (between "?"
-  // command "@" and the next "@").
-  std::string LinkCert(const std::string& command) const {
-    std::string mark = "?" + command + "@";
-    size_t pos = body.find(mark);
-    if (pos == std::string::npos) return "(no link)";
-    pos += mark.size();
-    return body.substr(pos, body.find('@', pos) - pos);
-  }
-};
-
 // Builds quil.db in dir with the folder Cafe, the user Bob Stone
 // (password "bobpw") and cookies on.
 void BuildSite(const ScratchDir& dir) {

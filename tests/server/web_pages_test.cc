@@ -22,11 +22,6 @@ using namespace quiltest;
 namespace {
 
 // A response as received: head (through the empty line) and body.
-struct Http {
-  std::string raw, head, body;
-  bool Has(const std::string& text) const { return body.find(text) != std::string::npos; }
-};
-
 // The page with every certificate of a link taken out ("?14@^3@/x" gives
 // "?14@@/x"): guests get a new one with each request.
 std::string NoCerts(const std::string& page) {
