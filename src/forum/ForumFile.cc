@@ -353,6 +353,8 @@ void CountUp(const ForumFile& file, ChHandle field, ChHandle childrenField) {
 
 void ForumFileCountHit(const ForumFile& file) {
   ForumRoot root = ForumFileRoot(file);
+  // A view's tally is no change of what pages show from the store.
+  ChUncountedChanges uncounted;
   CountUp(file, root->f.Hits, root->f.ChildrenHits);
 }
 

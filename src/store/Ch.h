@@ -172,6 +172,24 @@ bool ChIsLocked(ChHandle h);
 // Marks the chunk's page changed without a lock.
 void ChMarkModified(ChHandle h);
 
+// Counts every change of a chunk (created, written, resized, destroyed):
+// what was computed from the store at one count still holds while the
+// count is the same.  Changes made while a ChUncountedChanges guard lives
+// are not counted: the writes of tallies that nothing computed from the
+// store shows (the hit counters of a page view), which would otherwise
+// move the count with every request.
+uint64_t ChChangeCount();
+class ChUncountedChanges {
+ public:
+  ChUncountedChanges();
+  ~ChUncountedChanges();
+  ChUncountedChanges(const ChUncountedChanges&) = delete;
+  ChUncountedChanges& operator=(const ChUncountedChanges&) = delete;
+
+ private:
+  uint64_t saved_;
+};
+
 // Changes a chunk's length (new bytes are zero): in place when the block can
 // grow, otherwise by moving the chunk (type and reference count go with
 // it).  Returns the handle, which changes when the chunk moved.  REQUIRES:

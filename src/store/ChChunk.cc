@@ -22,6 +22,8 @@ struct ChAt {
   uint8_t* block;
 };
 
+uint64_t changeCount = 0;
+
 // With change set, a page frozen for a background save is first moved to a
 // copy (ChBgSaveSwitchCp), so that the save keeps what it froze.
 ChAt ChResolve(ChHandle h, const char* fn, bool change = false) {
@@ -39,7 +41,10 @@ ChAt ChResolve(ChHandle h, const char* fn, bool change = false) {
       Fail(fn, "Chunk reference is to an empty page");
     idx = ChPgAllocFill(*p, page);
   }
-  if (change) idx = ChBgSaveSwitchCp(idx);
+  if (change) {
+    ++changeCount;
+    idx = ChBgSaveSwitchCp(idx);
+  }
   uint8_t* block = ChCp(idx).data + off;
   if (ChDebugFlag && BlkGet(block, 0, kBlkType) == 0)
     Fail(fn, "Bad chunk, (possibly destroyed)?");
@@ -69,6 +74,7 @@ uint8_t* ChUnlock(void* data, const char* fn, int32_t* idx) {
 }
 
 void MarkModified(int32_t idx) {
+  ++changeCount;
   if (!(ChCp(idx).flags & kCpModified)) ChCacheMarkModified(idx);
 }
 
@@ -130,6 +136,10 @@ void* ChCreate(uint16_t type, uint32_t length, ChHandle near, ChHandle* out) {
   *out = ChHandleMake(part, page, off);
   return block + kBlkData;
 }
+
+uint64_t ChChangeCount() { return changeCount; }
+ChUncountedChanges::ChUncountedChanges() : saved_(changeCount) {}
+ChUncountedChanges::~ChUncountedChanges() { changeCount = saved_; }
 
 void ChDestroy(ChHandle h) {
   ChAt at = ChResolve(h, "ChDestroy", true);

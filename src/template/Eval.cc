@@ -16,6 +16,7 @@ namespace {
 
 std::array<ExprKeywordFn, kExprKeywordCodes> handlers{};
 std::array<int32_t, kExprKeywordCodes> selectors{};
+std::array<bool, kExprKeywordCodes> stable{};
 // The table entry of each code, filled as codes are first called.
 std::array<const ExprKeyword*, kExprKeywordCodes> entries{};
 
@@ -217,7 +218,51 @@ bool ExprKeywordRegisterArg(std::string_view name, ExprKeywordFn fn,
   if (!kw) return false;
   handlers[size_t(kw->code)] = fn;
   selectors[size_t(kw->code)] = selector;
+  stable[size_t(kw->code)] = ExprKeywordIsStable(kw->name);
   return true;
+}
+
+uint64_t ExprUnstableCalls = 0;
+
+bool ExprKeywordIsStable(std::string_view name) {
+  auto has = [&](std::string_view part) { return name.find(part) != std::string_view::npos; };
+  // Families that read stored state, the user or the request's text.
+  static constexpr std::string_view kFamilies[] = {
+      "path", "parent", "author", "site", "item", "pict", "msgList", "folderList",
+      "toolbar", "user", ".user", "cmdIs", "linkShowDescription", "linkDescription"};
+  // Single keywords of the same kind: the sysop's texts, the request's
+  // fields, constants and the string and date methods (dates given, not
+  // the clock's).
+  static constexpr std::string_view kSingles[] = {
+      "banner", "footer", "background", "message", "treeIndent", "location",
+      "actionPath", "actionPathCommand", "actionPathLocation", "form", "getValue",
+      "hasValue", "getAllValues", "noop", "nop", "cr", "lf", "crlf", "pad",
+      "version", "platform", "program", "programName", "programNameReg", "copyright",
+      "programDesc", "programPromo", "urlBase", ".toSGML", ".toURL", ".fromURL",
+      ".fromSGML", ".trim", ".substr", ".substring", ".head", ".tail", ".split",
+      ".count", ".toUpper", ".toLower", ".intWithCommas", ".htmlStripTags",
+      ".plainTextToHtml", ".httpToLinks", ".htmlClosure", ".getChar", ".lookup",
+      ".nameToFirstLast", ".nameToLastFirst", ".getFirstName", ".getLastName",
+      ".intToHex", ".hexToInt", ".numberFormat", ".isObjectionable", ".dateFormat",
+      ".dateLessThan", ".dateEqual", ".dateGreaterThan", ".dateAddSeconds",
+      ".dateSubtractSeconds", ".dateDeltaSeconds", ".selfRef"};
+  // What those families also hold that changes the store, reads the
+  // clock, the connection or the session, or counts views.
+  static constexpr std::string_view kNever[] = {
+      "Destroy", "Inc",      "Dec",       "Clear",
+      "Delete",  "Export",   "Import",  "Select",  "Search",   "Mark",      "Hits",
+      "Posts",   "Subscribe", "Play",   "Record",  "Check",    "Mailbox",   "Inbox",
+      "Away",    "LastLogin", "Logout", "Cookie",  "Http",     "ession",    "andom",
+      "Synch",   "Template", "Password", "Apop",   "Secure",   "siteHost",  "siteUrl",
+      "Codebase", "Tables",  "pathAdd", "userDate", "Remote",  "Alias",     "Mime"};
+  bool known = false;
+  for (std::string_view f : kFamilies) known = known || name.starts_with(f);
+  for (std::string_view k : kSingles) known = known || name == k;
+  if (!known) return false;
+  for (std::string_view n : kNever)
+    if (has(n)) return false;
+  // Setters (setPathTitle, .setUserName) and makers (userCreate).
+  return !name.starts_with("set") && !name.starts_with(".set") && !name.ends_with("Create");
 }
 
 ExprKeywordFn ExprKeywordHandler(int code) {
@@ -385,6 +430,7 @@ void ExprRunner::Call(const ExprItem& it) {
   bool method = it.kind == kItemMethod;
   size_t base = c_.sp_ - size_t(argc) - (method ? 1 : 0);
   ExprCall call(c_, it, base + (method ? 1 : 0), argc, kw);
+  if (!stable[size_t(it.code)]) ++ExprUnstableCalls;
   if (ExprKeywordFn fn = handlers[size_t(it.code)]) fn(call);
   else c_.NoteUnavailable(it.code);
   for (size_t i = base + 1; i < c_.sp_; ++i) c_.stack_[i].s = St();
@@ -417,6 +463,8 @@ void ExprRunner::Run(const ExprItem* items, int32_t count) {
       }
       case kItemField: {
         const ExprHooks& hooks = ExprGetHooks();
+        // Session fields live outside the store.
+        if (hooks.fieldGet || ExprKwArg(it.sub) == ExprKwArg::kSession) ++ExprUnstableCalls;
         St value = hooks.fieldGet
                        ? hooks.fieldGet(c_, ExprKwArg(it.sub), it.text)
                        : TemplateFieldGet(c_, ExprKwArg(it.sub), it.code, it.text);

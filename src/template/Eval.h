@@ -332,6 +332,19 @@ bool ExprKeywordRegisterArg(std::string_view name, ExprKeywordFn fn,
 ExprKeywordFn ExprKeywordHandler(int code);
 int32_t ExprKeywordSelector(int code);
 
+// Whether a keyword's value follows from nothing but the conference's
+// stored state, the site's templates, the user and the request's text and
+// cookies: reads of the current path, its parent and author, the site's
+// settings, the user's own settings and rights, form fields and the string
+// methods.  Never the clock, chance, the session, the connection, files,
+// counters of views, or anything that changes the store.  Judged by name,
+// and strictly: a keyword not known to be stable is not.
+bool ExprKeywordIsStable(std::string_view name);
+// Counts the calls of keywords that are not stable (in every context).  A
+// page whose rendering left the count as it was can be kept and shown again
+// while the store, the templates and the request are the same.
+extern uint64_t ExprUnstableCalls;
+
 // ---------------------------------------------------------------------------
 // Evaluation.
 

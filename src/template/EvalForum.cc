@@ -302,6 +302,13 @@ void TemplateMessageCache::Validate(ForumRoot r) {
   generation = ++generations;
 }
 
+TemplateMessageCache::Entry* TemplateFactEntry(ExprContext& ctx, const ForumFile& item) {
+  if (!item || !ctx.root) return nullptr;
+  FactsState& s = Facts(ctx, item);
+  if (!s.facts.message || !s.facts.rec) return nullptr;
+  return &Entry(ctx, s);
+}
+
 ForumFile TemplateCachedMessage(ExprContext& ctx, const ForumFile& d,
                                 int32_t index, ChHandle* rec) {
   TemplateMessageCache& cache = Cache(ctx, State(ctx));

@@ -351,6 +351,9 @@ struct TemplateSite {
   TemplateRef file;
   St status;                       // "on", "not found", "off"
   int32_t refreshCount = 0;        // refreshes in progress
+  // Goes up each time the template file or the sysop-setting templates
+  // are read again: what was rendered before may read differently now.
+  int64_t changes = 0;
   int32_t extnStart = -1;          // text offset of the extension part
   // Sysop-setting templates (by TemplateSysop index) and the caches kept
   // beside them.
@@ -576,6 +579,20 @@ class TemplateMessageRun {
   TemplateMessageRun& operator=(const TemplateMessageRun&) = delete;
   // Renders t with message as the path.
   void Add(Buf& buf, const TemplateRef& t, const ForumFile& message);
+  // The message at index of discussion d through the site's message cache
+  // (no lookup by position when a page showed it before); empty when it is
+  // deleted.  The cache holds it open until the server goes idle.
+  ForumFile Message(const ForumFile& d, int32_t index);
+  // As Add, for a template whose output depends on nothing but the
+  // message's stored fields (title, body, content type, date, author), its
+  // author's shown name and the site's time format: no links (they carry
+  // the certificate), nothing of the user, the request or the clock.  What
+  // it writes is kept with the message in the site's cache and written
+  // again while the author's name and the time format stay the same (any
+  // change of a message or of the tree empties the cache).  This is what
+  // a forum keeps as a message's "cooked" text: a discussion page then
+  // costs little more than copying its messages.
+  void AddStable(Buf& buf, const TemplateRef& t, const ForumFile& message);
 
  private:
   std::unique_ptr<ExprContext> ctx_;

@@ -186,6 +186,16 @@ struct TemplateMessageCache {
     int32_t number = 0;
     St dateFormat, dateText;  // the date written in dateFormat
     St path;                  // the name path
+    // What TemplateMessageRun::AddStable wrote for the message with a
+    // template, and the author's name and time format it was written
+    // with (the rest of what such a template reads is the message's own,
+    // and a change of it empties the cache).  A page writes a message
+    // through one or two templates, so a short list.
+    struct Cooked {
+      TemplateRef t;  // held, so that its address names no other template
+      St authorName, timeFormat, text;
+    };
+    std::vector<Cooked> cooked;
   };
   struct Position {
     ForumFile handle;  // empty for a deleted message
@@ -219,6 +229,8 @@ struct TemplateFacts {
   ChHandle rec = 0;      // the item's record (a message's own)
 };
 const TemplateFacts& TemplateFactsOf(ExprContext& ctx, const ForumFile& item);
+// The site cache's entry of a message item (null for any other item).
+TemplateMessageCache::Entry* TemplateFactEntry(ExprContext& ctx, const ForumFile& item);
 // Tells the cache what a list already knows about a message.
 void TemplateFactsPrime(ExprContext& ctx, const ForumFile& item,
                         const ForumFile& discussion, int32_t index,

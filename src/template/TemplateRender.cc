@@ -163,6 +163,44 @@ void TemplateMessageRun::Add(Buf& buf, const TemplateRef& t,
   BufEvalTemplate(buf, t, ctx);
 }
 
+ForumFile TemplateMessageRun::Message(const ForumFile& d, int32_t index) {
+  ChHandle rec;
+  ForumFile m = TemplateCachedMessage(*ctx_, d, index, &rec);
+  // Its facts told now, so that rendering it looks nothing up again.
+  if (m) TemplateFactsPrime(*ctx_, m, d, index, rec);
+  return m;
+}
+
+void TemplateMessageRun::AddStable(Buf& buf, const TemplateRef& t,
+                                   const ForumFile& message) {
+  ExprContext& ctx = *ctx_;
+  TemplateMessageCache::Entry* e = t ? TemplateFactEntry(ctx, message) : nullptr;
+  if (!e) return Add(buf, t, message);
+  ChHandle author = TemplateFactAuthor(ctx, message);
+  St name = ForumIsRecordPrincipal(author) ? TemplateFactUserName(ctx, author) : St();
+  St format = TemplateFactTimeFormat(ctx);
+  for (const TemplateMessageCache::Entry::Cooked& c : e->cooked) {
+    if (c.t == t && c.authorName == name && c.timeFormat == format) {
+      MarkSeen(ctx.root, ctx.user, message);
+      BufAddSt(buf, c.text);
+      return;
+    }
+  }
+  int32_t from = buf.Position();
+  Add(buf, t, message);
+  St text = StFromView(buf.View().substr(size_t(from)));
+  // Looked up again: the rendering may have emptied the cache.
+  e = TemplateFactEntry(ctx, message);
+  if (!e) return;
+  TemplateMessageCache::Entry::Cooked* slot = nullptr;
+  for (TemplateMessageCache::Entry::Cooked& c : e->cooked)
+    if (c.t == t) slot = &c;
+  if (!slot) slot = &e->cooked.emplace_back();
+  TemplateSite& site = ctx.site ? *ctx.site : TemplateCurrentSite();
+  if (site.messages) site.messages->bytes += text.Length() + 64;
+  *slot = {t, std::move(name), std::move(format), std::move(text)};
+}
+
 St TemplateProcess(const TemplateRef& t, ChHandle user, const St& certificate,
                    const ForumFile& path, TemplateRequest* request) {
   Buf buf;

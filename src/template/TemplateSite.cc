@@ -247,6 +247,7 @@ void TemplateFileRefresh(TemplateSite& site) {
     explicit Counter(int32_t& count) : n(count) { ++n; }
     ~Counter() { --n; }
   } counter(site.refreshCount);
+  ++site.changes;
   TemplateFileClose(site);
   ForumRoot root = site.Root();
   std::string text;
@@ -469,6 +470,7 @@ TEMPLATE_SYSOP_TEMPLATES(TEMPLATE_SYSOP_DEFINE)
 #undef TEMPLATE_SYSOP_DEFINE
 
 void ForumTemplateCache(TemplateSite& site) {
+  ++site.changes;
   site.messages.reset();
   ForumRoot root = site.Root();
   for (int i = 0; i < kTemplateSysopCount; ++i) {

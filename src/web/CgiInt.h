@@ -174,6 +174,45 @@ St CgiPrefsPicture(CgiRequest& r);
 // Showing a location (CgiShow.cc): commands 1, 2, 5 to 8, 13, 14, 37, 56
 // and 128.
 void CgiActShowLocation(CgiRequest& r);
+
+// The page cache of guests' location pages (CgiPageCache.cc).  A guest's
+// view of a folder or discussion is the same page for every guest who
+// sends the same request while nothing it shows changes, and such views
+// are most of a public conference's traffic.  Made where a handler is
+// about to render the page (after its side effects: hit counts, read
+// marks): when a page kept for the same request is still valid it is
+// written to r.page and Hit() is true, and the handler writes nothing
+// more; otherwise the handler renders, and what it wrote is kept when
+// the scope ends, unless the rendering called a keyword that is not
+// stable (ExprKeywordIsStable), changed the store or raised.  A kept page
+// is valid while the store's change count (ChChangeCount), the templates'
+// generation and the guests' "new" cut-off are those it was made at.
+// The footer, certificate links and header are added later, as for any
+// page.
+class CgiPageCacheScope {
+ public:
+  explicit CgiPageCacheScope(CgiRequest& r);
+  ~CgiPageCacheScope();
+  CgiPageCacheScope(const CgiPageCacheScope&) = delete;
+  CgiPageCacheScope& operator=(const CgiPageCacheScope&) = delete;
+  bool Hit() const { return hit_; }
+
+ private:
+  CgiRequest& r_;
+  std::string key_;
+  bool hit_ = false, keeping_ = false;
+  int32_t from_ = 0;
+  uint64_t unstable_ = 0, stamp_changes_ = 0;
+  int64_t stamp_templates_ = 0;
+  LgDbTd stamp_cutoff_;
+};
+// Forgets every kept page (the database closes).
+void CgiPageCacheClear();
+// Pages shown from the cache and pages kept, since the start.
+struct CgiPageCacheCounts {
+  uint64_t hits = 0, kept = 0;
+};
+CgiPageCacheCounts CgiPageCacheCount();
 // CgiInfo.cc: the outline of a discussion (230), an enclosure (233), user
 // information (67 by message, 122 by name, 135 and 224 by identifier),
 // item information (225), quit (33) and restart (202).

@@ -343,6 +343,7 @@ void ForumCgiTerm() {
   stateSlot = -1;
   AuthSetFilterRunner(AuthFilterRunFn());
   CgiTemplateStop();
+  CgiPageCacheClear();
   PostClearAll();
   CgiSeTerm();
   cgiInited = false;

@@ -86,11 +86,16 @@ constexpr char kFolderItem[] =
     "messages%% if pathHasNewMessages %%, %% pathNewMessageCount %% new%% endif %%%% endif "
     "%% &middot; <time>%% pathDate %%</time></span></div></li>\n";
 
-// A message of the list, after its opening (written by MessageList: the
-// anchor and the link by position, which the page knows).
-constexpr char kMessageItem[] =
+// A message of the list, after its opening (written by ShowDiscussion: the
+// anchor and the link by position, which the page knows): its head, then
+// the "new" mark (the one part that depends on who reads it, written by
+// the page), then its title and text.  Head and body depend on the message
+// alone and are kept rendered with it (TemplateMessageRun::AddStable).
+constexpr char kMessageItemHead[] =
     " <span class=\"author\">%% authorName.toSGML %%</span> "
-    "<time>%% pathDate %%</time>%% if pathIsNew %% <mark>new</mark>%% endif %%</header>\n"
+    "<time>%% pathDate %%</time>";
+constexpr char kMessageItemBody[] =
+    "</header>\n"
     "%% if pathTitle != \"\" %%<h3>%% pathTitle.toSGML %%</h3>\n%% endif %%"
     "<div class=\"body\">%% pathBodyFormatted %%</div></li>\n";
 
@@ -142,7 +147,8 @@ enum Piece {
   kPDiscussionHead,
   kPItemBody,
   kPFolderItem,
-  kPMessageItem,
+  kPMessageItemHead,
+  kPMessageItemBody,
   kPMessagePage,
   kPEarlier,
   kPLater,
@@ -155,7 +161,7 @@ enum Piece {
 };
 constexpr const char* kPieceText[kPieces] = {
     kTopHead,  kFolderHead, kDiscussionHead, kItemBody,         kFolderItem,
-    kMessageItem, kMessagePage, kEarlier,    kLater,            kToolbar,
+    kMessageItemHead, kMessageItemBody, kMessagePage, kEarlier, kLater, kToolbar,
     "%% pathItems %%", "%% pathItemsAll %%", "%% pathItemsPrevious %%",
     "%% pathItemsInContext %%"};
 
@@ -248,6 +254,8 @@ void FolderList(CgiRequest& r, const ForumFile& folder) {
 
 void ShowFolder(CgiRequest& r, const ForumFile& folder, bool top) {
   if (SitePage(r, top ? 9 : 10, folder)) return;  // "toplevel", "folder"
+  CgiPageCacheScope cached(r);
+  if (cached.Hit()) return;
   if (top) {
     Render(r, kPTopHead, folder);
     Render(r, HtmlTopLevelTemplate(folder), folder);
@@ -374,12 +382,20 @@ void ShowDiscussion(CgiRequest& r, const ForumFile& d, const ForumFile& message,
                     int32_t around) {
   bool tree = ForumFileShowTreeView(d);
   const ForumFile& at = message ? message : d;
-  Shown shown = ChooseMessages(r, d, around);
   // The newest message shown is read now; with none, the discussion's own
-  // text is.
-  // (Marks only grow: an earlier page leaves a later mark as it is.)
-  FrmBkSetHighwater(r.user, d, shown.positions.empty() ? -1 : shown.positions.back());
+  // text is.  (Marks only grow: an earlier page leaves a later mark as it
+  // is.)  A user without read marks (a guest) marks nothing, and the
+  // messages are chosen only when the page is not kept.
+  Shown shown;
+  bool marks = ForumUserHasMarks(r.root, r.user);
+  if (marks) {
+    shown = ChooseMessages(r, d, around);
+    FrmBkSetHighwater(r.user, d, shown.positions.empty() ? -1 : shown.positions.back());
+  }
   if (SitePage(r, tree ? 18 : 17, at)) return;  // "discussionTree", "discussion"
+  CgiPageCacheScope cached(r);
+  if (cached.Hit()) return;
+  if (!marks) shown = ChooseMessages(r, d, around);
   ForumFile folder = ForumFileParent(d);
   Render(r, kPDiscussionHead, d);
   Render(r, HtmlDiscussPreTemplate(folder), d);
@@ -403,14 +419,16 @@ void ShowDiscussion(CgiRequest& r, const ForumFile& d, const ForumFile& message,
     std::vector<int32_t> positions = shown.positions, depths(positions.size(), 0);
     if (tree) ThreadOrder(d, &positions, &depths);
     BufAddC(r.page, "<ol class=\"messages\">\n");
-    const TemplateRef& item = ShowPiece(kPMessageItem);
+    const TemplateRef& head = ShowPiece(kPMessageItemHead);
+    const TemplateRef& body = ShowPiece(kPMessageItemBody);
     St link = StCat(StCStrXfm("\"?14@@"), CgiLocationQuote(ForumFilePath(d)));
     // The items in one evaluation context (a context per message, each
     // looking up the record's field identifiers again, made up most of a
-    // page's time); the bytes are those of rendering each on its own.
+    // page's time), each message's head and body kept rendered with it;
+    // the bytes are those of rendering each on its own.
     TemplateMessageRun run(r.user, r.cert, &r);
     for (size_t k = 0; k < positions.size(); ++k) {
-      ForumFile m = ForumFileOpenMessage(d, positions[k]);
+      ForumFile m = run.Message(d, positions[k]);
       if (!m) continue;
       if (depths[k] > 0) {
         BufAddC(r.page, "<li style=\"margin-left:");
@@ -426,7 +444,9 @@ void ShowDiscussion(CgiRequest& r, const ForumFile& d, const ForumFile& message,
       BufAddC(r.page, "\">");
       BufAddInt(r.page, positions[k]);
       BufAddC(r.page, ".</a>");
-      run.Add(r.page, item, m);
+      run.AddStable(r.page, head, m);
+      if (TplMarkMessageIsNew(r.root, r.user, d, positions[k])) BufAddC(r.page, " <mark>new</mark>");
+      run.AddStable(r.page, body, m);
       if (depths[k] > 0) BufAddC(r.page, "</ol></li>\n");
     }
     BufAddC(r.page, "</ol>\n");
@@ -438,6 +458,8 @@ void ShowDiscussion(CgiRequest& r, const ForumFile& d, const ForumFile& message,
 void ShowMessage(CgiRequest& r, const ForumFile& message) {
   FrmBkSetHighwater(r.user, message, 0);
   if (SitePage(r, 7, message)) return;  // "view"
+  CgiPageCacheScope cached(r);
+  if (cached.Hit()) return;
   Render(r, kPMessagePage, message);
   Render(r, kPToolbar, message);
 }

@@ -277,3 +277,44 @@ TEST_F(ShowTest, RandomLocationsAreAnswered) {
 }
 
 }  // namespace
+
+// A guest's page is kept and shown again while nothing it shows changes;
+// its side effects still happen, and what is not the same for everyone
+// (a registered reader, the clock) is never kept.
+TEST_F(ShowTest, GuestsPagesAreKeptWhileNothingTheyShowChanges) {
+  Post(2);
+  ForumFile d = Path(discussion_.c_str());
+  // A guest's certificate, as links carry it (a request without one is
+  // given a new one, and its links differ).
+  std::string page = Get("14@@" + discussion_).body;
+  size_t at = page.find("?14@^");
+  ASSERT_NE(at, std::string::npos) << page;
+  std::string url = page.substr(at + 1, page.find('@', at + 5) - at) + discussion_;
+  CgiPageCacheCounts start = CgiPageCacheCount();
+  int32_t hits = ForumFileHits(d);
+  Response first = Get(url), second = Get(url);
+  EXPECT_EQ(first.body, second.body);
+  EXPECT_EQ(CgiPageCacheCount().kept, start.kept + 1);
+  EXPECT_EQ(CgiPageCacheCount().hits, start.hits + 1);
+  EXPECT_EQ(ForumFileHits(d), hits + 2);
+  // A change of the conference shows at once.
+  Post(1);
+  EXPECT_TRUE(Get(url).Has("Body 2."));
+  ASSERT_EQ(ForumItemDestroy(d, 0), 0);
+  EXPECT_FALSE(Get(url).Has("Body 0."));
+  // A registered reader's page marks what it shows: never kept.
+  CgiPageCacheCounts now = CgiPageCacheCount();
+  std::string cert = Login(ann_);
+  Get("14@" + cert + "@" + discussion_);
+  Get("14@" + cert + "@" + discussion_);
+  EXPECT_EQ(CgiPageCacheCount().kept, now.kept);
+  EXPECT_EQ(CgiPageCacheCount().hits, now.hits);
+  // A page that shows the time is made anew each time.
+  ForumSysopSetHtmlBanner(root_, S("<p class=\"clock\">%% time %%</p>"));
+  ForumTemplateCache(TemplateMainSite());
+  now = CgiPageCacheCount();
+  EXPECT_TRUE(Get(url).Has("<p class=\"clock\">"));
+  Get(url);
+  EXPECT_EQ(CgiPageCacheCount().kept, now.kept);
+  EXPECT_EQ(CgiPageCacheCount().hits, now.hits);
+}
