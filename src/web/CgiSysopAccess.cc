@@ -528,6 +528,11 @@ void CgiActGroupAccessProcess(CgiRequest& r) {
   AccTarget t = GroupTarget(r);
   if (!t.item) return;
   if (CkHasName(r.form, "Import")) return AccessImport(r, t);
+  // Nothing to change (240 is also reached by a plain link): the page.
+  bool change = false;
+  for (const char* field : {"createAccess", "clear", "userName", "newUsers", "guests"})
+    change = change || CkHasName(r.form, field);
+  if (!change) return AccessPage(r, t, {}, {});
   AccessProcess(r, t);
 }
 
