@@ -98,7 +98,11 @@
 //                                  approved (ID: the identifier its
 //                                  creation takes) or rejected
 //   <f f=PATH u=P enable=MASK>     access list entry (g=P for a group;
-//   <f f=PATH u=P inhibit=MASK>    P "1" all users, "2" all guests)
+//   <f f=PATH u=P inhibit=MASK>    P "1" all users, "2" all guests); PATH
+//                                  may also be a user group's unique path
+//                                  (".ID"): the group's own access list,
+//                                  which the four records of access lists
+//                                  change as an item's
 //   <f f=PATH enable>              the item gets a list of its own
 //   <f f=PATH clearAcc>            the item uses its parent's list again
 //   <f f=PATH clearInhibit>        the taken rights of its list go
@@ -400,7 +404,8 @@ void FrmBkSetHighwaterAll(ChHandle user, const ForumFile& discussion);
 [[nodiscard]] uint16_t FrmBkGroupAddUser(ForumRoot root, ChHandle group, ChHandle user);
 [[nodiscard]] uint16_t FrmBkGroupRemoveUser(ForumRoot root, ChHandle group, ChHandle user);
 
-// Access lists.
+// Access lists, of an item or of a user group opened as an item
+// (ForumFileOpenUnique with the group's identifier).
 bool FrmBkAccCreateList(const ForumFile& item);
 void FrmBkAccEnable(const ForumFile& item, ChHandle principal, uint32_t mask);
 void FrmBkAccInhibit(const ForumFile& item, ChHandle principal, uint32_t mask);

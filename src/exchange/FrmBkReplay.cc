@@ -306,6 +306,11 @@ bool Replayer::File(const Tag& t) {
     message = index;
   }
   int kind = ForumFileKind(file);
+  bool access = t.Has(Kw("enable")) || t.Has(Kw("inhibit")) || t.Has(Kw("clearAcc")) ||
+                t.Has(Kw("clearInhibit")) || t.Has(Kw("deletePermits")) ||
+                t.Has(Kw("deleteInhibits"));
+  // A group opens as an item only for its access list.
+  if (kind == kForumKindGroup && access && message < 0) return FileAccess(file, t);
   if (!file || kind == kForumKindGroup || kind == kForumKindNone || kind == kForumKindDocument)
     return Fail("could not open specified file", *path);
   if (message >= 0 && ForumItemRec(file, message) == 0)
@@ -325,9 +330,7 @@ bool Replayer::File(const Tag& t) {
     if (status != 0) return Fail("item not created ", EcToSt(status));
     return true;
   }
-  if (t.Has(Kw("enable")) || t.Has(Kw("inhibit")) || t.Has(Kw("clearAcc")) ||
-      t.Has(Kw("clearInhibit")) || t.Has(Kw("deletePermits")) || t.Has(Kw("deleteInhibits")))
-    return FileAccess(file, t);
+  if (access) return FileAccess(file, t);
   if (const St* index = t.Find(Kw("deleteItem"))) {
     if (!ForumFileIsForum(file)) return Fail("file is not a discussion", *path);
     int32_t n = 0;

@@ -89,11 +89,23 @@ constexpr int32_t kForumWhileLimitDefault = 1000;
   X(UserIsText, 3, 0x20u, false)                     \
   X(VirtualForums, 3, 0x40u, false)                  \
   X(Pop3RequireApop, 3, 0x400u, false)               \
-  X(ObjectionablePhone, 3, 0x8u, false)
+  X(ObjectionablePhone, 3, 0x8u, false)              \
+  X(IsLiveControl, 3, 0x80u, false)                  \
+  X(IsLiveFanout, 3, 0x100u, false)                  \
+  X(UseLiveControl, 3, 0x200u, false)
 
 // ObjectionablePhone: telephone numbers in a post send it to the
 // moderation queue like objectionable words (StObjectionable's phone rule);
 // off by default, the bit chosen among those no other flag uses.
+//
+// The chat roles this server plays (the chat service reads them when it
+// starts): IsLiveControl, the control room; IsLiveFanout, a fan-out
+// server; UseLiveControl, a conference server that uses a control room.
+// All off by default, their bits chosen among those no other flag uses.
+// The chat ports (LiveQuilPort ...) read 0 until the sysop sets one: the
+// chat service then picks its own.
+// The LDAP ports (the directory this server asks, LdapPort, and the one it
+// serves, LdapServerPort) read 389, the port of LDAP, until set.
 //
 // What a site holds (ForumSysopSiteKind, field SiteKind): a full site; a
 // site of folders only, whose folders hold folders, links and container
@@ -154,7 +166,13 @@ constexpr int32_t kForumSiteChatOnly = 2;
   X(WhileLimit, WhileLimit, kForumWhileLimitDefault)        \
   X(MemUserSpecified, MemUserSpecified, 0)                  \
   X(MemSmallObjHeap, MemSmallObjHeap, 460000)               \
-  X(MemChPages, MemChPages, 50)
+  X(MemChPages, MemChPages, 50)                             \
+  X(LiveQuilPort, LiveQuilPort, 0)                          \
+  X(LiveFanoutPort, LiveFanoutPort, 0)                      \
+  X(LiveFaninPort, LiveFaninPort, 0)                        \
+  X(LiveClientPort, LiveClientPort, 0)                      \
+  X(LdapPort, LdapPort, 389)                                \
+  X(LdapServerPort, LdapServerPort, 389)
 
 // X(name): getter ForumSysop<name>, field <name>.
 #define FORUM_SYSOP_TEXTS(X)                                              \
@@ -171,7 +189,12 @@ constexpr int32_t kForumSiteChatOnly = 2;
   X(EmailDomains) X(SmtpRouting) X(SmtpAllowDeny) X(RelayAllowDeny)       \
   X(Pop3AllowDeny) X(ImapAllowDeny) X(LdapAllowDeny) X(DbAccessAllowDeny) \
   X(LogEmailFile) X(UrlBase)                                              \
-  X(BackupPeriod) X(BackupTime) X(BackupLastDate)
+  X(BackupPeriod) X(BackupTime) X(BackupLastDate)                        \
+  X(LiveCtrlIp) X(LiveQuilIps) X(LiveFanoutIps) X(LiveFanoutJava)         \
+  X(LiveFanoutName) X(LiveFanoutSocksIp) X(LiveFanoutSocksUsername)       \
+  X(LiveFanoutSocksPassword)                                              \
+  X(Master) X(SlaveList) X(NameServer) X(NameClientList)                  \
+  X(FolderMirrorList) X(LdapIp) X(LdapPasswd) X(LdapDN) X(LdapServerDN)
 
 #define FORUM_SYSOP_FLAG_DECL(name, word, bit, inverted) \
   bool ForumSysop##name(ForumRoot root);                 \

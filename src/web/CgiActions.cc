@@ -128,7 +128,7 @@ const CgiAction kCgiActionTable[] = {
     {187, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopBackupForm
     {188, CgiActSysopSettingsShow, 0},  // CreateSysopRedundantForm
     {189, CgiActSysopSettingsProcess, kCgiActNoCache},  // ProcessSysopRedundantForm
-    {190, nullptr, 0},  // ProcessSynch
+    {190, CgiActSysopSynch, kCgiActNoCache},  // ProcessSynch
     {191, nullptr, 0},  // CreateAddLiveForm
     {192, nullptr, kCgiActNoCache},  // ProcessAddLive
     {193, nullptr, 0},  // CreateEditLiveForm
@@ -144,9 +144,9 @@ const CgiAction kCgiActionTable[] = {
     {204, nullptr, 0},  // search index: start indexing, index status
     {205, CgiActSysopSwitch, 0},  // switches
     {206, CgiActSysopSwitch, 0},  // switches
-    {207, nullptr, 0},  // chat service administration
-    {208, nullptr, 0},  // chat service administration
-    {209, nullptr, kCgiActNoCache},  // chat service administration
+    {207, CgiActSysopChatStatus, kCgiActNoCache},  // chat service administration
+    {208, CgiActSysopSettingsShow, 0},  // chat service administration
+    {209, CgiActSysopSettingsProcess, kCgiActNoCache},  // chat service administration
     {210, CgiActSysopSwitch, 0},  // switches
     {211, CgiActSysopSwitch, 0},  // switches
     {212, CgiActSysopExportUsersForm, 0},  // ShowExportUsers
@@ -172,9 +172,9 @@ const CgiAction kCgiActionTable[] = {
     {232, CgiActSysopSettingsProcess, 0},  // ProcessSysopNntp
     {233, CgiActDownload, kCgiActBinary},  // Download
     {234, CgiActSysopSettingsProcess, 0},  // ProcessSysopSetLogging
-    {237, nullptr, 0},  // spider status
-    {239, nullptr, 0},  // CreateGroupAccessForm
-    {240, nullptr, 0},  // GroupAccessForm
+    {237, CgiActSysopSpiderStatus, kCgiActNoCache},  // spider status
+    {239, CgiActGroupAccessShow, 0},  // CreateGroupAccessForm
+    {240, CgiActGroupAccessProcess, kCgiActNoCache},  // GroupAccessForm
     {241, nullptr, 0},  // EnterLiveRoomHTML
     {242, nullptr, 0},  // ShowHTMLChatStream
     {243, nullptr, 0},  // ShowHTMLChatInput

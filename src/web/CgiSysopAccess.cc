@@ -1,5 +1,5 @@
-// Groups and access lists (115-121, 123) and the site's statistics (131,
-// 132).
+// Groups and access lists (115-121, 123, 239, 240) and the site's
+// statistics (131, 132).
 //
 // Decisions:
 //   - The "+L" location of the access-list pages (115, 116, 117) is the
@@ -9,7 +9,17 @@
 //     field "groupName", or else by the location, so that "120@@" + name
 //     opens a group.
 //   - The access-list pages belong to the sysop and to the hosts of the
-//     item (host right 0x1000000 there); the group pages to the sysop.
+//     item (host right 0x1000000 there); the pages of the groups and of
+//     their access lists (118, 119, 239, 240) to the sysop.
+//   - A group's access list says who may use and who may change the group:
+//     a user with the host right there manages its members (120, 121,
+//     123) as the sysop does, and a host of an item who is not the sysop
+//     may name a group in the item's list only with the read right in the
+//     group's list.  A group without a list of its own uses the one of the
+//     list of groups, and failing that the top level's (moved down one
+//     level: its hosts host every group).  The group's access-list pages
+//     name the group as the group pages do; 240 takes the edit forms and,
+//     with the field "Import", the import form.
 //   - A name typed into the list that is already in it gets the class
 //     chosen ("addAs"), so that the same field adds and changes entries.
 //   - Every change goes through the journaling setters.  An import reads
@@ -61,23 +71,61 @@ std::string ClassSelect(const char* name, const char* label, std::string_view cu
   return h + "</select>\n";
 }
 
-// The item the access-list pages work on, or a closed handle when the page
-// was answered (not found, or not allowed).
-ForumFile AccItem(CgiRequest& r) {
+// A group opened as an item, for its access list (empty when it is gone).
+ForumFile GroupFile(ForumRoot root, ChHandle group) {
+  return ForumFileOpenUnique(root, ForumUserUniqueId(root, group));
+}
+
+// Whether r's user may name principal in an access list: any user or
+// group for the sysop; a group only with the read right in the group's
+// own access list (or the one it uses).
+bool MayUseGroup(CgiRequest& r, ChHandle principal) {
+  if (ForumUserGetSysop(r.root, r.user)) return true;
+  if (!ForumIsRecordPrincipal(principal) ||
+      ForumUserGetType(r.root, principal) != kForumUserGroup)
+    return true;
+  ForumFile g = GroupFile(r.root, principal);
+  return g && ForumAccOpCk(g, r.user, kForumAccRead);
+}
+
+// What an access-list page works on: a folder, discussion or chat room
+// (115-117) or a user group (239, 240).
+struct AccTarget {
+  ForumFile item;
+  std::string where;    // for the heading: "the top level", a title, "the group X"
+  std::string process;  // where the edit forms post
+  std::string import;   // where the import form posts
+  std::string hidden;   // hidden fields naming the target
+  const char* inherits = "";  // shown while the item has no list of its own
+};
+
+// The item the access-list pages work on, or a target without an item
+// when the page was answered (not found, or not allowed).
+AccTarget AccItem(CgiRequest& r) {
+  AccTarget t;
+  t.inherits = "This item uses the access list of its parent folder.";
   ForumFile item = CgiOpenLocation(r.root, r.location);
   if (!item) {
     CgiErrorPage(r, "Pathname not found", "\"" + LocText(r) + "\" not found");
-    return ForumFile();
+    return t;
   }
-  if (ForumUserGetSysop(r.root, r.user)) return item;
-  if (r.user != 0 && ForumAccOpCk(item, r.user, kForumAccHost)) return item;
-  if (r.user == 0) {
-    CgiKeepAndLogin(r);
-  } else {
-    CgiErrorPage(r, "Access List", "Only a host of this item or the system operator may "
-                                   "change its access list");
+  if (!ForumUserGetSysop(r.root, r.user) &&
+      !(r.user != 0 && ForumAccOpCk(item, r.user, kForumAccHost))) {
+    if (r.user == 0) {
+      CgiKeepAndLogin(r);
+    } else {
+      CgiErrorPage(r, "Access List", "Only a host of this item or the system operator may "
+                                     "change its access list");
+    }
+    return t;
   }
-  return ForumFile();
+  St title = ForumFileTitle(item);
+  t.where = LocText(r).empty() ? std::string("the top level")
+                               : (title.IsNil() ? LocText(r) : std::string(title.View()));
+  t.process = LocLink(r, 116);
+  t.import = LocLink(r, 117);
+  t.item = std::move(item);
+  return t;
 }
 
 // Sets principal's class in item's own list through the journal; the
@@ -101,22 +149,24 @@ ChHandle PrincipalNamed(CgiRequest& r, const St& name, std::string* refusal) {
   else if (p == ForumGroupList(r.root)) *refusal = kAccMsgWholeGroups;
   else if (p == ForumGroupGuests(r.root)) *refusal = kAccMsgGuests;
   else if (p == 0) *refusal = std::string(kAccMsgNoSuchName) + std::string(name.View()) + "\"";
+  else if (!MayUseGroup(r, p))
+    *refusal = "You may not use the group \"" + std::string(name.View()) + "\"";
   else return p;
   return 0;
 }
 
-void AccessPage(CgiRequest& r, const ForumFile& item, const std::string& error,
+void AccessPage(CgiRequest& r, const AccTarget& t, const std::string& error,
                 const std::string& note) {
-  St title = ForumFileTitle(item);
-  std::string where = LocText(r).empty() ? std::string("the top level")
-                                         : (title.IsNil() ? LocText(r) : std::string(title.View()));
-  SysopPageBegin(r, "Access list of " + where);
+  const ForumFile& item = t.item;
+  SysopPageBegin(r, "Access list of " + t.where);
   if (!error.empty()) SysopPageError(r, error);
   if (!note.empty()) SysopPageNote(r, note);
   std::string h;
+  auto form = [&](const std::string& action) {
+    return "<form class=\"form\" method=\"post\" action=\"" + action + "\">\n" + t.hidden;
+  };
   if (!ForumAccHasList(item)) {
-    h += "<p>This item uses the access list of its parent folder.</p>\n"
-         "<form class=\"form\" method=\"post\" action=\"" + LocLink(r, 116) + "\">\n"
+    h += std::string("<p>") + t.inherits + "</p>\n" + form(t.process) +
          "<input type=\"hidden\" name=\"createAccess\" value=\"1\">\n"
          "<div class=\"actions\"><button type=\"submit\">Give it a list of its own</button>"
          "</div>\n</form>\n";
@@ -147,26 +197,105 @@ void AccessPage(CgiRequest& r, const ForumFile& item, const std::string& error,
         a.access);
   }
   h += "</tbody>\n</table>\n";
-  h += "<form class=\"form\" method=\"post\" action=\"" + LocLink(r, 116) + "\">\n"
+  h += form(t.process) +
        "<label for=\"userName\">Users or groups to add or change (one a line)</label>\n"
        "<textarea id=\"userName\" name=\"userName\" rows=\"4\"></textarea>\n" +
        ClassSelect("addAs", "With the access", "participant") +
        ClassSelect("newUsers", "All other registered users", {}) +
        ClassSelect("guests", "Guests", {}) +
        "<div class=\"actions\"><button type=\"submit\">Store</button></div>\n</form>\n";
-  h += "<form class=\"form\" method=\"post\" action=\"" + LocLink(r, 116) + "\">\n"
-       "<p>" + std::string(kAccMsgClearConfirm) + "</p>\n"
+  h += form(t.process) + "<p>" + std::string(kAccMsgClearConfirm) + "</p>\n"
        "<input type=\"hidden\" name=\"clear\" value=\"1\">\n"
        "<label class=\"check\"><input type=\"checkbox\" name=\"confirmClear\" value=\"1\"> "
        "Yes, clear this list</label>\n"
        "<div class=\"actions\"><button type=\"submit\">Clear the list</button></div>\n</form>\n";
-  h += "<form class=\"form\" method=\"post\" action=\"" + LocLink(r, 117) + "\">\n"
-       "<label for=\"Import\">Import an access list</label>\n"
+  h += form(t.import) + "<label for=\"Import\">Import an access list</label>\n"
        "<textarea id=\"Import\" name=\"Import\" rows=\"6\">" + SysopEsc(ForumAccExport(item)) +
        "</textarea>\n<div class=\"actions\"><button type=\"submit\">Import</button></div>\n"
        "</form>\n";
   SysopPageAdd(r, h);
   SysopPageBackLink(r);
+}
+
+// The edit forms of an access list (116, 240): a list of its own, clearing,
+// names added or changed by hand, the general principals.
+void AccessProcess(CgiRequest& r, const AccTarget& t) {
+  const ForumFile& item = t.item;
+  if (CkHasName(r.form, "createAccess")) {
+    if (!FrmBkAccCreateList(item)) return AccessPage(r, t, kAccMsgHasList, {});
+    return AccessPage(r, t, {}, "The item has an access list of its own.");
+  }
+  if (CkHasName(r.form, "clear")) {
+    if (!CkIsChecked(r.form, "confirmClear")) return AccessPage(r, t, kAccMsgClearConfirm, {});
+    if (ForumAccHasList(item)) FrmBkAccClear(item);
+    return AccessPage(r, t, {}, "The access list has been cleared.");
+  }
+  std::string messages;
+  auto say = [&](const std::string& line) {
+    if (line.empty()) return;
+    if (!messages.empty()) messages += '\n';
+    messages += line;
+  };
+  std::string addAs = SysopTrimmed(r, "addAs");
+  if (addAs.empty()) addAs = SysopTrimmed(r, "access");
+  St names = GetValueFromName(r.form, "userName");
+  if (!names.IsNil() && !StStripBlanks(names).Empty()) {
+    if (!ForumGetAccessClass(addAs)) {
+      say("Unknown access class \"" + addAs + "\"");
+    } else {
+      std::string_view rest = names.View();
+      int count = 0;
+      while (!rest.empty() && count < 10000) {
+        size_t end = rest.find('\n');
+        St name = StStripBlanks(StFromView(rest.substr(0, end)));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (name.Empty()) continue;
+        ++count;
+        std::string refusal;
+        ChHandle p = PrincipalNamed(r, name, &refusal);
+        if (!p) {
+          say(refusal);
+          continue;
+        }
+        if (!ForumAccHasList(item)) (void)FrmBkAccCreateList(item);
+        say(SetClass(r, item, p, addAs));
+      }
+    }
+  }
+  std::string newUsers = SysopTrimmed(r, "newUsers");
+  if (!newUsers.empty()) {
+    if (!ForumAccHasList(item)) (void)FrmBkAccCreateList(item);
+    say(SetClass(r, item, kForumAccAllUsers, newUsers));
+  }
+  std::string guests = SysopTrimmed(r, "guests");
+  if (!guests.empty()) {
+    if (!ForumAccHasList(item)) (void)FrmBkAccCreateList(item);
+    say(SetClass(r, item, kForumAccAllGuests, guests));
+  }
+  AccessPage(r, t, messages, messages.empty() ? "The access list has been stored." : "");
+}
+
+// The import form (117, 240 with "Import").
+void AccessImport(CgiRequest& r, const AccTarget& t) {
+  const ForumFile& item = t.item;
+  St text = GetValueFromName(r.form, "Import");
+  if (text.IsNil() || StStripBlanks(text).Empty())
+    return AccessPage(r, t, "You must give an access list to import", {});
+  if (text.Length() > kForumAccImportMax) return AccessPage(r, t, "Access list too long", {});
+  if (!ForumAccHasList(item)) (void)FrmBkAccCreateList(item);
+  St report = ForumAccImport(item, text);
+  // The entries as the import left them, written to the journal again.
+  ForumAccIter it = ForumAccStart(item);
+  ChHandle p = 0;
+  uint32_t given = 0, taken = 0;
+  while (ForumAccNext(it, &p, &given, &taken)) {
+    FrmBkAccEnable(item, p, given);
+    FrmBkAccInhibit(item, p, taken);
+  }
+  ForumAccStop(it);
+  AccessPage(r, t, {}, report.IsNil() || report.Empty()
+                           ? std::string("The access list has been imported.")
+                           : std::string(report.View()));
 }
 
 // ---------------------------------------------------------------------------
@@ -229,8 +358,10 @@ void GroupPage(CgiRequest& r, ChHandle g, const std::string& error, const std::s
        "<input type=\"hidden\" name=\"groupName\" value=\"" + SysopEsc(name) + "\">\n"
        "<label for=\"names\">Users to add (one a line)</label>\n"
        "<textarea id=\"names\" name=\"names\" rows=\"6\"></textarea>\n"
-       "<div class=\"actions\"><button type=\"submit\">Import</button></div>\n</form>\n"
-       "<p><a href=\"?118@@\">All groups</a></p>\n";
+       "<div class=\"actions\"><button type=\"submit\">Import</button></div>\n</form>\n";
+  if (ForumUserGetSysop(r.root, r.user))
+    h += "<p><a href=\"?239@@" + SysopEsc(name) + "\">Access list of the group</a> &middot; "
+         "<a href=\"?118@@\">All groups</a></p>\n";
   SysopPageAdd(r, h);
   SysopPageBackLink(r);
 }
@@ -246,6 +377,45 @@ ChHandle GroupChosen(CgiRequest& r) {
     return 0;
   }
   return g;
+}
+
+// The group a page names when r's user may manage its members: the sysop,
+// or a registered user with the host right in the group's access list.
+// Everybody else is answered as by SysopRefused (a group the user may not
+// manage is not told apart from one that does not exist).
+ChHandle GroupManaged(CgiRequest& r) {
+  if (ForumUserGetSysop(r.root, r.user)) return GroupChosen(r);
+  if (r.user != 0) {
+    std::string name = GroupNameChosen(r);
+    ChHandle g = name.empty() ? 0 : ForumGroupLookup(r.root, StFromView(name));
+    if (g && !BuiltIn(r.root, g)) {
+      ForumFile f = GroupFile(r.root, g);
+      if (f && ForumAccOpCk(f, r.user, kForumAccHost)) return g;
+    }
+  }
+  (void)SysopRefused(r);
+  return 0;
+}
+
+// The access list of a group (239, 240): the sysop's.
+AccTarget GroupTarget(CgiRequest& r) {
+  AccTarget t;
+  if (SysopRefused(r)) return t;
+  ChHandle g = GroupChosen(r);
+  if (!g) return t;
+  std::string name = NameOf(r.root, g);
+  ForumFile item = GroupFile(r.root, g);
+  if (!item) {
+    GroupsPage(r, "No group named \"" + name + "\"", {});
+    return t;
+  }
+  t.where = "the group " + name;
+  t.process = t.import = "?240@@";
+  t.hidden = "<input type=\"hidden\" name=\"groupName\" value=\"" + SysopEsc(name) + "\">\n";
+  t.inherits = "This group uses the access list that the list of groups gives every group "
+               "without one of its own.";
+  t.item = std::move(item);
+  return t;
 }
 
 std::string GroupFailure(uint16_t status, const std::string& who) {
@@ -271,89 +441,18 @@ std::string Membership(CgiRequest& r, ChHandle g, const std::string& name, bool 
 }  // namespace
 
 void CgiActAccessShow(CgiRequest& r) {
-  ForumFile item = AccItem(r);
-  if (item) AccessPage(r, item, {}, {});
+  AccTarget t = AccItem(r);
+  if (t.item) AccessPage(r, t, {}, {});
 }
 
 void CgiActAccessProcess(CgiRequest& r) {
-  ForumFile item = AccItem(r);
-  if (!item) return;
-  if (CkHasName(r.form, "createAccess")) {
-    if (!FrmBkAccCreateList(item)) return AccessPage(r, item, kAccMsgHasList, {});
-    return AccessPage(r, item, {}, "The item has an access list of its own.");
-  }
-  if (CkHasName(r.form, "clear")) {
-    if (!CkIsChecked(r.form, "confirmClear")) return AccessPage(r, item, kAccMsgClearConfirm, {});
-    if (ForumAccHasList(item)) FrmBkAccClear(item);
-    return AccessPage(r, item, {}, "The access list has been cleared.");
-  }
-  std::string messages;
-  auto say = [&](const std::string& line) {
-    if (line.empty()) return;
-    if (!messages.empty()) messages += '\n';
-    messages += line;
-  };
-  std::string addAs = SysopTrimmed(r, "addAs");
-  if (addAs.empty()) addAs = SysopTrimmed(r, "access");
-  St names = GetValueFromName(r.form, "userName");
-  if (!names.IsNil() && !StStripBlanks(names).Empty()) {
-    if (!ForumGetAccessClass(addAs)) {
-      say("Unknown access class \"" + addAs + "\"");
-    } else {
-      std::string_view rest = names.View();
-      int count = 0;
-      while (!rest.empty() && count < 10000) {
-        size_t end = rest.find('\n');
-        St name = StStripBlanks(StFromView(rest.substr(0, end)));
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (name.Empty()) continue;
-        ++count;
-        std::string refusal;
-        ChHandle p = PrincipalNamed(r, name, &refusal);
-        if (!p) {
-          say(refusal);
-          continue;
-        }
-        if (!ForumAccHasList(item)) (void)FrmBkAccCreateList(item);
-        say(SetClass(r, item, p, addAs));
-      }
-    }
-  }
-  std::string newUsers = SysopTrimmed(r, "newUsers");
-  if (!newUsers.empty()) {
-    if (!ForumAccHasList(item)) (void)FrmBkAccCreateList(item);
-    say(SetClass(r, item, kForumAccAllUsers, newUsers));
-  }
-  std::string guests = SysopTrimmed(r, "guests");
-  if (!guests.empty()) {
-    if (!ForumAccHasList(item)) (void)FrmBkAccCreateList(item);
-    say(SetClass(r, item, kForumAccAllGuests, guests));
-  }
-  AccessPage(r, item, messages, messages.empty() ? "The access list has been stored." : "");
+  AccTarget t = AccItem(r);
+  if (t.item) AccessProcess(r, t);
 }
 
 void CgiActAccessImport(CgiRequest& r) {
-  ForumFile item = AccItem(r);
-  if (!item) return;
-  St text = GetValueFromName(r.form, "Import");
-  if (text.IsNil() || StStripBlanks(text).Empty())
-    return AccessPage(r, item, "You must give an access list to import", {});
-  if (text.Length() > kForumAccImportMax)
-    return AccessPage(r, item, "Access list too long", {});
-  if (!ForumAccHasList(item)) (void)FrmBkAccCreateList(item);
-  St report = ForumAccImport(item, text);
-  // The entries as the import left them, written to the journal again.
-  ForumAccIter it = ForumAccStart(item);
-  ChHandle p = 0;
-  uint32_t given = 0, taken = 0;
-  while (ForumAccNext(it, &p, &given, &taken)) {
-    FrmBkAccEnable(item, p, given);
-    FrmBkAccInhibit(item, p, taken);
-  }
-  ForumAccStop(it);
-  AccessPage(r, item, {}, report.IsNil() || report.Empty()
-                              ? std::string("The access list has been imported.")
-                              : std::string(report.View()));
+  AccTarget t = AccItem(r);
+  if (t.item) AccessImport(r, t);
 }
 
 void CgiActGroupsShow(CgiRequest& r) {
@@ -380,14 +479,12 @@ void CgiActGroupsProcess(CgiRequest& r) {
 }
 
 void CgiActGroupShow(CgiRequest& r) {
-  if (SysopRefused(r)) return;
-  ChHandle g = GroupChosen(r);
+  ChHandle g = GroupManaged(r);
   if (g) GroupPage(r, g, {}, {});
 }
 
 void CgiActGroupProcess(CgiRequest& r) {
-  if (SysopRefused(r)) return;
-  ChHandle g = GroupChosen(r);
+  ChHandle g = GroupManaged(r);
   if (!g) return;
   std::string user = SysopTrimmed(r, "userName");
   if (user.empty()) return GroupPage(r, g, "You must give a user's name", {});
@@ -398,8 +495,7 @@ void CgiActGroupProcess(CgiRequest& r) {
 }
 
 void CgiActGroupImport(CgiRequest& r) {
-  if (SysopRefused(r)) return;
-  ChHandle g = GroupChosen(r);
+  ChHandle g = GroupManaged(r);
   if (!g) return;
   St names = GetValueFromName(r.form, "names");
   std::string messages;
@@ -421,6 +517,23 @@ void CgiActGroupImport(CgiRequest& r) {
   }
   GroupPage(r, g, messages, std::to_string(added) + (added == 1 ? " user" : " users") +
                                 " added to the group.");
+}
+
+void CgiActGroupAccessShow(CgiRequest& r) {
+  AccTarget t = GroupTarget(r);
+  if (t.item) AccessPage(r, t, {}, {});
+}
+
+void CgiActGroupAccessProcess(CgiRequest& r) {
+  AccTarget t = GroupTarget(r);
+  if (!t.item) return;
+  if (CkHasName(r.form, "Import")) return AccessImport(r, t);
+  // Nothing to change (240 is also reached by a plain link): the page.
+  bool change = false;
+  for (const char* field : {"createAccess", "clear", "userName", "newUsers", "guests"})
+    change = change || CkHasName(r.form, field);
+  if (!change) return AccessPage(r, t, {}, {});
+  AccessProcess(r, t);
 }
 
 void CgiActSysopStats(CgiRequest& r) {

@@ -162,6 +162,11 @@ void CgiActGroupsProcess(CgiRequest& r);       // 119
 void CgiActGroupShow(CgiRequest& r);           // 120
 void CgiActGroupProcess(CgiRequest& r);        // 121
 void CgiActGroupImport(CgiRequest& r);         // 123
+void CgiActGroupAccessShow(CgiRequest& r);     // 239
+void CgiActGroupAccessProcess(CgiRequest& r);  // 240
+void CgiActSysopSynch(CgiRequest& r);          // 190
+void CgiActSysopChatStatus(CgiRequest& r);     // 207
+void CgiActSysopSpiderStatus(CgiRequest& r);   // 237
 void CgiActSysopStats(CgiRequest& r);          // 131
 void CgiActSysopStatsClear(CgiRequest& r);     // 132
 void CgiActSysopExportUsersForm(CgiRequest& r);// 212

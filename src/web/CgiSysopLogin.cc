@@ -198,7 +198,7 @@ void CgiActSysopControls(CgiRequest& r) {
   };
   std::string h = "<section><h2>Settings</h2>\n<ul class=\"sysop-links\">\n";
   static const int kShow[] = {63, 46, 62, 105, 107, 109, 111, 113, 101, 228,
-                              226, 186, 188, 231, 245, 247, 197, 133};
+                              226, 186, 188, 231, 245, 247, 197, 208, 133};
   for (int command : kShow) {
     const SysopForm* form = SysopFormFind(command);
     if (!form) continue;
@@ -229,6 +229,9 @@ void CgiActSysopControls(CgiRequest& r) {
        "<li><a href=\"?216@@\">Index of e-mail addresses</a></li>\n"
        "</ul></section>\n<section><h2>Site</h2>\n<ul class=\"sysop-links\">\n"
        "<li><a href=\"?219@@\">Backup status</a></li>\n"
+       "<li><a href=\"?190@@\">Mirror synchronisation</a></li>\n"
+       "<li><a href=\"?207@@\">Chat status</a></li>\n"
+       "<li><a href=\"?237@@\">Spider status</a></li>\n"
        "<li><a href=\"?78@@\">First-start wizard</a></li>\n"
        "<li><a href=\"?14@@\">The top level</a></li>\n</ul></section>\n</main>\n";
   SysopPageAdd(r, h);

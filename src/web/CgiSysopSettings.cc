@@ -5,7 +5,8 @@
 // Decisions:
 //   - The settings of services that arrive later (mirror servers, news,
 //     e-mail, LDAP, chat, memory) are stored and shown here now; each
-//     service reads them when it starts.
+//     service reads them when it starts (SEAM: the chat service reads the
+//     roles, addresses and ports of 208/209 and the limits of 197/198).
 //   - After every stored form the site's cached sysop-setting templates are
 //     renewed (ForumTemplateChange), since most forms hold some of them.
 //   - The backup form also starts a backup or a repack ("backupNow",
@@ -93,6 +94,21 @@ bool CheckPath(const St& value, std::string* why) {
   return true;
 }
 
+// Host names or addresses (with an optional ":port"), separated by blanks
+// or commas.
+bool CheckAddresses(const St& value, std::string* why) {
+  for (char c : value.View()) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '.' || c == ':' || c == '-' || c == '_' || c == ',' || c == ' ' || c == '[' ||
+              c == ']';
+    if (!ok) {
+      *why = "must be host names or addresses separated by blanks or commas.";
+      return false;
+    }
+  }
+  return true;
+}
+
 const SysopField kGuestFields[] = {
     FLAG("allowGuests", "Guests may visit the site", AllowGuests),
     FLAG("loginOnce", "Everybody must log in (or enter as a guest) before anything else",
@@ -122,6 +138,7 @@ const SysopField kRegUserFields[] = {
     FLAG("userDefaultSummaryButton", "New users see the summary button",
          UserDefaultSummaryButton),
     TEXT("login", "Log-in heading", HtmlLogin),
+    TEXT("passwordHtml", "Password-form heading", HtmlPassword),
     TEXT("register", "Registration heading", HtmlRegister),
     TEXT("registered", "Registration-complete text", HtmlRegisterComplete),
 };
@@ -250,6 +267,11 @@ const SysopField kMirrorFields[] = {
     INT("mirrorThreads", "Mirror threads", MirrorThreads, 1, 1000),
     FLAG("saveSlaveSynch", "Keep the synchronisation records of mirrors", SaveSlaveSynch),
     FLAG("logSynch", "Log mirror synchronisation", LogSynch),
+    LINE("nameServer", "Address of the source", NameServer, CheckAddresses),
+    TEXT("nameClientList", "Mirrors of this source", NameClientList),
+    LINE("master", "Address of the master", Master, CheckAddresses),
+    TEXT("slaveList", "Slaves of this master", SlaveList),
+    TEXT("folderMirrorList", "Folders mirrored", FolderMirrorList),
 };
 
 const SysopField kNntpFields[] = {
@@ -289,6 +311,12 @@ const SysopField kLdapFields[] = {
     INT("ldapServerTimeout", "LDAP idle seconds", LdapServerTimeout, 1, 100000),
     TEXT("ldapAllowDeny", "LDAP allow/deny list", LdapAllowDeny),
     TEXT("dbAccessAllowDeny", "Database access allow/deny list", DbAccessAllowDeny),
+    LINE("ldapIp", "Address of the LDAP directory this server asks", LdapIp, CheckAddresses),
+    INT("ldapPort", "Port of that directory", LdapPort, 1, 65535),
+    LINE("ldapDN", "Name this server binds as there (DN)", LdapDN, nullptr),
+    LINE("ldapPasswd", "Password this server binds with there", LdapPasswd, nullptr),
+    INT("ldapServerPort", "Port of this server's LDAP service", LdapServerPort, 1, 65535),
+    LINE("ldapServerDN", "Base name of this server's directory (DN)", LdapServerDN, nullptr),
 };
 
 const SysopField kChatFields[] = {
@@ -298,6 +326,35 @@ const SysopField kChatFields[] = {
     INT("liveFanoutSocks", "Chat through a SOCKS proxy (0 no, 1 yes)", LiveFanoutSocks, 0, 1),
     INT("liveFanoutSocksPort", "Port of the SOCKS proxy", LiveFanoutSocksPort, 1, 65535),
     FLAG("liveFanoutCanRecord", "Chat rooms may be recorded", LiveFanoutCanRecord),
+};
+
+// The chat roles of this server and where the parts of the chat service
+// meet; a port of 0 leaves the choice to the chat service.
+const SysopField kChatBasicFields[] = {
+    FLAG("isLiveControl", "This server is the control room", IsLiveControl),
+    FLAG("isLiveFanout", "This server is a fan-out server", IsLiveFanout),
+    FLAG("useLiveControl", "This server uses a control room", UseLiveControl),
+    LINE("liveCtrlIp", "Address of the control room", LiveCtrlIp, CheckAddresses),
+    INT("liveQuilPort", "Port where the control room takes conference servers", LiveQuilPort, 0,
+        65535),
+    LINE("liveQuilIps", "Conference servers the control room accepts", LiveQuilIps,
+         CheckAddresses),
+    INT("liveFanoutPort", "Port where a fan-out server takes its control room", LiveFanoutPort,
+        0, 65535),
+    LINE("liveFanoutIps", "Fan-out servers the control room knows", LiveFanoutIps,
+         CheckAddresses),
+    INT("liveFaninPort", "Port where a fan-out server takes other fan-out servers",
+        LiveFaninPort, 0, 65535),
+    INT("liveClientPort", "Port where a fan-out server takes chat clients", LiveClientPort, 0,
+        65535),
+    LINE("liveFanoutName", "Name of this fan-out server", LiveFanoutName, nullptr),
+    LINE("liveFanoutJava", "Where this fan-out server's chat applet lies (URL)", LiveFanoutJava,
+         CheckPath),
+    LINE("liveFanoutSocksIp", "Address of the SOCKS proxy", LiveFanoutSocksIp, CheckAddresses),
+    LINE("liveFanoutSocksUsername", "User name at the SOCKS proxy", LiveFanoutSocksUsername,
+         nullptr),
+    LINE("liveFanoutSocksPassword", "Password at the SOCKS proxy", LiveFanoutSocksPassword,
+         nullptr),
 };
 
 const SysopField kMemFields[] = {
@@ -353,6 +410,8 @@ const SysopForm kForms[] = {
          kLdapFields, nullptr),
     FORM(197, 198, "Chat services", "Stored now; the chat service reads them when it runs.",
          kChatFields, nullptr),
+    FORM(208, 209, "Basic chat services",
+         "Stored now; the chat service reads them when it runs.", kChatBasicFields, nullptr),
     FORM(133, 134, "Memory", "Read at the next start of the server.", kMemFields, nullptr),
 };
 

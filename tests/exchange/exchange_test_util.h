@@ -107,6 +107,9 @@ inline std::string Dump(quil::ForumRoot root) {
       if (member == 0) break;
       out += " " + ForumUserName(root, member).Str();
     }
+    // A group made by a record has its identifier: its own access list.
+    if (g != ForumGroupUsers(root) && g != ForumGroupGuests(root) && g != ForumGroupList(root))
+      out += " " + ForumAccExport(ForumFileOpenUnique(root, ForumUserUniqueId(root, g))).Str();
     out += "\n";
   }
   out += "next=" + std::to_string(ForumNextUniqueId(root)) + "\n";

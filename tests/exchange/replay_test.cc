@@ -52,8 +52,17 @@ class ReplayTest : public exchangetest::ExchangeTest {
     ChHandle group = 0;
     ASSERT_EQ(FrmBkGroupCreate(root_, StFromView("Group " + r), &group), 0);
     ASSERT_EQ(FrmBkGroupAddUser(root_, group, user), 0);
+    // The group's own access list: its member hosts it, guests are out.
+    ForumFile g = ForumFileOpenUnique(root_, ForumUserUniqueId(root_, group));
+    ASSERT_TRUE(g);
+    ASSERT_TRUE(FrmBkAccCreateList(g));
+    FrmBkAccEnable(g, user, 0x3dffffff);
+    FrmBkAccInhibit(g, kForumAccAllGuests, 0x3fffffff);
     FrmBkSysopSetMaxCols(root_, 70 + round);
     FrmBkSysopSetGreeting(root_, StFromView("hello " + r));
+    FrmBkSysopSetIsLiveFanout(root_, round % 2 == 1);
+    FrmBkSysopSetLiveClientPort(root_, 7000 + round);
+    FrmBkSysopSetLdapIp(root_, StFromView("ldap" + r + ".example.com"));
   }
 };
 

@@ -129,6 +129,9 @@ TEST_F(SysopTest, EachFlagOwnsItsBitOfItsWordWithItsDefault) {
       {"VirtualForums", ForumSysopVirtualForums, ForumSysopSetVirtualForums, 3, 0x40u, false, false},
       {"Pop3RequireApop", ForumSysopPop3RequireApop, ForumSysopSetPop3RequireApop, 3, 0x400u, false, false},
       {"ObjectionablePhone", ForumSysopObjectionablePhone, ForumSysopSetObjectionablePhone, 3, 0x8u, false, false},
+      {"IsLiveControl", ForumSysopIsLiveControl, ForumSysopSetIsLiveControl, 3, 0x80u, false, false},
+      {"IsLiveFanout", ForumSysopIsLiveFanout, ForumSysopSetIsLiveFanout, 3, 0x100u, false, false},
+      {"UseLiveControl", ForumSysopUseLiveControl, ForumSysopSetUseLiveControl, 3, 0x200u, false, false},
   };
   // Every flag of the code is in the table above.
   int flags = 0;

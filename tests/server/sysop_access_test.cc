@@ -76,6 +76,18 @@ class SysopAccess : public ::testing::Test {
   Http Sysop(const std::string& query, const std::string& post = "") {
     return Request(query, post, "sysop:sysop");
   }
+  Http Bob(const std::string& query, const std::string& post = "") {
+    return Request(query, post, "Bob Stone:sail4way");
+  }
+  // kill -9 (nothing saved on the way out) and a new start on the same files.
+  void CrashAndRestart() {
+    quil_->Signal(SIGKILL);
+    (void)quil_->Wait();
+    quil_.reset();
+    std::filesystem::remove(dir_.File("quil.lock"));
+    quil_ = std::make_unique<Quil>(dir_.path(), std::vector<std::string>{"-server"});
+    ASSERT_TRUE(WaitForPort(port_));
+  }
 
   ScratchDir dir_;
   uint16_t port_ = 0;
@@ -183,6 +195,100 @@ TEST_F(SysopAccess, UsersAreExportedAndLookedUp) {
   EXPECT_TRUE(repaired.Has("0 addresses have been entered in the index.")) << repaired.body;
   Http empty = Sysop("215@@", "find=+");
   EXPECT_TRUE(empty.Has("You must give part of a name or an address")) << empty.body;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SysopAccess, AGroupsAccessListSaysWhoManagesItAndSurvivesACrash) {
+  for (const char* command : {"239@@Crew", "240@@"}) {
+    Http h = Bob(command, "groupName=Crew&createAccess=1");
+    EXPECT_TRUE(h.Has("Sysop Function")) << command << h.body;
+  }
+  Sysop("119@@", "groupName=Crew&create=1");
+  Sysop("121@@", "groupName=Crew&userName=Ann+Mariner&add=1");
+  EXPECT_TRUE(Bob("121@@", "groupName=Crew&userName=Bob+Stone&add=1").Has("Sysop Function"));
+
+  Http inherited = Sysop("239@@Crew");
+  EXPECT_TRUE(inherited.Has("<h1>Access list of the group Crew</h1>")) << inherited.body;
+  EXPECT_TRUE(inherited.Has("This group uses the access list that the list of groups gives"))
+      << inherited.body;
+  EXPECT_TRUE(Sysop("240@@", "groupName=Crew&createAccess=1").Has("has an access list of its own"));
+  Http host = Sysop("240@@", "groupName=Crew&userName=Bob+Stone%0ANo+Body&addAs=host");
+  EXPECT_TRUE(host.Has("No user or group named &quot;No Body&quot;")) << host.body;
+  EXPECT_TRUE(host.Has("<td>Stone, Bob</td><td>user</td><td>host</td>")) << host.body;
+
+  // The host of the group manages its members; the list outlives a kill -9
+  // (once a later request has been answered: the log is written between
+  // two passes of the server's loop, and a response does not wait for it).
+  EXPECT_TRUE(Sysop("239@@Crew").Has("<td>Stone, Bob</td><td>user</td><td>host</td>"));
+  CrashAndRestart();
+  EXPECT_TRUE(Sysop("239@@Crew").Has("<td>Stone, Bob</td><td>user</td><td>host</td>"));
+  Http joined = Bob("121@@", "groupName=Crew&userName=Bob+Stone&add=1");
+  EXPECT_TRUE(joined.Has("Bob Stone has been added.")) << joined.body;
+  EXPECT_TRUE(Bob("120@@Crew").Has("<li>Stone, Bob</li>"));
+
+  // Imported as read-only, Bob manages it no longer; then neither after a
+  // clear, which gives the group back the list it inherits.
+  Http imported = Sysop("240@@", "groupName=Crew&Import=%3Caccess%0A%3E%0A%3CreadOnly%3E%0A"
+                                 "Stone,+Bob%0A%3C/access%3E%0A");
+  EXPECT_TRUE(imported.Has("Add user: Stone, Bob")) << imported.body;
+  EXPECT_TRUE(imported.Has("<td>Stone, Bob</td><td>user</td><td>readOnly</td>")) << imported.body;
+  EXPECT_TRUE(Bob("121@@", "groupName=Crew&userName=Bob+Stone&remove=1").Has("Sysop Function"));
+  Http cleared = Sysop("240@@", "groupName=Crew&clear=1&confirmClear=1");
+  EXPECT_TRUE(cleared.Has("This group uses the access list")) << cleared.body;
+  EXPECT_TRUE(Bob("120@@Crew").Has("Sysop Function"));
+
+  // A host of a folder names the group in its list only while he may use
+  // (read) the group.
+  Sysop("4@@", "title=Harbour");
+  Sysop("116@@/Harbour", "userName=Bob+Stone&addAs=host");
+  EXPECT_TRUE(Bob("116@@/Harbour", "userName=Crew&addAs=readOnly").Has(
+      "The access list has been stored."));
+  Sysop("240@@", "groupName=Crew&createAccess=1");
+  Sysop("240@@", "groupName=Crew&newUsers=noAccess");
+  Http refused = Bob("116@@/Harbour", "userName=Crew&addAs=participant");
+  EXPECT_TRUE(refused.Has("You may not use the group &quot;Crew&quot;")) << refused.body;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SysopAccess, ServiceStatusPagesAndTheBasicChatForm) {
+  for (const char* command : {"190@@", "207@@", "208@@", "209@@", "237@@", "239@@Crew",
+                              "240@@"}) {
+    Http h = Bob(command, "isLiveFanout=1");
+    EXPECT_TRUE(h.Has("Sysop Function")) << command << h.body;
+  }
+  Http synch = Sysop("190@@");
+  EXPECT_TRUE(synch.Has("No mirror server is running")) << synch.body;
+  EXPECT_TRUE(synch.Has("<dt>isMaster</dt><dd>(not set)</dd>")) << synch.body;
+  Http spider = Request("237@@", "", "sysop:sysop");
+  EXPECT_TRUE(spider.Has("No indexing is running")) << spider.body;
+  std::string head = Shell("curl -s -o /dev/null -D - -u sysop:sysop 'http://127.0.0.1:" +
+                           std::to_string(port_) + "/Quil?237@@'");
+  EXPECT_NE(head.find("Refresh: 20\r\n"), std::string::npos) << head;
+
+  // 209 stores what it checks, all or nothing; 207 shows the roles.
+  Http bad = Sysop("209@@", "isLiveFanout=0&isLiveFanout=1&liveClientPort=70000&liveFanoutName=Up");
+  EXPECT_TRUE(bad.Has("&quot;Port where a fan-out server takes chat clients&quot; must be "
+                      "between 0 and 65535."))
+      << bad.body;
+  EXPECT_TRUE(Sysop("207@@").Has("<dt>Fan-out server</dt><dd>no</dd>"));
+  Http addr = Sysop("209@@", "liveCtrlIp=10.0.0.1%3Cscript%3E");
+  EXPECT_TRUE(addr.Has("must be host names or addresses")) << addr.body;
+  Http good = Sysop("209@@", "isLiveFanout=0&isLiveFanout=1&liveClientPort=7001&liveCtrlIp="
+                             "chat.example.com:7000&liveFanoutName=Upper+deck");
+  EXPECT_TRUE(good.Has("The settings have been stored.")) << good.body;
+  Http shown = Sysop("208@@");
+  EXPECT_TRUE(shown.Has("value=\"7001\"")) << shown.body;
+  EXPECT_TRUE(shown.Has("value=\"Upper deck\"")) << shown.body;
+  Http status = Sysop("207@@");
+  EXPECT_TRUE(status.Has("<h3>Chat services are not installed</h3>")) << status.body;
+  EXPECT_TRUE(status.Has("<dt>Fan-out server</dt><dd>yes</dd>")) << status.body;
+  EXPECT_TRUE(status.Has("<dd>chat.example.com:7000</dd>")) << status.body;
 }
 
 }  // namespace
