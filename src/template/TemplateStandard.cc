@@ -615,6 +615,8 @@ constexpr char kStylesheet[] = R"CSS(/* quil.css: the stylesheet of the built-in
     --focus: #ffb454;
     --shadow: none;
   }
+  /* The item pictures, drawn in a mid grey for light pages, lightened. */
+  .folder-list img { filter: invert(1); }
 }
 *, *::before, *::after { box-sizing: border-box; }
 html { -webkit-text-size-adjust: 100%; text-size-adjust: 100%; }

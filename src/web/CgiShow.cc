@@ -79,12 +79,13 @@ constexpr char kItemBody[] =
     "%% else %%%% pathStandardHeading %%%% endif %%";
 
 constexpr char kFolderItem[] =
-    "<li>%% if pathIsFolder %%&#128193;%% elseif pathIsDiscussion %%&#128172;%% elseif "
-    "pathIsLink %%&#128279;%% else %%&#9679;%% endif %% <div><a href=\"%% pathUrl %%\">%% "
+    "<li><img src=\"%% pathIcon %%\" width=\"24\" height=\"24\" alt=\"%% if pathIsFolder "
+    "%%Folder%% elseif pathIsDiscussion %%Discussion%% elseif pathIsLink %%Link%% else "
+    "%%Item%% endif %%\"> <div><a href=\"%% pathUrl %%\">%% "
     "pathTitle.toSGML %%</a>%% if pathIsNew %% <mark>new</mark>%% endif %%<br><span "
     "class=\"meta\">%% if pathIsFolder %%%% pathFolderCount %% folders, %% "
     "pathDiscussionCount %% discussions%% elseif pathIsDiscussion %%%% pathMessageCount %% "
-    "messages%% if pathHasNewMessages %%, %% pathNewMessageCount %% new%% endif %%%% endif "
+    "message%% if pathMessageCount != 1 %%s%% endif %%%% if pathHasNewMessages %%, %% pathNewMessageCount %% new%% endif %%%% endif "
     "%% &middot; <time>%% pathDate %%</time></span></div></li>\n";
 
 // A message of the list, after its opening (written by MessageList: the

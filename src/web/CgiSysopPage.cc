@@ -181,7 +181,8 @@ void SysopFormShow(CgiRequest& r, const SysopForm& form, std::string_view error,
         h += "<label for=\"" + name + "\">" + SysopEsc(f.label) + " (" + IntText(f.min) + " to " +
              IntText(f.max) + ")</label>\n";
         h += "<input id=\"" + name + "\" name=\"" + name +
-             "\" inputmode=\"numeric\" value=\"" + SysopEsc(value) + "\">\n";
+             "\" inputmode=\"numeric\" value=\"" + SysopEsc(value) + "\" type=\"number\" min=\"" +
+             IntText(f.min) + "\" max=\"" + IntText(f.max) + "\">\n";
         break;
       case SysopFieldKind::kLine:
         h += "<label for=\"" + name + "\">" + SysopEsc(f.label) + "</label>\n";
