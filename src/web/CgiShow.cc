@@ -83,8 +83,9 @@ constexpr char kFolderItem[] =
     "%%Folder%% elseif pathIsDiscussion %%Discussion%% elseif pathIsLink %%Link%% else "
     "%%Item%% endif %%\"> <div><a href=\"%% pathUrl %%\">%% "
     "pathTitle.toSGML %%</a>%% if pathIsNew %% <mark>new</mark>%% endif %%<br><span "
-    "class=\"meta\">%% if pathIsFolder %%%% pathFolderCount %% folders, %% "
-    "pathDiscussionCount %% discussions%% elseif pathIsDiscussion %%%% pathMessageCount %% "
+    "class=\"meta\">%% if pathIsFolder %%%% pathFolderCount %% folder%% if pathFolderCount "
+    "!= 1 %%s%% endif %%, %% pathDiscussionCount %% discussion%% if pathDiscussionCount != 1 "
+    "%%s%% endif %%%% elseif pathIsDiscussion %%%% pathMessageCount %% "
     "message%% if pathMessageCount != 1 %%s%% endif %%%% if pathHasNewMessages %%, %% pathNewMessageCount %% new%% endif %%%% endif "
     "%% &middot; <time>%% pathDate %%</time></span></div></li>\n";
 
