@@ -113,8 +113,9 @@ class Site:
                     raise RuntimeError("quil did not start")
                 time.sleep(0.05)
 
-    def url(self, command, location=""):
-        return "%s/Quil?%s@@%s" % (self.base, command, urllib.parse.quote(location, safe="/"))
+    def url(self, command, location="", cert=""):
+        return "%s/Quil?%s@%s@%s" % (self.base, command, cert,
+                                     urllib.parse.quote(location, safe="/"))
 
     def close(self):
         if self.proc.poll() is None:
@@ -184,6 +185,7 @@ class Client:
 
     def __init__(self, site):
         self.site = site
+        self.cert = ""
         self.jar = http.cookiejar.CookieJar()
         self.opener = urllib.request.build_opener(urllib.request.HTTPCookieProcessor(self.jar))
 
@@ -216,6 +218,10 @@ class Client:
             return "log-in as %s failed: %s %s" % (
                 name, answer.status, answer.error())
         self.landing = answer
+        # The session travels in the links (a cookie only where the user
+        # asks for one): the certificate of the landing page's links.
+        m = re.search(r'href="\?\d+@([^@"]+)@', answer.body)
+        self.cert = m.group(1) if m else ""
         return None
 
 
@@ -768,7 +774,7 @@ def visit_list(site, skipped):
         if client is None:
             skipped.append("%s (command %d, as the %s)" % (name, command, role))
             continue
-        url = site.url(command, site.places.get(place, "") if place else "")
+        url = site.url(command, site.places.get(place, "") if place else "", client.cert)
         page = client.fetch(url)
         if page.not_here():
             skipped.append("%s (command %d answers \"unable to process\")" % (name, command))
