@@ -516,6 +516,16 @@ void TemplateCacheTerm(TemplateSite& site);
 
 // The built-in text of a page type (null for the 36 types without one).
 const char* TemplateStandardText(int pageType);
+// The head and header every built-in page shares, in the template language,
+// in two parts around the text of the page's <title>: the open part ends
+// with "<title>"; the close part begins with "</title>" and holds the
+// stylesheet, the link past the header ("#content"), the site banner, who
+// is reading (the user with preferences and log-out, or a guest's log-in
+// and registration) and ends after "<main class=\"page\" id=\"content\">".
+// Pages built outside the standard templates (the location pages, the
+// error page, the sysop's pages) put their own title between the parts.
+std::string_view TemplateHeadOpen();
+std::string_view TemplateHeadClose();
 // Parses the missing-template page; clears the cache of parsed standard
 // templates.
 void StandardTemplateInit();

@@ -307,15 +307,20 @@ void BufAddTemplateError(Buf& buf, ChHandle user, const St& certificate,
   // for a site that has none, as on every other page.
   St siteTitle = root ? ForumSysopHtmlTitle(root) : St();
   if (StStripBlanks(siteTitle).Empty()) siteTitle = StCStrXfm("Quillmoot");
-  BufAddC(buf, "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-               "<meta name=\"viewport\" content=\"width=device-width, "
-               "initial-scale=1\"><link rel=\"stylesheet\" href=\"/quil.css\">"
-               "<link rel=\"icon\" href=\"/Images/quil-icon.svg\" type=\"image/svg+xml\">"
-               "<title>");
+  // The shared head and header around the title (parsed here: error pages
+  // are rare); the title again as the page's heading, the message under
+  // "<h3>" below a hidden heading of the level between, so that the
+  // headings go down one level at a time.
+  TemplateRef headOpen = TemplateParse(StFromView(TemplateHeadOpen()));
+  TemplateRef headClose = TemplateParse(StFromView(TemplateHeadClose()));
+  BufAddTemplate(buf, headOpen, user, certificate, folder, request);
   BufAddS(buf, StToSgml(siteTitle));
   BufAddC(buf, " - ");
   BufAddS(buf, StToSgml(title));
-  BufAddC(buf, "</title></head>\n<body><main class=\"page\">\n<h3>");
+  BufAddTemplate(buf, headClose, user, certificate, folder, request);
+  BufAddC(buf, "<h1>");
+  BufAddS(buf, StToSgml(title));
+  BufAddC(buf, "</h1>\n<h2 class=\"vh\">What happened</h2>\n<h3>");
   BufAddSt(buf, message);
   BufAddC(buf, "</h3>\n</main>\n");
   BufAddTemplate(buf, HtmlFooterTemplate(folder), user, certificate, folder,

@@ -33,22 +33,24 @@ std::string Join(std::initializer_list<std::string_view> parts) {
 // preferences and a log-out link, or a guest's way to log in and (where
 // the site takes registrations) to register.  Log-out is command 25 with
 // the form value "logout" in the link.
-#define TPL_HEAD(title)                                                      \
+#define TPL_HEAD_OPEN                                                        \
   "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n"                            \
   "<meta charset=\"%% siteDefaultCharset %%\">\n"                            \
   "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n" \
-  "<title>%% siteTitle.toSGML %% - " title "</title>\n"                      \
-  "<link rel=\"stylesheet\" href=\"/quil.css\">\n"                           \
+  "<title>"
+#define TPL_HEAD_CLOSE                                                       \
+  "</title>\n<link rel=\"stylesheet\" href=\"/quil.css\">\n"                 \
   "<link rel=\"icon\" href=\"/Images/quil-icon.svg\" type=\"image/svg+xml\">\n" \
   "</head>\n<body>\n<a class=\"skip\" href=\"#content\">Skip to the content</a>\n" \
   "<header class=\"site-header\">\n<div class=\"banner\">%% banner %%</div>\n" \
   TPL_WHO "</header>\n<main class=\"page\" id=\"content\">\n"
+#define TPL_HEAD(title) TPL_HEAD_OPEN "%% siteTitle.toSGML %% - " title TPL_HEAD_CLOSE
 #define TPL_WHO                                                              \
   "<nav class=\"who\" aria-label=\"Account\">%% if userIsRegistered %%"     \
   "<span class=\"who-name\">Logged in as <strong>%% userName.toSGML %%</strong></span>" \
   " <a href=\"?25@@\">Preferences</a> <a href=\"?25@@!logout=1\">Log out</a>"  \
   "%% else %%<span class=\"who-name\">Reading as a guest</span>"              \
-  " <a href=\"?15@@\">Log in</a>%% if siteCanAutoRegister %%"                \
+  " <a href=\"?15@@%% if !pathIsTop && !pathIsNone %%14@%% pathFull.toURL %%%% endif %%\">Log in</a>%% if siteCanAutoRegister %%"                \
   " <a href=\"?18@@\">Register</a>%% endif %%%% endif %%</nav>\n"
 #define TPL_END "</main>\n"
 #define TPL_ERROR \
@@ -527,6 +529,9 @@ TemplateRef& MissingPage() {
 
 }  // namespace
 
+std::string_view TemplateHeadOpen() { return TPL_HEAD_OPEN; }
+std::string_view TemplateHeadClose() { return TPL_HEAD_CLOSE; }
+
 const char* TemplateStandardText(int pageType) {
   if (pageType < 1 || pageType > kTemplatePageTypes) return nullptr;
   return PageStandardTable()[size_t(pageType)];
@@ -610,6 +615,8 @@ constexpr char kStylesheet[] = R"CSS(/* quil.css: the stylesheet of the built-in
     --focus: #ffb454;
     --shadow: none;
   }
+  /* The item pictures, drawn in a mid grey for light pages, lightened. */
+  .folder-list img { filter: invert(1); }
 }
 *, *::before, *::after { box-sizing: border-box; }
 html { -webkit-text-size-adjust: 100%; text-size-adjust: 100%; }
@@ -624,6 +631,8 @@ a:hover { text-decoration-thickness: 2px; }
   background: var(--panel); color: var(--accent); border: 2px solid var(--accent); border-radius: var(--radius);
 }
 .skip:focus { top: 0.5rem; }
+/* Read by screen readers, not shown. */
+.vh { position: absolute; width: 1px; height: 1px; margin: -1px; padding: 0; overflow: hidden; clip: rect(0 0 0 0); white-space: nowrap; border: 0; }
 
 /* The header: the site's banner and who is reading. */
 .site-header {
@@ -693,6 +702,7 @@ button.danger, .button.danger { background: transparent; color: var(--danger); b
 }
 .message header { display: flex; flex-wrap: wrap; gap: 0.25rem 0.75rem; align-items: baseline; margin-bottom: 0.35rem; }
 .message .author { font-weight: 600; }
+.message h2 { font-size: 1.1rem; margin: 0.25rem 0; }
 .message img { border-radius: 4px; }
 .folder-list { list-style: none; padding: 0; margin: 1rem 0; background: var(--panel); border: 1px solid var(--line); border-radius: var(--radius); box-shadow: var(--shadow); }
 .folder-list li { display: flex; gap: 0.75rem; align-items: flex-start; padding: 0.7rem 1rem; border-top: 1px solid var(--line); min-width: 0; overflow-wrap: anywhere; }
@@ -725,6 +735,7 @@ hr { border: 0; border-top: 1px solid var(--line); }
   padding: 0.3rem 0.7rem; border: 1px solid var(--line); border-radius: var(--radius); background: var(--panel); text-decoration: none;
 }
 .paging [aria-current] { background: var(--accent); color: var(--accent-fg); border-color: var(--accent); font-weight: 600; }
+.paging .gap { color: var(--muted); padding: 0 0.2rem; }
 .site-footer { color: var(--muted); font-size: 0.9rem; padding-bottom: 2rem; text-align: center; }
 
 @media (max-width: 30rem) {

@@ -304,19 +304,13 @@ void CgiRenderPage(CgiRequest& r, int pageType, const ForumFile& path,
 
 namespace {
 
-constexpr char kHeadBefore[] =
-    "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n"
-    "<meta charset=\"%% siteDefaultCharset %%\">\n"
-    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-    "<title>%% siteTitle.toSGML %% - ";
-constexpr char kHeadAfter[] =
-    "</title>\n<link rel=\"stylesheet\" href=\"/quil.css\">\n"
-    "</head>\n<body>\n<header class=\"site-header\">%% banner %%</header>\n"
-    "<main class=\"page\">\n";
-
+// The shared head of the built-in pages, in two parts around the title.
 TemplateRef& HeadTemplate(int which) {
   static TemplateRef parts[2];
-  if (!parts[which]) parts[which] = TemplateParse(StCStrXfm(which == 0 ? kHeadBefore : kHeadAfter));
+  if (!parts[which])
+    parts[which] = TemplateParse(StFromView(
+        which == 0 ? std::string(TemplateHeadOpen()) + "%% siteTitle.toSGML %% - "
+                   : std::string(TemplateHeadClose())));
   return parts[which];
 }
 

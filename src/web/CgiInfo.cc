@@ -44,15 +44,12 @@ bool MayRead(CgiRequest& r, const ForumFile& item) {
 // the form field "infoUser" (its identifier), which the page makes the
 // author of its keywords.  E-mail addresses are not shown to others (the
 // page is public and would feed address harvesters).
+// (The shared head, TemplateHeadOpen and TemplateHeadClose, goes around
+// kUserInfoTitle.)
+constexpr char kUserInfoTitle[] =
+    "%% setAuthor(form(\"infoUser\")) %%%% siteTitle.toSGML %% - %% authorName.toSGML %%";
 constexpr char kUserInfoPage[] =
-    "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n"
-    "<meta charset=\"%% siteDefaultCharset %%\">\n"
-    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-    "%% setAuthor(form(\"infoUser\")) %%"
-    "<title>%% siteTitle.toSGML %% - %% authorName.toSGML %%</title>\n"
-    "<link rel=\"stylesheet\" href=\"/quil.css\">\n"
-    "</head>\n<body>\n<header class=\"site-header\">%% banner %%</header>\n"
-    "<main class=\"page\">\n<h1>%% authorName.toSGML %%</h1>\n<dl class=\"info\">\n"
+    "<h1>%% authorName.toSGML %%</h1>\n<dl class=\"info\">\n"
     "%% if authorIsSysop %%<dt>Role</dt><dd>System operator</dd>\n%% endif %%"
     "%% if authorHomePage != \"\" %%<dt>Home page</dt><dd><a href=\"%% "
     "authorHomePage.toSGML %%\" rel=\"nofollow\">%% authorHomePage.toSGML %%</a></dd>\n%% "
@@ -69,7 +66,11 @@ const TemplateRef& UserInfoTemplate() {
   const TemplateSite& site = TemplateCurrentSite();
   if (generation != CgiTemplateGeneration() || siteString.View() != site.siteString.View() ||
       urlBase.View() != site.urlBase.View()) {
-    t = TemplateParse(StCStrXfm(kUserInfoPage), site.siteString, site.urlBase);
+    std::string text(TemplateHeadOpen());
+    text += kUserInfoTitle;
+    text += TemplateHeadClose();
+    text += kUserInfoPage;
+    t = TemplateParse(StFromView(text), site.siteString, site.urlBase);
     siteString = site.siteString;
     urlBase = site.urlBase;
     generation = CgiTemplateGeneration();

@@ -108,10 +108,11 @@ void PreviewPage(CgiRequest& r, const ForumFile& path, const PostForm& f, const 
   std::string b = MessageBlock(f.title, body);
   b += "<form class=\"form\" method=\"post\" action=\"" + CgiLink(command, r.location) + "\">\n";
   if (r.guest && command == 11) {
-    b += "<label for=\"name\">Your name</label>\n<input id=\"name\" name=\"name\" value=\"";
+    b += "<label for=\"name\">Your name</label>\n<input id=\"name\" name=\"name\" "
+         "autocomplete=\"name\" required value=\"";
     b.append(StToSgml(f.name.IsNil() ? StCreate() : f.name).View());
     b += "\">\n<label for=\"email\">Your e-mail address</label>\n<input id=\"email\" "
-         "name=\"email\" value=\"";
+         "name=\"email\" type=\"email\" autocomplete=\"email\" value=\"";
     b.append(StToSgml(f.email.IsNil() ? StCreate() : f.email).View());
     b += "\">\n";
   }
@@ -119,7 +120,7 @@ void PreviewPage(CgiRequest& r, const ForumFile& path, const PostForm& f, const 
        "name=\"messageTitle\" value=\"";
   b.append(StToSgml(f.title).View());
   b += "\">\n<label for=\"newresponse\">Message</label>\n<textarea id=\"newresponse\" "
-       "name=\"newresponse\" rows=\"12\">";
+       "name=\"newresponse\" rows=\"12\" required>";
   b.append(StToSgml(f.body).View());
   b += "</textarea>\n<div class=\"actions\"><button type=\"submit\">Post</button> "
        "<button type=\"submit\" name=\"edit\" value=\"1\" class=\"secondary\">Preview</button>"

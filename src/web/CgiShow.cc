@@ -40,6 +40,9 @@ namespace quil {
 namespace {
 
 constexpr int32_t kCgiShowPage = 50;
+// Items of a folder shown on one page (the choice was ours: as many as a
+// discussion's messages; "!page=N" after the location names the page).
+constexpr int32_t kCgiShowFolderPage = 50;
 constexpr int32_t kCgiShowAllMessages = 32000;
 constexpr int32_t kCgiShowAllBytes = 200000;
 
@@ -48,24 +51,22 @@ constexpr int32_t kCgiShowAllBytes = 200000;
 // server are written "?" command "@@" location so that the rendering puts
 // the certificate in.
 
-#define SHOW_HEAD                                                                      \
-  "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n"                                      \
-  "<meta charset=\"%% siteDefaultCharset %%\">\n"                                      \
-  "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"         \
-  "<title>%% siteTitle.toSGML %%%% if !pathIsTop %% - %% pathTitle.toSGML %%%% endif "  \
-  "%%</title>\n"                                                                       \
-  "<link rel=\"stylesheet\" href=\"/quil.css\">\n"                                     \
-  "</head>\n<body>\n<header class=\"site-header\">%% banner %%</header>\n"             \
-  "<main class=\"page\">\n"
+// The heads of the pages: the head and header every built-in page shares
+// (TemplateHeadOpen, the title, TemplateHeadClose), then where am I (the
+// folder path) and the page's heading.
+constexpr char kSiteTitle[] = "%% siteTitle.toSGML %%";
+constexpr char kItemTitle[] = "%% siteTitle.toSGML %% - %% pathTitle.toSGML %%";
+constexpr char kMessageTitle[] =
+    "%% siteTitle.toSGML %% - %% if pathTitle != \"\" %%%% pathTitle.toSGML %%%% else "
+    "%%Message %% pathItemNumber %%%% endif %%";
 
-constexpr char kTopHead[] = SHOW_HEAD "<h1>%% siteTitle.toSGML %%</h1>\n";
+#define SHOW_CRUMBS "<nav class=\"crumbs\" aria-label=\"Location\">%% pathHier %%</nav>\n"
 
-constexpr char kFolderHead[] = SHOW_HEAD
-    "<nav class=\"crumbs\" aria-label=\"Location\">%% pathHier %%</nav>\n"
-    "<h1>%% pathTitle.toSGML %%</h1>\n";
+constexpr char kTopHead[] = "<h1>%% siteTitle.toSGML %%</h1>\n";
 
-constexpr char kDiscussionHead[] = SHOW_HEAD
-    "<nav class=\"crumbs\" aria-label=\"Location\">%% pathHier %%</nav>\n"
+constexpr char kFolderHead[] = SHOW_CRUMBS "<h1>%% pathTitle.toSGML %%</h1>\n";
+
+constexpr char kDiscussionHead[] = SHOW_CRUMBS
     "<h1>%% pathTitle.toSGML %%</h1>\n"
     "<p class=\"meta\">%% if authorUniqueID %%<span class=\"author\">%% authorName.toSGML "
     "%%</span>, %% endif %%<time>%% pathCreatedDate %%</time> &middot; %% pathMessageCount "
@@ -78,12 +79,14 @@ constexpr char kItemBody[] =
     "%% else %%%% pathStandardHeading %%%% endif %%";
 
 constexpr char kFolderItem[] =
-    "<li>%% if pathIsFolder %%&#128193;%% elseif pathIsDiscussion %%&#128172;%% elseif "
-    "pathIsLink %%&#128279;%% else %%&#9679;%% endif %% <div><a href=\"%% pathUrl %%\">%% "
+    "<li><img src=\"%% pathIcon %%\" width=\"24\" height=\"24\" alt=\"%% if pathIsFolder "
+    "%%Folder%% elseif pathIsDiscussion %%Discussion%% elseif pathIsLink %%Link%% else "
+    "%%Item%% endif %%\"> <div><a href=\"%% pathUrl %%\">%% "
     "pathTitle.toSGML %%</a>%% if pathIsNew %% <mark>new</mark>%% endif %%<br><span "
-    "class=\"meta\">%% if pathIsFolder %%%% pathFolderCount %% folders, %% "
-    "pathDiscussionCount %% discussions%% elseif pathIsDiscussion %%%% pathMessageCount %% "
-    "messages%% if pathHasNewMessages %%, %% pathNewMessageCount %% new%% endif %%%% endif "
+    "class=\"meta\">%% if pathIsFolder %%%% pathFolderCount %% folder%% if pathFolderCount "
+    "!= 1 %%s%% endif %%, %% pathDiscussionCount %% discussion%% if pathDiscussionCount != 1 "
+    "%%s%% endif %%%% elseif pathIsDiscussion %%%% pathMessageCount %% "
+    "message%% if pathMessageCount != 1 %%s%% endif %%%% if pathHasNewMessages %%, %% pathNewMessageCount %% new%% endif %%%% endif "
     "%% &middot; <time>%% pathDate %%</time></span></div></li>\n";
 
 // A message of the list, after its opening (written by ShowDiscussion: the
@@ -96,11 +99,10 @@ constexpr char kMessageItemHead[] =
     "<time>%% pathDate %%</time>";
 constexpr char kMessageItemBody[] =
     "</header>\n"
-    "%% if pathTitle != \"\" %%<h3>%% pathTitle.toSGML %%</h3>\n%% endif %%"
+    "%% if pathTitle != \"\" %%<h2>%% pathTitle.toSGML %%</h2>\n%% endif %%"
     "<div class=\"body\">%% pathBodyFormatted %%</div></li>\n";
 
-constexpr char kMessagePage[] = SHOW_HEAD
-    "<nav class=\"crumbs\" aria-label=\"Location\">%% pathHier %%</nav>\n"
+constexpr char kMessagePage[] = SHOW_CRUMBS
     "<article class=\"message\"><header><span class=\"author\">%% if authorUniqueID %%<a "
     "href=\"%% authorInfoUrl %%\">%% authorName.toSGML %%</a>%% else %%%% authorName.toSGML "
     "%%%% endif %%</span> <time>%% pathDate %%</time></header>\n"
@@ -109,16 +111,9 @@ constexpr char kMessagePage[] = SHOW_HEAD
     "<p><a class=\"button secondary\" href=\"?13@@%% pathFull.toURL %%\">The discussion "
     "around it</a></p>\n";
 
-constexpr char kEarlier[] =
-    "<p><a class=\"button secondary\" href=\"?7@@%% pathFull.toURL %%!before=%% "
-    "form(\"showFrom\") %%\">Earlier messages</a></p>\n";
-constexpr char kLater[] =
-    "<p><a class=\"button secondary\" href=\"?14@@%% pathFull.toURL %%\">Latest "
-    "messages</a></p>\n";
-
 // The toolbar: the sysop's (or the site file's "toolbar" macro), then the
-// operations of the page.  The login link keeps the page as a kept request
-// ("14@" and the location), so that the login returns to it.
+// operations of the page.  Logging in and out, registering and the
+// preferences are in the shared header (who is reading).
 constexpr char kToolbar[] =
     "%% toolbar %%<nav class=\"actions\" aria-label=\"Actions\">\n"
     "%% if pathIsFolder %%%% if userCanAddFolders %%<a class=\"button\" href=\"?3@@%% "
@@ -134,24 +129,19 @@ constexpr char kToolbar[] =
     "%% if pathIsTop && siteShowGetInfoTop || !pathIsTop && siteShowGetInfo %%<a "
     "class=\"button secondary\" href=\"?225@@%% pathFull.toURL %%\">Information</a>\n%% "
     "endif %%"
-    "%% if userIsRegistered %%<a class=\"button secondary\" href=\"?25@@\">Preferences</a>\n"
-    "%% else %%<a class=\"button secondary\" href=\"?15@@14@%% pathFull.toURL %%\">Log in</a>\n"
-    "%% if siteCanAutoRegister %%<a class=\"button secondary\" href=\"?18@@\">Register</a>\n"
-    "%% endif %%%% endif %%</nav>\n</main>\n";
+    "</nav>\n</main>\n";
 
-#undef SHOW_HEAD
+#undef SHOW_CRUMBS
 
 enum Piece {
   kPTopHead,
   kPFolderHead,
   kPDiscussionHead,
+  kPMessagePage,
   kPItemBody,
   kPFolderItem,
   kPMessageItemHead,
   kPMessageItemBody,
-  kPMessagePage,
-  kPEarlier,
-  kPLater,
   kPToolbar,
   kPItems,
   kPItemsAll,
@@ -159,11 +149,27 @@ enum Piece {
   kPItemsInContext,
   kPieces
 };
+constexpr int kHeadPieces = kPMessagePage + 1;  // the pieces that open a page
+constexpr const char* kPieceTitle[kHeadPieces] = {kSiteTitle, kItemTitle, kItemTitle,
+                                                  kMessageTitle};
 constexpr const char* kPieceText[kPieces] = {
-    kTopHead,  kFolderHead, kDiscussionHead, kItemBody,         kFolderItem,
-    kMessageItemHead, kMessageItemBody, kMessagePage, kEarlier, kLater, kToolbar,
+    kTopHead,      kFolderHead,   kDiscussionHead,        kMessagePage,
+    kItemBody,     kFolderItem,   kMessageItemHead,       kMessageItemBody,
+    kToolbar,
     "%% pathItems %%", "%% pathItemsAll %%", "%% pathItemsPrevious %%",
     "%% pathItemsInContext %%"};
+
+// The template text of a piece: a page's opening begins with the shared
+// head.
+std::string PieceText(int piece) {
+  std::string text;
+  if (piece < kHeadPieces) {
+    text += TemplateHeadOpen();
+    text += kPieceTitle[piece];
+    text += TemplateHeadClose();
+  }
+  return text + kPieceText[piece];
+}
 
 // The pieces parsed with the current site's link strings (parsed again when
 // they change).
@@ -179,7 +185,7 @@ const TemplateRef& ShowPiece(Piece piece) {
       parsed.siteString.View() != site.siteString.View() ||
       parsed.urlBase.View() != site.urlBase.View()) {
     for (int i = 0; i < kPieces; ++i)
-      parsed.t[i] = TemplateParse(StCStrXfm(kPieceText[i]), site.siteString, site.urlBase);
+      parsed.t[i] = TemplateParse(StFromView(PieceText(i)), site.siteString, site.urlBase);
     parsed.siteString = site.siteString;
     parsed.urlBase = site.urlBase;
     parsed.generation = CgiTemplateGeneration();
@@ -225,15 +231,73 @@ int FolderOrder(ForumRoot root, ChHandle user) {
   return seq == kForumSeqDefault ? ForumSysopCatForumSeq(root) : seq;
 }
 
+// ---------------------------------------------------------------------------
+// Paging of long folders and discussions, one markup for both: a nav
+// "paging" with the links to other pages and the current page marked
+// aria-current="page".  Links are written "?" command "@@" location: the
+// page's certificate goes into them as into every other link.
+
+void PagingLink(Buf& page, std::string_view href, std::string_view text, const char* rel) {
+  BufAddC(page, "<a href=\"");
+  BufAddView(page, href);
+  if (rel) {
+    BufAddC(page, "\" rel=\"");
+    BufAddC(page, rel);
+  }
+  BufAddC(page, "\">");
+  BufAddView(page, text);
+  BufAddC(page, "</a>\n");
+}
+
+void PagingCurrent(Buf& page, std::string_view text) {
+  BufAddC(page, "<span aria-current=\"page\">");
+  BufAddView(page, text);
+  BufAddC(page, "</span>\n");
+}
+
+// The numbered pages of a folder: the first, the last, two on either side
+// of the current one, and the previous and next.
+void FolderPaging(CgiRequest& r, const ForumFile& folder, int32_t current, int32_t pages) {
+  if (pages <= 1) return;
+  std::string base = "?14@@" + CgiLocationQuote(ForumFilePath(folder)).Str();
+  auto href = [&](int32_t n) { return n == 1 ? base : base + "!page=" + std::to_string(n); };
+  auto number = [&](int32_t n) {
+    if (n == current)
+      PagingCurrent(r.page, std::to_string(n));
+    else
+      PagingLink(r.page, href(n), std::to_string(n), nullptr);
+  };
+  BufAddC(r.page, "<nav class=\"paging\" aria-label=\"Pages of the folder\">\n");
+  if (current > 1) PagingLink(r.page, href(current - 1), "Previous", "prev");
+  int32_t from = std::max<int32_t>(current - 2, 1), to = std::min<int32_t>(current + 2, pages);
+  if (from > 1) number(1);
+  if (from > 2) BufAddC(r.page, "<span class=\"gap\">&hellip;</span>\n");
+  for (int32_t n = from; n <= to; ++n) number(n);
+  if (to < pages - 1) BufAddC(r.page, "<span class=\"gap\">&hellip;</span>\n");
+  if (to < pages) number(pages);
+  if (current < pages) PagingLink(r.page, href(current + 1), "Next", "next");
+  BufAddC(r.page, "</nav>\n");
+}
+
 void FolderList(CgiRequest& r, const ForumFile& folder) {
   // The sysop's list templates, when set, make the list (the template
-  // layer's listing); else the built-in list.
+  // layer's listing); else the built-in list, a page of it.
   if (!TemplateIsEmpty(HtmlCatBodyItemTemplate(folder))) {
     Render(r, kPItems, folder);
     return;
   }
+  int32_t current = std::max<int32_t>(GetIntFromName(r.form, "page", 1), 1);
+  int32_t total = 0;
   std::vector<ChHandle> entries =
-      ForumCatListPage(folder, r.user, FolderOrder(r.root, r.user), 0, -1, nullptr);
+      ForumCatListPage(folder, r.user, FolderOrder(r.root, r.user),
+                       (current - 1) * kCgiShowFolderPage, kCgiShowFolderPage, &total);
+  int32_t pages = (total + kCgiShowFolderPage - 1) / kCgiShowFolderPage;
+  if (entries.empty() && total > 0) {
+    // A page past the end shows the last.
+    current = pages;
+    entries = ForumCatListPage(folder, r.user, FolderOrder(r.root, r.user),
+                               (current - 1) * kCgiShowFolderPage, kCgiShowFolderPage, nullptr);
+  }
   if (entries.empty()) {
     if (!TemplateIsEmpty(HtmlCatBodyEmptyTemplate(folder)))
       Render(r, HtmlCatBodyEmptyTemplate(folder), folder);
@@ -250,6 +314,7 @@ void FolderList(CgiRequest& r, const ForumFile& folder) {
   }
   BufAddC(r.page, "</ul>\n");
   Render(r, HtmlCatBodyPostTemplate(folder), folder);
+  FolderPaging(r, folder, current, pages);
 }
 
 void ShowFolder(CgiRequest& r, const ForumFile& folder, bool top) {
@@ -376,6 +441,21 @@ void ThreadOrder(const ForumFile& d, std::vector<int32_t>* positions,
   }
 }
 
+// The pages of a discussion are ranges of messages: the earlier page ends
+// where this one begins ("!before=" its first position, command 7), the
+// current one names its first and last message, and the latest is the
+// page of command 14.
+void DiscussionPaging(CgiRequest& r, const ForumFile& d, const Shown& shown) {
+  if ((!shown.earlier && !shown.later) || shown.positions.empty()) return;
+  std::string loc = CgiLocationQuote(ForumFilePath(d)).Str();
+  std::string first = std::to_string(shown.positions.front());
+  BufAddC(r.page, "<nav class=\"paging\" aria-label=\"Pages of the discussion\">\n");
+  if (shown.earlier) PagingLink(r.page, "?7@@" + loc + "!before=" + first, "Earlier messages", "prev");
+  PagingCurrent(r.page, "Messages " + first + " to " + std::to_string(shown.positions.back()));
+  if (shown.later) PagingLink(r.page, "?14@@" + loc, "Latest messages", nullptr);
+  BufAddC(r.page, "</nav>\n");
+}
+
 // around: the position of the message the page centres on (command 13),
 // -1 for none.
 void ShowDiscussion(CgiRequest& r, const ForumFile& d, const ForumFile& message,
@@ -409,13 +489,6 @@ void ShowDiscussion(CgiRequest& r, const ForumFile& d, const ForumFile& message,
                                   : kPItems;
     Render(r, list, at);
   } else {
-    if (shown.earlier && !shown.positions.empty()) {
-      // The earlier page's link carries where this page begins.
-      St from = StStIntXfm(shown.positions.front());
-      r.form.push_back({StCStrXfm("showFrom"), from});
-      Render(r, kPEarlier, d);
-      r.form.pop_back();
-    }
     std::vector<int32_t> positions = shown.positions, depths(positions.size(), 0);
     if (tree) ThreadOrder(d, &positions, &depths);
     BufAddC(r.page, "<ol class=\"messages\">\n");
@@ -450,7 +523,7 @@ void ShowDiscussion(CgiRequest& r, const ForumFile& d, const ForumFile& message,
       if (depths[k] > 0) BufAddC(r.page, "</ol></li>\n");
     }
     BufAddC(r.page, "</ol>\n");
-    if (shown.later) Render(r, kPLater, d);
+    DiscussionPaging(r, d, shown);
   }
   Render(r, kPToolbar, at);
 }

@@ -35,20 +35,18 @@ void SysopPageBegin(CgiRequest& r, std::string_view title) {
   r.contentType = St();
   r.noCache = true;
   St siteTitle = r.root ? ForumSysopHtmlTitle(r.root) : St();
-  std::string head = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                     "<title>";
-  head += SysopEsc(siteTitle.Empty() ? std::string_view(kEcProductName) : siteTitle.View());
-  head += " - ";
-  head += SysopEsc(title);
-  head += "</title>\n<link rel=\"stylesheet\" href=\"/quil.css\">\n</head>\n<body>\n"
-          "<header class=\"site-header\">";
-  BufAddView(r.page, head);
-  // The banner is the sysop's banner template, rendered as on every page.
-  if (r.root)
-    BufAddTemplate(r.page, HtmlBannerTemplate(ForumFile()), r.user, r.cert, ForumFile(), &r);
-  BufAddView(r.page, "</header>\n<main class=\"page sysop\">\n<h1>" + SysopEsc(title) +
-                         "</h1>\n");
+  // The shared head of the built-in pages around the title.
+  static TemplateRef headOpen, headClose;
+  if (!headOpen) {
+    headOpen = TemplateParse(StFromView(TemplateHeadOpen()));
+    headClose = TemplateParse(StFromView(TemplateHeadClose()));
+  }
+  BufAddTemplate(r.page, headOpen, r.user, r.cert, ForumFile(), &r);
+  BufAddView(r.page, SysopEsc(siteTitle.Empty() ? std::string_view(kEcProductName)
+                                                : siteTitle.View()) +
+                         " - " + SysopEsc(title));
+  BufAddTemplate(r.page, headClose, r.user, r.cert, ForumFile(), &r);
+  BufAddView(r.page, "<h1>" + SysopEsc(title) + "</h1>\n");
 }
 
 void SysopPageAdd(CgiRequest& r, std::string_view html) { BufAddView(r.page, html); }
@@ -183,7 +181,8 @@ void SysopFormShow(CgiRequest& r, const SysopForm& form, std::string_view error,
         h += "<label for=\"" + name + "\">" + SysopEsc(f.label) + " (" + IntText(f.min) + " to " +
              IntText(f.max) + ")</label>\n";
         h += "<input id=\"" + name + "\" name=\"" + name +
-             "\" inputmode=\"numeric\" value=\"" + SysopEsc(value) + "\">\n";
+             "\" inputmode=\"numeric\" value=\"" + SysopEsc(value) + "\" type=\"number\" min=\"" +
+             IntText(f.min) + "\" max=\"" + IntText(f.max) + "\">\n";
         break;
       case SysopFieldKind::kLine:
         h += "<label for=\"" + name + "\">" + SysopEsc(f.label) + "</label>\n";

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The site as a person sees it: checks of the pages of the real server.
 
-    look.py crawl|browser|axe --quil BIN --site-tool BIN --out DIR [--axe FILE]
+    look.py crawl|browser|axe|shots --quil BIN --site-tool BIN --out DIR [--axe FILE]
 
 Each check builds a populated conference (look_site), starts the real
 `quil -server` on it at a free port and visits its pages:
@@ -16,6 +16,9 @@ Each check builds a populated conference (look_site), starts the real
            scroll bar at phone width or a form field without a label.
   axe      runs axe-core in the browser on the main pages, in the light and
            the dark colour scheme: no serious or critical finding.
+  shots    screenshots of the top level, a discussion and the post form at
+           1280 and 360 px into DIR, nothing checked (to compare a change's
+           look before and after it).
 
 A page type whose handler the server does not have answers "... server is
 unable to process ..."; it is skipped with a note naming it, never faked.
@@ -66,7 +69,8 @@ CHANGING = {29, 33, 36, 40, 42, 55, 73, 75, 90, 91, 92, 93, 96, 99, 132, 140, 19
             202, 203, 205, 206, 210, 211, 218, 255}
 MAX_PAGES = 1500  # per crawl (a guard against a loop of ever new addresses)
 # Pages of one command in one container differ only by their place (the
-# 120 messages of the long discussion are one page type): a crawl visits at
+# 120 messages of the long discussion, the 130 discussions of the busy
+# folder are one page type each): a crawl visits at
 # most this many of them, so that it stays within a minute, and says how
 # many it left.
 PER_CONTAINER = 12
@@ -109,8 +113,9 @@ class Site:
                     raise RuntimeError("quil did not start")
                 time.sleep(0.05)
 
-    def url(self, command, location=""):
-        return "%s/Quil?%s@@%s" % (self.base, command, urllib.parse.quote(location, safe="/"))
+    def url(self, command, location="", cert=""):
+        return "%s/Quil?%s@%s@%s" % (self.base, command, cert,
+                                     urllib.parse.quote(location, safe="/"))
 
     def close(self):
         if self.proc.poll() is None:
@@ -180,6 +185,7 @@ class Client:
 
     def __init__(self, site):
         self.site = site
+        self.cert = ""
         self.jar = http.cookiejar.CookieJar()
         self.opener = urllib.request.build_opener(urllib.request.HTTPCookieProcessor(self.jar))
 
@@ -212,6 +218,10 @@ class Client:
             return "log-in as %s failed: %s %s" % (
                 name, answer.status, answer.error())
         self.landing = answer
+        # The session travels in the links (a cookie only where the user
+        # asks for one): the certificate of the landing page's links.
+        m = re.search(r'href="\?\d+@([^@"]+)@', answer.body)
+        self.cert = m.group(1) if m else ""
         return None
 
 
@@ -305,6 +315,7 @@ def run_crawl(args):
                         starts.append(url)
             failures += crawl(site, client, role, starts, skipped)
         failures += check_other_pages(site, Client(site))
+        failures += check_paging(site, Client(site))
     finally:
         site.close()
     return report(failures, skipped, args.out, "crawl")
@@ -325,7 +336,12 @@ def crawl(site, client, role, starts, skipped):
         if key in seen or command in unhandled:
             continue
         seen.add(key)
-        group = (str(command), key.split("@@", 1)[-1].rsplit("/", 1)[0])
+        # The container is the location's parent; a location written as an
+        # item's identifier (".ee6b29a", no "/") has the page that links to
+        # it for its container (the 130 discussions of the busy folder).
+        place = key.split("@@", 1)[-1].split("!", 1)[0]
+        group = (str(command), place.rsplit("/", 1)[0] if "/" in place
+                 else "from " + crawl_key(came_from).split("!", 1)[0])
         if per_group.get(group, 0) >= PER_CONTAINER:
             left[group] = left.get(group, 0) + 1
             continue
@@ -414,6 +430,75 @@ def check_other_pages(site, client):
                 failures.append("%s (%s): resource %s answers HTTP %d" % (name, url, href,
                                                                          res.status))
     note("other pages: %d checked with tidy" % checked)
+    return failures
+
+
+PAGING_NAV = re.compile(r'<nav class="paging" aria-label="[^"]+">(.*?)</nav>', re.S)
+
+
+def paging_of(page):
+    """The paging of a page: ({rel or text: url}, the current page's text),
+    or None when it has none."""
+    m = PAGING_NAV.search(page.body)
+    if not m:
+        return None
+    links = {}
+    for a in re.finditer(r'<a href="([^"]*)"(?: rel="(\w+)")?>([^<]*)</a>', m.group(1)):
+        url = urllib.parse.urljoin(page.url, html.unescape(a.group(1)))
+        links[a.group(2) or a.group(3)] = url
+    current = re.findall(r'<span aria-current="page">([^<]*)</span>', m.group(1))
+    return links, current
+
+
+def check_paging(site, client):
+    """Walks the pages of the folder of many discussions by its "next"
+    links and of the long discussion by its "prev" links: every item is on
+    exactly one page, each page marks itself current, and the numbered
+    links lead to the pages they name."""
+    failures = []
+    # The folder: pages 1, 2, ... by "next".
+    url, number, titles = site.url(14, site.places["busyFolder"]), 1, []
+    while url:
+        page = client.fetch(url)
+        paging = paging_of(page)
+        if paging is None:
+            failures.append("folder page %d (%s): no paging" % (number, url))
+            break
+        links, current = paging
+        if current != [str(number)]:
+            failures.append("folder page %d (%s): current page %s" % (number, url, current))
+        titles += re.findall(r'">(Topic number \d+|A very long discussion)</a>', page.body)
+        for text, target in links.items():
+            if text.isdigit():
+                other = paging_of(client.fetch(target))
+                if not other or other[1] != [text]:
+                    failures.append("folder page %d: the link to page %s (%s) shows %s" % (
+                        number, text, target, other and other[1]))
+        url, number = links.get("next"), number + 1
+        if number > 10:
+            failures.append("folder: more than 10 pages by \"next\"")
+            break
+    if sorted(titles) != sorted(set(titles)) or len(titles) != 130:
+        failures.append("folder: %d items over %d pages, %d different (130 wanted)" % (
+            len(titles), number - 1, len(set(titles))))
+    # The discussion: the latest page, then earlier ones by "prev".
+    url, seen, pages = site.url(14, site.places["longDiscussion"]), [], 0
+    while url and pages < 10:
+        page = client.fetch(url)
+        pages += 1
+        paging = paging_of(page)
+        if paging is None or len(paging[1]) != 1:
+            failures.append("discussion page %d (%s): no paging or no current page" % (pages,
+                                                                                         url))
+            break
+        seen += [int(n) for n in re.findall(r"Reply (\d+) in a long discussion", page.body)]
+        if pages > 1 and "Latest messages" not in paging[0]:
+            failures.append("discussion page %d (%s): no link to the latest" % (pages, url))
+        url = paging[0].get("prev")
+    if sorted(seen) != list(range(120)):
+        failures.append("discussion: pages by \"prev\" show %d messages, %d different (0 to "
+                        "119 wanted)" % (len(seen), len(set(seen))))
+    note("paging: %d folder pages, %d discussion pages walked" % (number - 1, pages))
     return failures
 
 
@@ -592,12 +677,52 @@ PAGE_CHECKS = r"""((width) => {
                   f.getAttribute('aria-labelledby') || f.getAttribute('title');
     if (!named) out.unlabelled.push(f.outerHTML.slice(0, 120));
   }
+  // The shared header: the link past it to the content, who is reading;
+  // one h1 in the content and no heading more than one level below the
+  // one before it.
+  const skip = document.querySelector('a.skip[href="#content"]');
+  out.skip = !!skip && !!document.getElementById('content');
+  out.who = !!document.querySelector('header nav.who');
+  out.h1 = document.querySelectorAll('main h1').length;
+  let level = 0;
+  for (const h of document.querySelectorAll('h1, h2, h3, h4, h5, h6')) {
+    const n = +h.tagName[1];
+    if (n > level + 1 && !out.skipped)
+      out.skipped = 'h' + n + ' "' + h.textContent.trim().slice(0, 40) + '" after h' + level;
+    level = n;
+  }
+  const paging = [...document.querySelectorAll('nav.paging')];
+  out.paging = paging.map(n => ({label: n.getAttribute('aria-label'),
+                                 current: n.querySelectorAll('[aria-current="page"]').length}));
   for (const l of document.querySelectorAll('link[rel=stylesheet]'))
     if (!l.sheet) out.unstyled = (out.unstyled || []).concat(l.href);
   for (const i of document.images)
     if (i.complete && i.naturalWidth === 0) out.broken = (out.broken || []).concat(i.src);
   return out;
 })(WIDTH)"""
+
+
+# Pages that must show paging, by their name in PAGE_TYPES.
+PAGED = {"long discussion", "folder of many discussions"}
+
+
+def header_problems(name, checks):
+    """What the shared header, the headings and the paging of a page lack."""
+    found = []
+    if not checks["skip"]:
+        found.append("no link past the header to #content")
+    if not checks["who"]:
+        found.append("no \"who is reading\" part in the header")
+    if checks["h1"] != 1:
+        found.append("%d h1 headings in the content (one wanted)" % checks["h1"])
+    if checks.get("skipped"):
+        found.append("headings out of order: " + checks["skipped"])
+    for nav in checks["paging"]:
+        if not nav["label"] or nav["current"] != 1:
+            found.append("paging without a label or one current page: %s" % nav)
+    if name in PAGED and not checks["paging"]:
+        found.append("no paging")
+    return found
 
 
 def page_problems(events):
@@ -649,7 +774,7 @@ def visit_list(site, skipped):
         if client is None:
             skipped.append("%s (command %d, as the %s)" % (name, command, role))
             continue
-        url = site.url(command, site.places.get(place, "") if place else "")
+        url = site.url(command, site.places.get(place, "") if place else "", client.cert)
         page = client.fetch(url)
         if page.not_here():
             skipped.append("%s (command %d answers \"unable to process\")" % (name, command))
@@ -694,6 +819,7 @@ def run_browser(args):
                     problems.append("form field without a label: %s" % field)
                 if not checks["title"]:
                     problems.append("no title")
+                problems += header_problems(name, checks)
                 for sheet in checks.get("unstyled") or []:
                     problems.append("stylesheet not applied: %s" % sheet)
                 for img in checks.get("broken") or []:
@@ -757,9 +883,36 @@ def run_axe(args):
     return report(failures, skipped, args.out, "axe")
 
 
+SHOTS = ("top level", "discussion", "post form (new discussion)")
+
+
+def run_shots(args):
+    if not (shutil.which("chromium") or shutil.which("chromium-browser")):
+        note("SKIP: chromium is not installed (tools/install-deps installs it)")
+        return SKIP
+    site = Site(args.quil, args.site_tool)
+    browser = Browser()
+    skipped = []
+    try:
+        for name, url, client, _ in visit_list(site, skipped):
+            if name not in SHOTS:
+                continue
+            for width in (1280, 360):
+                target, session = browser.open_tab()
+                browser.load(session, url, width, False, browser_cookies(client, site))
+                file = "%s-%d.png" % (re.sub(r"[^A-Za-z0-9]+", "-", name).strip("-"), width)
+                browser.screenshot(session, os.path.join(args.out, file), width)
+                browser.close_tab(target)
+                note(os.path.join(args.out, file))
+    finally:
+        browser.close()
+        site.close()
+    return report([], skipped)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("check", choices=("crawl", "browser", "axe"))
+    ap.add_argument("check", choices=("crawl", "browser", "axe", "shots"))
     ap.add_argument("--quil", required=True)
     ap.add_argument("--site-tool", required=True)
     ap.add_argument("--out", required=True)
@@ -768,7 +921,8 @@ def main():
     args.quil, args.site_tool = os.path.abspath(args.quil), os.path.abspath(args.site_tool)
     os.makedirs(args.out, exist_ok=True)
     started = time.time()
-    rc = {"crawl": run_crawl, "browser": run_browser, "axe": run_axe}[args.check](args)
+    rc = {"crawl": run_crawl, "browser": run_browser, "axe": run_axe,
+          "shots": run_shots}[args.check](args)
     note("%s took %.1f s" % (args.check, time.time() - started))
     return rc
 

@@ -121,7 +121,8 @@ int main(int argc, char** argv) {
     field("nested", "/General/Projects/Garden/" + plan);
 
     quil::ForumFile busy = Folder(top, "Busy", "A folder of many discussions");
-    for (int d = 0; d < 45; ++d)
+    // Three pages of 50 items.
+    for (int d = 0; d < 129; ++d)
       (void)Discussion(busy, "Topic number " + std::to_string(d), {"A short message."});
     field("busyFolder", "/Busy");
 

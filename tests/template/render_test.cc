@@ -141,6 +141,12 @@ TEST_F(RenderTest, ErrorPage) {
   std::string page = BufClose(buf).Str();
   EXPECT_NE(page.find("<title>My &lt;Site&gt; - Oops</title>"), std::string::npos) << page;
   EXPECT_NE(page.find("<h3>It <i>failed</i></h3>"), std::string::npos);
+  // The header of every page; the title as the page's heading, and no
+  // heading level left out before the message's.
+  EXPECT_NE(page.find("<a class=\"skip\" href=\"#content\">"), std::string::npos) << page;
+  EXPECT_NE(page.find("Reading as a guest"), std::string::npos);
+  EXPECT_NE(page.find("<h1>Oops</h1>\n<h2 class=\"vh\">What happened</h2>\n<h3>"),
+            std::string::npos);
   EXPECT_EQ(page.substr(page.size() - 18), "FOOT</BODY></HTML>");
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <random>
+#include <set>
 
 #include "ForumRead.h"
 #include "Ht.h"
@@ -84,6 +85,10 @@ TEST_F(ShowTest, MessageRangesOfTheCommands) {
   EXPECT_EQ(Bodies(last, 120), 50);
   EXPECT_TRUE(last.Has("Body 119.") && last.Has("Body 70.") && !last.Has("Body 69."));
   EXPECT_TRUE(last.Has("?7@" + cert + "@")) << last.body;
+  // Its paging: the earlier page ends where this one begins; no later page.
+  EXPECT_TRUE(last.Has("!before=70\" rel=\"prev\">Earlier messages</a>")) << last.body;
+  EXPECT_TRUE(last.Has("<span aria-current=\"page\">Messages 70 to 119</span>"));
+  EXPECT_FALSE(last.Has("Latest messages"));
   // A user's own page size.
   ForumUserSetMaxMessages(root_, bob, 10);
   EXPECT_EQ(Bodies(Get("14@" + cert + "@" + discussion_), 120), 10);
@@ -93,6 +98,9 @@ TEST_F(ShowTest, MessageRangesOfTheCommands) {
   Response before = Get("7@" + cert + "@" + discussion_ + "!before=20");
   EXPECT_TRUE(before.Has("Body 10.") && before.Has("Body 19.") && !before.Has("Body 20."))
       << before.body;
+  EXPECT_TRUE(before.Has("!before=10\" rel=\"prev\">Earlier messages</a>")) << before.body;
+  EXPECT_TRUE(before.Has("<span aria-current=\"page\">Messages 10 to 19</span>"));
+  EXPECT_TRUE(before.Has(">Latest messages</a>"));
   // 13: the page around a message.
   Response context = Get("13@" + cert + "@" + discussion_ + "/60");
   EXPECT_EQ(Bodies(context, 120), 10);
@@ -107,6 +115,62 @@ TEST_F(ShowTest, MessageRangesOfTheCommands) {
   EXPECT_TRUE(small.Has("Body 119.") && small.Has("Body 117."));
   ForumSysopSetTopicMax(root_, 1);
   EXPECT_EQ(Bodies(Get("14@" + cert + "@" + discussion_), 120), 1);
+}
+
+// Every location page opens with the header all pages share: the link
+// past it, who is reading and their way in or out.
+TEST_F(ShowTest, LocationPagesShareTheHeaderOfEveryPage) {
+  Post(2);
+  std::string cert = Login(ann_);
+  for (const std::string& where : {std::string(), std::string("/Cafe"), discussion_,
+                                   discussion_ + "/1"}) {
+    Response guest = Get("14@@" + where);
+    EXPECT_TRUE(guest.Has("<a class=\"skip\" href=\"#content\">")) << where << guest.body;
+    EXPECT_TRUE(guest.Has("<main class=\"page\" id=\"content\">")) << where;
+    EXPECT_TRUE(guest.Has("Reading as a guest")) << where;
+    Response ann = Get("14@" + cert + "@" + where);
+    EXPECT_TRUE(ann.Has("Logged in as <strong>Ann</strong>")) << where << ann.body;
+    EXPECT_TRUE(ann.Has("!logout=1\">Log out</a>")) << where;
+    EXPECT_FALSE(ann.Has("Reading as a guest")) << where;
+  }
+  // A guest's log-in comes back to the page (the kept request "14@").
+  EXPECT_TRUE(Get("14@@" + discussion_).Has("?15@@14@%2FCafe%2F")) << "kept discussion";
+}
+
+// A folder's items come fifty to a page: "!page=N" names the page, the
+// paging links to the others, and every item is on exactly one page.
+TEST_F(ShowTest, LongFoldersArePaged) {
+  ForumFile cafe = Path("/Cafe");
+  for (int k = 1; k < 120; ++k)
+    Create(cafe, "forum-topic", "", ("Topic " + std::to_string(k)).c_str());
+  std::set<std::string> seen;
+  int items = 0;
+  for (int page = 1; page <= 3; ++page) {
+    Response r = Get("14@@/Cafe" + (page == 1 ? std::string() : "!page=" + std::to_string(page)));
+    EXPECT_TRUE(r.Has("<nav class=\"paging\" aria-label=\"Pages of the folder\">")) << r.body;
+    EXPECT_TRUE(r.Has("<span aria-current=\"page\">" + std::to_string(page) + "</span>"))
+        << page << r.body;
+    for (size_t at = r.body.find("\">Topic "); at != std::string::npos;
+         at = r.body.find("\">Topic ", at + 1), ++items)
+      seen.insert(r.body.substr(at + 2, r.body.find('<', at) - at - 2));
+    if (r.Has(">Coffee</a>")) seen.insert("Coffee"), ++items;
+  }
+  EXPECT_EQ(items, 120);
+  EXPECT_EQ(seen.size(), 120u);
+  // The links of the middle page: the previous is the plain location, the
+  // next names its page; the numbers link to the others.
+  Response middle = Get("14@@/Cafe!page=2");
+  EXPECT_TRUE(middle.Has("@/Cafe\" rel=\"prev\">Previous</a>")) << middle.body;
+  EXPECT_TRUE(middle.Has("@/Cafe!page=3\" rel=\"next\">Next</a>"));
+  EXPECT_TRUE(middle.Has("@/Cafe!page=3\">3</a>"));
+  // Past the end: the last page; nonsense: the first.
+  EXPECT_TRUE(Get("14@@/Cafe!page=99").Has("<span aria-current=\"page\">3</span>"));
+  EXPECT_TRUE(Get("14@@/Cafe!page=x").Has("<span aria-current=\"page\">1</span>"));
+  EXPECT_TRUE(Get("14@@/Cafe!page=-4").Has("<span aria-current=\"page\">1</span>"));
+  // A folder of one page has no paging.
+  Create(top_, "forum-category", "Quiet", "Quiet");
+  Create(Path("/Quiet"), "forum-topic", "", "Alone");
+  EXPECT_FALSE(Get("14@@/Quiet").Has("class=\"paging\""));
 }
 
 TEST_F(ShowTest, ReadMarksAdvanceForUsersOnly) {
