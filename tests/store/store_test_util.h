@@ -55,6 +55,13 @@ inline int RunCommand(const std::string& command, std::string* out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The running test binary, for running one of its tests in a new process.
+inline std::string SelfPath() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return std::string(buf, size_t(n > 0 ? n : 0));
+}
+
 // The operator tool built next to the tests.
 inline std::string DbToolPath() { return std::string(QUIL_BINARY_DIR) + "/quil-dbtool"; }
 
