@@ -1,5 +1,5 @@
-// Test helpers of the B-tree tests: a store fixture with the B-tree types
-// registered, and a helper test run in a new process on the saved file.
+// Test helpers of the B-tree tests: a store fixture with a part that saves
+// and closes, and a helper test run in a new process on the saved file.
 #pragma once
 
 #include <unistd.h>
@@ -11,24 +11,14 @@
 
 namespace bttest {
 
-class BtTest : public storetest::StoreTest {
+class BtTest : public storetest::PartTest {
  protected:
-  void SetUp() override {
-    quil::BtRegisterTypes();
-    storetest::StoreTest::SetUp();
-    part_ = NewPart();
-    near_ = quil::ChPartNear(part_);
-  }
-
   // Saves the part and closes its file.
   void SaveAndClose() {
     uint32_t rev;
     ASSERT_EQ(quil::ChPartSave(part_, 0, &rev), 0);
     ASSERT_EQ(quil::ChFiClose(quil::ChGetChFi(part_)), 0);
   }
-
-  quil::ChPart part_ = 0;
-  quil::ChHandle near_ = 0;
 };
 
 // Runs test (a helper test of this binary, on liststest::ReopenedFile) in

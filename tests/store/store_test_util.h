@@ -17,6 +17,7 @@
 
 #include "Ch.h"
 #include "ChInt.h"
+#include "Store.h"
 
 namespace storetest {
 
@@ -122,6 +123,21 @@ class StoreTest : public ::testing::Test {
 
   std::string dir_;
   std::filesystem::path oldDir_;
+};
+
+// A store test with every chunk type of the store registered and a new
+// database file's master part as part_ (near_ places chunks in it).
+class PartTest : public StoreTest {
+ protected:
+  void SetUp() override {
+    quil::StoreRegisterTypes();
+    StoreTest::SetUp();
+    part_ = NewPart();
+    near_ = quil::ChPartNear(part_);
+  }
+
+  quil::ChPart part_ = 0;
+  quil::ChHandle near_ = 0;
 };
 
 }  // namespace storetest
