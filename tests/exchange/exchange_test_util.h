@@ -29,12 +29,10 @@ using storetest::WriteFileBytes;
 
 inline quil::St S(const char* text) { return quil::StCStrXfm(text); }
 
-inline std::string DbTool() { return std::string(QUIL_BINARY_DIR) + "/quil-dbtool"; }
-
 // "quil-dbtool check" over a closed database file: its exit status, the
 // output in *out.
 inline int DbCheck(const std::string& path, std::string* out) {
-  return RunCommand(DbTool() + " check " + path, out);
+  return RunCommand(storetest::DbToolPath() + " check " + path, out);
 }
 
 // Every item below folder with its attributes, depth first in name order.
@@ -194,12 +192,15 @@ class ExchangeTest : public ::testing::Test {
   // An identifier as records write it.
   static std::string Hex(int32_t id) { return quil::ForumEiHex(uint32_t(id)).Str(); }
 
-  // A discussion in the top folder through the journaling setters.
-  quil::ForumFile NewDiscussion(const char* title) {
+  // A discussion in folder (the top folder by default) through the
+  // journaling setters.
+  quil::ForumFile NewDiscussion(const char* title, quil::ForumFile folder = {}) {
+    if (!folder) folder = top_;
     quil::St name;
-    EXPECT_EQ(quil::FrmBkFileItemCreate(top_, S("forum-topic"), S("x"), S(title), 0, false, &name),
+    EXPECT_EQ(quil::FrmBkFileItemCreate(folder, S("forum-topic"), S("x"), S(title), 0, false,
+                                        &name),
               0);
-    return quil::ForumFileHasChild(top_, name);
+    return quil::ForumFileHasChild(folder, name);
   }
   int32_t Post(const quil::ForumFile& discussion, const char* body) {
     int32_t index = -1;

@@ -25,7 +25,7 @@ class ModerationTest : public exchangetest::ExchangeTest {
     ASSERT_EQ(
         FrmBkFileItemCreate(top_, S("forum-category"), S("F"), S("Folder"), 0, false, &name), 0);
     folder_ = ForumFileHasChild(top_, name);
-    discussion_ = NewDiscussionIn(folder_, "Talk");
+    discussion_ = NewDiscussion("Talk", folder_);
   }
   void TearDown() override {
     Drop();
@@ -42,11 +42,6 @@ class ModerationTest : public exchangetest::ExchangeTest {
     folder_ = ForumFileOpenUnique(root_, f);
     discussion_ = ForumFileOpenUnique(root_, d);
     ann_ = ForumUserLookup(root_, S("Ann"));
-  }
-  ForumFile NewDiscussionIn(const ForumFile& folder, const char* title) {
-    St name;
-    EXPECT_EQ(FrmBkFileItemCreate(folder, S("forum-topic"), S("x"), S(title), 0, false, &name), 0);
-    return ForumFileHasChild(folder, name);
   }
   int32_t Queue(const ForumFile& target, int type, const char* title, const char* body,
                 int32_t replyTo = -1, const char* other = "") {
@@ -194,7 +189,7 @@ TEST_F(ModerationTest, ApprovedDiscussionsAndFoldersRejectionsAndFailuresReplay)
   // The discussion goes: the late reply's approval fails and leaves the
   // queue all the same.
   ForumFile gone = discussion_;
-  discussion_ = NewDiscussionIn(folder_, "Other");
+  discussion_ = NewDiscussion("Other", folder_);
   ASSERT_EQ(FrmBkFileDestroy(gone), 0);
   gone = ForumFile();
   ASSERT_EQ(FrmBkModeratedItemUpdate(root_, 0, true, nullptr), kForumNotContainer);
@@ -243,10 +238,10 @@ TEST_F(ModerationTest, ExpirationMovesAndRemovalsReplay) {
   // Discussions whose last post is 40 days old, one in each folder, and a
   // young one that stays.
   LgDbTd old = LgDbTdFromTd(TdFromSeconds(ForumSecondsNow() - 40 * 86400, false));
-  ForumFile young = NewDiscussionIn(folder_, "Young");
-  ForumFile moved = NewDiscussionIn(folder_, "Moved");
-  ForumFile purge = NewDiscussionIn(purged, "Purge");
-  ForumFile save = NewDiscussionIn(saved, "Save");
+  ForumFile young = NewDiscussion("Young", folder_);
+  ForumFile moved = NewDiscussion("Moved", folder_);
+  ForumFile purge = NewDiscussion("Purge", purged);
+  ForumFile save = NewDiscussion("Save", saved);
   Post(moved, "kept words");
   FrmBkFileSetDate(discussion_, old);
   FrmBkFileSetDate(moved, old);

@@ -74,7 +74,7 @@ TEST_F(PathTest, ChosenIdentifiersRaiseTheCounterAndAreNotShared) {
   EXPECT_EQ(ForumNextUniqueId(root_), 260000001);
 }
 
-TEST_F(PathTest, StaleIndexEntryIsDroppedOnFirstLookUp) {
+TEST_F(PathTest, StaleIndexEntriesAreDroppedOnFirstLookUp) {
   Create(top_, "forum-category", "A");
   ChHandle a = ForumFileRecord(Path("/A"));
   ChHandle index = ForumUniqueIndex(root_);
@@ -84,42 +84,36 @@ TEST_F(PathTest, StaleIndexEntryIsDroppedOnFirstLookUp) {
   BtihDbSet(index, 270000001, 0x12345);  // not a chunk at all
   EXPECT_FALSE(ForumFileOpenUnique(root_, 270000001));
   EXPECT_FALSE(BtihDbLookup(index, 270000001, nullptr));
-  // The open-time check puts back what the index lost.
-  int32_t id = ForumUniqueIdFromRec(root_, a);
-  ASSERT_TRUE(BtihDbRemoveExact(index, uint32_t(id), a));
-  EXPECT_EQ(ForumFixupUniqueId(root_), 1);
-  EXPECT_EQ(ForumRecFromUniqueId(root_, id), a);
-}
-
-TEST_F(PathTest, TheOpenTimeCheckPutsBackUsersAndGuests) {
-  // A sound new database (its sysop included) needs nothing put back.
-  EXPECT_EQ(ForumFixupUniqueId(root_), 0);
-  ChHandle user = 0, guest = 0;
-  ASSERT_EQ(ForumUserCreate(root_, kForumUserRegistered, S("Ann Example"), S("ann@example.org"),
-                            St(), &user), 0);
-  ASSERT_EQ(ForumUserCreate(root_, kForumUserGuest, S("Visitor"), St(), St(), &guest), 0);
-  ChHandle index = ForumUniqueIndex(root_);
-  for (ChHandle rec : {user, guest}) {
-    int32_t id = ForumUniqueIdFromRec(root_, rec);
-    ASSERT_TRUE(BtihDbRemoveExact(index, uint32_t(id), rec));
-  }
-  EXPECT_EQ(ForumFixupUniqueId(root_), 2);
-  EXPECT_EQ(ForumRecFromUniqueId(root_, ForumUserUniqueId(root_, user)), user);
-  EXPECT_EQ(ForumRecFromUniqueId(root_, ForumUserUniqueId(root_, guest)), guest);
-}
-
-TEST_F(PathTest, AnIndexEntryIntoAnotherFileIsDropped) {
+  // A record of another file.
   ChFi file = nullptr;
   ChPart part = 0;
   ASSERT_EQ(ChFiCreate("other.db", &file), 0);
   ASSERT_EQ(ChFiPartCreate(file, &part), 0);
   ChHandle elsewhere = LgDbRecCreate(ChPartNear(part));
-  ChHandle uniqueId = LgDbFieldIdGet(ForumRootHead(root_), S("UniqueId"));
-  LgDbRecPutInt(elsewhere, uniqueId, 270000002);
-  BtihDbSet(ForumUniqueIndex(root_), 270000002, elsewhere);
+  LgDbRecPutInt(elsewhere, LgDbFieldIdGet(ForumRootHead(root_), S("UniqueId")), 270000002);
+  BtihDbSet(index, 270000002, elsewhere);
   EXPECT_EQ(ForumRecFromUniqueId(root_, 270000002), 0u);
-  EXPECT_FALSE(BtihDbLookup(ForumUniqueIndex(root_), 270000002, nullptr));
+  EXPECT_FALSE(BtihDbLookup(index, 270000002, nullptr));
   (void)ChFiClose(file);
+}
+
+TEST_F(PathTest, TheOpenTimeCheckPutsBackFoldersUsersAndGuests) {
+  // A sound new database (its sysop included) needs nothing put back.
+  EXPECT_EQ(ForumFixupUniqueId(root_), 0);
+  Create(top_, "forum-category", "A");
+  ChHandle folder = ForumFileRecord(Path("/A"));
+  ChHandle user = 0, guest = 0;
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserRegistered, S("Ann Example"), S("ann@example.org"),
+                            St(), &user), 0);
+  ASSERT_EQ(ForumUserCreate(root_, kForumUserGuest, S("Visitor"), St(), St(), &guest), 0);
+  ChHandle index = ForumUniqueIndex(root_);
+  for (ChHandle rec : {folder, user, guest}) {
+    int32_t id = ForumUniqueIdFromRec(root_, rec);
+    ASSERT_TRUE(BtihDbRemoveExact(index, uint32_t(id), rec));
+  }
+  EXPECT_EQ(ForumFixupUniqueId(root_), 3);
+  for (ChHandle rec : {folder, user, guest})
+    EXPECT_EQ(ForumRecFromUniqueId(root_, ForumUniqueIdFromRec(root_, rec)), rec);
 }
 
 TEST_F(PathTest, UniquePrintListsEveryIdentifier) {

@@ -54,21 +54,16 @@ struct StatsSnapshot {
   }
 };
 
-TEST(LiShape, AppendToEmptyMakesOneNodeRing) {
-  Li<int32_t> list = LiCreate<int32_t>();
-  EXPECT_TRUE(LiIsEmpty(list));
-  LiAppend(list, 7);
-  auto* n = list.Head();
-  EXPECT_EQ(n->next, n);
-  EXPECT_EQ(n->prev, n);
-  EXPECT_EQ(LiCount(list), 1);
-}
-
-TEST(LiShape, PopOfOneElementLeavesEmptyList) {
+TEST(LiShape, OneElementIsAOneNodeRingAndPoppingItLeavesNothing) {
+  EXPECT_TRUE(LiIsEmpty(LiCreate<int32_t>()));
   StatsSnapshot before;
   Li<int32_t> list;
   LiPush(list, 42);
   EXPECT_EQ(ListStats.lists, before.lists + 1);
+  auto* n = list.Head();
+  EXPECT_EQ(n->next, n);
+  EXPECT_EQ(n->prev, n);
+  EXPECT_EQ(LiCount(list), 1);
   EXPECT_EQ(LiPop(list), 42);
   EXPECT_TRUE(LiIsEmpty(list));
   EXPECT_EQ(list.Head(), nullptr);

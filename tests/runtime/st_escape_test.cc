@@ -43,7 +43,7 @@ std::string SgmlModel(std::string_view in) {
   return out;
 }
 
-TEST_F(StEscapeTest, ToSgmlExamples) {
+TEST_F(StEscapeTest, ToSgmlExamplesAndTheUnchangedBlock) {
   EXPECT_EQ(StToSgml(S("a<b")), "a&lt;b");
   EXPECT_EQ(StToSgml(S("\t")), "&#09;");
   EXPECT_EQ(StToSgml(S("\x1b")), "&#27;");
@@ -52,9 +52,6 @@ TEST_F(StEscapeTest, ToSgmlExamples) {
   EXPECT_EQ(StToSgml(S(std::string_view("\0", 1))), "&#00;");
   EXPECT_EQ(StToSgml(S("caf\xE9\x7f")), "caf\xE9\x7f");
   EXPECT_TRUE(StToSgml(St()).IsNil());
-}
-
-TEST_F(StEscapeTest, ToSgmlReturnsTheSameBlockWhenNothingChanges) {
   EXPECT_TRUE(quiltest::KeepsBlock(
       "plain text, with\nlines\r\nand Latin-1 \xE9\xFF, 0123456789", StToSgml));
 }
@@ -83,12 +80,8 @@ TEST_F(StEscapeTest, ToSgmlData) {
   EXPECT_TRUE(quiltest::KeepsBlock("plain ~ text", StToSgmlData));
 }
 
-TEST_F(StEscapeTest, FromSgmlExample) {
-  EXPECT_EQ(StFromSgml(S("&lt;&amp;&copy;&iexcl;&#65;")),
-            "<&\xA9&iexcl;A");
-}
-
-TEST_F(StEscapeTest, FromSgmlEntityRules) {
+TEST_F(StEscapeTest, FromSgmlEntityRulesControlBytesAndTheUnchangedBlock) {
+  EXPECT_EQ(StFromSgml(S("&lt;&amp;&copy;&iexcl;&#65;")), "<&\xA9&iexcl;A");
   EXPECT_EQ(StFromSgml(S("&#065;&#x41;&#6;&#06;&#255;&#256;&#00;")),
             std::string("&#065;&#x41;&#6;\x06\xFF&#256;\0", 25));
   EXPECT_EQ(StFromSgml(S("&LT;&Lt;&lt;")), "&LT;&Lt;<") << "case-sensitive";
@@ -98,14 +91,9 @@ TEST_F(StEscapeTest, FromSgmlEntityRules) {
       << "names longer than four characters are left alone";
   EXPECT_EQ(StFromSgml(S("AT&T & &; &lt &amp;lt;")), "AT&T & &; &lt &lt;");
   EXPECT_EQ(StFromSgml(S("&&lt;")), "&<");
-}
-
-TEST_F(StEscapeTest, FromSgmlBlanksControlBytes) {
+  // Control bytes but tab, line feed, return and escape become blanks.
   EXPECT_EQ(StFromSgml(S("a\x01" "b\t\n\r\x1b\x1f" "c")), "a b\t\n\r\x1b c");
   EXPECT_EQ(StFromSgml(S(std::string_view("\0", 1))), " ");
-}
-
-TEST_F(StEscapeTest, FromSgmlOfPlainTextKeepsTheBlock) {
   EXPECT_TRUE(quiltest::KeepsBlock("nothing to do\t\n", StFromSgml));
 }
 

@@ -34,6 +34,7 @@
 extern char** environ;
 
 using namespace quil;
+using storetest::SelfPath;
 
 namespace {
 
@@ -49,12 +50,6 @@ std::string DataBytes(uint32_t i, uint32_t gen) {
   memcpy(s.data() + 4, &gen, 4);
   for (size_t k = 8; k < s.size(); ++k) s[k] = char((i * 31 + gen * 17 + k) & 0xFF);
   return s;
-}
-
-std::string SelfPath() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  return std::string(buf, size_t(n > 0 ? n : 0));
 }
 
 // ---------------------------------------------------------------------------

@@ -205,13 +205,11 @@ TEST_F(ChBtTest, ASavedTreeIsFoundAgainByANewProcess) {
 }
 
 // Run in a new process by the test above.
-TEST(ChBtHelper, VerifyNamesInNewProcess) {
-  ChFi f = nullptr;
-  ChPart part = 0;
-  if (bttest::OpenForHelper(&f, &part).empty()) GTEST_SKIP() << "run by ASavedTreeIsFound...";
-  ASSERT_FALSE(HasFailure());
+class ChBtHelper : public liststest::ReopenedFile {};
+
+TEST_F(ChBtHelper, VerifyNamesInNewProcess) {
   RegisterNames();
-  ChHandle root = ChGetRoot(part);
+  ChHandle root = Root();
   std::string report;
   ASSERT_TRUE(ChBtValidate(root, &report)) << report;
   std::string names = storetest::ReadFileBytes("names.txt");
@@ -225,8 +223,6 @@ TEST(ChBtHelper, VerifyNamesInNewProcess) {
     at = eol + 1;
   }
   EXPECT_EQ(ChBtCount(root), count);
-  ASSERT_EQ(ChFiClose(f), 0);
-  ChTerm();
 }
 
 }  // namespace

@@ -80,6 +80,8 @@ TEST_F(BtDbTest, HeaderAndNodeAreWrittenToTheFileByteForByte) {
   ASSERT_TRUE(BtDbInsert(tree, StFromView("alpha"), 0x2A, 0xFFFFFFFF));
   BtDbSetAppHnd(tree, rec);
   BtDbSetAppHnd2(tree, 0);
+  EXPECT_EQ(BtDbAppHnd(tree), rec);
+  EXPECT_EQ(BtDbAppHnd2(tree), 0u);
   ChHandle node = Le32At(ChunkBytes(tree), 0);
   auto pos = [](ChHandle h) { return 593920 + size_t(ChPageOf(h)) * 4096 + ChOffsetOf(h); };
   size_t treeAt = pos(tree), nodeAt = pos(node);
@@ -97,7 +99,7 @@ TEST_F(BtDbTest, HeaderAndNodeAreWrittenToTheFileByteForByte) {
   // revision, height, application handles (file form).
   std::string h = file.substr(treeAt + 8, 20);
   EXPECT_EQ(Le32At(h, 0), nodeFile);
-  EXPECT_EQ(Le32At(h, 4), 2u);
+  EXPECT_EQ(Le32At(h, 4), 2u);  // the application handles are no revision
   EXPECT_EQ(Le32At(h, 8), 1u);
   EXPECT_EQ(Le32At(h, 12), recFile);
   EXPECT_EQ(Le32At(h, 16), 0u);
@@ -270,18 +272,6 @@ TEST_F(BtDbTest, HandlesOfAnotherKindHaltWithTheFunctionsName) {
     head.MarkModified();
   }
   EXPECT_EQ(quiltest::HaltText([&] { (void)BtDbCount(db); }), "assert:BtDbCount--node");
-}
-
-TEST_F(BtDbTest, ApplicationHandlesAreKeptInTheHeader) {
-  ChHandle tree = BtDbCreate(near_);
-  EXPECT_EQ(BtDbAppHnd(tree), 0u);
-  BtDbSetAppHnd(tree, 0x1234);
-  BtDbSetAppHnd2(tree, 0x5678);
-  EXPECT_EQ(BtDbAppHnd(tree), 0x1234u);
-  EXPECT_EQ(BtDbAppHnd2(tree), 0x5678u);
-  EXPECT_EQ(Le32At(ChunkBytes(tree), 12), 0x1234u);
-  EXPECT_EQ(Le32At(ChunkBytes(tree), 16), 0x5678u);
-  EXPECT_EQ(BtDbRev(tree), 0u);
 }
 
 TEST_F(BtDbTest, SortRecsOrdersLikeTheTreeAndByNameFollowsIt) {

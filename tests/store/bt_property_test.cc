@@ -496,12 +496,11 @@ void VerifyTree(ChPart part, std::istream& in, uint32_t fileTree, size_t count) 
   }
 }
 
-// Run in a new process by the test above.
-TEST(BtPropertyHelper, VerifyTreesInNewProcess) {
-  ChFi f = nullptr;
-  ChPart part = 0;
-  if (bttest::OpenForHelper(&f, &part).empty()) GTEST_SKIP() << "run by the tests above";
-  ASSERT_FALSE(HasFailure());
+// Run in a new process by the tests above.
+class BtPropertyHelper : public liststest::ReopenedFile {};
+
+TEST_F(BtPropertyHelper, VerifyTreesInNewProcess) {
+  ChPart part = part_;
   std::ifstream in("model.txt");
   std::string head;
   int trees = 0;
@@ -520,8 +519,6 @@ TEST(BtPropertyHelper, VerifyTreesInNewProcess) {
     ++trees;
   }
   EXPECT_EQ(trees, 1);
-  ASSERT_EQ(ChFiClose(f), 0);
-  ChTerm();
 }
 
 }  // namespace

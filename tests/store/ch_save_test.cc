@@ -10,6 +10,7 @@
 #include "store_test_util.h"
 
 using namespace quil;
+using storetest::SelfPath;
 using storetest::ReadFileBytes;
 using storetest::WriteFileBytes;
 
@@ -44,12 +45,6 @@ void WriteModel(const std::string& path, const Model& model) {
     out += FileFormBytes(c);
   }
   WriteFileBytes(path, out);
-}
-
-std::string SelfPath() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  return std::string(buf, size_t(n > 0 ? n : 0));
 }
 
 std::string ChunkBytesOf(ChHandle h) {

@@ -16,15 +16,9 @@ namespace {
 
 constexpr uint16_t kT = kChLiNodeType;
 
-class ChLi : public storetest::StoreTest {
+class ChLi : public storetest::PartTest {
  protected:
-  void SetUp() override {
-    StoreTest::SetUp();
-    StoreRegisterTypes();
-    part_ = NewPart();
-  }
-  ChHandle Empty() const { return ChLiGenCreate(ChPartNear(part_), kT); }
-  ChPart part_ = 0;
+  ChHandle Empty() const { return ChLiGenCreate(near_, kT); }
 };
 
 using Model = std::deque<std::pair<uint32_t, uint32_t>>;

@@ -15,13 +15,8 @@ using quiltest::HaltText;
 
 namespace {
 
-class ChStTest : public storetest::StoreTest {
+class ChStTest : public storetest::PartTest {
  protected:
-  void SetUp() override {
-    StoreTest::SetUp();
-    StoreRegisterTypes();
-    part_ = NewPart();
-  }
   ChHandle Put(const St& s) { return StToChStXfm(s, ChPartNear(part_)); }
   ChHandle Share(const St& s) { return ChStPrivShrCvt(Put(s)); }
   int CountChunks() {
@@ -35,7 +30,6 @@ class ChStTest : public storetest::StoreTest {
     std::string report;
     EXPECT_TRUE(ShrConsistency(part_, &report)) << report;
   }
-  ChPart part_ = 0;
 };
 
 St Bytes(uint32_t n, uint32_t seed) {

@@ -1,6 +1,6 @@
-// Helpers of the record-database and name-space tests: a store fixture with
-// every store type registered and a database file open, field names, and
-// the count of live chunks.
+// Helpers of the record-database and name-space tests: a store fixture
+// with field names, records of every value kind, and the count of live
+// chunks.
 #pragma once
 
 #include <cstdint>
@@ -178,21 +178,11 @@ inline void ExpectEveryKind(quil::ChHandle rec, quil::ChHandle other) {
   EXPECT_TRUE(LgDbRecIsLegal(rec));
 }
 
-class LgDbTest : public storetest::StoreTest {
+class LgDbTest : public storetest::PartTest {
  protected:
-  void SetUp() override {
-    quil::StoreRegisterTypes();
-    storetest::StoreTest::SetUp();
-    part_ = NewPart();
-    near_ = quil::ChPartNear(part_);
-  }
-
   quil::ChHandle Field(const std::string& name) const {
     return quil::LgDbFieldIdGet(near_, quil::StFromView(name));
   }
-
-  quil::ChPart part_ = 0;
-  quil::ChHandle near_ = 0;
 };
 
 }  // namespace lgdbtest

@@ -15,18 +15,12 @@
 
 namespace liststest {
 
-inline std::string SelfPath() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  return std::string(buf, size_t(n > 0 ? n : 0));
-}
-
 // Runs test `name` (Suite.Case) of this binary in a new process with
 // QUIL_LISTS_DB set to db; true when it ran and passed.  Its output goes to
 // *out.
 inline bool RunInNewProcess(const std::string& name, const std::string& db,
                             std::string* out) {
-  std::string cmd = "QUIL_LISTS_DB=" + db + " " + SelfPath() + " --gtest_filter=" + name;
+  std::string cmd = "QUIL_LISTS_DB=" + db + " " + storetest::SelfPath() + " --gtest_filter=" + name;
   int status = storetest::RunCommand(cmd, out);
   return status == 0 && out->find("[       OK ] " + name) != std::string::npos;
 }

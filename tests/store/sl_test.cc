@@ -113,14 +113,9 @@ struct Model {
   }
 };
 
-class SlTest : public storetest::StoreTest {
+class SlTest : public storetest::PartTest {
  protected:
-  void SetUp() override {
-    StoreTest::SetUp();
-    StoreRegisterTypes();
-    part_ = NewPart();
-  }
-  ChHandle Near() const { return ChPartNear(part_); }
+  ChHandle Near() const { return near_; }
   ChHandle Plain(uint16_t cap = 4) {
     return SlCreate(kSlNoBackPointer, 0, 0, Near(), cap, kSlPlainLeaf);
   }
@@ -177,7 +172,6 @@ class SlTest : public storetest::StoreTest {
       ASSERT_EQ(SlGetApproxCount(list), model.size());
     }
   }
-  ChPart part_ = 0;
 };
 
 TEST_F(SlTest, EmptyListAndKeysSevenThenThree) {

@@ -17,6 +17,7 @@
 
 #include "Ch.h"
 #include "ChInt.h"
+#include "Store.h"
 
 namespace storetest {
 
@@ -53,6 +54,13 @@ inline int RunCommand(const std::string& command, std::string* out) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
   int status = pclose(p);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The running test binary, for running one of its tests in a new process.
+inline std::string SelfPath() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return std::string(buf, size_t(n > 0 ? n : 0));
 }
 
 // The operator tool built next to the tests.
@@ -115,6 +123,21 @@ class StoreTest : public ::testing::Test {
 
   std::string dir_;
   std::filesystem::path oldDir_;
+};
+
+// A store test with every chunk type of the store registered and a new
+// database file's master part as part_ (near_ places chunks in it).
+class PartTest : public StoreTest {
+ protected:
+  void SetUp() override {
+    quil::StoreRegisterTypes();
+    StoreTest::SetUp();
+    part_ = NewPart();
+    near_ = quil::ChPartNear(part_);
+  }
+
+  quil::ChPart part_ = 0;
+  quil::ChHandle near_ = 0;
 };
 
 }  // namespace storetest
