@@ -96,6 +96,10 @@ bool ForumDbOpen() {
   options.check = FirstTime && !ForumNoCheck;
   options.firstTime = FirstTime;
   ChBgSaveSetEnabled(true);
+  // The file layer reads and writes at absolute positions (pread, pwrite),
+  // so a background save's writer need not hold the save lock around each
+  // of its writes and syncs: requests go on while it syncs.
+  FiAtomicIoFlag = true;
   wfQuilSettings = ForumRootQuilSettingsLoad();
   // A missing database is rebuilt from the newest backup and its
   // roll-forward log when both are there; one that does not open (after the

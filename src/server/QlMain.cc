@@ -38,6 +38,18 @@ void QlRestartRequest() {
   restartFlag = true;
   HtRequestQuit();
 }
+
+// The sysop stored new memory settings: the sizes and the budget are taken
+// from them, and the packages start again with them.
+void QlMemorySettingsChanged() {
+  if (ForumRoot root = wfForumRoot) {
+    AppHeapIsUserSpecified = ForumSysopMemUserSpecified(root) != 0;
+    AppSmallObjHeap = uint32_t(ForumSysopMemSmallObjHeap(root));
+    AppChPages = uint32_t(ForumSysopMemChPages(root));
+    HtSetMemSize(AppChPages * kChPageSize + AppSmallObjHeap);
+  }
+  QlRestartRequest();
+}
 }  // namespace
 
 int QlMain(int argc, char** argv) {
@@ -59,6 +71,7 @@ int QlMain(int argc, char** argv) {
   CgiServiceAdd("backup", QlBackupStart, QlBackupStop);
   CgiServiceAdd("http", QlNetStart, QlNetStop);
   CgiRestartAdd(QlRestartRequest);
+  CgiMemorySettingsAdd(QlMemorySettingsChanged);
   HtSetMemSize(AppChPages * kChPageSize + AppSmallObjHeap);
 
   for (bool firstPass = true;; firstPass = false) {

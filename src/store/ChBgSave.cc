@@ -12,7 +12,10 @@
 //   ChPoll / a wait      main: ChBgSaveComplete -> ChSaveFinish,
 //                        --ChBgSavesOut, "save complete", error raised or
 //                        completion callback
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -27,6 +30,10 @@
 namespace quil {
 
 namespace {
+
+// The writer's nice value (a tenth or so of the weight of the server's
+// thread under load).
+constexpr int kChBgSaveNice = 10;
 
 bool bgEnabled = false;
 ChRecordLogFn recordLog = nullptr;
@@ -105,6 +112,10 @@ uint16_t ChBgSaveStart(ChPartRec& p) {
 }
 
 void ChBgSave(ChFiRec* f) {
+  // The writer yields the processor to the server's own thread: requests
+  // are answered at their usual pace while a save runs, and the save takes
+  // what the requests leave (on an idle server, all of it).
+  (void)setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), kChBgSaveNice);
   ChSaveWrite(*f);
   {
     std::lock_guard<std::mutex> lock(ChBgSaveMutex);

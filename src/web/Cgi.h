@@ -307,6 +307,11 @@ void CgiServiceAdd(const char* name, CgiServiceFn start, CgiServiceFn stop);
 // routines that end the run loop and start it again in the same process.
 // With none registered the command stops the server (HtRequestQuit).
 void CgiRestartAdd(CgiServiceFn fn);
+// What a stored change of the sysop's memory settings (command 134) does:
+// the server registers the routine that takes the new sizes and starts
+// again in the same process with them.  With none registered the sizes
+// are read at the next start.
+void CgiMemorySettingsAdd(CgiServiceFn fn);
 
 // Processes one request and leaves the complete response in
 // event.result.  A failure (an exception) ends the request: its state is

@@ -185,6 +185,12 @@ std::vector<CgiServiceFn>& RestartFns() {
 
 void CgiRestartAdd(CgiServiceFn fn) { RestartFns().push_back(fn); }
 
+std::vector<CgiServiceFn>& CgiMemorySettingsFns() {
+  static std::vector<CgiServiceFn> fns;
+  return fns;
+}
+void CgiMemorySettingsAdd(CgiServiceFn fn) { CgiMemorySettingsFns().push_back(fn); }
+
 void CgiActQuit(CgiRequest& r) {
   std::string_view loc = r.location.View();
   while (!loc.empty() && loc.front() == '/') loc.remove_prefix(1);

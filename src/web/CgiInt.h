@@ -171,6 +171,9 @@ bool CgiEmailIsValid(const St& email);
 // picture was refused.
 St CgiPrefsPicture(CgiRequest& r);
 
+// The routines registered with CgiMemorySettingsAdd (CgiInfo.cc).
+std::vector<CgiServiceFn>& CgiMemorySettingsFns();
+
 // Showing a location (CgiShow.cc): commands 1, 2, 5 to 8, 13, 14, 37, 56
 // and 128.
 void CgiActShowLocation(CgiRequest& r);

@@ -359,8 +359,9 @@ const SysopField kChatBasicFields[] = {
 
 const SysopField kMemFields[] = {
     INT("memUserSpecified", "Use the sizes below (0 no, 1 yes)", MemUserSpecified, 0, 1),
-    INT("smallObjectHeap", "Small-object heap (bytes)", MemSmallObjHeap, 65536, kMaxInt),
-    INT("chunkPages", "Database pages kept in memory", MemChPages, 8, 10000000),
+    // The budget (pages of 4,096 bytes and the heap) is counted in 32 bits.
+    INT("smallObjectHeap", "Small-object heap (bytes)", MemSmallObjHeap, 65536, 134217728),
+    INT("chunkPages", "Database pages kept in memory", MemChPages, 8, 1000000),
 };
 
 std::string AfterBackup(CgiRequest& r) {
@@ -370,6 +371,15 @@ std::string AfterBackup(CgiRequest& r) {
   if (!report.empty()) return report;
   return repack ? "The settings have been stored and the repack has started."
                 : "The settings have been stored and the backup has started.";
+}
+
+// The new sizes take effect by a start of the server in the same process.
+std::string MemoryStored(CgiRequest& r) {
+  const std::vector<CgiServiceFn>& fns = CgiMemorySettingsFns();
+  if (fns.empty()) return "The settings have been stored; they are read at the next start.";
+  r.noCache = true;
+  for (CgiServiceFn fn : fns) fn();
+  return "The settings have been stored; the server starts again with them.";
 }
 
 #define FORM(show, process, title, intro, fields, after) \
@@ -412,7 +422,8 @@ const SysopForm kForms[] = {
          kChatFields, nullptr),
     FORM(208, 209, "Basic chat services",
          "Stored now; the chat service reads them when it runs.", kChatBasicFields, nullptr),
-    FORM(133, 134, "Memory", "Read at the next start of the server.", kMemFields, nullptr),
+    FORM(133, 134, "Memory", "The server starts again with these sizes once they are stored.",
+         kMemFields, MemoryStored),
 };
 
 }  // namespace

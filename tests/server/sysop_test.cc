@@ -5,6 +5,8 @@
 // administration, and the refusal of everybody else.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -271,7 +273,6 @@ TEST_F(Sysop, EveryFormRoundTripsAndTheGuestSwitchIsInEffect) {
       {"247", "248", "ldapServerMaxSessions=2&ldapPort=636", "value=\"636\""},
       {"62", "60", "passwordHtml=Your+key", ">Your key</textarea>"},
       {"197", "198", "fanoutClientsMax=50", "value=\"50\""},
-      {"133", "134", "chunkPages=64", "value=\"64\""},
   };
   for (const Case& c : cases) {
     Http stored = Post(c.process, c.post);
@@ -294,6 +295,24 @@ TEST_F(Sysop, EveryFormRoundTripsAndTheGuestSwitchIsInEffect) {
   EXPECT_TRUE(off.Has("name=\"allowGuests\" value=\"1\">")) << off.body;
   Http closed = Request("nosuch@@", "");
   EXPECT_FALSE(closed.Has("is not defined")) << closed.body;
+  // New memory settings start the server again, in the same process, with
+  // the sizes in effect (the process's resident size grows to the cache).
+  Http memory = Post("134", "memUserSpecified=1&chunkPages=20000");
+  EXPECT_TRUE(memory.Has("the server starts again with them.")) << memory.body;
+  // The sessions went with the old run: the sysop logs in again.
+  Http shown;
+  for (int i = 0; i < 200 && !shown.Has("value=\"20000\""); ++i) {
+    usleep(20000);
+    Login("sysop");
+    shown = Get("133");
+  }
+  EXPECT_TRUE(shown.Has("value=\"20000\"")) << shown.body;
+  EXPECT_EQ(kill(quil_->pid(), 0), 0);
+  std::ifstream in("/proc/" + std::to_string(quil_->pid()) + "/status");
+  std::string status((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t rss = status.find("VmRSS:");
+  ASSERT_NE(rss, std::string::npos);
+  EXPECT_GT(std::stol(status.substr(rss + 6)), 20000 * 4);  // kB: the cache's pages
 }
 
 TEST_F(Sysop, SwitchesAnswerWithTheirState) {
