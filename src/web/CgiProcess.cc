@@ -14,6 +14,7 @@
 #include "Ex.h"
 #include "ForumModerated.h"
 #include "ForumUser.h"
+#include "FrmBk.h"
 #include "Ht.h"
 #include "Qu.h"
 #include "Td.h"
@@ -119,6 +120,11 @@ void ProcessSteps(CgiRequest& r) {
   St page = BufClose(r.page);
   (void)CgiTemplates().runNamed(r, "logFilterReply", &discard);
   St response = PrependHTMLHeader(r, std::move(page));
+  // What the request changed is in the roll-forward log's file before the
+  // answer leaves: a server killed once the client has its answer loses
+  // nothing of it (the loop pass's group commit would write it only after
+  // the answer).  A request that changed nothing writes nothing here.
+  if (r.root) FrmBkLogFlush(r.root);
 
   if (r.root && ForumSysopShowTimes(r.root)) {
     CpuTimes cpu = ThreadCpu();
