@@ -42,6 +42,7 @@ bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
 	@echo "== bench/http_static.sh"; bench/http_static.sh $(BUILD)/quil
 	@echo "== bench/discussion_page.sh"; bench/discussion_page.sh $(BUILD)/quil
+	@echo "== bench/posting.sh"; bench/posting.sh $(BUILD)/quil
 
 # libFuzzer harnesses, built with clang in their own tree; FUZZ_TIME seconds each.
 FUZZ_TIME ?= 60
