@@ -1,12 +1,12 @@
 // The value forms of the tagged text format.
 #include "ForumEi.h"
 
-#include <sys/time.h>
 #include <time.h>
 
 #include <array>
 #include <cstring>
 
+#include "Forum.h"
 #include "Sgml.h"
 #include "Td.h"
 
@@ -157,14 +157,10 @@ void ForumEiAddValue(std::string& out, std::string_view value) {
   out.resize(start + ValueTo(out.data() + start, value));
 }
 
-int64_t ForumEiSecondNow() {
-  timeval tv;
-  gettimeofday(&tv, nullptr);
-  return int64_t(tv.tv_sec);
-}
+int64_t ForumEiSecondNow() { return ForumSecondsNow(); }
 
 LgDbTd ForumEiNow(int64_t* second) {
-  // The clock LgDbTdNow reads, turned into a record date once per second.
+  // The forum's clock, turned into a record date once per second.
   static int64_t last = -1;
   static LgDbTd now;
   int64_t s = ForumEiSecondNow();

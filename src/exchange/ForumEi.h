@@ -43,8 +43,11 @@ St ForumEiValue(St value);
 // The same appended to buf in one pass (the form change records use).
 void ForumEiAddValue(Buf& buf, std::string_view value);
 void ForumEiAddValue(std::string& out, std::string_view value);
-// The time now as records hold it: LgDbTdNow's clock, turned into a date
-// once per second; *second (may be null) gets the second it read.
+// The time now as records hold it: the forum's clock (ForumSecondsNow, the
+// one that stamps the items), turned into a date once per second; *second
+// (may be null) gets the second it read.  The same clock, so that a record
+// never carries a later second than the item it makes (a finer clock can
+// be a tick ahead of the coarse one the forum reads).
 LgDbTd ForumEiNow(int64_t* second = nullptr);
 // The second of that clock now.
 int64_t ForumEiSecondNow();
