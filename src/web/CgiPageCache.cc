@@ -100,7 +100,7 @@ CgiPageCacheScope::CgiPageCacheScope(CgiRequest& r) : r_(r) {
   auto it = c.pages.find(key_);
   if (it != c.pages.end()) {
     const Kept& k = it->second;
-      if (k.stamp == Stamp{stamp_changes_, stamp_templates_, stamp_cutoff_}) {
+    if (k.stamp == Stamp{stamp_changes_, stamp_templates_, stamp_cutoff_}) {
       BufAddSt(r.page, k.page);
       hit_ = true;
       ++c.counts.hits;
