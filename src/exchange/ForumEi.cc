@@ -4,6 +4,9 @@
 #include <time.h>
 
 #include <array>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 
 #include "Forum.h"
@@ -88,6 +91,30 @@ uint8_t ValueClasses(std::string_view value) {
   uint8_t classes = 0;
   size_t i = 0;
   uint64_t escape = 0, quote = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes a step (a message body is most of a record's bytes).  A
+  // byte below 32 compares below 32 ^ 0x80 once both are shifted by 0x80
+  // into signed order.
+  {
+    const __m128i bias = _mm_set1_epi8(char(0x80)), below = _mm_set1_epi8(char(32 ^ 0x80));
+    const __m128i lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>'), amp = _mm_set1_epi8('&'),
+                  dq = _mm_set1_epi8('"'), sp = _mm_set1_epi8(' '), eq = _mm_set1_epi8('='),
+                  cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    __m128i esc = _mm_setzero_si128(), quo = _mm_setzero_si128();
+    for (; i + 16 <= value.size(); i += 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(value.data() + i));
+      __m128i control = _mm_cmplt_epi8(_mm_xor_si128(v, bias), below);
+      esc = _mm_or_si128(esc, _mm_or_si128(_mm_or_si128(control, _mm_cmpeq_epi8(v, lt)),
+                                           _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, gt),
+                                                                     _mm_cmpeq_epi8(v, amp)),
+                                                        _mm_cmpeq_epi8(v, dq))));
+      quo = _mm_or_si128(quo, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, sp), _mm_cmpeq_epi8(v, eq)),
+                                           _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+    }
+    if (_mm_movemask_epi8(esc)) escape = 1;
+    if (_mm_movemask_epi8(quo)) quote = 1;
+  }
+#endif
   for (; i + 8 <= value.size(); i += 8) {
     uint64_t v;
     memcpy(&v, value.data() + i, 8);
