@@ -72,6 +72,20 @@ void FormPage(CgiRequest& r, int pageType, const ForumFile& item, ExprEditForm f
   CgiRenderPage(r, pageType, item, v);
 }
 
+// The folder title the form sends (tags taken out for a user who is not a
+// host on a text-only site) in *title; or, when it is empty or holds a
+// "/", the form of pageType again with the reason, and false.
+bool FolderTitle(CgiRequest& r, int pageType, const ForumFile& at, bool host, St* title) {
+  *title = Field(r, "title");
+  if (!host && ForumSysopUserIsText(r.root)) *title = CgiStripTags(*title);
+  const char* refused = nullptr;
+  if (title->Empty()) refused = "You must specify a folder title";
+  else if (title->View().find('/') != std::string_view::npos) refused = kSlashMessage;
+  if (!refused) return true;
+  FormPage(r, pageType, at, FormOfRequest(r), StCStrXfm(refused));
+  return false;
+}
+
 // A folder's entry name from its title: blanks become "_" (paths hold
 // none), a name that is a number gets "_" in front (numbers name
 // discussions), and a name in use gets "_2", "_3" ... at its end.
@@ -262,16 +276,8 @@ void CgiActAddFolder(CgiRequest& r) {
   ForumFile folder = AddSteps(r, kForumAccAddFolder, "folderAddFilterPre", kFolderTexts, 11);
   if (!folder) return;
   bool host = CgiIsHost(r, folder);
-  St title = Field(r, "title");
-  if (!host && ForumSysopUserIsText(r.root)) title = CgiStripTags(title);
-  if (title.Empty()) {
-    FormPage(r, 11, folder, FormOfRequest(r), StCStrXfm("You must specify a folder title"));
-    return;
-  }
-  if (title.View().find('/') != std::string_view::npos) {
-    FormPage(r, 11, folder, FormOfRequest(r), StCStrXfm(kSlashMessage));
-    return;
-  }
+  St title;
+  if (!FolderTitle(r, 11, folder, host, &title)) return;
   St mirror = Field(r, "folderemail");
   if (!mirror.Empty() && !CgiEmailSyntaxOk(mirror.View())) {
     FormPage(r, 11, folder, FormOfRequest(r),
@@ -477,16 +483,8 @@ void CgiActEditFolder(CgiRequest& r) {
   if (!item || !MayEdit(r, item)) return;
   bool host = CgiIsHost(r, item);
   if (CkHasName(r.form, "title")) {
-    St title = Field(r, "title");
-    if (!host && ForumSysopUserIsText(r.root)) title = CgiStripTags(title);
-    if (title.Empty()) {
-      FormPage(r, 12, item, FormOfRequest(r), StCStrXfm("You must specify a folder title"));
-      return;
-    }
-    if (title.View().find('/') != std::string_view::npos) {
-      FormPage(r, 12, item, FormOfRequest(r), StCStrXfm(kSlashMessage));
-      return;
-    }
+    St title;
+    if (!FolderTitle(r, 12, item, host, &title)) return;
     if (!host) title = CgiCutText(title, ForumSysopTitleMax(r.root));
     if (ForumFileTitle(item).View() != title.View()) FrmBkFileSetTitle(item, title);
   }

@@ -127,21 +127,11 @@ class Posting : public ::testing::Test {
   // with the form fields (name, value), posted when there are any.
   Http Send(const std::string& query, const std::string& user = "",
             const std::vector<std::pair<std::string, std::string>>& fields = {}) {
-    std::string cmd = "curl -s -i";
-    if (!user.empty()) cmd += " -u " + Quote(user);
+    std::string args;
+    if (!user.empty()) args += " -u " + Quote(user);
     for (const auto& [name, value] : fields)
-      cmd += " --data-urlencode " + Quote(name + "=" + value);
-    cmd += " " + Quote("http://127.0.0.1:" + std::to_string(port_) + "/Quil?" + query);
-    Http h;
-    h.raw = Shell(cmd);
-    size_t end = h.raw.find("\r\n\r\n");
-    if (end == std::string::npos) {
-      h.body = h.raw;
-      return h;
-    }
-    h.head = h.raw.substr(0, end + 4);
-    h.body = h.raw.substr(end + 4);
-    return h;
+      args += " --data-urlencode " + Quote(name + "=" + value);
+    return Curl(args + " " + Quote("http://127.0.0.1:" + std::to_string(port_) + "/Quil?" + query));
   }
 
   // The messages of a discussion as the "msgs" macro lists them.
@@ -404,10 +394,8 @@ TEST_F(Posting, AKillLosesNoPostedChange) {
   // One more request: its answer comes after the pass that wrote the
   // records of the changes before it.
   ASSERT_NE(Messages("/Cafe/1").find("[Unread by bob]"), std::string::npos);
-  quil_->Signal(SIGKILL);
-  Ended e = quil_->Wait();
+  Ended e = KillNine(quil_, dir_);
   ASSERT_EQ(e.signal, SIGKILL) << e.err;
-  std::filesystem::remove(dir_.File("quil.lock"));
   quil_ = std::make_unique<Quil>(dir_.path(), std::vector<std::string>{"-server"});
   ASSERT_TRUE(WaitForPort(port_));
   std::string m = Messages("/Cafe/1");

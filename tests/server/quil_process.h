@@ -239,10 +239,33 @@ inline Ended Stop(Quil& q, const ScratchDir& dir, int sig = SIGTERM) {
   return e;
 }
 
+// Ends the server with kill -9 (nothing is saved on the way out) and takes
+// its lock file away, so that a new start may use the same files.
+inline Ended KillNine(std::unique_ptr<Quil>& quil, const ScratchDir& dir) {
+  quil->Signal(SIGKILL);
+  Ended e = quil->Wait();
+  quil.reset();
+  std::filesystem::remove(dir.File("quil.lock"));
+  return e;
+}
+
 // An HTTP response as a client read it: the whole, the head (status line
 // and headers with the blank line) and the body.
 struct Http {
   std::string raw, head, body;
+  // The response in raw, split at its blank line (all body without one).
+  static Http Split(std::string raw) {
+    Http h;
+    h.raw = std::move(raw);
+    size_t end = h.raw.find("\r\n\r\n");
+    if (end == std::string::npos) {
+      h.body = h.raw;
+      return h;
+    }
+    h.head = h.raw.substr(0, end + 4);
+    h.body = h.raw.substr(end + 4);
+    return h;
+  }
   bool Has(const std::string& text) const { return body.find(text) != std::string::npos; }
   // The value of header name ("" when absent).
   std::string Header(const std::string& name) const {
@@ -262,13 +285,19 @@ struct Http {
   }
 };
 
+// Runs a shell command, returns its standard output.
+inline std::string Shell(const std::string& command);
+
+// A request through curl ("curl -s -i" and args, which end with the URL),
+// the response split into head and body.
+inline Http Curl(const std::string& args) { return Http::Split(Shell("curl -s -i " + args)); }
+
 // Writes a file (making its directory).
 inline void WriteFile(const std::string& path, const std::string& text) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// Runs a shell command, returns its standard output.
 inline std::string Shell(const std::string& command) {
   std::string out;
   FILE* p = popen(command.c_str(), "r");

@@ -17,6 +17,7 @@
 #include "Store.h"
 #include "Ut.h"
 #include "ports.h"
+#include "conference.h"
 #include "quil_process.h"
 
 using namespace quiltest;
@@ -25,29 +26,15 @@ namespace {
 
 // A database with two registered users besides the sysop.
 void MakeSite(const ScratchDir& dir) {
-  std::filesystem::path old = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  (void)quil::UtInitRtns(quil::kPkgInit, quil::kPkgVersion);
-  quil::StoreRegisterTypes();
-  (void)quil::QuInitRtns(quil::kPkgInit, quil::kPkgVersion);
-  ASSERT_EQ(quil::ChInit(quil::kPkgVersion, 16384), 0);
-  (void)quil::ForumInitRtns(quil::kPkgInit, quil::kPkgVersion);
-  quil::ForumDbOpenOptions options;
-  quil::ForumRoot root = quil::ForumDbOpenI("quil.db", &options);
-  ASSERT_NE(root, nullptr);
-  for (const char* name : {"Ann Mariner", "Bob Stone"}) {
-    quil::ChHandle user = 0;
-    EXPECT_EQ(quil::ForumUserCreate(root, quil::kForumUserRegistered, quil::StCStrXfm(name),
-                                    quil::StCStrXfm("user@example.com"),
-                                    quil::StHashMd5(quil::StCStrXfm("sail4way")), &user),
-              0);
-  }
-  quil::ForumDbCloseI(root);
-  (void)quil::ForumInitRtns(quil::kPkgTerm, 0);
-  quil::ChTerm();
-  (void)quil::QuInitRtns(quil::kPkgTerm, 0);
-  (void)quil::UtInitRtns(quil::kPkgTerm, 0);
-  std::filesystem::current_path(old);
+  WithConference(dir, [](quil::ForumRoot root) {
+    for (const char* name : {"Ann Mariner", "Bob Stone"}) {
+      quil::ChHandle user = 0;
+      EXPECT_EQ(quil::ForumUserCreate(root, quil::kForumUserRegistered, quil::StCStrXfm(name),
+                                      quil::StCStrXfm("user@example.com"),
+                                      quil::StHashMd5(quil::StCStrXfm("sail4way")), &user),
+                0);
+    }
+  });
 }
 
 class SysopAccess : public ::testing::Test {
@@ -81,10 +68,7 @@ class SysopAccess : public ::testing::Test {
   }
   // kill -9 (nothing saved on the way out) and a new start on the same files.
   void CrashAndRestart() {
-    quil_->Signal(SIGKILL);
-    (void)quil_->Wait();
-    quil_.reset();
-    std::filesystem::remove(dir_.File("quil.lock"));
+    (void)KillNine(quil_, dir_);
     quil_ = std::make_unique<Quil>(dir_.path(), std::vector<std::string>{"-server"});
     ASSERT_TRUE(WaitForPort(port_));
   }

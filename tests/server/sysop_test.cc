@@ -20,6 +20,7 @@
 #include "Store.h"
 #include "Ut.h"
 #include "ports.h"
+#include "conference.h"
 #include "quil_process.h"
 
 using namespace quiltest;
@@ -29,27 +30,13 @@ namespace {
 // A database with one registered user besides the sysop, made in this
 // process before the server starts.
 void MakeSiteWithUser(const ScratchDir& dir, const std::string& name, const std::string& pw) {
-  std::filesystem::path old = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  (void)quil::UtInitRtns(quil::kPkgInit, quil::kPkgVersion);
-  quil::StoreRegisterTypes();
-  (void)quil::QuInitRtns(quil::kPkgInit, quil::kPkgVersion);
-  ASSERT_EQ(quil::ChInit(quil::kPkgVersion, 16384), 0);
-  (void)quil::ForumInitRtns(quil::kPkgInit, quil::kPkgVersion);
-  quil::ForumDbOpenOptions options;
-  quil::ForumRoot root = quil::ForumDbOpenI("quil.db", &options);
-  ASSERT_NE(root, nullptr);
-  quil::ChHandle user = 0;
-  EXPECT_EQ(quil::ForumUserCreate(root, quil::kForumUserRegistered, quil::StFromView(name),
-                                  quil::StFromView("user@example.com"),
-                                  quil::StHashMd5(quil::StFromView(pw)), &user),
-            0);
-  quil::ForumDbCloseI(root);
-  (void)quil::ForumInitRtns(quil::kPkgTerm, 0);
-  quil::ChTerm();
-  (void)quil::QuInitRtns(quil::kPkgTerm, 0);
-  (void)quil::UtInitRtns(quil::kPkgTerm, 0);
-  std::filesystem::current_path(old);
+  WithConference(dir, [&](quil::ForumRoot root) {
+    quil::ChHandle user = 0;
+    EXPECT_EQ(quil::ForumUserCreate(root, quil::kForumUserRegistered, quil::StFromView(name),
+                                    quil::StFromView("user@example.com"),
+                                    quil::StHashMd5(quil::StFromView(pw)), &user),
+              0);
+  });
 }
 
 class Sysop : public ::testing::Test {
@@ -68,27 +55,12 @@ class Sysop : public ::testing::Test {
   }
 
   // Ends the server with kill -9: nothing is saved, the log must hold it.
-  void Crash() {
-    quil_->Signal(SIGKILL);
-    (void)quil_->Wait();
-    quil_.reset();
-    std::filesystem::remove(dir_.File("quil.lock"));
-  }
+  void Crash() { (void)KillNine(quil_, dir_); }
 
   Http Request(const std::string& query, const std::string& post, const std::string& extra = "") {
-    Http h;
-    std::string cmd = "curl -s -i " + extra;
-    if (!post.empty()) cmd += " --data-binary '" + post + "'";
-    cmd += " 'http://127.0.0.1:" + std::to_string(port_) + "/Quil?" + query + "'";
-    h.raw = Shell(cmd);
-    size_t end = h.raw.find("\r\n\r\n");
-    if (end == std::string::npos) {
-      h.body = h.raw;
-      return h;
-    }
-    h.head = h.raw.substr(0, end + 4);
-    h.body = h.raw.substr(end + 4);
-    return h;
+    std::string args = extra;
+    if (!post.empty()) args += " --data-binary '" + post + "'";
+    return Curl(args + " 'http://127.0.0.1:" + std::to_string(port_) + "/Quil?" + query + "'");
   }
   // command "@" cert "@" location, as the sysop's session.
   Http Get(const std::string& command, const std::string& location = "") {

@@ -27,6 +27,7 @@
 #include "Store.h"
 #include "Ut.h"
 #include "ports.h"
+#include "conference.h"
 #include "quil_process.h"
 
 using namespace quiltest;
@@ -70,17 +71,7 @@ std::string UrlEncode(const std::string& text) {
 // (password "bobpw") and cookies on.
 void BuildSite(const ScratchDir& dir) {
   auto S = [](const std::string& text) { return quil::StFromView(text); };
-  std::filesystem::path old = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  (void)quil::UtInitRtns(quil::kPkgInit, quil::kPkgVersion);
-  quil::StoreRegisterTypes();
-  (void)quil::QuInitRtns(quil::kPkgInit, quil::kPkgVersion);
-  ASSERT_EQ(quil::ChInit(quil::kPkgVersion, 16384), 0);
-  (void)quil::ForumInitRtns(quil::kPkgInit, quil::kPkgVersion);
-  quil::ForumDbOpenOptions options;
-  quil::ForumRoot root = quil::ForumDbOpenI("quil.db", &options);
-  ASSERT_NE(root, nullptr);
-  {
+  WithConference(dir, [&](quil::ForumRoot root) {
     quil::ForumFile top = quil::ForumTopFolder(root);
     ASSERT_EQ(quil::ForumCatItemCreate(top, S("forum-category"), S("Cafe"), S("The Cafe"), 0,
                                        true, nullptr),
@@ -90,13 +81,7 @@ void BuildSite(const ScratchDir& dir) {
                                     S("bob@example.com"), quil::StHashMd5(S("bobpw")), &bob),
               0);
     quil::ForumSysopSetUseCookies(root, true);
-  }
-  quil::ForumDbCloseI(root);
-  (void)quil::ForumInitRtns(quil::kPkgTerm, 0);
-  quil::ChTerm();
-  (void)quil::QuInitRtns(quil::kPkgTerm, 0);
-  (void)quil::UtInitRtns(quil::kPkgTerm, 0);
-  std::filesystem::current_path(old);
+  });
 }
 
 class Users : public ::testing::Test {
@@ -145,14 +130,7 @@ class Users : public ::testing::Test {
     ssize_t n;
     while ((n = read(fd, buf, sizeof buf)) > 0) h.raw.append(buf, size_t(n));
     close(fd);
-    size_t end = h.raw.find("\r\n\r\n");
-    if (end == std::string::npos) {
-      h.body = h.raw;
-      return h;
-    }
-    h.head = h.raw.substr(0, end + 4);
-    h.body = h.raw.substr(end + 4);
-    return h;
+    return Http::Split(std::move(h.raw));
   }
   Http Get(const std::string& query, const std::string& cookie = "") {
     return Send("GET", query, "", "", cookie);

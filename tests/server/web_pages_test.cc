@@ -68,17 +68,7 @@ class WebPages : public ::testing::Test {
 
   // GET of path ("/Quil?14@@"), the response as it came.
   Http Get(const std::string& path, const std::string& extra = "") {
-    Http h;
-    h.raw = Shell("curl -s -i " + extra + " 'http://127.0.0.1:" + std::to_string(port_) + path +
-                  "'");
-    size_t end = h.raw.find("\r\n\r\n");
-    if (end == std::string::npos) {
-      h.body = h.raw;
-      return h;
-    }
-    h.head = h.raw.substr(0, end + 4);
-    h.body = h.raw.substr(end + 4);
-    return h;
+    return Curl(extra + " 'http://127.0.0.1:" + std::to_string(port_) + path + "'");
   }
 
   // The name path of the first discussion of Folder0 ("Discussion 0"):
